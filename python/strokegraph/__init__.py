@@ -1,0 +1,12 @@
+"""Turn loose hand-drawn or scanned polylines into a clean centerline graph.
+
+Strokes whose ends touch are joined, every stroke is inflated into a band, the
+bands are unioned, each polygon is triangulated and its skeleton becomes a
+graph; short spurs are pruned, close junctions merged, and smoothed chains come
+back with their end nodes.
+"""
+
+from ._internal import inflate_curves, topologize, topologize_batch, triangulate_curves
+
+__all__ = ["inflate_curves", "topologize", "topologize_batch", "triangulate_curves"]
+__version__ = "0.1.0"

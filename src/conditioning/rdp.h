@@ -1,0 +1,21 @@
+// Ramer-Douglas-Peucker simplification and thinning of input curves.
+#pragma once
+
+#include <vector>
+
+#include "common/geometry.h"
+
+namespace strokegraph {
+
+// Simplifies an open polyline with tolerance `epsilon` (> 0).
+std::vector<Point> rdp(const std::vector<Point>& points, double epsilon);
+
+// Drops interior vertices closer than `min_spacing` to the last kept one.
+std::vector<Point> decimate_curve(const std::vector<Point>& points, double min_spacing);
+
+// One decimated curve per input curve; with `keep_as_is` the curves pass
+// unchanged so that per-vertex widths stay aligned.
+std::vector<Polyline> decimate_curves(const std::vector<Polyline>& curves, bool keep_as_is,
+                                      double min_spacing);
+
+}  // namespace strokegraph

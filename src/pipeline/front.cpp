@@ -1,0 +1,67 @@
+#include "pipeline/front.h"
+
+#include <cmath>
+#include <string>
+
+#include "boundary/preprocess.h"
+#include "common/format.h"
+#include "conditioning/merge.h"
+#include "conditioning/rdp.h"
+#include "inflate/inflate.h"
+#include "pipeline/thresholds.h"
+
+namespace strokegraph {
+
+std::optional<PipelineError> check_feature_size(double feature_size) {
+  if (std::isfinite(feature_size) && feature_size > 0.0) return std::nullopt;
+  return PipelineError{"feature_size must be a positive finite number, got " +
+                       format_float(feature_size)};
+}
+
+std::optional<PipelineError> check_widths(const std::vector<Polyline>& curves,
+                                          const std::optional<WidthLists>& per_curve_widths) {
+  if (!per_curve_widths) return std::nullopt;
+  const WidthLists& widths = *per_curve_widths;
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    if (widths[i].empty()) continue;
+    if (i >= curves.size()) {
+      return PipelineError{"per_curve_widths has an entry for curve " + std::to_string(i) +
+                           " but only " + std::to_string(curves.size()) +
+                           " curve(s) were given"};
+    }
+    if (widths[i].size() != curves[i].size()) {
+      return PipelineError{"per_curve_widths[" + std::to_string(i) + "] has " +
+                           std::to_string(widths[i].size()) + " entries but curve " +
+                           std::to_string(i) + " has " + std::to_string(curves[i].size()) +
+                           " points; they must match (or pass an empty list to use the uniform "
+                           "buffer)"};
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<BufferPolygon> inflate_stage(const std::vector<Polyline>& curves,
+                                         double buffer_distance, double feature_size,
+                                         const std::optional<WidthLists>& per_curve_widths,
+                                         std::optional<double> merge_tolerance) {
+  const double tolerance = derived_merge_tolerance(feature_size, merge_tolerance);
+  MergedCurves merged = tolerance > 0.0
+                            ? merge_connected(curves, per_curve_widths, buffer_distance, tolerance)
+                            : MergedCurves{curves, per_curve_widths};
+  const bool keep_as_is = merged.widths.has_value();
+  std::vector<Polyline> decimated =
+      decimate_curves(merged.curves, keep_as_is, derived_decimation_spacing(feature_size));
+  merged.curves.clear();
+  merged.curves.shrink_to_fit();
+  return inflate(decimated, merged.widths, buffer_distance, feature_size);
+}
+
+std::vector<BufferPolygon> preprocess_stage(std::vector<BufferPolygon> polygons,
+                                            double buffer_distance, double feature_size,
+                                            const BoundaryOptions& options) {
+  return preprocess_boundaries(std::move(polygons), feature_size, buffer_distance,
+                               options.subdivision_ratio, options.resample,
+                               options.boundary_simplification);
+}
+
+}  // namespace strokegraph

@@ -1,0 +1,39 @@
+// The front shared by every pipeline: validation, merging, decimation,
+// inflation and boundary preprocessing.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "common/errors.h"
+#include "common/geometry.h"
+
+namespace strokegraph {
+
+// "feature_size must be a positive finite number, got ..." unless the value
+// is finite and greater than 0.
+std::optional<PipelineError> check_feature_size(double feature_size);
+
+// Every non-empty width list must belong to an existing curve and have one
+// width per point of it. Empty entries are never checked.
+std::optional<PipelineError> check_widths(const std::vector<Polyline>& curves,
+                                          const std::optional<WidthLists>& per_curve_widths);
+
+// Merging (when the derived tolerance is positive), decimation (unless widths
+// are in force) and inflation. Widths must have been checked.
+std::vector<BufferPolygon> inflate_stage(const std::vector<Polyline>& curves,
+                                         double buffer_distance, double feature_size,
+                                         const std::optional<WidthLists>& per_curve_widths,
+                                         std::optional<double> merge_tolerance);
+
+struct BoundaryOptions {
+  std::optional<double> subdivision_ratio;
+  std::optional<double> resample;
+  std::optional<double> boundary_simplification;
+};
+
+std::vector<BufferPolygon> preprocess_stage(std::vector<BufferPolygon> polygons,
+                                            double buffer_distance, double feature_size,
+                                            const BoundaryOptions& options);
+
+}  // namespace strokegraph

@@ -1,0 +1,71 @@
+#include "pipeline/topologize.h"
+
+#include <string>
+
+#include "graph/graph.h"
+#include "pipeline/front.h"
+#include "pipeline/postprocess.h"
+#include "pipeline/widths.h"
+#include "skeleton_cdt/skeleton.h"
+
+namespace strokegraph {
+
+Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
+                                          double buffer_distance, double feature_size,
+                                          const TopologizeOptions& options) {
+  if (auto error = check_widths(curves, options.per_curve_widths)) return *error;
+
+  const GraphThresholds t = derive_graph_thresholds(feature_size, options);
+  std::vector<BufferPolygon> polygons =
+      preprocess_stage(inflate_stage(curves, buffer_distance, feature_size,
+                                     options.per_curve_widths, options.merge_tolerance),
+                       buffer_distance, feature_size,
+                       {options.subdivision_ratio, options.resample,
+                        options.boundary_simplification});
+
+  std::vector<Segment> segments;
+  for (const BufferPolygon& polygon : polygons) {
+    if (polygon.outer.size() < 3) continue;
+    std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
+    segments.insert(segments.end(), part.begin(), part.end());
+  }
+  if (segments.empty()) return TopologizeOutput{};
+
+  std::vector<Point> boundary;
+  if (options.compute_widths) {
+    for (const BufferPolygon& polygon : polygons) {
+      boundary.insert(boundary.end(), polygon.outer.begin(), polygon.outer.end());
+      for (const Ring& hole : polygon.holes) boundary.insert(boundary.end(), hole.begin(), hole.end());
+    }
+  }
+  polygons.clear();
+  polygons.shrink_to_fit();
+
+  Graph graph = segments_to_graph(segments, t.snap_tolerance);
+  segments.clear();
+  segments.shrink_to_fit();
+  if (options.max_nodes && graph.nodes.size() > *options.max_nodes) {
+    return PipelineError{"skeleton has " + std::to_string(graph.nodes.size()) +
+                         " nodes, exceeding max_nodes limit of " +
+                         std::to_string(*options.max_nodes)};
+  }
+  if (t.tip_length > 0.0) graph = prune_short_tips(graph, t.tip_length);
+  if (t.junction_fraction > 0.0) graph = merge_close_junctions(graph, t.junction_distance);
+  const std::vector<Chain> chains = extract_chains(graph);
+
+  TopologizeOutput out;
+  out.chains = finish_chains(chains, t.chain_simplification);
+  NumberedNodes numbered = number_nodes(chains, out.chains);
+  out.nodes = std::move(numbered.nodes);
+  out.chain_node_ids = std::move(numbered.chain_node_ids);
+  if (options.compute_widths) out.widths = measure_widths(out.chains, boundary);
+  return out;
+}
+
+Result<TopologizeOutput> topologize(const std::vector<Polyline>& curves, double buffer_distance,
+                                    double feature_size, const TopologizeOptions& options) {
+  if (auto error = check_feature_size(feature_size)) return *error;
+  return topologize_inner(curves, buffer_distance, feature_size, options);
+}
+
+}  // namespace strokegraph

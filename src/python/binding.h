@@ -1,0 +1,22 @@
+// Binding of positional and keyword arguments to parameter names, with the
+// module's own messages.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+namespace strokegraph::py {
+
+struct Signature {
+  const char* name;            // function name, without "()"
+  const char* const* params;   // parameter names in order
+  Py_ssize_t total;
+  Py_ssize_t required;         // the first `required` parameters must be given
+};
+
+// Fills out[0..total) with borrowed references, nullptr for parameters not
+// given. Returns false with a TypeError set when the arguments do not bind.
+bool bind_arguments(const Signature& sig, PyObject* const* args, size_t nargsf,
+                    PyObject* kwnames, PyObject** out);
+
+}  // namespace strokegraph::py

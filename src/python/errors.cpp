@@ -1,0 +1,72 @@
+#include "python/errors.h"
+
+#include <new>
+#include <stdexcept>
+
+namespace strokegraph::py {
+namespace {
+
+// Owned for the life of the process, like the built-in exception types.
+PyObject* panic_exception = nullptr;
+
+}  // namespace
+
+bool init_panic_exception() {
+  if (panic_exception != nullptr) return true;
+  panic_exception = PyErr_NewExceptionWithDoc(
+      "strokegraph.PanicException",
+      "An internal invariant of the native pipeline failed. This is a bug in strokegraph.",
+      PyExc_BaseException, nullptr);
+  return panic_exception != nullptr;
+}
+
+void raise_pipeline_error(const PipelineError& error) {
+  PyObject* message =
+      PyUnicode_DecodeUTF8(error.message.data(), static_cast<Py_ssize_t>(error.message.size()),
+                           "replace");
+  if (message == nullptr) return;
+  PyErr_SetObject(PyExc_ValueError, message);
+  Py_DECREF(message);
+}
+
+void raise_native_exception(std::exception_ptr failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const MemoryLimitError& e) {
+    PyErr_SetString(PyExc_MemoryError, e.what());
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    PyErr_SetString(panic_exception, e.what());
+  } catch (...) {
+    PyErr_SetString(panic_exception, "unknown internal error in the native pipeline");
+  }
+}
+
+void prefix_type_error(const char* name) {
+  if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+#if PY_VERSION_HEX >= 0x030C0000
+  PyObject* original = PyErr_GetRaisedException();
+#else
+  PyObject *type = nullptr, *original = nullptr, *traceback = nullptr;
+  PyErr_Fetch(&type, &original, &traceback);
+  PyErr_NormalizeException(&type, &original, &traceback);
+  if (traceback != nullptr) PyException_SetTraceback(original, traceback);
+  Py_XDECREF(type);
+  Py_XDECREF(traceback);
+#endif
+  PyObject* text = PyObject_Str(original);
+  PyObject* message = text != nullptr ? PyUnicode_FromFormat("argument '%s': %U", name, text) : nullptr;
+  Py_XDECREF(text);
+  PyObject* renamed = message != nullptr ? PyObject_CallOneArg(PyExc_TypeError, message) : nullptr;
+  Py_XDECREF(message);
+  if (renamed == nullptr) {  // the error raised on the way stands
+    Py_DECREF(original);
+    return;
+  }
+  PyException_SetCause(renamed, original);  // steals `original`
+  PyErr_SetObject(PyExc_TypeError, renamed);
+  Py_DECREF(renamed);
+}
+
+}  // namespace strokegraph::py

@@ -1,0 +1,27 @@
+// How native failures become Python exceptions.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <exception>
+
+#include "common/errors.h"
+
+namespace strokegraph::py {
+
+// Creates the process-wide "PanicException" type (derived from BaseException)
+// once. Returns false with an exception set on failure.
+bool init_panic_exception();
+
+// ValueError carrying the message unchanged.
+void raise_pipeline_error(const PipelineError& error);
+
+// MemoryError for allocation failures, PanicException for everything else.
+void raise_native_exception(std::exception_ptr failure);
+
+// Replaces a pending TypeError by one whose message starts with
+// "argument '<name>': ". Other exceptions stay as they are.
+void prefix_type_error(const char* name);
+
+}  // namespace strokegraph::py
