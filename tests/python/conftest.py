@@ -1,0 +1,8 @@
+import pytest
+
+import strokegraph
+
+
+@pytest.fixture(scope="session")
+def sg():
+    return strokegraph
