@@ -8,5 +8,10 @@ back with their end nodes.
 
 from ._internal import inflate_curves, topologize, topologize_batch, triangulate_curves
 
-__all__ = ["inflate_curves", "topologize", "topologize_batch", "triangulate_curves"]
+# Loading the extension set `PanicException` here: the type of the error raised
+# when an internal invariant fails (derived from BaseException, like
+# KeyboardInterrupt, so that a bare `except Exception` does not swallow it).
+PanicException: type = globals()["PanicException"]
+
+__all__ = ["PanicException", "inflate_curves", "topologize", "topologize_batch", "triangulate_curves"]
 __version__ = "0.1.0"

@@ -1,8 +1,12 @@
 #include "pipeline/batch.h"
 
+#include <atomic>
+#include <exception>
+#include <mutex>
 #include <string>
 
 #include "pipeline/front.h"
+#include "pipeline/pool.h"
 
 namespace strokegraph {
 
@@ -13,19 +17,46 @@ std::optional<PipelineError> check_batch_feature_sizes(const std::vector<BatchJo
   return std::nullopt;
 }
 
-// Jobs run one after another on the calling thread for now.
 Result<std::vector<TopologizeOutput>> run_batch(const std::vector<BatchJob>& jobs) {
-  std::vector<TopologizeOutput> results;
-  results.reserve(jobs.size());
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
+  std::vector<std::optional<TopologizeOutput>> slots(jobs.size());
+
+  // The first recorded failure wins; jobs not started after it are skipped.
+  std::mutex failure_mu;
+  std::atomic<bool> failed{false};
+  std::optional<PipelineError> error;
+  std::exception_ptr exception;
+  auto record = [&](std::optional<PipelineError> e, std::exception_ptr x) {
+    std::lock_guard<std::mutex> lock(failure_mu);
+    if (failed.load(std::memory_order_relaxed)) return;
+    error = std::move(e);
+    exception = std::move(x);
+    failed.store(true, std::memory_order_release);
+  };
+
+  const std::function<void(std::size_t)> task = [&](std::size_t i) {
     const BatchJob& job = jobs[i];
-    auto result = topologize_inner(job.curves, job.buffer_distance, job.feature_size, job.options);
-    if (auto* error = std::get_if<PipelineError>(&result)) {
-      return PipelineError{"topologize_batch job " + std::to_string(i) + " failed: " +
-                           error->message};
+    try {
+      auto result =
+          topologize_inner(job.curves, job.buffer_distance, job.feature_size, job.options);
+      if (auto* e = std::get_if<PipelineError>(&result)) {
+        record(PipelineError{"topologize_batch job " + std::to_string(i) + " failed: " +
+                             e->message},
+               nullptr);
+      } else {
+        slots[i] = std::get<TopologizeOutput>(std::move(result));
+      }
+    } catch (...) {
+      record(std::nullopt, std::current_exception());
     }
-    results.push_back(std::get<TopologizeOutput>(std::move(result)));
-  }
+  };
+  const std::function<bool()> stop = [&] { return failed.load(std::memory_order_acquire); };
+  run_on_pool(jobs.size(), task, stop);
+
+  if (exception) std::rethrow_exception(exception);
+  if (error) return *error;
+  std::vector<TopologizeOutput> results;
+  results.reserve(slots.size());
+  for (auto& slot : slots) results.push_back(std::move(*slot));
   return results;
 }
 

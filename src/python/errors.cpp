@@ -20,6 +20,24 @@ bool init_panic_exception() {
   return panic_exception != nullptr;
 }
 
+bool expose_panic_exception(PyObject* module) {
+  PyObject* name = PyModule_GetNameObject(module);
+  if (name == nullptr) return false;
+  // "strokegraph._internal" -> "strokegraph"; a module loaded on its own has
+  // no package to tell.
+  const Py_ssize_t dot = PyUnicode_FindChar(name, '.', 0, PyUnicode_GET_LENGTH(name), -1);
+  PyObject* package_name = dot > 0 ? PyUnicode_Substring(name, 0, dot) : nullptr;
+  Py_DECREF(name);
+  if (dot < -1 || (dot > 0 && package_name == nullptr)) return false;
+  if (package_name == nullptr) return true;
+  PyObject* package = PyImport_GetModule(package_name);
+  Py_DECREF(package_name);
+  if (package == nullptr) return !PyErr_Occurred();
+  const int rc = PyObject_SetAttrString(package, "PanicException", panic_exception);
+  Py_DECREF(package);
+  return rc == 0;
+}
+
 void raise_pipeline_error(const PipelineError& error) {
   PyObject* message =
       PyUnicode_DecodeUTF8(error.message.data(), static_cast<Py_ssize_t>(error.message.size()),

@@ -14,6 +14,11 @@ namespace strokegraph::py {
 // once. Returns false with an exception set on failure.
 bool init_panic_exception();
 
+// Makes the type reachable as `PanicException` on the package that holds
+// `module`, so callers can catch it. The module itself holds only its
+// functions.
+bool expose_panic_exception(PyObject* module);
+
 // ValueError carrying the message unchanged.
 void raise_pipeline_error(const PipelineError& error);
 

@@ -15,7 +15,7 @@ int exec_module(PyObject* module) {
                  Py_TYPE(module)->tp_name);
     return -1;
   }
-  if (!init_panic_exception()) return -1;
+  if (!init_panic_exception() || !expose_panic_exception(module)) return -1;
   PyObject* module_name = PyModule_GetNameObject(module);
   if (module_name == nullptr) return -1;
   int rc = 0;

@@ -1,0 +1,147 @@
+#include "pipeline/pool.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace strokegraph {
+namespace {
+
+// One call's share of work: tasks are claimed under the pool lock, finished
+// tasks are counted under the call's own lock.
+struct Work {
+  std::size_t count = 0;
+  const std::function<void(std::size_t)>* task = nullptr;
+  const std::function<bool()>* stop = nullptr;
+  std::size_t next = 0;  // guarded by the pool lock
+
+  std::mutex mu;
+  std::condition_variable all_done;
+  std::size_t finished = 0;  // guarded by mu
+};
+
+class WorkerPool {
+ public:
+  explicit WorkerPool(std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+      try {
+        std::thread(&WorkerPool::worker_loop, this).detach();
+        ++workers_;
+      } catch (const std::system_error&) {
+        break;  // run with the workers we could start
+      }
+    }
+  }
+
+  std::size_t workers() const { return workers_; }
+
+  void run(std::size_t count, const std::function<void(std::size_t)>& task,
+           const std::function<bool()>& stop) {
+    if (count == 0) return;
+    auto work = std::make_shared<Work>();
+    work->count = count;
+    work->task = &task;
+    work->stop = &stop;
+    if (workers_ == 0) {  // no thread could be started: run here
+      for (std::size_t i = 0; i < count && !stop(); ++i) task(i);
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      queue_.push_back(work);
+    }
+    has_work_.notify_all();
+    std::unique_lock<std::mutex> lock(work->mu);
+    work->all_done.wait(lock, [&] { return work->finished == work->count; });
+  }
+
+ private:
+  void worker_loop() {
+    for (;;) {
+      std::shared_ptr<Work> work;
+      std::size_t index = 0;
+      {
+        std::unique_lock<std::mutex> lock(mu_);
+        has_work_.wait(lock, [&] { return !queue_.empty(); });
+        work = queue_.front();
+        index = work->next++;
+        if (work->next == work->count) queue_.pop_front();  // fully handed out
+      }
+      // Tasks catch their own failures; `stop` says whether one was recorded.
+      if (!(*work->stop)()) (*work->task)(index);
+      std::lock_guard<std::mutex> lock(work->mu);
+      if (++work->finished == work->count) work->all_done.notify_all();
+    }
+  }
+
+  std::mutex mu_;
+  std::condition_variable has_work_;
+  std::deque<std::shared_ptr<Work>> queue_;
+  std::size_t workers_ = 0;
+};
+
+// The pool lives until the process ends: it is never destroyed, so idle
+// workers blocked on its condition variable cannot race interpreter or
+// process shutdown.
+std::mutex creation_mu;
+WorkerPool* pool = nullptr;
+
+void before_fork() { creation_mu.lock(); }
+void after_fork_in_parent() { creation_mu.unlock(); }
+void after_fork_in_child() {
+  // The workers did not survive the fork; the next batch starts a new pool.
+  pool = nullptr;
+  creation_mu.unlock();
+}
+
+WorkerPool& get_pool() {
+  static const int registered =
+      pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
+  (void)registered;
+  std::lock_guard<std::mutex> lock(creation_mu);
+  if (pool == nullptr) pool = new WorkerPool(pool_size_from_environment());
+  return *pool;
+}
+
+// A positive decimal integer, or 0 for "0", or -1 for anything else.
+long long parse_count(const char* text) {
+  if (text == nullptr || *text == '\0' || std::strlen(text) > 18) return -1;
+  long long value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return -1;
+    value = value * 10 + (*c - '0');
+  }
+  return value;
+}
+
+std::size_t processors() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : n;
+}
+
+}  // namespace
+
+std::size_t pool_size_from_environment() {
+  const long long threads = parse_count(std::getenv("RAYON_NUM_THREADS"));
+  if (threads > 0) return static_cast<std::size_t>(threads);
+  if (threads == 0) return processors();
+  const long long cpus = parse_count(std::getenv("RAYON_RS_NUM_CPUS"));
+  if (cpus > 0) return static_cast<std::size_t>(cpus);
+  return processors();
+}
+
+void run_on_pool(std::size_t count, const std::function<void(std::size_t)>& task,
+                 const std::function<bool()>& stop) {
+  get_pool().run(count, task, stop);
+}
+
+std::size_t pool_worker_count() { return get_pool().workers(); }
+
+}  // namespace strokegraph

@@ -1,0 +1,25 @@
+// The process-wide pool of worker threads that runs batch jobs.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+namespace strokegraph {
+
+// Worker count for a new pool: RAYON_NUM_THREADS when it holds a positive
+// integer (0 means one per processor), else RAYON_RS_NUM_CPUS when positive,
+// else one per available processor (1 when unknown).
+std::size_t pool_size_from_environment();
+
+// Runs task(i) for every i in [0, count) on the process-wide pool, created on
+// first use, and returns when every claimed task has finished. Tasks are
+// handed out one at a time, in index order, to whichever worker is idle; once
+// `stop()` returns true no further task is started. Several threads may call
+// this at once; a child process after fork gets a fresh pool.
+void run_on_pool(std::size_t count, const std::function<void(std::size_t)>& task,
+                 const std::function<bool()>& stop);
+
+// Number of workers of the current pool (creating it if needed).
+std::size_t pool_worker_count();
+
+}  // namespace strokegraph

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "pipeline/pool.h"
+
+using namespace strokegraph;
+
+namespace {
+
+struct EnvGuard {
+  EnvGuard() { clear(); }
+  ~EnvGuard() { clear(); }
+  static void clear() {
+    unsetenv("RAYON_NUM_THREADS");
+    unsetenv("RAYON_RS_NUM_CPUS");
+  }
+};
+
+std::size_t processors() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : n;
+}
+
+}  // namespace
+
+TEST(PoolSize, EnvironmentVariablesInOrder) {
+  EnvGuard guard;
+  EXPECT_EQ(pool_size_from_environment(), processors());
+  setenv("RAYON_RS_NUM_CPUS", "5", 1);
+  EXPECT_EQ(pool_size_from_environment(), 5u);
+  setenv("RAYON_NUM_THREADS", "3", 1);
+  EXPECT_EQ(pool_size_from_environment(), 3u);
+  setenv("RAYON_NUM_THREADS", "0", 1);  // one per processor, ignoring the second variable
+  EXPECT_EQ(pool_size_from_environment(), processors());
+  for (const char* junk : {"-2", "two", "", " 4", "4x", "99999999999999999999"}) {
+    setenv("RAYON_NUM_THREADS", junk, 1);
+    EXPECT_EQ(pool_size_from_environment(), 5u) << junk;
+  }
+  setenv("RAYON_RS_NUM_CPUS", "0", 1);
+  EXPECT_EQ(pool_size_from_environment(), processors());
+}
+
+TEST(Pool, EveryTaskRunsOnceWhateverItsCost) {
+  std::vector<std::atomic<int>> runs(64);
+  const std::function<void(std::size_t)> task = [&](std::size_t i) {
+    if (i < 4) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    runs[i]++;
+  };
+  const std::function<bool()> never = [] { return false; };
+  run_on_pool(runs.size(), task, never);
+  for (auto& r : runs) EXPECT_EQ(r.load(), 1);
+  run_on_pool(0, task, never);  // nothing to do returns at once
+}
+
+TEST(Pool, StopsHandingOutTasksOnceToldTo) {
+  std::atomic<int> started{0};
+  std::atomic<bool> stop{false};
+  const std::function<void(std::size_t)> task = [&](std::size_t i) {
+    started++;
+    if (i == 0) stop = true;
+  };
+  const std::function<bool()> stopped = [&] { return stop.load(); };
+  run_on_pool(10000, task, stopped);
+  EXPECT_GE(started.load(), 1);
+  EXPECT_LT(started.load(), 10000);
+}
+
+TEST(Pool, SeveralCallersAtOnce) {
+  constexpr int callers = 4;
+  std::vector<std::vector<int>> seen(callers, std::vector<int>(200, 0));
+  std::vector<std::thread> threads;
+  for (int c = 0; c < callers; ++c) {
+    threads.emplace_back([&, c] {
+      const std::function<void(std::size_t)> task = [&](std::size_t i) { seen[c][i] += c + 1; };
+      const std::function<bool()> never = [] { return false; };
+      run_on_pool(200, task, never);
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (int c = 0; c < callers; ++c) {
+    for (int v : seen[c]) EXPECT_EQ(v, c + 1);
+  }
+  EXPECT_GE(pool_worker_count(), 1u);
+}
