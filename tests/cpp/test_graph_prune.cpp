@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <vector>
 
@@ -144,18 +142,3 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(RandomCase{2, 1, 5.0, 0}, RandomCase{30, 2, 2.0, 0}, RandomCase{200, 3, 2.0, 0},
                     RandomCase{200, 4, 5.0, 0}, RandomCase{500, 5, 8.0, 0}, RandomCase{500, 6, 1.0, 0},
                     RandomCase{300, 7, 4.0, 10}, RandomCase{300, 8, 6.0, 40}, RandomCase{800, 9, 3.0, 5}));
-
-// Run by hand:
-//   build/cpp/strokegraph_tests --gtest_also_run_disabled_tests --gtest_filter='*PruneRandomTree200k*'
-TEST(PruneBenchmark, DISABLED_PruneRandomTree200k) {
-  const Graph g = graph_test::random_graph(200001, 42, 0.2, 3.0);
-  ASSERT_EQ(g.edges.size(), 200000u);
-  for (double threshold : {2.0, 20.0}) {
-    const auto t0 = std::chrono::steady_clock::now();
-    const Graph out = prune_short_tips(g, threshold);
-    const auto t1 = std::chrono::steady_clock::now();
-    std::printf("prune_short_tips, random tree of %zu edges, threshold %g: %.1f ms, %zu edges left\n",
-                g.edges.size(), threshold, std::chrono::duration<double, std::milli>(t1 - t0).count(),
-                out.edges.size());
-  }
-}
