@@ -1,0 +1,95 @@
+// Skeleton segments to graph: endpoints snap onto a square grid of cells.
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "common/errors.h"
+#include "graph/graph.h"
+#include "graph/graph_util.h"
+
+namespace strokegraph {
+namespace {
+
+using graph_detail::MixHash;
+
+// v rounded half away from zero, saturated to the 64-bit range; NaN gives 0.
+std::int64_t cell_coord(double v) {
+  const double r = std::round(v);
+  if (std::isnan(r)) return 0;
+  if (r >= 0x1p63) return std::numeric_limits<std::int64_t>::max();
+  if (r < -0x1p63) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(r);
+}
+
+struct CellKey {
+  std::int64_t x;
+  std::int64_t y;
+  friend bool operator==(const CellKey&, const CellKey&) = default;
+};
+
+struct CellHash {
+  std::size_t operator()(const CellKey& k) const {
+    const MixHash mix;
+    return mix(static_cast<std::uint64_t>(k.x) ^ mix(static_cast<std::uint64_t>(k.y)));
+  }
+};
+
+// k + d, or nothing when the neighbouring cell lies beyond the key range.
+std::optional<std::int64_t> step(std::int64_t k, int d) {
+  if (d > 0 && k == std::numeric_limits<std::int64_t>::max()) return std::nullopt;
+  if (d < 0 && k == std::numeric_limits<std::int64_t>::min()) return std::nullopt;
+  return k + d;
+}
+
+struct Builder {
+  double tolerance;
+  Graph graph;
+  std::unordered_map<CellKey, NodeId, CellHash> cells;
+  std::unordered_set<std::uint64_t, MixHash> pairs;
+
+  NodeId lookup(const Point& p) {
+    const CellKey k{cell_coord(p.x / tolerance), cell_coord(p.y / tolerance)};
+    if (auto it = cells.find(k); it != cells.end()) return it->second;
+    // The first claimed cell of the 3 x 3 block, dx outer, dy inner. The
+    // cell then belongs to that node too, so claims chain across cells.
+    for (int dx = -1; dx <= 1; ++dx) {
+      const auto x = step(k.x, dx);
+      if (!x) continue;
+      for (int dy = -1; dy <= 1; ++dy) {
+        const auto y = step(k.y, dy);
+        if (!y) continue;
+        if (auto it = cells.find(CellKey{*x, *y}); it != cells.end()) {
+          const NodeId id = it->second;
+          cells.emplace(k, id);
+          return id;
+        }
+      }
+    }
+    if (graph.nodes.size() >= std::numeric_limits<NodeId>::max()) {
+      throw MemoryLimitError("segments_to_graph: too many skeleton nodes");
+    }
+    const auto id = static_cast<NodeId>(graph.nodes.size());
+    graph.nodes.push_back(p);
+    cells.emplace(k, id);
+    return id;
+  }
+};
+
+}  // namespace
+
+Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance) {
+  Builder b{tolerance, {}, {}, {}};
+  b.cells.reserve(2 * segments.size());
+  b.pairs.reserve(segments.size());
+  for (const Segment& s : segments) {
+    const NodeId a = b.lookup(s.a);
+    const NodeId c = b.lookup(s.b);
+    if (a != c && b.pairs.insert(graph_detail::pair_key(a, c)).second) b.graph.edges.emplace_back(a, c);
+  }
+  return std::move(b.graph);
+}
+
+}  // namespace strokegraph
