@@ -1,8 +1,82 @@
 #include "skeleton_cdt/skeleton.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <unordered_map>
+
+#include "skeleton_cdt/triangulate.h"
+
 namespace strokegraph {
 
-// Placeholder until skeleton extraction lands.
-std::vector<Segment> skeletonize(const Ring&, const std::vector<Ring>&) { return {}; }
+namespace {
+
+std::uint64_t edge_key(std::uint32_t a, std::uint32_t b) {
+  if (b < a) std::swap(a, b);
+  return (std::uint64_t{a} << 32) | b;
+}
+
+Point midpoint(const std::vector<Point>& points, std::uint32_t a, std::uint32_t b) {
+  if (b < a) std::swap(a, b);
+  return {(points[a].x + points[b].x) * 0.5, (points[a].y + points[b].y) * 0.5};
+}
+
+}  // namespace
+
+std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes) {
+  const TriangulatorInput in = prepare_triangulator_input(outer, holes);
+  if (in.points.empty()) return {};
+  const std::optional<std::vector<IndexTriangle>> triangles =
+      triangulate_contours(in.points, in.contours);
+  if (!triangles) return {};
+
+  // How many triangles share each edge. Only probed, never iterated.
+  std::unordered_map<std::uint64_t, std::uint8_t> counts;
+  counts.reserve(triangles->size() * 2);
+  for (const IndexTriangle& t : *triangles) {
+    for (int k = 0; k < 3; ++k) {
+      std::uint8_t& c = counts[edge_key(t[k], t[(k + 1) % 3])];
+      if (c < 255) ++c;
+    }
+  }
+
+  // An edge crosses the shape's interior when two triangles share it and it
+  // does not merely cut off one or two ring vertices.
+  auto interior = [&](std::uint32_t a, std::uint32_t b) {
+    if (counts.find(edge_key(a, b))->second < 2) return false;
+    if (in.ring_of[a] != in.ring_of[b]) return true;
+    const std::uint32_t n = in.ring_size[in.ring_of[a]];
+    const std::uint32_t d = in.position[a] > in.position[b] ? in.position[a] - in.position[b]
+                                                            : in.position[b] - in.position[a];
+    return std::min(d, n - d) > 2;
+  };
+
+  std::vector<Segment> segments;
+  for (const IndexTriangle& t : *triangles) {
+    std::uint32_t ends[3][2];
+    int w = 0;
+    for (int k = 0; k < 3; ++k) {
+      const std::uint32_t a = t[k];
+      const std::uint32_t b = t[(k + 1) % 3];
+      if (interior(a, b)) {
+        ends[w][0] = a;
+        ends[w][1] = b;
+        ++w;
+      }
+    }
+    if (w == 3) {
+      const std::vector<Point>& p = in.points;
+      const Point centroid{(p[t[0]].x + p[t[1]].x + p[t[2]].x) / 3,
+                           (p[t[0]].y + p[t[1]].y + p[t[2]].y) / 3};
+      for (int k = 0; k < 3; ++k) {
+        segments.push_back({midpoint(p, ends[k][0], ends[k][1]), centroid});
+      }
+    } else if (w == 2) {
+      segments.push_back({midpoint(in.points, ends[0][0], ends[0][1]),
+                          midpoint(in.points, ends[1][0], ends[1][1])});
+    }
+  }
+  return segments;
+}
 
 }  // namespace strokegraph

@@ -1,8 +1,159 @@
 #include "skeleton_cdt/triangulate.h"
 
+#include <CDT.h>
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <numeric>
+
 namespace strokegraph {
 
-// Placeholder until triangulation lands.
-std::vector<Triangle> get_triangles(const Ring&, const std::vector<Ring>&) { return {}; }
+namespace {
+
+// Coordinates beyond this make the fourth-degree terms of the in-circle test
+// overflow, after which the library's predicates lose their robustness.
+constexpr double kMaxCoordinate = 1e60;
+// The library counts nesting depth in 16 bits; with fewer contours than this
+// the depth of a triangle cannot reach the counter's limit.
+constexpr std::size_t kMaxContours = 60000;
+// Vertex and triangle indices are 32 bits wide inside the library.
+constexpr std::size_t kMaxPoints = std::size_t{1} << 30;
+
+bool has_equal_points(const std::vector<Point>& points) {
+  std::vector<std::uint32_t> order(points.size());
+  std::iota(order.begin(), order.end(), std::uint32_t{0});
+  auto less = [&](std::uint32_t a, std::uint32_t b) {
+    const Point& p = points[a];
+    const Point& q = points[b];
+    return p.x < q.x || (p.x == q.x && p.y < q.y);
+  };
+  std::sort(order.begin(), order.end(), less);
+  for (std::size_t k = 1; k < order.size(); ++k) {
+    if (points[order[k - 1]] == points[order[k]]) return true;
+  }
+  return false;
+}
+
+bool valid_input(const std::vector<Point>& points,
+                 const std::vector<std::vector<std::uint32_t>>& contours) {
+  if (points.size() < 3 || points.size() > kMaxPoints || contours.size() > kMaxContours) {
+    return false;
+  }
+  for (const Point& p : points) {
+    if (!(std::abs(p.x) <= kMaxCoordinate && std::abs(p.y) <= kMaxCoordinate)) return false;
+  }
+  for (const std::vector<std::uint32_t>& contour : contours) {
+    if (contour.empty() || contour.front() != contour.back()) return false;
+    for (std::uint32_t index : contour) {
+      if (index >= points.size()) return false;
+    }
+    for (std::size_t k = 1; k < contour.size(); ++k) {
+      if (contour[k - 1] == contour[k]) return false;
+    }
+  }
+  return !has_equal_points(points);
+}
+
+}  // namespace
+
+TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vector<Ring>& holes) {
+  TriangulatorInput in;
+  std::size_t total = 0;
+  std::size_t accepted = 0;
+  auto count = [&](const Ring& ring) {
+    if (ring.size() < 3) return;
+    total += ring.size();
+    ++accepted;
+  };
+  count(outer);
+  for (const Ring& hole : holes) count(hole);
+  if (total < 3) return in;
+  if (total > kMaxPoints) return in;  // the triangulator would refuse it anyway
+
+  in.points.reserve(total);
+  in.ring_of.reserve(total);
+  in.position.reserve(total);
+  in.contours.reserve(accepted);
+  in.ring_size.reserve(accepted);
+  auto add = [&](const Ring& ring) {
+    if (ring.size() < 3) return;
+    const auto start = static_cast<std::uint32_t>(in.points.size());
+    const auto ordinal = static_cast<std::uint32_t>(in.ring_size.size());
+    const auto n = static_cast<std::uint32_t>(ring.size());
+    std::vector<std::uint32_t> contour(n + 1);
+    for (std::uint32_t k = 0; k < n; ++k) {
+      const std::uint32_t i = start + k;
+      // A fixed, index-only nudge that breaks exact degeneracies (a vertex
+      // lying exactly on another ring edge) without moving any point by more
+      // than about 1.4e-9.
+      const double fi = static_cast<double>(i);
+      in.points.push_back({ring[k].x + std::sin(1.1 * fi) * 1e-9,
+                           ring[k].y + std::cos(1.3 * fi) * 1e-9});
+      in.ring_of.push_back(ordinal);
+      in.position.push_back(k);
+      contour[k] = i;
+    }
+    contour[n] = start;
+    in.contours.push_back(std::move(contour));
+    in.ring_size.push_back(n);
+  };
+  add(outer);
+  for (const Ring& hole : holes) add(hole);
+  return in;
+}
+
+std::optional<std::vector<IndexTriangle>> triangulate_contours(
+    const std::vector<Point>& points, const std::vector<std::vector<std::uint32_t>>& contours) {
+  // The library throws on most bad input but asserts or misbehaves on some
+  // (equal points found late, NaN reaching its walks), so refuse those first.
+  if (!valid_input(points, contours)) return std::nullopt;
+
+  std::vector<CDT::Edge> edges;
+  for (const std::vector<std::uint32_t>& contour : contours) {
+    for (std::size_t k = 1; k < contour.size(); ++k) edges.emplace_back(contour[k - 1], contour[k]);
+  }
+  try {
+    // Crossing constraints are refused rather than split, so every vertex of
+    // the result is one of ours.
+    CDT::Triangulation<double> cdt(CDT::VertexInsertionOrder::Auto,
+                                   CDT::IntersectingConstraintEdges::NotAllowed, 0.0);
+    cdt.insertVertices(
+        points.begin(), points.end(), [](const Point& p) { return p.x; },
+        [](const Point& p) { return p.y; });
+    cdt.insertEdges(edges);
+    // A constraint that passes exactly through another vertex is split there
+    // by the library; its pieces would break the one-triangle-per-ring-edge
+    // guarantee, so treat it as a failure.
+    if (!cdt.pieceToOriginals.empty()) return std::nullopt;
+    cdt.eraseOuterTrianglesAndHoles();
+    if (cdt.vertices.size() != points.size()) return std::nullopt;
+
+    std::vector<IndexTriangle> out;
+    out.reserve(cdt.triangles.size());
+    for (const CDT::Triangle& t : cdt.triangles) {
+      out.push_back({t.vertices[0], t.vertices[1], t.vertices[2]});
+    }
+    return out;
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+std::vector<Triangle> get_triangles(const Ring& outer, const std::vector<Ring>& holes) {
+  const TriangulatorInput in = prepare_triangulator_input(outer, holes);
+  if (in.points.empty()) return {};
+  const std::optional<std::vector<IndexTriangle>> triangles =
+      triangulate_contours(in.points, in.contours);
+  if (!triangles) return {};
+  std::vector<Triangle> out;
+  out.reserve(triangles->size());
+  for (const IndexTriangle& t : *triangles) {
+    out.push_back({in.points[t[0]], in.points[t[1]], in.points[t[2]]});
+  }
+  return out;
+}
 
 }  // namespace strokegraph
