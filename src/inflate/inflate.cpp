@@ -79,16 +79,44 @@ double open_length(const Ring& ring) {
   return length;
 }
 
-// Even-odd crossing test of p against the closed ring.
-bool point_in_ring(Point p, const Ring& ring) {
-  bool inside = false;
+// Even-odd crossing test of every point of `pts` against the closed ring: an
+// edge (j, i) flips a point p when (y_i > p.y) differs from (y_j > p.y) and p
+// lies left of the edge at height p.y. Only edges whose y range holds p.y can
+// flip it and the parity does not depend on the order of the flips, so the
+// points are swept by height with the edges whose range holds the current
+// height kept in a heap: the cost follows the crossings, not points x edges.
+std::vector<char> points_in_ring(const Ring& ring, const std::vector<Point>& pts) {
   const std::size_t n = ring.size();
-  for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
-    const Point& a = ring[i];
-    const Point& b = ring[j];
-    if ((a.y > p.y) != (b.y > p.y) && p.x < a.x + (p.y - a.y) * (b.x - a.x) / (b.y - a.y)) {
-      inside = !inside;
+  std::vector<char> inside(pts.size(), 0);
+  if (n == 0 || pts.empty()) return inside;
+  std::vector<std::size_t> by_low(n);  // edge i joins vertex i and its predecessor
+  for (std::size_t i = 0; i < n; ++i) by_low[i] = i;
+  auto low = [&](std::size_t i) { return std::min(ring[i].y, ring[i == 0 ? n - 1 : i - 1].y); };
+  auto high = [&](std::size_t i) { return std::max(ring[i].y, ring[i == 0 ? n - 1 : i - 1].y); };
+  std::sort(by_low.begin(), by_low.end(), [&](std::size_t a, std::size_t b) { return low(a) < low(b); });
+  std::vector<std::size_t> order(pts.size());
+  for (std::size_t q = 0; q < pts.size(); ++q) order[q] = q;
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return pts[a].y < pts[b].y; });
+  auto later_end = [&](std::size_t a, std::size_t b) { return high(a) > high(b); };
+  std::vector<std::size_t> active;  // a min-heap on the upper end
+  std::size_t next = 0;
+  for (std::size_t q : order) {
+    const Point p = pts[q];
+    for (; next < n && low(by_low[next]) <= p.y; ++next) {
+      active.push_back(by_low[next]);
+      std::push_heap(active.begin(), active.end(), later_end);
     }
+    while (!active.empty() && high(active.front()) <= p.y) {
+      std::pop_heap(active.begin(), active.end(), later_end);
+      active.pop_back();
+    }
+    bool in = false;
+    for (std::size_t i : active) {
+      const Point& a = ring[i];
+      const Point& b = ring[i == 0 ? n - 1 : i - 1];
+      if ((a.y > p.y) != (b.y > p.y) && p.x < a.x + (p.y - a.y) * (b.x - a.x) / (b.y - a.y)) in = !in;
+    }
+    inside[q] = in;
   }
   return inside;
 }
@@ -136,10 +164,14 @@ struct Hole {
   bool taken = false;
 };
 
-// Every hole goes to the first polygon, in sorted order, that is larger in
-// area and contains its first point; holes keep union order within a polygon.
-// A uniform grid over the holes' first points limits the candidates of each
-// polygon to the cells its bounds cover.
+// Every hole goes to the polygon of smallest outer area (of equal areas the
+// first in sorted order) that is larger in area than the hole and contains the
+// hole's first point; holes keep union order within a polygon. Containing
+// polygons are nested, so this is the one the hole belongs to. (Taking the
+// first containing polygon by outer length instead would hand the hole of a
+// long, wiggly ring to a short frame drawn around it.) A uniform grid over the
+// holes' first points limits the candidates of each polygon to the cells its
+// bounds cover.
 void attach_holes(std::vector<Outer>& outers, std::vector<Hole>& holes,
                   std::vector<BufferPolygon>& polygons) {
   if (holes.empty()) return;
@@ -167,28 +199,42 @@ void attach_holes(std::vector<Outer>& outers, std::vector<Hole>& holes,
     grid[cell(p.y, all.ymin, ch) * side + cell(p.x, all.xmin, cw)].push_back(h);
   }
 
-  std::vector<std::size_t> hits;
-  for (std::size_t k = 0; k < outers.size(); ++k) {
+  std::vector<std::size_t> by_area(outers.size());
+  for (std::size_t k = 0; k < by_area.size(); ++k) by_area[k] = k;
+  std::stable_sort(by_area.begin(), by_area.end(),
+                   [&](std::size_t a, std::size_t b) { return outers[a].area < outers[b].area; });
+  std::vector<std::size_t> candidates, hits;
+  std::vector<Point> firsts;
+  for (std::size_t k : by_area) {
     const Outer& outer = outers[k];
     const Bounds b = bounds_of(outer.ring);
     if (b.ymax <= all.ymin || b.ymin > all.ymax) continue;
     const std::size_t cy0 = cell(b.ymin, all.ymin, ch), cy1 = cell(b.ymax, all.ymin, ch);
     const std::size_t cx0 = cell(b.xmin - x_margin(b), all.xmin, cw);
     const std::size_t cx1 = cell(b.xmax + x_margin(b), all.xmin, cw);
-    hits.clear();
+    candidates.clear();
+    firsts.clear();
     for (std::size_t cy = cy0; cy <= cy1; ++cy) {
       for (std::size_t cx = cx0; cx <= cx1; ++cx) {
         for (std::size_t h : grid[cy * side + cx]) {
-          Hole& hole = holes[h];
-          if (hole.taken || !(hole.area < outer.area)) continue;
-          if (!may_contain(b, hole.ring[0]) || !point_in_ring(hole.ring[0], outer.ring)) continue;
-          hole.taken = true;
-          hits.push_back(h);
+          const Hole& hole = holes[h];
+          if (hole.taken || !(hole.area < outer.area) || !may_contain(b, hole.ring[0])) continue;
+          candidates.push_back(h);
+          firsts.push_back(hole.ring[0]);
         }
       }
     }
+    if (candidates.empty()) continue;
+    const std::vector<char> inside = points_in_ring(outer.ring, firsts);
+    hits.clear();
+    for (std::size_t c = 0; c < candidates.size(); ++c) {
+      if (inside[c]) hits.push_back(candidates[c]);
+    }
     std::sort(hits.begin(), hits.end());
-    for (std::size_t h : hits) polygons[k].holes.push_back(std::move(holes[h].ring));
+    for (std::size_t h : hits) {
+      holes[h].taken = true;
+      polygons[k].holes.push_back(std::move(holes[h].ring));
+    }
   }
 }
 

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <random>
 
+#include <clipper2/clipper.h>
+
 #include "common/errors.h"
 #include "conditioning/merge.h"
 #include "conditioning/rdp.h"
@@ -155,6 +157,24 @@ TEST(Inflate, IslandIsItsOwnPolygonAndHolesFindTheirOuterRing) {
   EXPECT_NEAR(area_of(out[1].holes[0]), -324.0, 1e-6);
 }
 
+TEST(Inflate, HoleOfALongRingInsideAShortFrameStaysWithItsRing) {
+  const Polyline frame = square_loop(-20, 20);
+  Polyline wiggly;
+  for (int k = 0; k < 200; ++k) {
+    const double t = 2 * M_PI * k / 200, r = 10 + 3 * std::sin(20 * t);
+    wiggly.push_back({r * std::cos(t), r * std::sin(t)});
+  }
+  wiggly.push_back(wiggly.front());
+  const auto out = inflate({frame, wiggly}, std::nullopt, 0.5, 1.0);
+  ASSERT_EQ(out.size(), 2u);
+  expect_guarantees(out, 1.0);
+  // The frame's outer ring is the shorter one, yet only its own hole is its.
+  EXPECT_NEAR(box_of(out[0].outer).xmax, 20.5, 1e-9);
+  ASSERT_EQ(out[0].holes.size(), 1u);
+  EXPECT_NEAR(box_of(out[0].holes[0]).xmax, 19.5, 1e-9);
+  EXPECT_EQ(out[1].holes.size(), 1u);
+}
+
 TEST(Inflate, ManyLoopsInARowKeepTheirOwnHoles) {
   std::vector<Polyline> loops;
   for (int i = 0; i < 40; ++i) {
@@ -274,6 +294,79 @@ TEST(Inflate, RandomStrokesKeepEveryGuarantee) {
     expect_guarantees(uniform, 0.5);
     expect_guarantees(variable, 0.5);
     EXPECT_EQ(inflate(curves, widths, 0.6, 0.5), variable);  // bit for bit on a second run
+  }
+}
+
+// Union and classification written out plainly: every hole is tested against
+// every polygon with the direct crossing test and goes to the smallest
+// polygon that contains it.
+std::vector<BufferPolygon> inflate_reference(const std::vector<Polyline>& curves, double r, double fs) {
+  using namespace Clipper2Lib;
+  PathsD subjects;
+  for (const Polyline& c : curves) {
+    PathD path;
+    for (const Point& p : c) path.emplace_back(p.x, p.y);
+    for (PathD& band : InflatePaths({path}, r, JoinType::Square, EndType::Square, 0.0, 6, 0.2 * fs)) {
+      subjects.push_back(band);
+    }
+  }
+  struct Candidate {
+    Ring ring;
+    double key;
+    double area;
+    bool taken = false;
+  };
+  std::vector<Candidate> outers, holes;
+  for (const PathD& path : Union(subjects, FillRule::NonZero, 6)) {
+    if (path.size() < 2) continue;
+    Ring ring{{path[0].x, path[0].y}};
+    for (const PointD& q : path) {
+      if (std::pow(q.x - ring.back().x, 2) + std::pow(q.y - ring.back().y, 2) > 1e-10) ring.push_back({q.x, q.y});
+    }
+    if (ring.size() < 3) continue;
+    Ring raw;
+    for (const PointD& q : path) raw.push_back({q.x, q.y});
+    const double a = area_of(raw);
+    if (a > 0) outers.push_back({ring, open_length(ring), a});
+    else if (-a >= 0.1 * fs * fs) holes.push_back({ring, 0.0, -a});
+  }
+  std::stable_sort(outers.begin(), outers.end(), [](const Candidate& a, const Candidate& b) { return a.key < b.key; });
+  std::vector<BufferPolygon> out;
+  for (const Candidate& o : outers) out.push_back({o.ring, {}});
+  for (const Candidate& h : holes) {
+    std::optional<std::size_t> owner;
+    for (std::size_t k = 0; k < outers.size(); ++k) {
+      if (h.area < outers[k].area && inside(h.ring[0], outers[k].ring) &&
+          (!owner || outers[k].area < outers[*owner].area)) {
+        owner = k;
+      }
+    }
+    if (owner) out[*owner].holes.push_back(h.ring);
+  }
+  return out;
+}
+
+TEST(Inflate, ClassificationMatchesThePlainAlgorithm) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int trial = 0; trial < 4; ++trial) {
+    std::vector<Polyline> curves;
+    // Nested square loops of many sizes and centres, plus random scribbles,
+    // so that holes have several candidate outer rings.
+    for (int c = 0; c < 50; ++c) {
+      const double cx = 60 * u(rng), cy = 60 * u(rng), h = 2 + 20 * u(rng);
+      curves.push_back({{cx - h, cy - h}, {cx + h, cy - h}, {cx + h, cy + h}, {cx - h, cy + h}, {cx - h, cy - h}});
+    }
+    for (int c = 0; c < 30; ++c) {
+      Polyline s{{80 * u(rng), 80 * u(rng)}};
+      for (int k = 0; k < 6; ++k) s.push_back({s.back().x + 10 * u(rng) - 5, s.back().y + 10 * u(rng) - 5});
+      curves.push_back(s);
+    }
+    const std::vector<BufferPolygon> got = inflate(curves, std::nullopt, 0.4, 0.5);
+    EXPECT_EQ(got, inflate_reference(curves, 0.4, 0.5));
+    std::size_t hole_count = 0;
+    for (const BufferPolygon& p : got) hole_count += p.holes.size();
+    EXPECT_GT(hole_count, 20u);
   }
 }
 
