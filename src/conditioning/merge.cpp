@@ -72,7 +72,9 @@ MergedCurves merge_connected(const std::vector<Polyline>& curves,
   };
 
   const double inv = 1.0 / tolerance;
-  auto key_of = [inv](Point p) { return CellKey{round_saturating(p.x * inv), round_saturating(p.y * inv)}; };
+  auto key_of = [inv](Point p) {
+    return CellKey{round_saturating(p.x * inv), round_saturating(p.y * inv)};
+  };
 
   EndpointTable table;
   for (std::size_t i = 0; i < count; ++i) {

@@ -93,10 +93,12 @@ std::vector<char> points_in_ring(const Ring& ring, const std::vector<Point>& pts
   for (std::size_t i = 0; i < n; ++i) by_low[i] = i;
   auto low = [&](std::size_t i) { return std::min(ring[i].y, ring[i == 0 ? n - 1 : i - 1].y); };
   auto high = [&](std::size_t i) { return std::max(ring[i].y, ring[i == 0 ? n - 1 : i - 1].y); };
-  std::sort(by_low.begin(), by_low.end(), [&](std::size_t a, std::size_t b) { return low(a) < low(b); });
+  std::sort(by_low.begin(), by_low.end(),
+            [&](std::size_t a, std::size_t b) { return low(a) < low(b); });
   std::vector<std::size_t> order(pts.size());
   for (std::size_t q = 0; q < pts.size(); ++q) order[q] = q;
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return pts[a].y < pts[b].y; });
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return pts[a].y < pts[b].y; });
   auto later_end = [&](std::size_t a, std::size_t b) { return high(a) > high(b); };
   std::vector<std::size_t> active;  // a min-heap on the upper end
   std::size_t next = 0;
@@ -114,7 +116,8 @@ std::vector<char> points_in_ring(const Ring& ring, const std::vector<Point>& pts
     for (std::size_t i : active) {
       const Point& a = ring[i];
       const Point& b = ring[i == 0 ? n - 1 : i - 1];
-      if ((a.y > p.y) != (b.y > p.y) && p.x < a.x + (p.y - a.y) * (b.x - a.x) / (b.y - a.y)) in = !in;
+      if ((a.y > p.y) != (b.y > p.y) && p.x < a.x + (p.y - a.y) * (b.x - a.x) / (b.y - a.y))
+        in = !in;
     }
     inside[q] = in;
   }
@@ -182,8 +185,8 @@ void attach_holes(std::vector<Outer>& outers, std::vector<Hole>& holes,
     all.ymin = std::min(all.ymin, h.ring[0].y);
     all.ymax = std::max(all.ymax, h.ring[0].y);
   }
-  const std::size_t side =
-      std::max<std::size_t>(1, static_cast<std::size_t>(std::sqrt(static_cast<double>(holes.size()))));
+  const std::size_t side = std::max<std::size_t>(
+      1, static_cast<std::size_t>(std::sqrt(static_cast<double>(holes.size()))));
   const double cw = (all.xmax - all.xmin) / static_cast<double>(side);
   const double ch = (all.ymax - all.ymin) / static_cast<double>(side);
   // Monotone in v, so a point inside [lo, hi] falls in a cell between theirs.

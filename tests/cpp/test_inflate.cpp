@@ -1,5 +1,6 @@
 // Offsetting of curves into bands, union into polygons with holes, and the
 // front of the pipelines that ends there.
+#include <clipper2/clipper.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,8 +8,6 @@
 #include <limits>
 #include <ostream>
 #include <random>
-
-#include <clipper2/clipper.h>
 
 #include "common/errors.h"
 #include "conditioning/merge.h"
@@ -34,7 +33,8 @@ double area_of(const Ring& r) {
 
 double open_length(const Ring& r) {
   double length = 0.0;
-  for (std::size_t k = 1; k < r.size(); ++k) length += std::hypot(r[k].x - r[k - 1].x, r[k].y - r[k - 1].y);
+  for (std::size_t k = 1; k < r.size(); ++k)
+    length += std::hypot(r[k].x - r[k - 1].x, r[k].y - r[k - 1].y);
   return length;
 }
 
@@ -64,7 +64,9 @@ Box box_of(const Ring& r) {
   return b;
 }
 
-Polyline square_loop(double lo, double hi) { return {{lo, lo}, {hi, lo}, {hi, hi}, {lo, hi}, {lo, lo}}; }
+Polyline square_loop(double lo, double hi) {
+  return {{lo, lo}, {hi, lo}, {hi, hi}, {lo, hi}, {lo, lo}};
+}
 
 // Everything inflation promises about its polygons.
 void expect_guarantees(const std::vector<BufferPolygon>& polygons, double fs) {
@@ -99,7 +101,8 @@ class Rectangle : public testing::TestWithParam<std::pair<double, double>> {};
 
 TEST_P(Rectangle, TwoPointStrokeGivesCappedBand) {
   const auto [d, r] = GetParam();
-  for (const std::optional<WidthLists>& widths : {std::optional<WidthLists>{}, std::optional(WidthLists{{r, r}})}) {
+  for (const std::optional<WidthLists>& widths :
+       {std::optional<WidthLists>{}, std::optional(WidthLists{{r, r}})}) {
     const std::vector<BufferPolygon> out = inflate({{{2, 3}, {2 + d, 3}}}, widths, r, 1.0);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_TRUE(out[0].holes.empty());
@@ -114,7 +117,8 @@ TEST_P(Rectangle, TwoPointStrokeGivesCappedBand) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Inflate, Rectangle,
-                         testing::Values(std::pair{10.0, 1.0}, std::pair{3.0, 0.25}, std::pair{0.5, 2.0}));
+                         testing::Values(std::pair{10.0, 1.0}, std::pair{3.0, 0.25},
+                                         std::pair{0.5, 2.0}));
 
 TEST(Inflate, NothingToOffset) {
   EXPECT_TRUE(inflate({}, std::nullopt, 1.0, 1.0).empty());
@@ -197,7 +201,8 @@ TEST(Inflate, WideningWidthsGiveAWideningBand) {
   ASSERT_EQ(out.size(), 1u);
   const Ring& r = out[0].outer;
   auto has = [&](Point p) {
-    return std::any_of(r.begin(), r.end(), [&](Point q) { return std::hypot(q.x - p.x, q.y - p.y) < 1e-6; });
+    return std::any_of(r.begin(), r.end(),
+                       [&](Point q) { return std::hypot(q.x - p.x, q.y - p.y) < 1e-6; });
   };
   EXPECT_TRUE(has({-1, 1}) && has({-1, -1}));
   EXPECT_TRUE(has({5, 2}) && has({5, -2}));
@@ -229,7 +234,8 @@ TEST(Inflate, CurveCollapsingToOneIntegerPointIsSound) {
 }
 
 TEST(Inflate, WidthsForSomeCurvesOnly) {
-  const std::vector<Polyline> curves = {{{0, 0}, {10, 0}}, {{0, 20}, {10, 20}}, {{0, 40}, {10, 40}}};
+  const std::vector<Polyline> curves = {
+      {{0, 0}, {10, 0}}, {{0, 20}, {10, 20}}, {{0, 40}, {10, 40}}};
   // Entry 0 explicit, entry 1 empty, entry 2 missing: 0 gets radius 2, the rest 0.5.
   const auto out = inflate(curves, WidthLists{{2, 2}, {}}, 0.5, 1.0);
   ASSERT_EQ(out.size(), 3u);
@@ -256,7 +262,8 @@ TEST(Inflate, MismatchedWidthsAreAnInternalError) {
 TEST(Inflate, UnrepresentableCurvesAreSkipped) {
   const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
   const Polyline ok = {{0, 0}, {1, 0}};
-  for (const Polyline& bad : {Polyline{{0, 0}, {nan, 1}}, Polyline{{inf, 0}, {1, 0}}, Polyline{{0, 0}, {1e13, 0}}}) {
+  for (const Polyline& bad :
+       {Polyline{{0, 0}, {nan, 1}}, Polyline{{inf, 0}, {1, 0}}, Polyline{{0, 0}, {1e13, 0}}}) {
     EXPECT_EQ(inflate({bad, ok}, std::nullopt, 1.0, 1.0).size(), 1u);
     EXPECT_EQ(inflate({bad, ok}, WidthLists{{1, 1}, {1, 1}}, 1.0, 1.0).size(), 1u);
   }
@@ -267,8 +274,9 @@ TEST(Inflate, UnrepresentableCurvesAreSkipped) {
 }
 
 TEST(Inflate, NegativeAndZeroWidthsDoNotFail) {
-  for (const std::vector<double>& w : {std::vector<double>{-1, -2, -1}, std::vector<double>{0, 0, 0},
-                                       std::vector<double>{1, -1, 1}}) {
+  for (const std::vector<double>& w :
+       {std::vector<double>{-1, -2, -1}, std::vector<double>{0, 0, 0},
+        std::vector<double>{1, -1, 1}}) {
     expect_guarantees(inflate({{{0, 0}, {5, 1}, {10, 0}}}, WidthLists{w}, 1.0, 1.0), 1.0);
   }
 }
@@ -300,13 +308,15 @@ TEST(Inflate, RandomStrokesKeepEveryGuarantee) {
 // Union and classification written out plainly: every hole is tested against
 // every polygon with the direct crossing test and goes to the smallest
 // polygon that contains it.
-std::vector<BufferPolygon> inflate_reference(const std::vector<Polyline>& curves, double r, double fs) {
+std::vector<BufferPolygon> inflate_reference(const std::vector<Polyline>& curves, double r,
+                                             double fs) {
   using namespace Clipper2Lib;
   PathsD subjects;
   for (const Polyline& c : curves) {
     PathD path;
     for (const Point& p : c) path.emplace_back(p.x, p.y);
-    for (PathD& band : InflatePaths({path}, r, JoinType::Square, EndType::Square, 0.0, 6, 0.2 * fs)) {
+    for (PathD& band :
+         InflatePaths({path}, r, JoinType::Square, EndType::Square, 0.0, 6, 0.2 * fs)) {
       subjects.push_back(band);
     }
   }
@@ -321,16 +331,20 @@ std::vector<BufferPolygon> inflate_reference(const std::vector<Polyline>& curves
     if (path.size() < 2) continue;
     Ring ring{{path[0].x, path[0].y}};
     for (const PointD& q : path) {
-      if (std::pow(q.x - ring.back().x, 2) + std::pow(q.y - ring.back().y, 2) > 1e-10) ring.push_back({q.x, q.y});
+      if (std::pow(q.x - ring.back().x, 2) + std::pow(q.y - ring.back().y, 2) > 1e-10)
+        ring.push_back({q.x, q.y});
     }
     if (ring.size() < 3) continue;
     Ring raw;
     for (const PointD& q : path) raw.push_back({q.x, q.y});
     const double a = area_of(raw);
-    if (a > 0) outers.push_back({ring, open_length(ring), a});
-    else if (-a >= 0.1 * fs * fs) holes.push_back({ring, 0.0, -a});
+    if (a > 0)
+      outers.push_back({ring, open_length(ring), a});
+    else if (-a >= 0.1 * fs * fs)
+      holes.push_back({ring, 0.0, -a});
   }
-  std::stable_sort(outers.begin(), outers.end(), [](const Candidate& a, const Candidate& b) { return a.key < b.key; });
+  std::stable_sort(outers.begin(), outers.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.key < b.key; });
   std::vector<BufferPolygon> out;
   for (const Candidate& o : outers) out.push_back({o.ring, {}});
   for (const Candidate& h : holes) {
@@ -355,11 +369,16 @@ TEST(Inflate, ClassificationMatchesThePlainAlgorithm) {
     // so that holes have several candidate outer rings.
     for (int c = 0; c < 50; ++c) {
       const double cx = 60 * u(rng), cy = 60 * u(rng), h = 2 + 20 * u(rng);
-      curves.push_back({{cx - h, cy - h}, {cx + h, cy - h}, {cx + h, cy + h}, {cx - h, cy + h}, {cx - h, cy - h}});
+      curves.push_back({{cx - h, cy - h},
+                        {cx + h, cy - h},
+                        {cx + h, cy + h},
+                        {cx - h, cy + h},
+                        {cx - h, cy - h}});
     }
     for (int c = 0; c < 30; ++c) {
       Polyline s{{80 * u(rng), 80 * u(rng)}};
-      for (int k = 0; k < 6; ++k) s.push_back({s.back().x + 10 * u(rng) - 5, s.back().y + 10 * u(rng) - 5});
+      for (int k = 0; k < 6; ++k)
+        s.push_back({s.back().x + 10 * u(rng) - 5, s.back().y + 10 * u(rng) - 5});
       curves.push_back(s);
     }
     const std::vector<BufferPolygon> got = inflate(curves, std::nullopt, 0.4, 0.5);
@@ -385,9 +404,13 @@ TEST(InflateCurves, ValidationMessages) {
            {one, 0.0, {}, "feature_size must be a positive finite number, got 0"},
            {one, -0.0, {}, "feature_size must be a positive finite number, got -0"},
            {one, nan, {}, "feature_size must be a positive finite number, got NaN"},
-           {{}, 1.0, WidthLists{{1, 1}}, "per_curve_widths has an entry for curve 0 but only 0 curve(s) were given"},
+           {{},
+            1.0,
+            WidthLists{{1, 1}},
+            "per_curve_widths has an entry for curve 0 but only 0 curve(s) were given"},
            {one, 1.0, WidthLists{{1}},
-            "per_curve_widths[0] has 1 entries but curve 0 has 2 points; they must match (or pass an "
+            "per_curve_widths[0] has 1 entries but curve 0 has 2 points; they must match (or pass "
+            "an "
             "empty list to use the uniform buffer)"}}) {
     const auto result = inflate_curves(c.curves, 1.0, c.fs, c.widths, std::nullopt);
     ASSERT_TRUE(std::holds_alternative<PipelineError>(result)) << c.message;
@@ -404,7 +427,8 @@ TEST(InflateCurves, RunsMergeDecimateInflateInOrder) {
     const double fs = 1.0;
     const MergedCurves merged = merge_connected(curves, std::nullopt, 0.5, tol.value_or(0.01 * fs));
     ASSERT_EQ(merged.curves.size(), 2u);
-    const auto expected = inflate(decimate_curves(merged.curves, false, 0.15 * fs), std::nullopt, 0.5, fs);
+    const auto expected =
+        inflate(decimate_curves(merged.curves, false, 0.15 * fs), std::nullopt, 0.5, fs);
     const auto got = inflate_curves(curves, 0.5, fs, std::nullopt, tol);
     ASSERT_TRUE(std::holds_alternative<std::vector<BufferPolygon>>(got));
     EXPECT_EQ(std::get<0>(got), expected);
@@ -412,7 +436,8 @@ TEST(InflateCurves, RunsMergeDecimateInflateInOrder) {
   // Merging off: the three strokes are inflated apart and still unioned.
   for (double off : {0.0, -1.0, std::nan("")}) {
     const auto got = inflate_curves(curves, 0.5, 1.0, std::nullopt, off);
-    EXPECT_EQ(std::get<0>(got), inflate(decimate_curves(curves, false, 0.15), std::nullopt, 0.5, 1.0));
+    EXPECT_EQ(std::get<0>(got),
+              inflate(decimate_curves(curves, false, 0.15), std::nullopt, 0.5, 1.0));
   }
 }
 
@@ -424,7 +449,8 @@ TEST(InflateCurves, EmptyWidthListSkipsDecimationWithAndWithoutMerging) {
   const auto kept_uniform = inflate(curves, std::nullopt, 1.0, 1.0);
   const auto kept_variable = inflate(curves, WidthLists{{1, 1, 1}}, 1.0, 1.0);
   ASSERT_NE(decimated, kept_uniform);
-  EXPECT_EQ(std::get<0>(inflate_curves(curves, 1.0, 1.0, WidthLists{}, std::nullopt)), kept_variable);
+  EXPECT_EQ(std::get<0>(inflate_curves(curves, 1.0, 1.0, WidthLists{}, std::nullopt)),
+            kept_variable);
   EXPECT_EQ(std::get<0>(inflate_curves(curves, 1.0, 1.0, WidthLists{}, 0.0)), kept_uniform);
   EXPECT_EQ(std::get<0>(inflate_curves(curves, 1.0, 1.0, std::nullopt, std::nullopt)), decimated);
 }
