@@ -13,11 +13,10 @@
 #include "conditioning/merge.h"
 #include "conditioning/rdp.h"
 #include "inflate/inflate.h"
+#include "pipeline/front.h"
 #include "pipeline/inspect.h"
 
 namespace strokegraph {
-
-static void PrintTo(const Point& p, std::ostream* os) { *os << "(" << p.x << ", " << p.y << ")"; }
 
 namespace {
 
@@ -432,6 +431,8 @@ TEST(InflateCurves, RunsMergeDecimateInflateInOrder) {
     const auto got = inflate_curves(curves, 0.5, fs, std::nullopt, tol);
     ASSERT_TRUE(std::holds_alternative<std::vector<BufferPolygon>>(got));
     EXPECT_EQ(std::get<0>(got), expected);
+    // topologize and triangulate_curves take their polygons from the same stage.
+    EXPECT_EQ(inflate_stage(curves, 0.5, fs, std::nullopt, tol), expected);
   }
   // Merging off: the three strokes are inflated apart and still unioned.
   for (double off : {0.0, -1.0, std::nan("")}) {
