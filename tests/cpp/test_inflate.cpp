@@ -17,7 +17,6 @@
 #include "pipeline/inspect.h"
 
 namespace strokegraph {
-
 namespace {
 
 double area_of(const Ring& r) {
