@@ -177,23 +177,6 @@ TEST(Inflate, HoleOfALongRingInsideAShortFrameStaysWithItsRing) {
   EXPECT_EQ(out[1].holes.size(), 1u);
 }
 
-TEST(Inflate, ManyLoopsInARowKeepTheirOwnHoles) {
-  std::vector<Polyline> loops;
-  for (int i = 0; i < 40; ++i) {
-    const double x = 12.0 * i, y = 3.0 * (i % 7);
-    loops.push_back({{x, y}, {x + 8, y}, {x + 8, y + 8 + i % 3}, {x, y + 8 + i % 3}, {x, y}});
-  }
-  const auto out = inflate(loops, std::nullopt, 1.0, 1.0);
-  ASSERT_EQ(out.size(), 40u);
-  expect_guarantees(out, 1.0);
-  for (const BufferPolygon& p : out) {
-    ASSERT_EQ(p.holes.size(), 1u);
-    const Box outer = box_of(p.outer), hole = box_of(p.holes[0]);
-    EXPECT_NEAR(hole.xmin, outer.xmin + 2.0, 1e-6);
-    EXPECT_NEAR(hole.xmax, outer.xmax - 2.0, 1e-6);
-  }
-}
-
 TEST(Inflate, WideningWidthsGiveAWideningBand) {
   const auto out = inflate({{{0, 0}, {5, 0}, {10, 0}}}, WidthLists{{1, 2, 3}}, 9.0, 1.0);
   ASSERT_EQ(out.size(), 1u);

@@ -36,15 +36,6 @@ def test_two_point_stroke_is_a_capped_rectangle(length, radius):
     assert area(outer) == pytest.approx((length + 2 * radius) * 2 * radius, abs=1e-4)
 
 
-def test_result_shapes_and_types():
-    result = inflate_curves([[(0, 0), (10, 0)]], 1, 1)
-    assert isinstance(result, list)
-    outer, holes = result[0]
-    assert isinstance(result[0], tuple) and isinstance(outer, list) and isinstance(holes, list)
-    assert all(isinstance(p, tuple) and len(p) == 2 for p in outer)
-    assert all(isinstance(v, float) for p in outer for v in p)
-
-
 @pytest.mark.parametrize("curves", [[], [[]], [[(1.0, 1.0)]], [[], [(2.0, 2.0)]]])
 def test_nothing_to_inflate(curves):
     assert inflate_curves(curves, 1.0, 1.0) == []
