@@ -1,11 +1,157 @@
 #include "conditioning/merge.h"
 
-namespace strokegraph {
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <unordered_map>
 
-// Placeholder until merging lands: curves and widths unchanged.
+#include "common/errors.h"
+
+namespace strokegraph {
+namespace {
+
+// Nearest integer with halves away from zero, saturated to the int64 range;
+// NaN gives 0.
+std::int64_t round_saturating(double v) {
+  if (std::isnan(v)) return 0;
+  const double r = std::round(v);
+  if (r >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+  if (r <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(r);
+}
+
+struct CellKey {
+  std::int64_t x;
+  std::int64_t y;
+  friend bool operator==(const CellKey&, const CellKey&) = default;
+};
+
+struct CellKeyHash {
+  std::size_t operator()(const CellKey& k) const noexcept {
+    const std::uint64_t h = static_cast<std::uint64_t>(k.x) * 0x9E3779B97F4A7C15ull ^
+                            (static_cast<std::uint64_t>(k.y) + 0x7F4A7C159E3779B9ull);
+    return static_cast<std::size_t>(h ^ (h >> 29));
+  }
+};
+
+struct CurveEnd {
+  std::size_t curve;
+  bool is_last;
+};
+
+// Lookups only: the table is never iterated.
+using EndpointTable = std::unordered_map<CellKey, std::vector<CurveEnd>, CellKeyHash>;
+
+}  // namespace
+
 MergedCurves merge_connected(const std::vector<Polyline>& curves,
-                             const std::optional<WidthLists>& per_curve_widths, double, double) {
-  return MergedCurves{curves, per_curve_widths};
+                             const std::optional<WidthLists>& per_curve_widths,
+                             double buffer_distance, double tolerance) {
+  const std::size_t count = curves.size();
+  const bool with_widths = per_curve_widths.has_value();
+  // Explicit widths of curve i, or none (the curve takes buffer_distance).
+  auto explicit_widths = [&](std::size_t i) -> const std::vector<double>* {
+    if (!with_widths || i >= per_curve_widths->size() || (*per_curve_widths)[i].empty()) {
+      return nullptr;
+    }
+    return &(*per_curve_widths)[i];
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::vector<double>* w = explicit_widths(i);
+    if (w != nullptr && w->size() != curves[i].size()) {
+      throw InvariantError("merge_connected: curve " + std::to_string(i) + " has " +
+                           std::to_string(curves[i].size()) + " points but " +
+                           std::to_string(w->size()) + " widths");
+    }
+  }
+  auto width_at = [&](std::size_t i, std::size_t j) {
+    const std::vector<double>* w = explicit_widths(i);
+    return w != nullptr ? (*w)[j] : buffer_distance;
+  };
+
+  const double inv = 1.0 / tolerance;
+  auto key_of = [inv](Point p) {
+    return CellKey{round_saturating(p.x * inv), round_saturating(p.y * inv)};
+  };
+
+  EndpointTable table;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (curves[i].size() < 2) continue;
+    table[key_of(curves[i].front())].push_back({i, false});
+    table[key_of(curves[i].back())].push_back({i, true});
+  }
+
+  std::vector<char> used(count, 0);
+  // The unused end in the cell of p, when the cell holds exactly two ends and
+  // exactly one of them is unused.
+  auto partner = [&](Point p) -> std::optional<CurveEnd> {
+    const auto it = table.find(key_of(p));
+    if (it == table.end() || it->second.size() != 2) return std::nullopt;
+    const CurveEnd a = it->second[0];
+    const CurveEnd b = it->second[1];
+    if (!used[a.curve] && used[b.curve]) return a;
+    if (used[a.curve] && !used[b.curve]) return b;
+    return std::nullopt;
+  };
+
+  MergedCurves out;
+  if (with_widths) out.widths.emplace();
+  for (std::size_t s = 0; s < count; ++s) {
+    if (used[s] || curves[s].size() < 2) continue;
+    used[s] = 1;
+    Polyline chain = curves[s];
+    std::vector<double> chain_w;
+    if (with_widths) {
+      for (std::size_t j = 0; j < chain.size(); ++j) chain_w.push_back(width_at(s, j));
+    }
+
+    // Forward: append the partner's points, its matched end left out.
+    while (const auto end = partner(chain.back())) {
+      const std::size_t w = end->curve;
+      const Polyline& pts = curves[w];
+      const std::size_t n = pts.size();
+      used[w] = 1;
+      for (std::size_t m = 1; m < n; ++m) {
+        const std::size_t j = end->is_last ? n - 1 - m : m;
+        chain.push_back(pts[j]);
+        if (with_widths) chain_w.push_back(width_at(w, j));
+      }
+    }
+
+    // Backward: the prepended points are collected in reverse (front.back()
+    // is the chain's current first point) and put in front once at the end.
+    Polyline front;
+    std::vector<double> front_w;
+    while (const auto end = partner(front.empty() ? chain.front() : front.back())) {
+      const std::size_t w = end->curve;
+      const Polyline& pts = curves[w];
+      const std::size_t n = pts.size();
+      used[w] = 1;
+      for (std::size_t m = 1; m < n; ++m) {
+        const std::size_t j = end->is_last ? n - 1 - m : m;
+        front.push_back(pts[j]);
+        if (with_widths) front_w.push_back(width_at(w, j));
+      }
+    }
+    if (!front.empty()) {
+      chain.insert(chain.begin(), front.rbegin(), front.rend());
+      chain_w.insert(chain_w.begin(), front_w.rbegin(), front_w.rend());
+    }
+
+    out.curves.push_back(std::move(chain));
+    if (with_widths) out.widths->push_back(std::move(chain_w));
+  }
+
+  // What is left are the curves of fewer than 2 points: single points move
+  // behind the chains, empty curves are dropped.
+  for (std::size_t i = 0; i < count; ++i) {
+    if (used[i] || curves[i].size() != 1) continue;
+    out.curves.push_back(curves[i]);
+    if (with_widths) out.widths->push_back({width_at(i, 0)});
+  }
+  return out;
 }
 
 }  // namespace strokegraph

@@ -1,16 +1,358 @@
 #include "inflate/inflate.h"
 
-namespace strokegraph {
+#include <clipper2/clipper.h>
 
-// Placeholder until inflation lands: no polygons.
-std::vector<BufferPolygon> inflate(const std::vector<Polyline>&, const std::optional<WidthLists>&,
-                                   double, double) {
-  return {};
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "common/errors.h"
+
+namespace strokegraph {
+namespace {
+
+using namespace Clipper2Lib;
+
+constexpr double kScale = 1000000.0;  // integer units per coordinate unit
+constexpr int kPrecision = 6;         // decimal places of the floating-point calls
+
+// Coordinates plus twice the radius must stay below this for the offset and
+// the union to remain inside the integer range the library works in (about
+// 2.3e12 at 6 decimal places). Beyond it, or with a non-finite coordinate or
+// radius, a curve is not offset: the library would reject it or convert NaN
+// to an integer.
+constexpr double kMaxExtent = 1e12;
+
+bool offset_fits(const std::vector<Point>& pts, double max_radius) {
+  if (!std::isfinite(max_radius)) return false;
+  double extent = 0.0;
+  for (const Point& p : pts) {
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
+    extent = std::max({extent, std::fabs(p.x), std::fabs(p.y)});
+  }
+  return extent + 2.0 * max_radius <= kMaxExtent;
 }
 
-std::vector<Ring> inflate_curve_variable(const std::vector<Point>&, const std::vector<double>&,
-                                         double) {
-  return {};
+// Nearest integer with halves away from zero, saturated; NaN gives 0.
+std::int64_t round_saturating(double v) {
+  if (std::isnan(v)) return 0;
+  const double r = std::round(v);
+  if (r >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
+  if (r <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(r);
+}
+
+double signed_area(const PathD& path) {
+  double sum = 0.0;
+  const std::size_t n = path.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    const PointD& a = path[k];
+    const PointD& b = path[k + 1 == n ? 0 : k + 1];
+    sum += a.x * b.y - b.x * a.y;
+  }
+  return 0.5 * sum;
+}
+
+Ring dedup_ring(const PathD& path) {
+  Ring ring;
+  ring.reserve(path.size());
+  ring.push_back({path[0].x, path[0].y});
+  for (std::size_t k = 1; k < path.size(); ++k) {
+    const Point& last = ring.back();
+    const double dx = path[k].x - last.x;
+    const double dy = path[k].y - last.y;
+    if (dx * dx + dy * dy > 1e-10) ring.push_back({path[k].x, path[k].y});
+  }
+  return ring;
+}
+
+double open_length(const Ring& ring) {
+  double length = 0.0;
+  for (std::size_t k = 1; k < ring.size(); ++k) {
+    const double dx = ring[k].x - ring[k - 1].x;
+    const double dy = ring[k].y - ring[k - 1].y;
+    length += std::sqrt(dx * dx + dy * dy);
+  }
+  return length;
+}
+
+// Even-odd crossing test of every point of `pts` against the closed ring: an
+// edge (j, i) flips a point p when (y_i > p.y) differs from (y_j > p.y) and p
+// lies left of the edge at height p.y. Only edges whose y range holds p.y can
+// flip it and the parity does not depend on the order of the flips, so the
+// points are swept by height with the edges whose range holds the current
+// height kept in a heap: the cost follows the crossings, not points x edges.
+std::vector<char> points_in_ring(const Ring& ring, const std::vector<Point>& pts) {
+  const std::size_t n = ring.size();
+  std::vector<char> inside(pts.size(), 0);
+  if (n == 0 || pts.empty()) return inside;
+  std::vector<std::size_t> by_low(n);  // edge i joins vertex i and its predecessor
+  for (std::size_t i = 0; i < n; ++i) by_low[i] = i;
+  auto low = [&](std::size_t i) { return std::min(ring[i].y, ring[i == 0 ? n - 1 : i - 1].y); };
+  auto high = [&](std::size_t i) { return std::max(ring[i].y, ring[i == 0 ? n - 1 : i - 1].y); };
+  std::sort(by_low.begin(), by_low.end(),
+            [&](std::size_t a, std::size_t b) { return low(a) < low(b); });
+  std::vector<std::size_t> order(pts.size());
+  for (std::size_t q = 0; q < pts.size(); ++q) order[q] = q;
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return pts[a].y < pts[b].y; });
+  auto later_end = [&](std::size_t a, std::size_t b) { return high(a) > high(b); };
+  std::vector<std::size_t> active;  // a min-heap on the upper end
+  std::size_t next = 0;
+  for (std::size_t q : order) {
+    const Point p = pts[q];
+    for (; next < n && low(by_low[next]) <= p.y; ++next) {
+      active.push_back(by_low[next]);
+      std::push_heap(active.begin(), active.end(), later_end);
+    }
+    while (!active.empty() && high(active.front()) <= p.y) {
+      std::pop_heap(active.begin(), active.end(), later_end);
+      active.pop_back();
+    }
+    bool in = false;
+    for (std::size_t i : active) {
+      const Point& a = ring[i];
+      const Point& b = ring[i == 0 ? n - 1 : i - 1];
+      if ((a.y > p.y) != (b.y > p.y) && p.x < a.x + (p.y - a.y) * (b.x - a.x) / (b.y - a.y))
+        in = !in;
+    }
+    inside[q] = in;
+  }
+  return inside;
+}
+
+struct Bounds {
+  double xmin = std::numeric_limits<double>::infinity();
+  double xmax = -std::numeric_limits<double>::infinity();
+  double ymin = std::numeric_limits<double>::infinity();
+  double ymax = -std::numeric_limits<double>::infinity();
+};
+
+Bounds bounds_of(const Ring& ring) {
+  Bounds b;
+  for (const Point& p : ring) {
+    b.xmin = std::min(b.xmin, p.x);
+    b.xmax = std::max(b.xmax, p.x);
+    b.ymin = std::min(b.ymin, p.y);
+    b.ymax = std::max(b.ymax, p.y);
+  }
+  return b;
+}
+
+// Whether the crossing test of p against a ring with bounds b can come out
+// inside. A crossing needs an edge with one end above p.y and one not, so
+// ymin <= p.y < ymax exactly. The crossing abscissae lie within the ring's x
+// range up to rounding, which the margin covers: right of all of them nothing
+// flips, left of all of them every crossing flips, and a closed ring has an
+// even number of crossings.
+double x_margin(const Bounds& b) { return 1e-9 * (std::fabs(b.xmin) + std::fabs(b.xmax)); }
+
+bool may_contain(const Bounds& b, Point p) {
+  const double margin = x_margin(b);
+  return b.ymin <= p.y && p.y < b.ymax && b.xmin - margin <= p.x && p.x <= b.xmax + margin;
+}
+
+struct Outer {
+  Ring ring;
+  double length;
+  double area;
+};
+
+struct Hole {
+  Ring ring;
+  double area;
+  bool taken = false;
+};
+
+// Every hole goes to the polygon of smallest outer area (of equal areas the
+// first in sorted order) that is larger in area than the hole and contains the
+// hole's first point; holes keep union order within a polygon. Containing
+// polygons are nested, so this is the one the hole belongs to. (Taking the
+// first containing polygon by outer length instead would hand the hole of a
+// long, wiggly ring to a short frame drawn around it.) A uniform grid over the
+// holes' first points limits the candidates of each polygon to the cells its
+// bounds cover.
+void attach_holes(std::vector<Outer>& outers, std::vector<Hole>& holes,
+                  std::vector<BufferPolygon>& polygons) {
+  if (holes.empty()) return;
+  Bounds all;
+  for (const Hole& h : holes) {
+    all.xmin = std::min(all.xmin, h.ring[0].x);
+    all.xmax = std::max(all.xmax, h.ring[0].x);
+    all.ymin = std::min(all.ymin, h.ring[0].y);
+    all.ymax = std::max(all.ymax, h.ring[0].y);
+  }
+  const std::size_t side = std::max<std::size_t>(
+      1, static_cast<std::size_t>(std::sqrt(static_cast<double>(holes.size()))));
+  const double cw = (all.xmax - all.xmin) / static_cast<double>(side);
+  const double ch = (all.ymax - all.ymin) / static_cast<double>(side);
+  // Monotone in v, so a point inside [lo, hi] falls in a cell between theirs.
+  auto cell = [side](double v, double origin, double size) -> std::size_t {
+    if (!(size > 0.0)) return 0;
+    const double c = std::floor((v - origin) / size);
+    if (!(c > 0.0)) return 0;
+    return std::min(side - 1, static_cast<std::size_t>(std::min(c, 1e18)));
+  };
+  std::vector<std::vector<std::size_t>> grid(side * side);
+  for (std::size_t h = 0; h < holes.size(); ++h) {
+    const Point p = holes[h].ring[0];
+    grid[cell(p.y, all.ymin, ch) * side + cell(p.x, all.xmin, cw)].push_back(h);
+  }
+
+  std::vector<std::size_t> by_area(outers.size());
+  for (std::size_t k = 0; k < by_area.size(); ++k) by_area[k] = k;
+  std::stable_sort(by_area.begin(), by_area.end(),
+                   [&](std::size_t a, std::size_t b) { return outers[a].area < outers[b].area; });
+  std::vector<std::size_t> candidates, hits;
+  std::vector<Point> firsts;
+  for (std::size_t k : by_area) {
+    const Outer& outer = outers[k];
+    const Bounds b = bounds_of(outer.ring);
+    if (b.ymax <= all.ymin || b.ymin > all.ymax) continue;
+    const std::size_t cy0 = cell(b.ymin, all.ymin, ch), cy1 = cell(b.ymax, all.ymin, ch);
+    const std::size_t cx0 = cell(b.xmin - x_margin(b), all.xmin, cw);
+    const std::size_t cx1 = cell(b.xmax + x_margin(b), all.xmin, cw);
+    candidates.clear();
+    firsts.clear();
+    for (std::size_t cy = cy0; cy <= cy1; ++cy) {
+      for (std::size_t cx = cx0; cx <= cx1; ++cx) {
+        for (std::size_t h : grid[cy * side + cx]) {
+          const Hole& hole = holes[h];
+          if (hole.taken || !(hole.area < outer.area) || !may_contain(b, hole.ring[0])) continue;
+          candidates.push_back(h);
+          firsts.push_back(hole.ring[0]);
+        }
+      }
+    }
+    if (candidates.empty()) continue;
+    const std::vector<char> inside = points_in_ring(outer.ring, firsts);
+    hits.clear();
+    for (std::size_t c = 0; c < candidates.size(); ++c) {
+      if (inside[c]) hits.push_back(candidates[c]);
+    }
+    std::sort(hits.begin(), hits.end());
+    for (std::size_t h : hits) {
+      holes[h].taken = true;
+      polygons[k].holes.push_back(std::move(holes[h].ring));
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
+                                         const std::vector<double>& widths, double feature_size) {
+  if (widths.size() != pts.size()) {
+    throw InvariantError("inflate_curve_variable: widths.len() (" + std::to_string(widths.size()) +
+                         ") must equal pts.len() (" + std::to_string(pts.size()) + ")");
+  }
+  // The offsetter must never see an empty open path.
+  if (pts.empty()) return {};
+  double max_radius = 0.0;
+  for (double w : widths) {
+    if (!std::isfinite(w)) return {};
+    max_radius = std::max(max_radius, std::fabs(w));
+  }
+  if (!offset_fits(pts, max_radius)) return {};
+
+  // The offsetter drops consecutive duplicates of the integer path and numbers
+  // the callback's vertices on what is left. Dropping them here first keeps,
+  // for every remaining vertex, the index of the curve's own vertex (the first
+  // of each run of duplicates), so each radius comes from its own vertex.
+  Path64 path;
+  std::vector<std::size_t> source;
+  path.reserve(pts.size());
+  source.reserve(pts.size());
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    const Point64 q(round_saturating(pts[i].x * kScale), round_saturating(pts[i].y * kScale));
+    if (!path.empty() && path.back() == q) continue;
+    path.push_back(q);
+    source.push_back(i);
+  }
+
+  const double arc_tolerance = 0.2 * feature_size;
+  ClipperOffset offsetter(2.0, arc_tolerance * kScale);
+  offsetter.AddPath(path, JoinType::Square, EndType::Square);
+  Paths64 solution;
+  offsetter.Execute(
+      [&](const Path64& p, const PathD&, std::size_t curr, std::size_t) -> double {
+        if (p.size() != source.size() || curr >= source.size()) {
+          throw InvariantError("inflate_curve_variable: vertex index out of range");
+        }
+        return widths[source[curr]] * kScale;
+      },
+      solution);
+
+  std::vector<Ring> rings;
+  rings.reserve(solution.size());
+  for (const Path64& sp : solution) {
+    Ring ring;
+    ring.reserve(sp.size());
+    for (const Point64& q : sp) {
+      ring.push_back({static_cast<double>(q.x) / kScale, static_cast<double>(q.y) / kScale});
+    }
+    rings.push_back(std::move(ring));
+  }
+  return rings;
+}
+
+std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
+                                   const std::optional<WidthLists>& per_curve_widths,
+                                   double buffer_distance, double feature_size) {
+  if (curves.empty()) return {};
+  const double arc_tolerance = 0.2 * feature_size;
+  PathsD subjects;
+  for (std::size_t i = 0; i < curves.size(); ++i) {
+    const Polyline& curve = curves[i];
+    if (curve.size() < 2) continue;
+    if (per_curve_widths && i < per_curve_widths->size() && !(*per_curve_widths)[i].empty()) {
+      for (Ring& ring : inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size)) {
+        PathD path;
+        path.reserve(ring.size());
+        for (const Point& p : ring) path.emplace_back(p.x, p.y);
+        subjects.push_back(std::move(path));
+      }
+    } else {
+      if (!offset_fits(curve, std::fabs(buffer_distance))) continue;
+      PathD path;
+      path.reserve(curve.size());
+      for (const Point& p : curve) path.emplace_back(p.x, p.y);
+      PathsD band = InflatePaths(PathsD{std::move(path)}, buffer_distance, JoinType::Square,
+                                 EndType::Square, 0.0, kPrecision, arc_tolerance);
+      for (PathD& p : band) subjects.push_back(std::move(p));
+    }
+  }
+  if (subjects.empty()) return {};
+
+  const PathsD united = Union(subjects, FillRule::NonZero, kPrecision);
+  subjects.clear();
+  subjects.shrink_to_fit();
+
+  std::vector<Outer> outers;
+  std::vector<Hole> holes;
+  const double min_hole_area = 0.1 * feature_size * feature_size;
+  for (const PathD& path : united) {
+    if (path.size() < 2) continue;
+    Ring ring = dedup_ring(path);
+    if (ring.size() < 3) continue;
+    const double area = signed_area(path);
+    if (area > 0.0) {
+      const double length = open_length(ring);
+      outers.push_back({std::move(ring), length, area});
+    } else if (-area >= min_hole_area) {
+      holes.push_back({std::move(ring), -area});
+    }
+  }
+
+  std::stable_sort(outers.begin(), outers.end(),
+                   [](const Outer& a, const Outer& b) { return a.length < b.length; });
+  std::vector<BufferPolygon> polygons(outers.size());
+  for (std::size_t k = 0; k < outers.size(); ++k) polygons[k].outer = outers[k].ring;
+  attach_holes(outers, holes, polygons);
+  return polygons;
 }
 
 }  // namespace strokegraph
