@@ -49,23 +49,29 @@ class RegisteredOnly:
 collections.abc.Sequence.register(RegisteredOnly)
 
 
+FLOATS = [[(0.0, 0.0), (10.0, 0.0)]]
+
+
 @pytest.mark.parametrize(
-    "curves",
+    "curves, reference",
     [
-        [CURVE],
-        [tuple(CURVE)],
-        (CURVE,),
-        [[Pt(0, 0), Pt(10.0, 0)]],
-        [Seq(CURVE)],
-        Seq([CURVE]),
-        BadLen([BadLen(CURVE)]),
-        [[(np.float64(0), np.int64(0)), (FloatLike(), IndexLike())]],
-        range(0),
-        [],
-        [[]],
+        ([CURVE], FLOATS),
+        ([tuple(CURVE)], FLOATS),
+        ((CURVE,), FLOATS),
+        ([[Pt(0, 0), Pt(10.0, 0)]], FLOATS),
+        ([Seq(CURVE)], FLOATS),
+        (Seq([CURVE]), FLOATS),
+        (BadLen([BadLen(CURVE)]), FLOATS),
+        ([[(np.float64(0), np.int64(0)), (FloatLike(), IndexLike())]], [[(0.0, 0.0), (2.5, 3.0)]]),
     ],
 )
-def test_accepted_curve_lists(curves):
+def test_accepted_curve_lists(curves, reference):
+    assert _internal.inflate_curves(curves, 1, 1) == _internal.inflate_curves(reference, 1, 1) != []
+    assert _internal.topologize(curves, 1, 1) == _internal.topologize(reference, 1, 1)
+
+
+@pytest.mark.parametrize("curves", [range(0), [], (), [[]], [()]])
+def test_empty_curve_lists(curves):
     assert _internal.topologize(curves, 1, 1) == ([], [], [], [])
     assert _internal.inflate_curves(curves, 1, 1) == []
 
@@ -182,4 +188,4 @@ def test_a_list_mutated_while_converting_is_read_safely():
     curve.append((Shrinker(), 0.0))
     curve.append((2.0, 0.0))
     # The item being converted stays alive; the shortened list ends the walk.
-    assert _internal.inflate_curves([curve], 1.0, 1.0) == []
+    assert _internal.inflate_curves([curve], 1.0, 1.0) == _internal.inflate_curves([[(0.0, 0.0), (1.0, 0.0)]], 1.0, 1.0)
