@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 #include <string>
 
@@ -42,6 +43,39 @@ struct PointLedger {
     ring = std::move(next);
   }
 };
+
+// The number of points subdivision at `max_edge` gives this ring.
+double subdivided_size(const Ring& ring, double max_edge) {
+  const std::size_t n = ring.size();
+  double total = static_cast<double>(n);
+  if (n <= 1) return total;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Point& a = ring[i];
+    const Point& b = ring[(i + 1) % n];
+    const double dy = b.y - a.y, dx = b.x - a.x;
+    const double length = std::sqrt(dy * dy + dx * dx);
+    if (!(length > max_edge)) continue;
+    const std::uint32_t k = saturating_u32(std::ceil(length / max_edge));
+    if (k >= 2) total += static_cast<double>(k - 1);
+  }
+  return total;
+}
+
+// A lower bound on the points that resampling at `spacing`, uniform or
+// adaptive, gives this ring: no step is longer than max(spacing, 1e-6), and
+// each span loses less than one piece to rounding.
+double resampled_size_floor(const Ring& ring, double spacing) {
+  const std::size_t n = ring.size();
+  if (n < 3) return static_cast<double>(n);
+  double perimeter = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Point& a = ring[i];
+    const Point& b = ring[(i + 1) % n];
+    const double dy = b.y - a.y, dx = b.x - a.x;
+    perimeter += std::sqrt(dy * dy + dx * dx);
+  }
+  return perimeter / std::fmax(spacing, 1e-6) - static_cast<double>(n);
+}
 
 }  // namespace
 
@@ -89,6 +123,17 @@ std::vector<BufferPolygon> preprocess_boundaries(std::vector<BufferPolygon> poly
     if (tolerance > 0.0) ring = rdp(ring, tolerance);
     ledger.live += ring.size();
   });
+
+  // Before growing anything: when the rings are certain to need more points
+  // than allowed, fail now rather than after filling memory up to the limit.
+  double needed = 0.0;
+  for_each_ring(polygons, [&](Ring& ring) {
+    needed += resampling ? resampled_size_floor(ring, *resample) : subdivided_size(ring, max_edge);
+  });
+  if (needed > static_cast<double>(std::max(kMaxBoundaryPoints, ledger.live))) {
+    throw_too_dense({}, resampling ? name_value("resample", *resample)
+                                   : name_value("feature_size", feature_size));
+  }
 
   const std::string refined_by =
       name_value("buffer_distance", b) + " with subdivision ratio " + format_float(ratio);
