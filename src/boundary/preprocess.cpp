@@ -114,7 +114,9 @@ std::vector<BufferPolygon> preprocess_boundaries(std::vector<BufferPolygon> poly
                                                             : 0.0;
   const double max_edge = 1.5 * feature_size;
   const bool ratio_off = subdivision_ratio && !(*subdivision_ratio > 0.0);
-  const double ratio = !subdivision_ratio ? 0.5 : ratio_off ? 0.0 : std::max(*subdivision_ratio, 0.01);
+  const double ratio = !subdivision_ratio ? 0.5
+                       : ratio_off        ? 0.0
+                                          : std::max(*subdivision_ratio, 0.01);
   const bool refine = b > 0.0 && !ratio_off;
   const bool resampling = resample && *resample > 0.0;
 
@@ -141,7 +143,8 @@ std::vector<BufferPolygon> preprocess_boundaries(std::vector<BufferPolygon> poly
   if (!resampling) {
     const std::string cause = name_value("feature_size", feature_size);
     for_each_ring(polygons, [&](Ring& ring) {
-      ledger.replace(ring, subdivide_ring(ring, max_edge, ledger.budget_for(ring.size(), 0, cause)));
+      const PointBudget budget = ledger.budget_for(ring.size(), 0, cause);
+      ledger.replace(ring, subdivide_ring(ring, max_edge, budget));
     });
     if (!refine) return polygons;
     CurvatureIndex index = make_curvature_index(4.0 * b);
@@ -175,7 +178,8 @@ std::vector<BufferPolygon> preprocess_boundaries(std::vector<BufferPolygon> poly
   const std::string adaptive_cause = cause + " (" + refined_by + ")";
   for_each_ring(polygons, [&](Ring& ring) {
     const PointBudget budget = ledger.budget_for(ring.size(), index.corners.size(), adaptive_cause);
-    ledger.replace(ring, resample_ring_adaptive(ring, index, spacing, b, ratio, kCornerAngle, budget));
+    ledger.replace(ring,
+                   resample_ring_adaptive(ring, index, spacing, b, ratio, kCornerAngle, budget));
   });
   return polygons;
 }

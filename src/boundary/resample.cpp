@@ -21,7 +21,9 @@ double edge_length(const Point& a, const Point& b) {
 // a[i] = arc length from points[0] to points[i], summed in order.
 std::vector<double> cumulative_lengths(const std::vector<Point>& points) {
   std::vector<double> a(points.size(), 0.0);
-  for (std::size_t i = 1; i < points.size(); ++i) a[i] = a[i - 1] + edge_length(points[i - 1], points[i]);
+  for (std::size_t i = 1; i < points.size(); ++i) {
+    a[i] = a[i - 1] + edge_length(points[i - 1], points[i]);
+  }
   return a;
 }
 
@@ -50,7 +52,9 @@ std::vector<Point> uniform_span(const std::vector<Point>& points, double spacing
   if (total <= 1e-12) return {points.front(), points.back()};
   const std::uint32_t k = saturating_u32(std::round(total / spacing));
   const std::uint32_t g = k >= 2 ? k : 1;
-  if (static_cast<std::size_t>(g) + 1 > limit) throw_too_dense(budget, name_value("spacing", spacing));
+  if (static_cast<std::size_t>(g) + 1 > limit) {
+    throw_too_dense(budget, name_value("spacing", spacing));
+  }
   std::vector<Point> out;
   out.reserve(static_cast<std::size_t>(g) + 1);
   std::size_t j = 0;
@@ -121,7 +125,8 @@ Ring resample_by_spans(const Ring& ring, double spacing, double corner_angle, st
   if (!anchors.empty()) {
     Ring result;
     for (std::size_t i = 0; i < anchors.size(); ++i) {
-      const std::vector<Point> span = ring_span(ring, anchors[i], anchors[(i + 1) % anchors.size()]);
+      const std::size_t next = anchors[(i + 1) % anchors.size()];
+      const std::vector<Point> span = ring_span(ring, anchors[i], next);
       // Every sample but the last joins the result: the last is the next anchor.
       const std::vector<Point> samples = span_fn(span, plus_one(limit - result.size()));
       result.insert(result.end(), samples.begin(), samples.end() - 1);
@@ -216,7 +221,8 @@ Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, doubl
     const std::uint32_t k = saturating_u32(std::ceil(length / target));
     if (k < 2) continue;
     if (n + inserted + (k - 1) > limit) {
-      throw_too_dense(budget, name_value("buffer_distance", b) + " with " + name_value("ratio", ratio));
+      throw_too_dense(budget,
+                      name_value("buffer_distance", b) + " with " + name_value("ratio", ratio));
     }
     append_edge_splits(out, a, next, k);
     inserted += k - 1;

@@ -89,7 +89,8 @@ TEST(Preprocess, RatioBelowOneHundredthActsAsOneHundredth) {
 }
 
 TEST(Preprocess, ResamplingPath) {
-  EXPECT_EQ(preprocess_ring(square(10), 1.0, 1.0, 0.0, 3.0), resample_ring(square(10), 3.0, kPi / 3));
+  EXPECT_EQ(preprocess_ring(square(10), 1.0, 1.0, 0.0, 3.0),
+            resample_ring(square(10), 3.0, kPi / 3));
   const Ring adaptive = preprocess_ring(square(10), 1.0, 1.0, std::nullopt, 1.0);
   EXPECT_GT(adaptive.size(), 40u);  // denser than uniform spacing 1 near the corners
   EXPECT_TRUE(in_order(adaptive, square(10)));
@@ -124,7 +125,8 @@ class DensityGuard : public testing::TestWithParam<DensityCase> {};
 TEST_P(DensityGuard, ThrowsMemoryLimitNamingTheParameter) {
   const DensityCase c = GetParam();
   const std::string message = memory_message(
-      [&] { preprocess_ring(square(1000), c.feature_size, c.buffer_distance, c.ratio, c.resample); });
+      [&] { preprocess_ring(square(1000), c.feature_size, c.buffer_distance, c.ratio,
+                            c.resample); });
   EXPECT_EQ(message.rfind(c.blamed, 0), 0u) << message;
   EXPECT_NE(message.find("more than 50000000 points"), std::string::npos) << message;
 }
