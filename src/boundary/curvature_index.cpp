@@ -1,0 +1,127 @@
+#include "boundary/curvature_index.h"
+
+#include <cmath>
+
+#include "boundary/point_budget.h"
+
+namespace strokegraph {
+
+std::size_t CellKeyHash::operator()(const CellKey& key) const noexcept {
+  std::uint64_t h = static_cast<std::uint64_t>(key.column) * 0x9E3779B97F4A7C15ull;
+  h ^= static_cast<std::uint64_t>(key.row) + 0x7F4A7C159E3779B9ull + (h << 6) + (h >> 2);
+  h ^= h >> 31;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 29;
+  return static_cast<std::size_t>(h);
+}
+
+CurvatureIndex make_curvature_index(double cell_size) {
+  CurvatureIndex index;
+  index.cell_size = std::isfinite(cell_size) && cell_size > 0.0 ? cell_size : 1.0;
+  return index;
+}
+
+CellKey cell_key(const CurvatureIndex& index, double x, double y) {
+  const double inv = 1.0 / index.cell_size;
+  return {saturating_i64(std::floor(x * inv)), saturating_i64(std::floor(y * inv))};
+}
+
+std::optional<double> turning_cosine(const Ring& ring, std::size_t i) {
+  const std::size_t n = ring.size();
+  const Point& p0 = ring[(i + n - 1) % n];
+  const Point& p1 = ring[i];
+  const Point& p2 = ring[(i + 1) % n];
+  const double ux = p1.x - p0.x, uy = p1.y - p0.y;
+  const double vx = p2.x - p1.x, vy = p2.y - p1.y;
+  const double lu = std::sqrt(uy * uy + ux * ux);
+  const double lv = std::sqrt(vy * vy + vx * vx);
+  if (lu < 1e-12 || lv < 1e-12) return std::nullopt;
+  double q = (uy * vy + ux * vx) / (lu * lv);
+  if (q < -1.0) q = -1.0;
+  if (q > 1.0) q = 1.0;
+  return q;
+}
+
+void add_ring(CurvatureIndex& index, const Ring& ring, double min_angle) {
+  if (ring.size() < 3) return;
+  for (std::size_t i = 0; i < ring.size(); ++i) {
+    const std::optional<double> q = turning_cosine(ring, i);
+    if (!q) continue;
+    const double angle = std::acos(*q);
+    if (!(angle >= min_angle)) continue;
+    const Point& p = ring[i];
+    const std::size_t position = index.corners.size();
+    index.corners.push_back({p.x, p.y, angle});
+    index.cells[cell_key(index, p.x, p.y)].push_back(position);
+  }
+}
+
+namespace {
+
+struct QueryWindow {
+  double x, y, inner, outer, outer_sq;
+  double best = 0.0;
+
+  void consider(const CornerEntry& e) {
+    const double dy = e.y - y, dx = e.x - x;
+    const double d2 = dy * dy + dx * dx;
+    if (std::isnan(d2) || d2 > outer_sq) return;
+    const double d = std::sqrt(d2);
+    const double w = d <= inner ? 1.0 : 1.0 - (d - inner) / (outer - inner);
+    const double candidate = w * e.angle;
+    if (candidate > best) best = candidate;
+  }
+};
+
+}  // namespace
+
+double max_angle_near(const CurvatureIndex& index, double x, double y, double inner_radius,
+                      double outer_radius) {
+  const double inv = 1.0 / index.cell_size;
+  const double r_out = outer_radius;
+  const std::int64_t col_lo = saturating_i64(std::floor((x - r_out) * inv));
+  const std::int64_t col_hi = saturating_i64(std::floor((x + r_out) * inv));
+  const std::int64_t row_lo = saturating_i64(std::floor((y - r_out) * inv));
+  const std::int64_t row_hi = saturating_i64(std::floor((y + r_out) * inv));
+  if (col_lo > col_hi || row_lo > row_hi) return 0.0;
+
+  QueryWindow window{x, y, inner_radius, outer_radius, r_out * r_out};
+  // A window wider than the index holds entries (huge radii) is answered by
+  // one pass over the entries that lie in its cells: the same entries as a
+  // cell walk, so the same maximum.
+  const double cell_count = (static_cast<double>(col_hi) - static_cast<double>(col_lo) + 1.0) *
+                            (static_cast<double>(row_hi) - static_cast<double>(row_lo) + 1.0);
+  if (cell_count > static_cast<double>(index.corners.size())) {
+    for (const CornerEntry& e : index.corners) {
+      const CellKey key = cell_key(index, e.x, e.y);
+      if (key.column < col_lo || key.column > col_hi || key.row < row_lo || key.row > row_hi) {
+        continue;
+      }
+      window.consider(e);
+    }
+    return window.best;
+  }
+  for (std::int64_t column = col_lo;; ++column) {
+    for (std::int64_t row = row_lo;; ++row) {
+      const auto it = index.cells.find({column, row});
+      if (it != index.cells.end()) {
+        for (const std::size_t position : it->second) window.consider(index.corners[position]);
+      }
+      if (row == row_hi) break;
+    }
+    if (column == col_hi) break;
+  }
+  return window.best;
+}
+
+std::vector<std::size_t> corner_anchors(const Ring& ring, double corner_angle) {
+  std::vector<std::size_t> anchors;
+  const double t = std::cos(corner_angle);
+  for (std::size_t i = 0; i < ring.size(); ++i) {
+    const std::optional<double> q = turning_cosine(ring, i);
+    if (q && *q < t) anchors.push_back(i);
+  }
+  return anchors;
+}
+
+}  // namespace strokegraph

@@ -1,0 +1,65 @@
+// Spatial grid of sharply turning ring vertices, and the corner test used to
+// anchor resampling.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "common/geometry.h"
+
+namespace strokegraph {
+
+struct CornerEntry {
+  double x = 0.0;
+  double y = 0.0;
+  double angle = 0.0;  // turning angle in radians, in [0, pi]
+};
+
+struct CellKey {
+  std::int64_t column = 0;
+  std::int64_t row = 0;
+  friend bool operator==(const CellKey&, const CellKey&) = default;
+};
+
+struct CellKeyHash {
+  std::size_t operator()(const CellKey& key) const noexcept;
+};
+
+// Corner entries are stored once, in insertion order; every occupied cell
+// lists the positions of its entries. Only ever grows.
+struct CurvatureIndex {
+  double cell_size = 1.0;
+  std::unordered_map<CellKey, std::vector<std::size_t>, CellKeyHash> cells;
+  std::vector<CornerEntry> corners;
+};
+
+// An empty index; a cell size that is not finite and positive becomes 1.0.
+CurvatureIndex make_curvature_index(double cell_size);
+
+// The cell holding (x, y): floor of each coordinate times 1 / cell_size,
+// saturated to the 64-bit range (NaN gives 0).
+CellKey cell_key(const CurvatureIndex& index, double x, double y);
+
+// Cosine of the turning angle at vertex i of a ring (closed implicitly),
+// clamped to [-1, 1]; none when the incoming or outgoing edge is shorter
+// than 1e-12. A NaN cosine stays NaN.
+std::optional<double> turning_cosine(const Ring& ring, std::size_t i);
+
+// Records every vertex whose turning angle is at least `min_angle`. Rings of
+// fewer than 3 points add nothing.
+void add_ring(CurvatureIndex& index, const Ring& ring, double min_angle);
+
+// The largest recorded angle within `outer_radius` of (x, y), weighted 1 up
+// to `inner_radius` and falling linearly to 0 at `outer_radius`; 0 if none.
+double max_angle_near(const CurvatureIndex& index, double x, double y, double inner_radius,
+                      double outer_radius);
+
+// Ascending indices of the vertices whose turning angle exceeds
+// `corner_angle`, decided on cosines: cos(turn) < cos(corner_angle) strictly.
+// Expects at least 3 points.
+std::vector<std::size_t> corner_anchors(const Ring& ring, double corner_angle);
+
+}  // namespace strokegraph
