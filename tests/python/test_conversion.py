@@ -146,8 +146,10 @@ def test_max_nodes_rejections():
 
 
 def test_per_curve_widths_conversion():
-    assert _internal.topologize([CURVE], 1.0, 1.0, per_curve_widths=[[1, 2.0]]) == ([], [], [], [])
-    assert _internal.topologize([CURVE], 1.0, 1.0, per_curve_widths=((np.float32(1), 2),)) == ([], [], [], [])
+    reference = _internal.topologize([CURVE], 1.0, 1.0, per_curve_widths=[[1.0, 2.0]])
+    assert reference[0]
+    assert _internal.topologize([CURVE], 1.0, 1.0, per_curve_widths=[[1, 2.0]]) == reference
+    assert _internal.topologize([CURVE], 1.0, 1.0, per_curve_widths=((np.float32(1), 2),)) == reference
     with pytest.raises(TypeError, match=r"^argument 'per_curve_widths': Can't extract `str` to `Vec`$"):
         _internal.topologize([CURVE], 1.0, 1.0, per_curve_widths=["ab"])
     with pytest.raises(TypeError, match=r"^argument 'per_curve_widths': 'float' object cannot be converted to 'Sequence'$"):

@@ -86,7 +86,7 @@ def test_batch_job_conversion_messages():
 
 def test_batch_accepts_tuple_subclasses_and_checks_every_feature_size_first():
     Job = type("Job", (tuple,), {})
-    assert _internal.topologize_batch([Job(JOB)]) == [([], [], [])]
+    assert _internal.topologize_batch([Job(JOB)]) == _internal.topologize_batch([JOB]) != [([], [], [])]
     bad = JOB[:2] + (0.0,) + JOB[3:]
     # A job that would fail in the pipeline comes first; the feature size still wins.
     failing = JOB[:6] + (0,) + JOB[7:]
