@@ -5,6 +5,7 @@ import os
 import subprocess
 import sys
 import threading
+import time
 
 import pytest
 
@@ -88,3 +89,60 @@ def test_interpreter_exits_cleanly_with_an_idle_pool():
     code = "import strokegraph; strokegraph.topologize_batch([" + repr(job()) + "] * 4); print('done')"
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
     assert out.returncode == 0 and out.stdout.strip() == "done"
+
+
+def test_order_is_kept_when_later_jobs_are_far_cheaper():
+    wavy = [[(x * 0.5, 10.0 * ((x // 7) % 2) + k * 3.0) for x in range(200)] for k in range(40)]
+    jobs = [job(wavy)] + [job([[(0.0, 0.0), (5.0 + i, 0.0)]]) for i in range(30)]
+    results = strokegraph.topologize_batch(jobs)
+    assert results == [reference(j) for j in jobs]
+    assert len(results[0][0]) > len(results[1][0])
+
+
+def test_max_nodes_failure_names_the_job():
+    with pytest.raises(ValueError) as single:
+        strokegraph.topologize(CURVES, 1.0, 1.0, max_nodes=1)
+    jobs = [job(), job(), job(max_nodes=1), job()]
+    with pytest.raises(ValueError) as info:
+        strokegraph.topologize_batch(jobs)
+    assert str(info.value) == f"topologize_batch job 2 failed: {single.value}"
+    assert str(single.value).startswith("skeleton has ") and str(single.value).endswith(" nodes, exceeding max_nodes limit of 1")
+
+
+def test_a_job_that_runs_out_of_memory_fails_the_batch_with_memory_error():
+    dense = CURVES, 1.0, 1.0, None, None, None, None, None, 1e-9, None, None
+    with pytest.raises(MemoryError, match="resample="):
+        strokegraph.topologize_batch([job(), dense, job()])
+    # The pool keeps working afterwards.
+    assert strokegraph.topologize_batch([job()]) == [reference(job())]
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda curves: strokegraph.topologize(curves, 1.0, 1.0),
+        lambda curves: strokegraph.topologize_batch([job(curves)] * 2),
+    ],
+)
+def test_other_threads_run_while_the_pipeline_runs(call):
+    curves = [[(x * 0.5, 10.0 * ((x // 7) % 2) + k * 3.0) for x in range(400)] for k in range(60)]
+    stamps = []
+    stop = threading.Event()
+
+    def spin():
+        while not stop.is_set():
+            stamps.append(time.perf_counter())
+
+    spinner = threading.Thread(target=spin)
+    spinner.start()
+    try:
+        start = time.perf_counter()
+        call(curves)
+        end = time.perf_counter()
+    finally:
+        stop.set()
+        spinner.join()
+    # With the lock held the spinner could only run before the native work
+    # starts; released, it also runs in the middle of the call.
+    middle = (start + 0.4 * (end - start), start + 0.6 * (end - start))
+    assert any(middle[0] <= t <= middle[1] for t in stamps)
