@@ -6,15 +6,6 @@
 
 namespace strokegraph {
 
-std::size_t CellKeyHash::operator()(const CellKey& key) const noexcept {
-  std::uint64_t h = static_cast<std::uint64_t>(key.column) * 0x9E3779B97F4A7C15ull;
-  h ^= static_cast<std::uint64_t>(key.row) + 0x7F4A7C159E3779B9ull + (h << 6) + (h >> 2);
-  h ^= h >> 31;
-  h *= 0xBF58476D1CE4E5B9ull;
-  h ^= h >> 29;
-  return static_cast<std::size_t>(h);
-}
-
 CurvatureIndex make_curvature_index(double cell_size) {
   CurvatureIndex index;
   index.cell_size = std::isfinite(cell_size) && cell_size > 0.0 ? cell_size : 1.0;
@@ -94,7 +85,7 @@ double max_angle_near(const CurvatureIndex& index, double x, double y, double in
   if (cell_count > static_cast<double>(index.corners.size())) {
     for (const CornerEntry& e : index.corners) {
       const CellKey key = cell_key(index, e.x, e.y);
-      if (key.column < col_lo || key.column > col_hi || key.row < row_lo || key.row > row_hi) {
+      if (key.x < col_lo || key.x > col_hi || key.y < row_lo || key.y > row_hi) {
         continue;
       }
       window.consider(e);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/geometry.h"
+#include "common/numeric.h"
 
 namespace strokegraph {
 
@@ -16,16 +17,6 @@ struct CornerEntry {
   double x = 0.0;
   double y = 0.0;
   double angle = 0.0;  // turning angle in radians, in [0, pi]
-};
-
-struct CellKey {
-  std::int64_t column = 0;
-  std::int64_t row = 0;
-  friend bool operator==(const CellKey&, const CellKey&) = default;
-};
-
-struct CellKeyHash {
-  std::size_t operator()(const CellKey& key) const noexcept;
 };
 
 // Corner entries are stored once, in insertion order; every occupied cell

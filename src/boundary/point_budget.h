@@ -1,11 +1,12 @@
 // Guard against parameters that would densify boundary rings without bound.
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "common/numeric.h"
 
 namespace strokegraph {
 
@@ -32,19 +33,5 @@ struct PointBudget {
 
 // "<name>=<value>" with the value in shortest round-trip form.
 std::string name_value(std::string_view name, double value);
-
-// Saturating conversions: NaN gives 0, out-of-range values the nearest bound.
-inline std::uint32_t saturating_u32(double v) {
-  if (std::isnan(v) || v <= 0.0) return 0;
-  if (v >= 4294967295.0) return UINT32_MAX;
-  return static_cast<std::uint32_t>(v);
-}
-
-inline std::int64_t saturating_i64(double v) {
-  if (std::isnan(v)) return 0;
-  if (v < -9223372036854775808.0) return INT64_MIN;
-  if (v >= 9223372036854775808.0) return INT64_MAX;
-  return static_cast<std::int64_t>(v);
-}
 
 }  // namespace strokegraph

@@ -8,33 +8,10 @@
 #include <unordered_map>
 
 #include "common/errors.h"
+#include "common/numeric.h"
 
 namespace strokegraph {
 namespace {
-
-// Nearest integer with halves away from zero, saturated to the int64 range;
-// NaN gives 0.
-std::int64_t round_saturating(double v) {
-  if (std::isnan(v)) return 0;
-  const double r = std::round(v);
-  if (r >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-  if (r <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-  return static_cast<std::int64_t>(r);
-}
-
-struct CellKey {
-  std::int64_t x;
-  std::int64_t y;
-  friend bool operator==(const CellKey&, const CellKey&) = default;
-};
-
-struct CellKeyHash {
-  std::size_t operator()(const CellKey& k) const noexcept {
-    const std::uint64_t h = static_cast<std::uint64_t>(k.x) * 0x9E3779B97F4A7C15ull ^
-                            (static_cast<std::uint64_t>(k.y) + 0x7F4A7C159E3779B9ull);
-    return static_cast<std::size_t>(h ^ (h >> 29));
-  }
-};
 
 struct CurveEnd {
   std::size_t curve;

@@ -7,35 +7,12 @@
 #include <unordered_set>
 
 #include "common/errors.h"
+#include "common/numeric.h"
 #include "graph/graph.h"
 #include "graph/graph_util.h"
 
 namespace strokegraph {
 namespace {
-
-using graph_detail::MixHash;
-
-// v rounded half away from zero, saturated to the 64-bit range; NaN gives 0.
-std::int64_t cell_coord(double v) {
-  const double r = std::round(v);
-  if (std::isnan(r)) return 0;
-  if (r >= 0x1p63) return std::numeric_limits<std::int64_t>::max();
-  if (r < -0x1p63) return std::numeric_limits<std::int64_t>::min();
-  return static_cast<std::int64_t>(r);
-}
-
-struct CellKey {
-  std::int64_t x;
-  std::int64_t y;
-  friend bool operator==(const CellKey&, const CellKey&) = default;
-};
-
-struct CellHash {
-  std::size_t operator()(const CellKey& k) const {
-    const MixHash mix;
-    return mix(static_cast<std::uint64_t>(k.x) ^ mix(static_cast<std::uint64_t>(k.y)));
-  }
-};
 
 // k + d, or nothing when the neighbouring cell lies beyond the key range.
 std::optional<std::int64_t> step(std::int64_t k, int d) {
@@ -47,11 +24,11 @@ std::optional<std::int64_t> step(std::int64_t k, int d) {
 struct Builder {
   double tolerance;
   Graph graph;
-  std::unordered_map<CellKey, NodeId, CellHash> cells;
+  std::unordered_map<CellKey, NodeId, CellKeyHash> cells;
   std::unordered_set<std::uint64_t, MixHash> pairs;
 
   NodeId lookup(const Point& p) {
-    const CellKey k{cell_coord(p.x / tolerance), cell_coord(p.y / tolerance)};
+    const CellKey k{round_saturating(p.x / tolerance), round_saturating(p.y / tolerance)};
     if (auto it = cells.find(k); it != cells.end()) return it->second;
     // The first claimed cell of the 3 x 3 block, dx outer, dy inner. The
     // cell then belongs to that node too, so claims chain across cells.

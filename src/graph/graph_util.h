@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/numeric.h"
 #include "graph/graph.h"
 
 namespace strokegraph::graph_detail {
@@ -20,17 +21,7 @@ inline std::uint64_t pair_key(NodeId a, NodeId b) {
   return (std::uint64_t{lo} << 32) | hi;
 }
 
-// splitmix64 finaliser: a well-spread hash for integer keys.
-struct MixHash {
-  std::size_t operator()(std::uint64_t v) const {
-    v ^= v >> 30;
-    v *= 0xbf58476d1ce4e5b9ULL;
-    v ^= v >> 27;
-    v *= 0x94d049bb133111ebULL;
-    v ^= v >> 31;
-    return static_cast<std::size_t>(v);
-  }
-};
+using ::strokegraph::MixHash;
 
 // Neighbour lists, built by walking the edges in order and appending b to the
 // list of a and a to the list of b; a node's list length is its degree.

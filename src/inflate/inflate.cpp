@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/errors.h"
+#include "common/numeric.h"
 
 namespace strokegraph {
 namespace {
@@ -34,15 +35,6 @@ bool offset_fits(const std::vector<Point>& pts, double max_radius) {
     extent = std::max({extent, std::fabs(p.x), std::fabs(p.y)});
   }
   return extent + 2.0 * max_radius <= kMaxExtent;
-}
-
-// Nearest integer with halves away from zero, saturated; NaN gives 0.
-std::int64_t round_saturating(double v) {
-  if (std::isnan(v)) return 0;
-  const double r = std::round(v);
-  if (r >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-  if (r <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-  return static_cast<std::int64_t>(r);
 }
 
 double signed_area(const PathD& path) {
