@@ -73,6 +73,19 @@ MergedCurves merge_connected(const std::vector<Polyline>& curves,
     return std::nullopt;
   };
 
+  // Marks the partner used and appends its points walking away from its
+  // matched end, which is left out.
+  auto take = [&](CurveEnd end, Polyline& pts_out, std::vector<double>& widths_out) {
+    const Polyline& pts = curves[end.curve];
+    const std::size_t n = pts.size();
+    used[end.curve] = 1;
+    for (std::size_t m = 1; m < n; ++m) {
+      const std::size_t j = end.is_last ? n - 1 - m : m;
+      pts_out.push_back(pts[j]);
+      if (with_widths) widths_out.push_back(width_at(end.curve, j));
+    }
+  };
+
   MergedCurves out;
   if (with_widths) out.widths.emplace();
   for (std::size_t s = 0; s < count; ++s) {
@@ -85,32 +98,14 @@ MergedCurves merge_connected(const std::vector<Polyline>& curves,
     }
 
     // Forward: append the partner's points, its matched end left out.
-    while (const auto end = partner(chain.back())) {
-      const std::size_t w = end->curve;
-      const Polyline& pts = curves[w];
-      const std::size_t n = pts.size();
-      used[w] = 1;
-      for (std::size_t m = 1; m < n; ++m) {
-        const std::size_t j = end->is_last ? n - 1 - m : m;
-        chain.push_back(pts[j]);
-        if (with_widths) chain_w.push_back(width_at(w, j));
-      }
-    }
+    while (const auto end = partner(chain.back())) take(*end, chain, chain_w);
 
     // Backward: the prepended points are collected in reverse (front.back()
     // is the chain's current first point) and put in front once at the end.
     Polyline front;
     std::vector<double> front_w;
     while (const auto end = partner(front.empty() ? chain.front() : front.back())) {
-      const std::size_t w = end->curve;
-      const Polyline& pts = curves[w];
-      const std::size_t n = pts.size();
-      used[w] = 1;
-      for (std::size_t m = 1; m < n; ++m) {
-        const std::size_t j = end->is_last ? n - 1 - m : m;
-        front.push_back(pts[j]);
-        if (with_widths) front_w.push_back(width_at(w, j));
-      }
+      take(*end, front, front_w);
     }
     if (!front.empty()) {
       chain.insert(chain.begin(), front.rbegin(), front.rend());
