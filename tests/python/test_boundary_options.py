@@ -34,3 +34,22 @@ def test_absurd_density_raises_memory_error(options, blamed):
     for call in (strokegraph.triangulate_curves, strokegraph.topologize):
         with pytest.raises(MemoryError, match=blamed):
             call(CURVES, 1.0, feature_size, boundary_simplification=0.0, **options)
+
+
+def boundary_vertices(triangles):
+    return {p for t in triangles for p in t}
+
+
+def test_boundary_simplification_thins_a_wiggly_boundary():
+    wiggle = [[(x * 0.25, 0.03 * (-1) ** x) for x in range(200)]]
+    # No subdivision, so only simplification changes the vertex count.
+    plain = boundary_vertices(
+        strokegraph.triangulate_curves(wiggle, 1.0, 1.0, boundary_simplification=0.0, subdivision_ratio=1e9)
+    )
+    simplified = boundary_vertices(
+        strokegraph.triangulate_curves(wiggle, 1.0, 1.0, boundary_simplification=0.5, subdivision_ratio=1e9)
+    )
+    assert simplified and len(simplified) < len(plain)
+    # The default tolerance (0.05 x feature size) lies between the two.
+    default = boundary_vertices(strokegraph.triangulate_curves(wiggle, 1.0, 1.0, subdivision_ratio=1e9))
+    assert len(simplified) <= len(default) <= len(plain)
