@@ -75,7 +75,7 @@ $(BENCH_VENV)/.installed: bench/requirements.txt | system-packages
 	$(BENCH_PY) -m pip install --quiet --disable-pip-version-check -r bench/requirements.txt
 	touch $@
 
-bench-cpp: deps
+bench-cpp: deps system-packages
 	cmake -S . -B build/bench -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DCMAKE_BUILD_TYPE=Release -DSTROKEGRAPH_BUILD_BENCH=ON
 	cmake --build build/bench -j $(JOBS) --target stage_breakdown
 

@@ -173,6 +173,41 @@ def print_stages(stages: Dict, python_total: Optional[float]) -> Dict:
     return derived
 
 
+def print_targets(cases: List[Dict]) -> Dict:
+    """The figures the speed targets are judged by, from what this run measured."""
+    by = {(c["workload"], c["size"]): c for c in cases}
+    out: Dict = {}
+    print("\n== targets")
+    sk = by.get(("sketch", "medium"))
+    if sk:
+        peers = [m for m in sk["methods"] if m["method"] != OURS and m.get("ratio")]
+        if peers:
+            best = min(peers, key=lambda m: m["median_s"])
+            out["medium_sketch_fastest_peer"] = best["method"]
+            out["medium_sketch_speedup"] = best["ratio"]
+            print(f"  medium sketch: ours {best['ratio']:.1f}x faster than the fastest peer "
+                  f"({best['method']}); target >= 20x at equal or better quality (compare the table)")
+    for w in workloads.WORKLOADS:
+        med, big = by.get((w, "medium")), by.get((w, "large"))
+        if med and big and med.get("ours_us_per_point") and big.get("ours_us_per_point"):
+            g = big["ours_us_per_point"] / med["ours_us_per_point"]
+            out[f"{w}_large_over_medium_time_per_point"] = g
+            print(f"  {w}: time per point large / medium = {g:.2f} (target <= 1.5)")
+        if big and big.get("stages", {}).get("derived"):
+            d = big["stages"]["derived"]
+            out[f"{w}_large_total_over_floor"] = d.get("python_over_floor")
+            print(f"  {w} large: total / (union + triangulation) = native "
+                  f"{_f(d.get('native_over_floor'), '{:.2f}')}, with Python call "
+                  f"{_f(d.get('python_over_floor'), '{:.2f}')} (target <= 1.5)")
+        if big and big.get("ours_peak_bytes_per_point") is not None:
+            b = big["ours_peak_bytes_per_point"]
+            out[f"{w}_large_peak_bytes_per_point"] = b
+            print(f"  {w} large: peak memory {b:.0f} bytes per input point (target < 1024)")
+    if not out:
+        print("  (nothing to judge: ours did not run, or the sizes needed were not run)")
+    return out
+
+
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--workloads", default=",".join(workloads.WORKLOADS))
@@ -241,6 +276,7 @@ def main() -> int:
                     case["ours_peak_bytes_per_point"] = ours["peak_mib"] * 1048576 / n_pts
             results["cases"].append(case)
             sys.stdout.flush()
+    results["targets"] = print_targets(results["cases"])
     results["wall_s"] = time.monotonic() - t_start
     out = args.out or os.path.join(HERE, "results", f"bench-{time.strftime('%Y%m%d-%H%M%S')}.json")
     os.makedirs(os.path.dirname(out), exist_ok=True)
