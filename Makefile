@@ -13,7 +13,7 @@ export STROKEGRAPH_DEPS_DIR
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_COMMON := -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DSTROKEGRAPH_BUILD_TESTS=ON
 
-.PHONY: demo test test-cpp test-python test-asan build build-cpp deps system-packages venv bench clean
+.PHONY: demo test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean
 
 ## demo: build, then topologize the bundled sample drawing and print a summary
 demo: build
@@ -54,6 +54,30 @@ $(VENV)/.installed: requirements-dev.txt | system-packages
 
 system-packages:
 	@tools/install_system_packages.sh
+
+## bench: ours against the peers on the small and medium workloads (< 10 min);
+## a run is capped at 60 s, repeats stop after 15 s. Figures in bench/results/.
+BENCH_VENV := bench/.venv
+BENCH_PY := $(BENCH_VENV)/bin/python
+BENCH_ARGS = --ours-python $(abspath $(PY)) --stage-exe build/bench/stage_breakdown
+bench: build bench-venv bench-cpp
+	$(BENCH_PY) bench/run.py $(BENCH_ARGS) --sizes small,medium --cap 60 --repeat-budget 15
+
+## bench-full: also the large workloads; 120 s cap per run, five runs unless
+## they take more than 120 s together
+bench-full: build bench-venv bench-cpp
+	$(BENCH_PY) bench/run.py $(BENCH_ARGS) --sizes small,medium,large --cap 120 --repeat-budget 120
+
+bench-venv: $(BENCH_VENV)/.installed
+
+$(BENCH_VENV)/.installed: bench/requirements.txt | system-packages
+	$(PYTHON) -m venv $(BENCH_VENV)
+	$(BENCH_PY) -m pip install --quiet --disable-pip-version-check -r bench/requirements.txt
+	touch $@
+
+bench-cpp: deps system-packages
+	cmake -S . -B build/bench -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DCMAKE_BUILD_TYPE=Release -DSTROKEGRAPH_BUILD_BENCH=ON
+	cmake --build build/bench -j $(JOBS) --target stage_breakdown
 
 clean:
 	rm -rf build

@@ -1,0 +1,225 @@
+// Per-stage timing of the topologize pipeline on one benchmark workload.
+//
+// Calls the public stage functions of the core in the order of
+// src/pipeline/topologize.cpp, with the default thresholds, and times each.
+// Beside the pipeline it times the floor: the union of the offset bands
+// alone (every decimated curve offset on its own with square joins and caps,
+// then one NonZero union of all bands at 6 decimals) and the triangulation
+// alone (get_triangles on every preprocessed polygon). It prints one JSON
+// object: the median of every timer over the runs, in seconds, and counts.
+//
+// Usage: stage_breakdown WORKLOAD.bin [RUNS]
+// The workload file comes from bench/workloads.py (write_binary).
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <clipper2/clipper.h>
+
+#include "boundary/preprocess.h"
+#include "conditioning/merge.h"
+#include "conditioning/rdp.h"
+#include "graph/graph.h"
+#include "inflate/inflate.h"
+#include "pipeline/postprocess.h"
+#include "pipeline/thresholds.h"
+#include "skeleton_cdt/skeleton.h"
+#include "skeleton_cdt/triangulate.h"
+
+using namespace strokegraph;
+
+namespace {
+
+struct Workload {
+  double buffer_distance = 0.0;
+  double feature_size = 0.0;
+  std::vector<Polyline> curves;
+};
+
+template <typename T>
+bool read_value(std::ifstream& in, T& value) {
+  return static_cast<bool>(in.read(reinterpret_cast<char*>(&value), sizeof value));
+}
+
+std::optional<Workload> read_workload(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  char magic[4];
+  std::uint32_t version = 0;
+  Workload w;
+  std::uint64_t count = 0;
+  if (!in.read(magic, 4) || std::string(magic, 4) != "SGWL" || !read_value(in, version) ||
+      version != 1 || !read_value(in, w.buffer_distance) || !read_value(in, w.feature_size) ||
+      !read_value(in, count))
+    return std::nullopt;
+  w.curves.reserve(count);
+  for (std::uint64_t i = 0; i < count; ++i) {
+    std::uint64_t n = 0;
+    if (!read_value(in, n) || n > (std::uint64_t{1} << 32)) return std::nullopt;
+    Polyline curve(n);
+    for (Point& p : curve)
+      if (!read_value(in, p.x) || !read_value(in, p.y)) return std::nullopt;
+    w.curves.push_back(std::move(curve));
+  }
+  return w;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Runs `f`, adds its duration in seconds to `times[name]`, returns its result.
+template <typename F>
+auto timed(std::map<std::string, std::vector<double>>& times, const std::string& name, F&& f) {
+  const auto t0 = Clock::now();
+  auto result = f();
+  times[name].push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+  return result;
+}
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0.0;
+  std::sort(v.begin(), v.end());
+  const std::size_t m = v.size() / 2;
+  return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2.0;
+}
+
+// The stages in pipeline order; "total" is their sum.
+const char* const kStages[] = {"merge_connected",   "decimate_curves",       "inflate",
+                               "preprocess_boundaries", "skeletonize",       "segments_to_graph",
+                               "prune_short_tips",  "merge_close_junctions", "extract_chains",
+                               "finish_chains",     "number_nodes"};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s WORKLOAD.bin [RUNS]\n", argv[0]);
+    return 2;
+  }
+  const std::optional<Workload> workload = read_workload(argv[1]);
+  if (!workload) {
+    std::fprintf(stderr, "cannot read workload %s\n", argv[1]);
+    return 1;
+  }
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  const double r = workload->buffer_distance;
+  const double fs = workload->feature_size;
+  const TopologizeOptions options;
+  const GraphThresholds t = derive_graph_thresholds(fs, options);
+  const double merge_tolerance = derived_merge_tolerance(fs, options.merge_tolerance);
+
+  std::map<std::string, std::vector<double>> times;
+  std::map<std::string, std::size_t> counts;
+  std::size_t points = 0;
+  for (const Polyline& c : workload->curves) points += c.size();
+  counts["curves"] = workload->curves.size();
+  counts["points"] = points;
+
+  for (int run = 0; run < runs; ++run) {
+    const auto t0 = Clock::now();
+    MergedCurves merged = timed(times, "merge_connected", [&] {
+      return merge_tolerance > 0.0
+                 ? merge_connected(workload->curves, std::nullopt, r, merge_tolerance)
+                 : MergedCurves{workload->curves, std::nullopt};
+    });
+    std::vector<Polyline> decimated = timed(times, "decimate_curves", [&] {
+      return decimate_curves(merged.curves, merged.widths.has_value(),
+                             derived_decimation_spacing(fs));
+    });
+    std::vector<BufferPolygon> polygons =
+        timed(times, "inflate", [&] { return inflate(decimated, merged.widths, r, fs); });
+    std::vector<BufferPolygon> prepared = timed(times, "preprocess_boundaries", [&] {
+      return preprocess_boundaries(std::move(polygons), fs, r, std::nullopt, std::nullopt,
+                                   std::nullopt);
+    });
+    std::vector<Segment> segments = timed(times, "skeletonize", [&] {
+      std::vector<Segment> all;
+      for (const BufferPolygon& p : prepared) {
+        if (p.outer.size() < 3) continue;
+        std::vector<Segment> part = skeletonize(p.outer, p.holes);
+        all.insert(all.end(), part.begin(), part.end());
+      }
+      return all;
+    });
+    Graph graph = timed(times, "segments_to_graph",
+                        [&] { return segments_to_graph(segments, t.snap_tolerance); });
+    const std::size_t graph_nodes = graph.nodes.size();
+    graph = timed(times, "prune_short_tips", [&] {
+      return t.tip_length > 0.0 ? prune_short_tips(graph, t.tip_length) : graph;
+    });
+    graph = timed(times, "merge_close_junctions", [&] {
+      return t.junction_fraction > 0.0 ? merge_close_junctions(graph, t.junction_distance)
+                                       : graph;
+    });
+    const std::vector<Chain> chains = timed(times, "extract_chains", [&] { return extract_chains(graph); });
+    const std::vector<Polyline> finals =
+        timed(times, "finish_chains", [&] { return finish_chains(chains, t.chain_simplification); });
+    const NumberedNodes numbered =
+        timed(times, "number_nodes", [&] { return number_nodes(chains, finals); });
+    times["total"].push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+
+    // The floor: union of the bands, then triangulation of what we triangulate.
+    const Clipper2Lib::PathsD bands = timed(times, "floor_offset_bands", [&] {
+      Clipper2Lib::PathsD all;
+      for (const Polyline& c : decimated) {
+        Clipper2Lib::PathD path;
+        path.reserve(c.size());
+        for (const Point& p : c) path.emplace_back(p.x, p.y);
+        Clipper2Lib::PathsD band = Clipper2Lib::InflatePaths(
+            {path}, r, Clipper2Lib::JoinType::Square, Clipper2Lib::EndType::Square, 2.0, 6);
+        all.insert(all.end(), band.begin(), band.end());
+      }
+      return all;
+    });
+    const Clipper2Lib::PathsD unioned = timed(times, "floor_union", [&] {
+      return Clipper2Lib::Union(bands, Clipper2Lib::FillRule::NonZero, 6);
+    });
+    const std::size_t triangles = timed(times, "floor_triangulate", [&] {
+      std::size_t n = 0;
+      for (const BufferPolygon& p : prepared)
+        if (p.outer.size() >= 3) n += get_triangles(p.outer, p.holes).size();
+      return n;
+    });
+
+    if (run == 0) {
+      std::size_t ring_points = 0;
+      for (const BufferPolygon& p : prepared) {
+        ring_points += p.outer.size();
+        for (const Ring& h : p.holes) ring_points += h.size();
+      }
+      counts["merged_curves"] = merged.curves.size();
+      counts["polygons"] = prepared.size();
+      counts["ring_points"] = ring_points;
+      counts["segments"] = segments.size();
+      counts["graph_nodes"] = graph_nodes;
+      counts["chains"] = finals.size();
+      counts["nodes"] = numbered.nodes.size();
+      counts["floor_union_paths"] = unioned.size();
+      counts["floor_triangles"] = triangles;
+    }
+  }
+
+  std::printf("{\"runs\": %d, \"seconds\": {", runs);
+  bool first = true;
+  for (const char* name : kStages) {
+    std::printf("%s\"%s\": %.9g", first ? "" : ", ", name, median(times[name]));
+    first = false;
+  }
+  for (const char* name : {"total", "floor_offset_bands", "floor_union", "floor_triangulate"})
+    std::printf(", \"%s\": %.9g", name, median(times[name]));
+  std::printf("}, \"counts\": {");
+  first = true;
+  for (const auto& [name, value] : counts) {
+    std::printf("%s\"%s\": %zu", first ? "" : ", ", name.c_str(), value);
+    first = false;
+  }
+  std::printf("}}\n");
+  return 0;
+}
