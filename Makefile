@@ -62,6 +62,7 @@ BENCH_PY := $(BENCH_VENV)/bin/python
 BENCH_ARGS = --ours-python $(abspath $(PY)) --stage-exe build/bench/stage_breakdown
 bench: build bench-venv bench-cpp
 	$(BENCH_PY) bench/run.py $(BENCH_ARGS) --sizes small,medium --cap 60 --repeat-budget 15
+	$(PY) bench/batch_speedup.py
 
 ## bench-full: also the large workloads; 120 s cap per run, five runs unless
 ## they take more than 120 s together
