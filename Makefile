@@ -61,6 +61,7 @@ BENCH_VENV := bench/.venv
 BENCH_PY := $(BENCH_VENV)/bin/python
 BENCH_ARGS = --ours-python $(abspath $(PY)) --stage-exe build/bench/stage_breakdown
 bench: build bench-venv bench-cpp
+	$(PY) bench/golden.py
 	$(BENCH_PY) bench/run.py $(BENCH_ARGS) --sizes small,medium --cap 60 --repeat-budget 15
 	$(PY) bench/batch_speedup.py
 
