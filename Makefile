@@ -13,7 +13,7 @@ export STROKEGRAPH_DEPS_DIR
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_COMMON := -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DSTROKEGRAPH_BUILD_TESTS=ON
 
-.PHONY: demo test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean
+.PHONY: fuzz demo test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean
 
 ## demo: build, then topologize the bundled sample drawing and print a summary
 demo: build
@@ -33,6 +33,11 @@ test-asan: deps system-packages
 	cmake -S . -B build/asan $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DSTROKEGRAPH_SANITIZE=ON
 	cmake --build build/asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 build/asan/strokegraph_tests --gtest_brief=1
+
+## fuzz: random inputs through all four entry points for FUZZ_SECONDS (default 300)
+FUZZ_SECONDS ?= 300
+fuzz: build
+	$(PY) tests/fuzz/fuzz_pipeline.py --seconds $(FUZZ_SECONDS)
 
 ## build: the Python package, installed into .venv
 build: deps
