@@ -3,10 +3,9 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "common/errors.h"
+#include "common/flat_map.h"
 #include "common/numeric.h"
 #include "graph/graph.h"
 #include "graph/graph_util.h"
@@ -24,12 +23,12 @@ std::optional<std::int64_t> step(std::int64_t k, int d) {
 struct Builder {
   double tolerance;
   Graph graph;
-  std::unordered_map<CellKey, NodeId, CellKeyHash> cells;
-  std::unordered_set<std::uint64_t, MixHash> pairs;
+  FlatMap<CellKey, NodeId, CellKeyHash> cells;
+  FlatMap<std::uint64_t, char, MixHash> pairs;
 
   NodeId lookup(const Point& p) {
     const CellKey k{round_saturating(p.x / tolerance), round_saturating(p.y / tolerance)};
-    if (auto it = cells.find(k); it != cells.end()) return it->second;
+    if (const NodeId* id = cells.find(k)) return *id;
     // The first claimed cell of the 3 x 3 block, dx outer, dy inner. The
     // cell then belongs to that node too, so claims chain across cells.
     for (int dx = -1; dx <= 1; ++dx) {
@@ -38,9 +37,9 @@ struct Builder {
       for (int dy = -1; dy <= 1; ++dy) {
         const auto y = step(k.y, dy);
         if (!y) continue;
-        if (auto it = cells.find(CellKey{*x, *y}); it != cells.end()) {
-          const NodeId id = it->second;
-          cells.emplace(k, id);
+        if (const NodeId* found = cells.find(CellKey{*x, *y})) {
+          const NodeId id = *found;
+          cells.try_emplace(k, id);
           return id;
         }
       }
@@ -50,7 +49,7 @@ struct Builder {
     }
     const auto id = static_cast<NodeId>(graph.nodes.size());
     graph.nodes.push_back(p);
-    cells.emplace(k, id);
+    cells.try_emplace(k, id);
     return id;
   }
 };
@@ -58,13 +57,12 @@ struct Builder {
 }  // namespace
 
 Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance) {
-  Builder b{tolerance, {}, {}, {}};
-  b.cells.reserve(2 * segments.size());
-  b.pairs.reserve(segments.size());
+  Builder b{tolerance, {}, FlatMap<CellKey, NodeId, CellKeyHash>(2 * segments.size()),
+            FlatMap<std::uint64_t, char, MixHash>(segments.size())};
   for (const Segment& s : segments) {
     const NodeId a = b.lookup(s.a);
     const NodeId c = b.lookup(s.b);
-    if (a != c && b.pairs.insert(graph_detail::pair_key(a, c)).second) b.graph.edges.emplace_back(a, c);
+    if (a != c && b.pairs.try_emplace(graph_detail::pair_key(a, c), 1).second) b.graph.edges.emplace_back(a, c);
   }
   return std::move(b.graph);
 }

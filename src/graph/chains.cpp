@@ -1,8 +1,8 @@
 // Chain extraction: the graph cut into paths between nodes of degree other
 // than 2, then the loops that consist of degree-2 nodes only.
 #include <cstdint>
-#include <unordered_set>
 
+#include "common/flat_map.h"
 #include "graph/graph.h"
 #include "graph/graph_util.h"
 
@@ -12,13 +12,12 @@ std::vector<Chain> extract_chains(const Graph& graph) {
   graph_detail::check_edges(graph, "extract_chains");
   const std::size_t n = graph.nodes.size();
   const graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
-  std::unordered_set<std::uint64_t, graph_detail::MixHash> visited;
-  visited.reserve(graph.edges.size());
+  FlatMap<std::uint64_t, char, MixHash> visited(graph.edges.size());
   std::vector<Chain> chains;
 
   // Every step marks an unvisited edge, so a walk ends after at most all edges.
   auto walk = [&](NodeId s, NodeId first) {
-    if (!visited.insert(graph_detail::pair_key(s, first)).second) return;
+    if (!visited.try_emplace(graph_detail::pair_key(s, first), 1).second) return;
     Chain chain;
     chain.points = {graph.nodes[s], graph.nodes[first]};
     NodeId prev = s;
@@ -27,7 +26,7 @@ std::vector<Chain> extract_chains(const Graph& graph) {
       NodeId next = adj.begin(cur)[0];
       if (next == prev) next = adj.begin(cur)[1];
       if (next == prev) break;
-      if (!visited.insert(graph_detail::pair_key(cur, next)).second) break;
+      if (!visited.try_emplace(graph_detail::pair_key(cur, next), 1).second) break;
       chain.points.push_back(graph.nodes[next]);
       prev = cur;
       cur = next;

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <utility>
-#include <unordered_map>
+#include "common/flat_map.h"
+#include "common/numeric.h"
 
 #include "skeleton_cdt/triangulate.h"
 
@@ -31,11 +32,10 @@ std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& hol
   if (!triangles) return {};
 
   // How many triangles share each edge. Only probed, never iterated.
-  std::unordered_map<std::uint64_t, std::uint8_t> counts;
-  counts.reserve(triangles->size() * 2);
+  FlatMap<std::uint64_t, std::uint8_t, MixHash> counts(triangles->size() * 2);
   for (const IndexTriangle& t : *triangles) {
     for (int k = 0; k < 3; ++k) {
-      std::uint8_t& c = counts[edge_key(t[k], t[(k + 1) % 3])];
+      std::uint8_t& c = *counts.try_emplace(edge_key(t[k], t[(k + 1) % 3]), 0).first;
       if (c < 255) ++c;
     }
   }
@@ -43,7 +43,7 @@ std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& hol
   // An edge crosses the shape's interior when two triangles share it and it
   // does not merely cut off one or two ring vertices.
   auto interior = [&](std::uint32_t a, std::uint32_t b) {
-    if (counts.find(edge_key(a, b))->second < 2) return false;
+    if (*counts.find(edge_key(a, b)) < 2) return false;
     if (in.ring_of[a] != in.ring_of[b]) return true;
     const std::uint32_t n = in.ring_size[in.ring_of[a]];
     const std::uint32_t d = in.position[a] > in.position[b] ? in.position[a] - in.position[b]
