@@ -5,7 +5,7 @@ import random
 
 import pytest
 
-from strokegraph import inflate_curves
+from strokegraph import inflate_curves, topologize
 
 
 def area(ring):
@@ -185,3 +185,12 @@ def test_ten_thousand_strokes_of_fifty_points():
     for outer, holes in result:
         assert len(outer) >= 3 and area(outer) > 0
         assert all(area(h) <= -0.1 for h in holes)
+
+
+@pytest.mark.parametrize("buffer_distance", [0.0, -0.0, 1e-7, -4e-7])
+def test_a_band_thinner_than_the_grid_is_empty_not_the_stroke_itself(buffer_distance):
+    # The offsetter returns an unchanged path for such a radius; an open stroke
+    # must not turn into a closed polygon.
+    stroke = [[(0.0, 0.0), (10.0, 0.0), (10.0, 10.0)]]
+    assert inflate_curves(stroke, buffer_distance, 1.0) == []
+    assert topologize(stroke, buffer_distance, 1.0) == ([], [], [], [])
