@@ -329,7 +329,7 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
 
   std::vector<Outer> outers;
   std::vector<Hole> holes;
-  const double min_hole_area = 0.1 * feature_size * feature_size;
+  const double min_hole_area = 0.1 * (feature_size * feature_size);
   for (const PathD& path : united) {
     if (path.size() < 2) continue;
     Ring ring = dedup_ring(path);

@@ -110,13 +110,17 @@ WorkerPool& get_pool() {
   return *pool;
 }
 
-// A positive decimal integer, or 0 for "0", or -1 for anything else.
+// A decimal integer with an optional '+' (leading zeros allowed), or -1 for
+// anything else, including values too large to count threads with.
 long long parse_count(const char* text) {
-  if (text == nullptr || *text == '\0' || std::strlen(text) > 18) return -1;
+  if (text == nullptr) return -1;
+  if (*text == '+') ++text;
+  if (*text == '\0') return -1;
   long long value = 0;
   for (const char* c = text; *c != '\0'; ++c) {
     if (*c < '0' || *c > '9') return -1;
     value = value * 10 + (*c - '0');
+    if (value > 1'000'000'000) return -1;
   }
   return value;
 }

@@ -11,7 +11,7 @@ using strokegraph::format_float;
 
 struct FormatCase {
   double value;
-  const char* text;
+  std::string text;
 };
 
 class FormatFloat : public testing::TestWithParam<FormatCase> {};
@@ -25,6 +25,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FormatCase{0.0, "0"}, FormatCase{-0.0, "-0"}, FormatCase{-1.0, "-1"},
                     FormatCase{-2.0, "-2"}, FormatCase{0.1, "0.1"}, FormatCase{2.5, "2.5"},
                     FormatCase{1e22, "10000000000000000000000"},
+                    FormatCase{1e23, "100000000000000000000000"},
+                    FormatCase{-9.5e21, "-9500000000000000000000"},
+                    FormatCase{-2e23, "-200000000000000000000000"},
+                    FormatCase{1.5e300, "15" + std::string(299, '0')},
+                    FormatCase{0.001, "0.001"}, FormatCase{123.456, "123.456"},
                     FormatCase{123456789012.5, "123456789012.5"},
                     FormatCase{std::numeric_limits<double>::quiet_NaN(), "NaN"},
                     FormatCase{-std::numeric_limits<double>::quiet_NaN(), "NaN"},

@@ -225,10 +225,13 @@ TEST(Inflate, WidthsForSomeCurvesOnly) {
   EXPECT_NEAR(area_of(out[2].outer), 14 * 4.0, 1e-6);
 }
 
-TEST(Inflate, ZeroRadiusUnionsTheCurveAsAPolygon) {
-  const auto out = inflate({{{0, 0}, {10, 0}, {10, 10}}}, std::nullopt, 0.0, 1.0);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_NEAR(area_of(out[0].outer), 50.0, 1e-9);
+TEST(Inflate, ARadiusBelowHalfAGridUnitGivesNoBand) {
+  // The offsetter would hand the open stroke back unchanged, and the union
+  // would then fill the triangle it encloses.
+  for (double r : {0.0, 4.9e-7, -4.9e-7}) {
+    EXPECT_TRUE(inflate({{{0, 0}, {10, 0}, {10, 10}}}, std::nullopt, r, 1.0).empty()) << r;
+  }
+  EXPECT_FALSE(inflate({{{0, 0}, {10, 0}, {10, 10}}}, std::nullopt, 5e-7, 1.0).empty());
 }
 
 TEST(Inflate, MismatchedWidthsAreAnInternalError) {

@@ -37,7 +37,11 @@ TEST(PoolSize, EnvironmentVariablesInOrder) {
   EXPECT_EQ(pool_size_from_environment(), 3u);
   setenv("RAYON_NUM_THREADS", "0", 1);  // one per processor, ignoring the second variable
   EXPECT_EQ(pool_size_from_environment(), processors());
-  for (const char* junk : {"-2", "two", "", " 4", "4x", "99999999999999999999"}) {
+  setenv("RAYON_NUM_THREADS", "+4", 1);
+  EXPECT_EQ(pool_size_from_environment(), 4u);
+  setenv("RAYON_NUM_THREADS", "0000000000000000000000007", 1);
+  EXPECT_EQ(pool_size_from_environment(), 7u);
+  for (const char* junk : {"-2", "two", "", "+", " 4", "4x", "99999999999999999999"}) {
     setenv("RAYON_NUM_THREADS", junk, 1);
     EXPECT_EQ(pool_size_from_environment(), 5u) << junk;
   }
