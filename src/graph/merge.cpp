@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <unordered_set>
 
 #include "common/errors.h"
+#include "common/flat_map.h"
 #include "graph/graph.h"
 #include "graph/graph_util.h"
 
@@ -59,10 +59,9 @@ Graph compact(const Graph& graph) {
   for (std::size_t v = 0; v < kept.size(); ++v) {
     if (kept[v]) out.nodes.push_back(graph.nodes[v]);
   }
-  std::unordered_set<std::uint64_t, MixHash> seen;
-  seen.reserve(graph.edges.size());
+  FlatMap<std::uint64_t, char, MixHash> seen(graph.edges.size());
   for (const auto& [a, b] : graph.edges) {
-    if (seen.insert(pair_key(rank[a], rank[b])).second) out.edges.emplace_back(rank[a], rank[b]);
+    if (seen.try_emplace(pair_key(rank[a], rank[b]), 1).second) out.edges.emplace_back(rank[a], rank[b]);
   }
   return out;
 }
@@ -77,7 +76,7 @@ Graph merge_close_junctions(const Graph& graph, double max_distance) {
   // Every junction-to-junction link is walked once from each end.
   std::vector<Candidate> candidates;
   std::vector<NodeId> paths;
-  std::unordered_set<std::uint64_t, MixHash> taken;
+  FlatMap<std::uint64_t, char, MixHash> taken;
   std::vector<NodeId> walk;
   for (std::size_t jj = 0; jj < n; ++jj) {
     const auto j = static_cast<NodeId>(jj);
@@ -102,7 +101,7 @@ Graph merge_close_junctions(const Graph& graph, double max_distance) {
       const NodeId e = walk.back();
       if (adj.degree(e) < 3) continue;
       if (!(length <= max_distance)) continue;
-      if (!taken.insert(pair_key(j, e)).second) continue;
+      if (!taken.try_emplace(pair_key(j, e), 1).second) continue;
       candidates.push_back({length, j, e, paths.size(), paths.size() + walk.size()});
       paths.insert(paths.end(), walk.begin(), walk.end());
     }
@@ -135,14 +134,13 @@ Graph merge_close_junctions(const Graph& graph, double max_distance) {
   for (std::size_t v = 0; v < n; ++v) {
     if (kept[v]) out.nodes.push_back(position[v]);
   }
-  std::unordered_set<std::uint64_t, MixHash> seen;
-  seen.reserve(graph.edges.size());
+  FlatMap<std::uint64_t, char, MixHash> seen(graph.edges.size());
   for (const auto& [a, b] : graph.edges) {
     if (removed[a] || removed[b]) continue;
     const NodeId ra = find_root(parent, a);
     const NodeId rb = find_root(parent, b);
     if (ra == rb) continue;
-    if (seen.insert(pair_key(rank[ra], rank[rb])).second) out.edges.emplace_back(rank[ra], rank[rb]);
+    if (seen.try_emplace(pair_key(rank[ra], rank[rb]), 1).second) out.edges.emplace_back(rank[ra], rank[rb]);
   }
   return out;
 }
