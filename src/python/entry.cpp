@@ -6,7 +6,7 @@
 #include <variant>
 
 #include "pipeline/batch.h"
-#include "pipeline/inspect.h"
+#include "pipeline/intermediates.h"
 #include "pipeline/topologize.h"
 #include "python/binding.h"
 #include "python/convert.h"

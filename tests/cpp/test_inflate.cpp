@@ -14,7 +14,7 @@
 #include "conditioning/rdp.h"
 #include "inflate/inflate.h"
 #include "pipeline/front.h"
-#include "pipeline/inspect.h"
+#include "pipeline/intermediates.h"
 
 namespace strokegraph {
 namespace {

@@ -1,4 +1,4 @@
-#include "pipeline/inspect.h"
+#include "pipeline/intermediates.h"
 
 #include "skeleton_cdt/triangulate.h"
 

@@ -1,4 +1,5 @@
-// The inspection pipelines: the front of topologize, stopped early.
+// The pipelines that stop early and return an intermediate: the buffer
+// polygons or the triangles, exactly as topologize sees them.
 #pragma once
 
 #include <optional>
