@@ -12,14 +12,12 @@
 
 #include "skeleton_cdt/skeleton.h"
 
+#include "ring_test_util.h"
+
 namespace strokegraph {
 namespace {
 
-Ring square(double x0, double y0, double side, bool ccw = true) {
-  Ring r{{x0, y0}, {x0 + side, y0}, {x0 + side, y0 + side}, {x0, y0 + side}};
-  if (!ccw) std::reverse(r.begin(), r.end());
-  return r;
-}
+using test::square;
 
 // The closed outline through `corners`, every edge longer than 2 split into
 // pieces of at most `step`; shorter edges (the caps) stay whole.

@@ -9,14 +9,12 @@
 
 #include "skeleton_cdt/triangulate.h"
 
+#include "ring_test_util.h"
+
 namespace strokegraph {
 namespace {
 
-Ring square(double x0, double y0, double side, bool ccw = true) {
-  Ring r{{x0, y0}, {x0 + side, y0}, {x0 + side, y0 + side}, {x0, y0 + side}};
-  if (!ccw) std::reverse(r.begin(), r.end());
-  return r;
-}
+using test::square;
 
 double area(const Triangle& t) {
   return ((t[1].x - t[0].x) * (t[2].y - t[0].y) - (t[2].x - t[0].x) * (t[1].y - t[0].y)) * 0.5;
