@@ -144,5 +144,5 @@ def test_other_threads_run_while_the_pipeline_runs(call):
         spinner.join()
     # With the lock held the spinner could only run before the native work
     # starts; released, it also runs in the middle of the call.
-    middle = (start + 0.4 * (end - start), start + 0.6 * (end - start))
+    middle = (start + 0.25 * (end - start), start + 0.75 * (end - start))
     assert any(middle[0] <= t <= middle[1] for t in stamps)
