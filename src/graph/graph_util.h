@@ -21,8 +21,6 @@ inline std::uint64_t pair_key(NodeId a, NodeId b) {
   return (std::uint64_t{lo} << 32) | hi;
 }
 
-using ::strokegraph::MixHash;
-
 // Neighbour lists, built by walking the edges in order and appending b to the
 // list of a and a to the list of b; a node's list length is its degree.
 struct Adjacency {

@@ -12,7 +12,6 @@
 namespace strokegraph {
 namespace {
 
-using graph_detail::MixHash;
 using graph_detail::pair_key;
 
 struct Candidate {
