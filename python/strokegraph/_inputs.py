@@ -89,10 +89,15 @@ def _array_curve(array: npt.NDArray[Any], index: int, *, drop_z: bool = False) -
         raise ValueError(f"curve {index}: expected points of shape (n, 2), got an array of shape {array.shape}{hint}")
     if array.dtype.kind not in "iufO":
         raise TypeError(f"curve {index}: coordinates must be real numbers, got dtype {array.dtype}")
-    try:
+    if array.dtype.kind != "O":
         return np.ascontiguousarray(array[:, :2], dtype=np.float64)
-    except (TypeError, ValueError) as exc:
-        raise TypeError(f"curve {index}: coordinates must be real numbers ({exc})") from None
+    # Python objects: converted one by one like the low-level call does (numpy
+    # would read None as NaN and parse strings)
+    values = array[:, :2].ravel().tolist()
+    for v in values:
+        if isinstance(v, (str, bytes)) or not hasattr(v, "__float__") and not hasattr(v, "__index__"):
+            raise TypeError(f"curve {index}: coordinates must be real numbers, got {type(v).__name__}")
+    return np.array([float(v) for v in values], np.float64).reshape(-1, 2)
 
 
 # ---------------------------------------------------------------- shapely

@@ -125,6 +125,8 @@ def centerlines(
 
 def _number(name: str, value: Any) -> float:
     try:
+        if isinstance(value, (str, bytes)):
+            raise TypeError
         return float(value)
     except (TypeError, ValueError):
         raise TypeError(f"{name} must be a number, got {type(value).__name__}") from None
