@@ -50,6 +50,8 @@ def run_native(
     """
     if progress is not None:
         progress("centerlines", 0.0)
+    # The native module with the clean-up stages takes the same arguments:
+    # _core.centerlines(curves, radius, feature_size, **options).
     result = _topologize_flat(curves, radius, feature_size, **options)
     if progress is not None:
         progress("centerlines", 1.0)

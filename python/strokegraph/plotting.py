@@ -67,6 +67,9 @@ def _draw_bands(ax: Axes, result: Centerlines, color: Any) -> None:
     except ImportError as exc:
         warnings.warn(f"{exc}; the bands are not drawn", stacklevel=3)
         return
+    if not (np.isfinite(result.radius) and result.radius > 0):
+        warnings.warn("the result has no radius; the bands are not drawn", stacklevel=3)
+        return
     from matplotlib.patches import PathPatch
     from matplotlib.path import Path
 

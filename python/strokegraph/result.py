@@ -65,8 +65,10 @@ class Centerlines:
         self.nodes: FloatArray = _readonly(np.asarray(nodes, np.float64).reshape(-1, 2))
         self.edges: IntArray = _readonly(np.asarray(edges, np.int64).reshape(-1, 2))
         m = len(self.offsets) - 1
-        if m < 0 or len(self.edges) != m or self.offsets[-1] != len(self.points):
+        if m < 0 or len(self.edges) != m or self.offsets[-1] != len(self.points) or (np.diff(self.offsets) < 0).any():
             raise ValueError("offsets must hold one start per chain plus the end, edges one row per chain")
+        if m and (self.edges.min() < 0 or self.edges.max() >= len(self.nodes)):
+            raise ValueError("edges must hold node indices")
         if source_index is None or source_offsets is None:
             source_index, source_offsets = np.zeros(0, np.int64), np.zeros(m + 1, np.int64)
         self.source_index: IntArray = _readonly(np.asarray(source_index, np.int64))
