@@ -24,7 +24,8 @@ class Centerlines:
     closed loop) along ``chains[i]``; its first and last points are those
     nodes. All arrays are read-only views into one flat buffer per kind:
     ``points`` holds every chain point, chain i being
-    ``points[offsets[i]:offsets[i + 1]]``.
+    ``points[offsets[i]:offsets[i + 1]]``; likewise ``width_values`` (or None)
+    the widths, and ``source_index`` with ``source_offsets`` the sources.
 
     Attributes
     ----------
