@@ -12,14 +12,17 @@ for the widths) holding native float64 / int64 values, read with
     source_index    int64, per chain the sorted indices of its input curves
     source_offsets  int64, m + 1 offsets into source_index
 
-The pipeline here is still the exact low-level `topologize` wrapped into that
-format; provenance is estimated from the chain midpoints.
+It is the native module `_core` when the package has one; otherwise the exact
+low-level `topologize`, wrapped into that format, with provenance estimated
+from the chain midpoints.
 """
 
 from __future__ import annotations
 
+import importlib
 import math
 from collections.abc import Callable, Sequence
+from types import ModuleType
 from typing import Any, Optional
 
 import numpy as np
@@ -31,8 +34,20 @@ Progress = Callable[[str, float], None]
 NativeResult = tuple[bytes, bytes, bytes, bytes, Optional[bytes], bytes, bytes]
 
 
+def _load_core() -> Optional[ModuleType]:
+    try:
+        return importlib.import_module("strokegraph._core")
+    except ImportError:
+        return None
+
+
+_core = _load_core()
+
+
 def default_feature_size(radius: float) -> float:
     """The feature size used when the caller gives none."""
+    if _core is not None and hasattr(_core, "default_feature_size"):
+        return float(_core.default_feature_size(radius))
     return float(radius)
 
 
@@ -50,9 +65,11 @@ def run_native(
     """
     if progress is not None:
         progress("centerlines", 0.0)
-    # The native module with the clean-up stages takes the same arguments:
-    # _core.centerlines(curves, radius, feature_size, **options).
-    result = _topologize_flat(curves, radius, feature_size, **options)
+    result: NativeResult
+    if _core is not None:
+        result = _core.centerlines(curves, radius, feature_size, **options)
+    else:
+        result = _topologize_flat(curves, radius, feature_size, **options)
     if progress is not None:
         progress("centerlines", 1.0)
     return result
