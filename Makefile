@@ -15,9 +15,10 @@ CMAKE_COMMON := -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DSTROKEGRAPH_BUIL
 
 .PHONY: fuzz demo test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean
 
-## demo: build, then topologize the bundled sample drawing and print a summary
+## demo: build, then find the centerlines of the bundled sample drawing, print a
+## summary and draw it into docs/demo.png (matplotlib, Agg backend)
 demo: build
-	$(PY) examples/demo.py examples/sample_drawing.json
+	MPLBACKEND=Agg $(PY) examples/demo.py examples/sample_drawing.json --png docs/demo.png
 
 ## test: build, then run the C++ and the Python tests
 test: test-cpp test-python
