@@ -309,10 +309,8 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
       }
     } else {
       if (!offset_fits(curve, std::fabs(buffer_distance))) continue;
-      // Below half an integer unit the offsetter hands the path back as it is,
-      // and an open stroke would then enter the union as if it were a closed
-      // polygon. A band that thin has no area: no band.
-      if (std::fabs(buffer_distance * kScale) < 0.5) continue;
+      // Below half a grid unit the offsetter hands the curve back unchanged,
+      // and the union fills its vertex list as a closed polygon.
       PathD path;
       path.reserve(curve.size());
       for (const Point& p : curve) path.emplace_back(p.x, p.y);
