@@ -11,6 +11,7 @@
 
 #include "common/errors.h"
 #include "common/numeric.h"
+#include "inflate/band_union.h"
 
 namespace strokegraph {
 namespace {
@@ -321,9 +322,7 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
   }
   if (subjects.empty()) return {};
 
-  const PathsD united = Union(subjects, FillRule::NonZero, kPrecision);
-  subjects.clear();
-  subjects.shrink_to_fit();
+  const PathsD united = union_bands(std::move(subjects), single_union_requested());
 
   std::vector<Outer> outers;
   std::vector<Hole> holes;
