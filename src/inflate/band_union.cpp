@@ -7,12 +7,18 @@
 #include <limits>
 #include <queue>
 
+#include "pipeline/pool.h"
+
 namespace strokegraph {
 namespace {
 
 using namespace Clipper2Lib;
 
 constexpr int kPrecision = 6;  // decimal places of the union
+
+// Below this many band vertices the clusters are unioned on the calling
+// thread.
+constexpr std::size_t kParallelVertices = 4096;
 
 // The union rounds x × scale to the nearest integer, where the scale is the
 // power of two just above 10^6, exactly as the floating-point union does.
@@ -194,17 +200,24 @@ PathsD union_bands(PathsD subjects, bool single_call) {
   const std::vector<std::vector<std::size_t>> clusters = box_clusters(boxes);
   if (clusters.size() == 1) return Union(subjects, FillRule::NonZero, kPrecision);
 
+  // The clusters are independent: on larger inputs they are unioned in
+  // parallel, each into its own slot.
   std::vector<PathsD> parts(clusters.size());
-  std::size_t total = 0;
-  for (std::size_t c = 0; c < clusters.size(); ++c) {
-    PathsD members;
-    members.reserve(clusters[c].size());
-    for (std::size_t i : clusters[c]) members.push_back(std::move(subjects[i]));
-    parts[c] = Union(members, FillRule::NonZero, kPrecision);
-    total += parts[c].size();
-  }
+  std::size_t vertices = 0;
+  for (const PathD& path : subjects) vertices += path.size();
+  parallel_for(
+      clusters.size(),
+      [&](std::size_t c) {
+        PathsD members;
+        members.reserve(clusters[c].size());
+        for (std::size_t i : clusters[c]) members.push_back(std::move(subjects[i]));
+        parts[c] = Union(members, FillRule::NonZero, kPrecision);
+      },
+      vertices >= kParallelVertices);
   subjects.clear();
   subjects.shrink_to_fit();
+  std::size_t total = 0;
+  for (const PathsD& part : parts) total += part.size();
 
   // Merge the clusters' ring lists, each taken in its own order, by the key
   // of their next ring; equal keys go to the lower cluster.
