@@ -1,4 +1,4 @@
-"""Median of 5 timings of inflate_curves on many random strokes of 50 points.
+"""Median of 5 (--runs) timings of inflate_curves on many random strokes of 50 points.
 
 Usage: python bench/inflate_scale.py grid|canvas [--count N] [--radius R] [--single-union]
   grid:   one random-walk stroke per 10 x 10 cell of a 100 x 100 grid, steps of 0.2
@@ -29,6 +29,7 @@ ap.add_argument("layout", choices=["grid", "canvas"])
 ap.add_argument("--count", type=int, default=10_000)
 ap.add_argument("--radius", type=float, default=1.0)
 ap.add_argument("--single-union", action="store_true")
+ap.add_argument("--runs", type=int, default=5)
 args = ap.parse_args()
 if args.single_union:
     os.environ["STROKEGRAPH_SINGLE_UNION"] = "1"
@@ -36,7 +37,7 @@ from strokegraph import inflate_curves  # noqa: E402
 
 curves = layout(args.layout, args.count)
 times = []
-for _ in range(5):
+for _ in range(args.runs):
     t = time.perf_counter(); result = inflate_curves(curves, args.radius, 1.0); times.append(time.perf_counter() - t)
 print(args.layout, args.count, "strokes, radius", args.radius, "single union" if args.single_union else "per cluster",
       "polygons", len(result), "holes", sum(len(h) for _, h in result),
