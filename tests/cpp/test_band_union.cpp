@@ -96,6 +96,18 @@ TEST(BoxClusters, GridBoxesAreTheUnionsRoundedCoordinates) {
   EXPECT_EQ(box_clusters(near).size(), 1u);
 }
 
+TEST(BandUnion, SingleCallIsRequestedByTheEnvironmentOnEveryCall) {
+  unsetenv("STROKEGRAPH_SINGLE_UNION");
+  EXPECT_FALSE(single_union_requested());
+  setenv("STROKEGRAPH_SINGLE_UNION", "1", 1);
+  EXPECT_TRUE(single_union_requested());
+  for (const char* other : {"0", "", "true", " 1"}) {
+    setenv("STROKEGRAPH_SINGLE_UNION", other, 1);
+    EXPECT_FALSE(single_union_requested()) << other;
+  }
+  unsetenv("STROKEGRAPH_SINGLE_UNION");
+}
+
 PathsD bands_of(const std::vector<Polyline>& curves, double r, double fs) {
   PathsD bands;
   for (const Polyline& c : curves) {
