@@ -27,12 +27,12 @@ double union_scale() {
 }
 
 // Grid coordinate as the union computes it, saturated far beyond the range
-// the union accepts.
+// the union accepts (so that differences of two stay representable).
 std::int64_t to_grid(double v, double scale) {
   const double r = std::round(v * scale);
   if (std::isnan(r)) return 0;
-  if (r <= -0x1p62) return -(std::int64_t{1} << 62);
-  if (r >= 0x1p62) return std::int64_t{1} << 62;
+  if (r <= -0x1p61) return -(std::int64_t{1} << 61);
+  if (r >= 0x1p61) return std::int64_t{1} << 61;
   return static_cast<std::int64_t>(r);
 }
 
