@@ -23,8 +23,14 @@ demo: build
 ## test: build, then run the C++ and the Python tests
 test: test-cpp test-python
 
-test-cpp: build-cpp
+TEST_WORKLOADS := sketch-small traces-small lettering-small lettering-medium
+test-cpp: build-cpp $(TEST_WORKLOADS:%=build/cpp/workloads/%.bin)
 	build/cpp/strokegraph_tests --gtest_brief=1
+
+# Bench workloads for the C++ tests that compare against them.
+build/cpp/workloads/%.bin: bench/workloads.py | venv
+	@mkdir -p $(@D)
+	$(PY) bench/workloads.py $(subst -, ,$*) $(@:.bin=.json)
 
 test-python: build
 	$(PY) -m pytest tests/python -q

@@ -11,6 +11,8 @@
 
 #include "common/errors.h"
 #include "common/numeric.h"
+#include "inflate/band_union.h"
+#include "pipeline/pool.h"
 
 namespace strokegraph {
 namespace {
@@ -19,6 +21,10 @@ using namespace Clipper2Lib;
 
 constexpr double kScale = 1000000.0;  // integer units per coordinate unit
 constexpr int kPrecision = 6;         // decimal places of the floating-point calls
+
+// Inputs with fewer points are offset on the calling thread: handing work to
+// the pool would cost more than it saves.
+constexpr std::size_t kParallelPoints = 4096;
 
 // Coordinates plus twice the radius must stay below this for the offset and
 // the union to remain inside the integer range the library works in (about
@@ -296,36 +302,44 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    double buffer_distance, double feature_size) {
   if (curves.empty()) return {};
   const double arc_tolerance = 0.2 * feature_size;
+  // Each curve is offset on its own, in parallel on larger inputs; the bands
+  // are collected in curve order.
+  std::vector<PathsD> bands(curves.size());
+  std::size_t points = 0;
+  for (const Polyline& curve : curves) points += curve.size();
+  parallel_for(
+      curves.size(),
+      [&](std::size_t i) {
+        const Polyline& curve = curves[i];
+        if (curve.size() < 2) return;
+        if (per_curve_widths && i < per_curve_widths->size() && !(*per_curve_widths)[i].empty()) {
+          for (Ring& ring : inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size)) {
+            PathD path;
+            path.reserve(ring.size());
+            for (const Point& p : ring) path.emplace_back(p.x, p.y);
+            bands[i].push_back(std::move(path));
+          }
+        } else {
+          if (!offset_fits(curve, std::fabs(buffer_distance))) return;
+          // Below half a grid unit the offsetter hands the curve back
+          // unchanged, and the union fills its vertex list as a closed polygon.
+          PathD path;
+          path.reserve(curve.size());
+          for (const Point& p : curve) path.emplace_back(p.x, p.y);
+          bands[i] = InflatePaths(PathsD{std::move(path)}, buffer_distance, JoinType::Square,
+                                  EndType::Square, 0.0, kPrecision, arc_tolerance);
+        }
+      },
+      points >= kParallelPoints);
   PathsD subjects;
-  for (std::size_t i = 0; i < curves.size(); ++i) {
-    const Polyline& curve = curves[i];
-    if (curve.size() < 2) continue;
-    if (per_curve_widths && i < per_curve_widths->size() && !(*per_curve_widths)[i].empty()) {
-      for (Ring& ring : inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size)) {
-        PathD path;
-        path.reserve(ring.size());
-        for (const Point& p : ring) path.emplace_back(p.x, p.y);
-        subjects.push_back(std::move(path));
-      }
-    } else {
-      if (!offset_fits(curve, std::fabs(buffer_distance))) continue;
-      // Below half an integer unit the offsetter hands the path back as it is,
-      // and an open stroke would then enter the union as if it were a closed
-      // polygon. A band that thin has no area: no band.
-      if (std::fabs(buffer_distance * kScale) < 0.5) continue;
-      PathD path;
-      path.reserve(curve.size());
-      for (const Point& p : curve) path.emplace_back(p.x, p.y);
-      PathsD band = InflatePaths(PathsD{std::move(path)}, buffer_distance, JoinType::Square,
-                                 EndType::Square, 0.0, kPrecision, arc_tolerance);
-      for (PathD& p : band) subjects.push_back(std::move(p));
-    }
+  for (PathsD& band : bands) {
+    for (PathD& p : band) subjects.push_back(std::move(p));
   }
+  bands.clear();
+  bands.shrink_to_fit();
   if (subjects.empty()) return {};
 
-  const PathsD united = Union(subjects, FillRule::NonZero, kPrecision);
-  subjects.clear();
-  subjects.shrink_to_fit();
+  const PathsD united = union_bands(std::move(subjects), single_union_requested());
 
   std::vector<Outer> outers;
   std::vector<Hole> holes;

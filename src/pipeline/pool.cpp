@@ -7,12 +7,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace strokegraph {
 namespace {
+
+// Set on the pool's own threads.
+thread_local bool on_pool_worker = false;
 
 // One call's share of work: tasks are claimed under the pool lock, finished
 // tasks are counted under the call's own lock.
@@ -64,6 +69,7 @@ class WorkerPool {
 
  private:
   void worker_loop() {
+    on_pool_worker = true;
     for (;;) {
       std::shared_ptr<Work> work;
       std::size_t index = 0;
@@ -147,5 +153,25 @@ void run_on_pool(std::size_t count, const std::function<void(std::size_t)>& task
 }
 
 std::size_t pool_worker_count() { return get_pool().workers(); }
+
+void parallel_for(std::size_t count, const std::function<void(std::size_t)>& task, bool parallel) {
+  std::vector<std::exception_ptr> failures(count);
+  const std::function<void(std::size_t)> guarded = [&](std::size_t i) {
+    try {
+      task(i);
+    } catch (...) {
+      failures[i] = std::current_exception();
+    }
+  };
+  if (parallel && count > 1 && !on_pool_worker && pool_worker_count() > 1) {
+    const std::function<bool()> never = [] { return false; };
+    run_on_pool(count, guarded, never);
+  } else {
+    for (std::size_t i = 0; i < count; ++i) guarded(i);
+  }
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+}
 
 }  // namespace strokegraph

@@ -4,11 +4,18 @@
 
 #include "graph/graph.h"
 #include "pipeline/front.h"
+#include "pipeline/pool.h"
 #include "pipeline/postprocess.h"
 #include "pipeline/widths.h"
 #include "skeleton_cdt/skeleton.h"
 
 namespace strokegraph {
+namespace {
+
+// Smaller inputs are skeletonized on the calling thread.
+constexpr std::size_t kParallelRingPoints = 4096;
+
+}  // namespace
 
 Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
                                           double buffer_distance, double feature_size,
@@ -23,11 +30,25 @@ Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
                        {options.subdivision_ratio, options.resample,
                         options.boundary_simplification});
 
-  std::vector<Segment> segments;
+  // Polygons are skeletonized independently (in parallel on larger inputs)
+  // and their segments joined in polygon order.
+  std::vector<std::vector<Segment>> parts(polygons.size());
+  std::size_t ring_points = 0;
   for (const BufferPolygon& polygon : polygons) {
-    if (polygon.outer.size() < 3) continue;
-    std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
+    ring_points += polygon.outer.size();
+    for (const Ring& hole : polygon.holes) ring_points += hole.size();
+  }
+  parallel_for(
+      polygons.size(),
+      [&](std::size_t k) {
+        const BufferPolygon& polygon = polygons[k];
+        if (polygon.outer.size() >= 3) parts[k] = skeletonize(polygon.outer, polygon.holes);
+      },
+      ring_points >= kParallelRingPoints);
+  std::vector<Segment> segments;
+  for (std::vector<Segment>& part : parts) {
     segments.insert(segments.end(), part.begin(), part.end());
+    part = {};
   }
   if (segments.empty()) return TopologizeOutput{};
 
