@@ -1,0 +1,71 @@
+"""The one place where the file, command-line and Dask layers call the tracer.
+
+`trace` traces one drawing and `trace_many` many on the native worker pool;
+both return `Centerlines` objects.
+"""
+
+from __future__ import annotations
+
+from typing import Any, List, Optional, Sequence
+
+import numpy as np
+
+
+def trace(curves: Sequence[Any], radius: float, **options: Any) -> Any:
+    """`strokegraph.centerlines(curves, radius, **options)`."""
+    return _centerlines()(curves, radius, **options)
+
+
+def trace_many(drawings: Sequence[Sequence[Any]], radii: Sequence[float], **options: Any) -> List[Any]:
+    """One `Centerlines` per drawing, in order."""
+    run = _centerlines()
+    return [run(curves, float(r), **options) for curves, r in zip(drawings, radii)]
+
+
+def _centerlines():
+    try:
+        from . import centerlines  # type: ignore[attr-defined]
+    except ImportError:
+        return _stand_in
+    return centerlines
+
+
+# --------------------------------------------------------------------------
+# Stand-in for `centerlines` until the API lands; deleted then.
+
+class _StandIn:
+    def __init__(self, curves, radius, feature_size, compute_widths):
+        from ._internal import topologize
+
+        tuples = [[(float(x), float(y)) for x, y in np.asarray(c, dtype=np.float64).reshape(-1, 2)]
+                  for c in curves]
+        chains, nodes, ids, widths = topologize(tuples, radius, feature_size, compute_widths=compute_widths)
+        self.radius = float(radius)
+        self.feature_size = float(feature_size)
+        self.chains = [np.asarray(c, dtype=np.float64).reshape(-1, 2) for c in chains]
+        self.nodes = np.asarray(nodes, dtype=np.float64).reshape(-1, 2)
+        self.edges = np.asarray(ids, dtype=np.int64).reshape(-1, 2)
+        self.widths = [np.asarray(w, dtype=np.float64) for w in widths] if compute_widths else None
+        self.degree = np.bincount(self.edges.ravel(), minlength=len(self.nodes)).astype(np.int64)
+        self.junctions = np.flatnonzero(self.degree >= 3)
+        self.ends = np.flatnonzero(self.degree == 1)
+        self.lengths = np.array([np.hypot(*np.diff(c, axis=0).T).sum() for c in self.chains])
+        arrays = [np.asarray(t, dtype=np.float64).reshape(-1, 2) for t in tuples]
+        self.sources = []
+        for c in self.chains:
+            near = [i for i, a in enumerate(arrays) if len(a) and
+                    (np.hypot(*(c[:, None, :] - a[None, :, :]).transpose(2, 0, 1)).min(axis=1)
+                     <= 1.5 * radius).mean() > 0.5]
+            self.sources.append(np.array(near, dtype=np.int64))
+
+    def plot(self, ax=None, *, show_input=False, show_bands=False):
+        for c in self.chains:
+            ax.plot(c[:, 0], c[:, 1], "-", color="tab:blue")
+        ax.plot(self.nodes[self.junctions, 0], self.nodes[self.junctions, 1], "o", color="tab:red")
+        ax.plot(self.nodes[self.ends, 0], self.nodes[self.ends, 1], "s", color="tab:green")
+        ax.set_aspect("equal")
+        return ax
+
+
+def _stand_in(curves, radius, *, feature_size: Optional[float] = None, compute_widths=False, **_):
+    return _StandIn(curves, radius, radius if feature_size is None else feature_size, compute_widths)
