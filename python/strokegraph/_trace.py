@@ -50,7 +50,7 @@ class _StandIn:
         self.junctions = np.flatnonzero(self.degree >= 3)
         self.ends = np.flatnonzero(self.degree == 1)
         self.lengths = np.array([np.hypot(*np.diff(c, axis=0).T).sum() for c in self.chains])
-        arrays = [np.asarray(t, dtype=np.float64).reshape(-1, 2) for t in tuples]
+        arrays = [_dense(np.asarray(t, dtype=np.float64).reshape(-1, 2), radius / 2) for t in tuples]
         self.sources = []
         for c in self.chains:
             near = [i for i, a in enumerate(arrays) if len(a) and
@@ -65,6 +65,16 @@ class _StandIn:
         ax.plot(self.nodes[self.ends, 0], self.nodes[self.ends, 1], "s", color="tab:green")
         ax.set_aspect("equal")
         return ax
+
+
+def _dense(a, step):
+    if len(a) < 2:
+        return a
+    out = [a[:1]]
+    for p, q in zip(a[:-1], a[1:]):
+        n = max(1, int(np.ceil(np.hypot(*(q - p)) / step)))
+        out.append(p + (q - p) * (np.arange(1, n + 1) / n)[:, None])
+    return np.concatenate(out)
 
 
 def _stand_in(curves, radius, *, feature_size: Optional[float] = None, compute_widths=False, **_):

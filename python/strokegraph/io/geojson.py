@@ -113,7 +113,7 @@ def to_geojson_dict(result: Any, drawing: Optional[Drawing] = None) -> Dict[str,
     for i, chain in enumerate(result.chains):
         props: Dict[str, Any] = {"kind": "chain", "chain": i, "start": edges[i][0], "end": edges[i][1],
                                  "length": lengths[i], "width": widths[i], "sources": items[i]}
-        if drawing is not None and any(drawing.properties[j] for j in items[i]):
+        if drawing is not None:
             props["source_properties"] = [drawing.properties[j] for j in items[i]]
         features.append({"type": "Feature", "properties": props,
                          "geometry": {"type": "LineString", "coordinates": np.asarray(chain).tolist()}})

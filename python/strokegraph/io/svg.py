@@ -1,8 +1,9 @@
 """SVG drawings in (through svgelements) and centerlines out.
 
 Reading takes every `path`, `polyline`, `polygon`, `line`, `rect`, `circle`
-and `ellipse` (also through `use`), with all transforms and the viewBox
-applied, so coordinates are in the document's pixels with y pointing down.
+and `ellipse` (also through `use`), with all their transforms applied, in the
+user units of the root element (its viewBox), y pointing down; stroke widths
+too are in those units.
 Curves (quadratic and cubic Beziers, elliptical arcs, rounded corners) are
 flattened into polylines that stay within a tolerance of the true curve,
 radius / 20 by default. Subpaths become separate curves; a closed subpath
@@ -51,6 +52,14 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
     except (ValueError, TypeError, IndexError, KeyError, AttributeError, ZeroDivisionError) as e:
         raise DrawingError(f"cannot read the SVG: {e}") from None
 
+    # svgelements maps everything into the viewport; the root's viewBox
+    # mapping is undone at the end, so that coordinates are the file's own.
+    root = se.Matrix(svg.viewbox_transform) if getattr(svg, "viewbox_transform", "") else None
+    if root is not None and root.is_identity():
+        root = None
+    scale = math.sqrt(abs(root.a * root.d - root.b * root.c)) if root is not None else 1.0
+    if not scale > 0:
+        raise DrawingError("the viewBox maps the drawing onto nothing")
     shapes: List[Tuple[Dict[str, Any], float, list]] = []
     skipped: Dict[str, int] = {}
     for e in elements:
@@ -68,7 +77,7 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
         width = math.nan
         if e.stroke is not None and e.stroke.value is not None:
             props["stroke"] = e.stroke.hex
-            width = float(e.implicit_stroke_width)
+            width = float(e.implicit_stroke_width) / scale
             props["stroke-width"] = width
         shapes.append((props, width, pieces))
 
@@ -79,6 +88,9 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
             radius = float(np.median(widths[ok])) / 2 if ok.any() else None
         tolerance = radius * FLATTEN_FRACTION if radius else None
 
+    if tolerance is not None:
+        tolerance *= scale
+    inverse = ~root if root is not None else None
     curves: List[np.ndarray] = []
     items: List[int] = []
     curve_widths: List[float] = []
@@ -87,6 +99,8 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
         item = len(properties)
         added = False
         for raw in _flatten(se, pieces, tolerance):
+            if inverse is not None:
+                raw = _apply(inverse, np.asarray(raw, dtype=np.float64))
             curve = as_curve(raw)
             if curve is not None:
                 curves.append(curve)
@@ -103,13 +117,16 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
                         skipped=skipped)
 
 
+def _apply(m, pts: np.ndarray) -> np.ndarray:
+    return pts @ np.array([[m.a, m.b], [m.c, m.d]]) + np.array([m.e, m.f])
+
+
 def _pieces(se, e) -> list:
     """The geometry of one shape: point arrays (polylines) or segment lists."""
     if isinstance(e, (se.Polyline, se.Polygon)) and not isinstance(e, se.Path):
         pts = np.array([(p.x, p.y) for p in e.points], dtype=np.float64).reshape(-1, 2)
-        m = e.transform
-        if m is not None and not m.is_identity():
-            pts = pts @ np.array([[m.a, m.b], [m.c, m.d]]) + np.array([m.e, m.f])
+        if e.transform is not None and not e.transform.is_identity():
+            pts = _apply(e.transform, pts)
         if isinstance(e, se.Polygon) and len(pts):
             pts = np.vstack([pts, pts[:1]])
         return [pts] if len(pts) else []
@@ -137,7 +154,10 @@ def _flatten(se, pieces: list, tol: Optional[float]) -> List[Any]:
                 current = [(begin.x, begin.y)]
                 start = current[0]
             if isinstance(seg, se.Close):
-                if current[-1] != start:
+                last = current[-1]
+                if abs(last[0] - start[0]) + abs(last[1] - start[1]) <= 1e-9 * (1 + abs(start[0]) + abs(start[1])):
+                    current[-1] = start  # closed by the last segment up to rounding
+                else:
                     current.append(start)
                 out.append(current)
                 current = [start]
