@@ -50,13 +50,23 @@ class _StandIn:
         self.junctions = np.flatnonzero(self.degree >= 3)
         self.ends = np.flatnonzero(self.degree == 1)
         self.lengths = np.array([np.hypot(*np.diff(c, axis=0).T).sum() for c in self.chains])
-        arrays = [_dense(np.asarray(t, dtype=np.float64).reshape(-1, 2), radius / 2) for t in tuples]
+        cell = 1.5 * radius
+        grid = {}
+        for i, t in enumerate(tuples):
+            for key in map(tuple, np.floor(_dense(np.asarray(t).reshape(-1, 2), radius / 2) / cell).astype(np.int64).tolist()):
+                grid.setdefault(key, set()).add(i)
         self.sources = []
         for c in self.chains:
-            near = [i for i, a in enumerate(arrays) if len(a) and
-                    (np.hypot(*(c[:, None, :] - a[None, :, :]).transpose(2, 0, 1)).min(axis=1)
-                     <= 1.5 * radius).mean() > 0.5]
-            self.sources.append(np.array(near, dtype=np.int64))
+            votes = {}
+            keys = np.floor(c / cell).astype(np.int64).tolist()
+            for kx, ky in keys:
+                near = set()
+                for dx in (-1, 0, 1):
+                    for dy in (-1, 0, 1):
+                        near |= grid.get((kx + dx, ky + dy), set())
+                for i in near:
+                    votes[i] = votes.get(i, 0) + 1
+            self.sources.append(np.array(sorted(i for i, v in votes.items() if v > len(keys) / 2), dtype=np.int64))
 
     def plot(self, ax=None, *, show_input=False, show_bands=False):
         for c in self.chains:
