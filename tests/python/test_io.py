@@ -1,5 +1,7 @@
+import importlib
 import json
 import math
+import sys
 
 import numpy as np
 import pytest
@@ -150,3 +152,13 @@ def test_bad_files(tmp_path, text, reason):
     with pytest.raises(io.DrawingError, match=None) as err:
         io.read(path)
     assert reason in str(err.value)
+
+
+def test_missing_extras_name_themselves(monkeypatch, tmp_path):
+    monkeypatch.setitem(sys.modules, "svgelements", None)
+    with pytest.raises(ImportError, match=r"strokegraph\[svg\]"):
+        io.read(svg_file(tmp_path, '<path d="M0 0 L1 1"/>'))
+    monkeypatch.setitem(sys.modules, "dask.bag", None)
+    monkeypatch.delitem(sys.modules, "strokegraph.dask", raising=False)
+    with pytest.raises(ImportError, match=r"strokegraph\[dask\]"):
+        importlib.import_module("strokegraph.dask")
