@@ -23,12 +23,15 @@ import sys
 import time
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
+from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Type, Union
 
-from . import io
+from . import PanicException, io
 from ._trace import trace
 
 MAX_STATUS = 125
+# What a file may fail with without stopping the others: an internal failure
+# (PanicException) too, which an `except Exception` would not catch.
+FAILURES: Tuple[Type[BaseException], ...] = (Exception, PanicException)
 INPUT_SUFFIXES = (".svg", ".geojson", ".json")
 
 
@@ -75,8 +78,6 @@ def _same_file(a: str, b: str) -> bool:
 
 def process(task: Task) -> Outcome:
     """Read, trace and write one file; failures become the outcome's `error`."""
-    from . import PanicException
-
     out = Outcome(task.index)
     start = time.perf_counter()
     try:
@@ -94,7 +95,7 @@ def process(task: Task) -> Outcome:
             save_picture(drawing, result, str(Path(task.output).with_suffix(".png")))
         t3 = time.perf_counter()
         out.reading, out.tracing, out.writing = t1 - start, t2 - t1, t3 - t2
-    except (Exception, PanicException) as e:
+    except FAILURES as e:
         out.error = _reason(e)
     out.seconds = time.perf_counter() - start
     return out
@@ -305,7 +306,7 @@ def cmd_info(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     for path in args.files:
         try:
             drawing = io.read(path)
-        except (Exception,) as e:
+        except FAILURES as e:
             failed += 1
             print(f"strokegraph: {path}: {_reason(e)}", file=sys.stderr)
             continue
@@ -315,8 +316,6 @@ def cmd_info(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
 
 
 def cmd_plot(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
-    from . import PanicException
-
     try:
         radius = None if args.radius == "auto" else args.radius
         drawing = io.read(args.file, radius=radius)
@@ -325,7 +324,7 @@ def cmd_plot(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         fs = args.feature_size if args.feature_size is not None else drawing.feature_size
         result = trace(drawing.curves, radius, feature_size=fs)
         save_picture(drawing, result, args.output, dpi=args.dpi)
-    except (Exception, PanicException) as e:
+    except FAILURES as e:
         print(f"strokegraph: {args.file}: {_reason(e)}", file=sys.stderr)
         return 1
     return 0
@@ -379,7 +378,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parser.parse_args(argv)
     if getattr(args, "jobs", 0) < 0:
         parser.error("--jobs must not be negative")
-    return args.func(args, parser)
+    status: int = args.func(args, parser)
+    return status
 
 
 if __name__ == "__main__":

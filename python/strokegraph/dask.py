@@ -60,7 +60,8 @@ def centerlines(drawings: Union[Sequence[Any], "_bag.Bag"], radius: Union[float,
     if isinstance(drawings, _bag.Bag):
         if not isinstance(radius, (int, float)):
             raise TypeError("a bag of drawings takes one radius for all")
-        return drawings.map_partitions(_partition, float(radius), options)
+        bag: Any = drawings
+        return bag.map_partitions(_partition, float(radius), options)  # type: ignore[no-any-return]
     drawings = list(drawings)
     if isinstance(radius, (int, float)):
         radii = [float(radius)] * len(drawings)
@@ -71,15 +72,16 @@ def centerlines(drawings: Union[Sequence[Any], "_bag.Bag"], radius: Union[float,
     if not drawings:
         return []
     client = client if client is not None else _distributed.get_client()
+    c: Any = client
     if chunk_size is None:
-        threads = max(1, sum(client.nthreads().values()))
+        threads = max(1, sum(c.nthreads().values()))
         chunk_size = math.ceil(len(drawings) / (CHUNKS_PER_THREAD * threads))
     if chunk_size < 1:
         raise ValueError(f"chunk_size must be at least 1, got {chunk_size}")
     starts = range(0, len(drawings), chunk_size)
     # Scattered first, so that the drawings do not travel inside the task graph.
-    data = client.scatter([drawings[s:s + chunk_size] for s in starts])
-    futures = client.map(_chunk, data, [radii[s:s + chunk_size] for s in starts], options=options,
+    data = c.scatter([drawings[s:s + chunk_size] for s in starts])
+    futures = c.map(_chunk, data, [radii[s:s + chunk_size] for s in starts], options=options,
                          pure=False)
-    results = client.gather(futures)
+    results = c.gather(futures)
     return [r for chunk in results for r in chunk]

@@ -135,7 +135,7 @@ def atomic_write(path: Any, mode: str = "w") -> Iterator[Any]:
     target = Path(path)
     fd, tmp = tempfile.mkstemp(dir=target.parent, prefix=f".{target.name}.", suffix=".tmp")
     try:
-        with os.fdopen(fd, mode, **({} if "b" in mode else {"encoding": "utf-8"})) as f:
+        with os.fdopen(fd, mode, encoding=None if "b" in mode else "utf-8") as f:
             yield f
         os.chmod(tmp, 0o666 & ~_UMASK)
         os.replace(tmp, target)

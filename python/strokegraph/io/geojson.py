@@ -88,15 +88,21 @@ def _lines(geom: Any) -> Iterator[Any]:
     if kind == "LineString":
         yield coords
     elif kind in ("MultiLineString", "Polygon"):
-        yield from coords
+        yield from _list(coords)
     elif kind == "MultiPolygon":
-        for polygon in coords:
-            yield from polygon
+        for polygon in _list(coords):
+            yield from _list(polygon)
     elif kind == "GeometryCollection":
         for g in geom.get("geometries") or []:
             yield from _lines(g)
     elif kind not in ("Point", "MultiPoint"):
         raise DrawingError(f"unknown geometry type {kind!r}")
+
+
+def _list(value: Any) -> List[Any]:
+    if not isinstance(value, list):
+        raise DrawingError("coordinates are not a list")
+    return value
 
 
 def to_geojson_dict(result: Any, drawing: Optional[Drawing] = None) -> Dict[str, Any]:

@@ -24,7 +24,7 @@ FLATTEN_FRACTION = 1 / 20   # default flattening tolerance, as a fraction of the
 MAX_PIECES = 4096           # polyline pieces per curve segment at most
 
 
-def _svgelements():
+def _svgelements() -> Any:
     try:
         import svgelements
     except ImportError as e:  # pragma: no cover - depends on the installation
@@ -60,24 +60,25 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
     scale = math.sqrt(abs(root.a * root.d - root.b * root.c)) if root is not None else 1.0
     if not scale > 0:
         raise DrawingError("the viewBox maps the drawing onto nothing")
-    shapes: List[Tuple[Dict[str, Any], float, list]] = []
+    shapes: List[Tuple[Dict[str, Any], float, List[Any]]] = []
     skipped: Dict[str, int] = {}
-    for e in elements:
-        if not isinstance(e, se.Shape):
-            tag = e.values.get("tag") if isinstance(getattr(e, "values", None), dict) else None
+    for element in elements:
+        if not isinstance(element, se.Shape):
+            values = getattr(element, "values", None)
+            tag = values.get("tag") if isinstance(values, dict) else None
             if tag in ("text", "image"):
                 skipped[tag] = skipped.get(tag, 0) + 1
             continue
-        pieces = _pieces(se, e)
+        pieces = _pieces(se, element)
         if not pieces:
             continue
-        props: Dict[str, Any] = {"tag": e.values.get("tag", type(e).__name__.lower())}
-        if e.id is not None:
-            props["id"] = e.id
+        props: Dict[str, Any] = {"tag": element.values.get("tag", type(element).__name__.lower())}
+        if element.id is not None:
+            props["id"] = element.id
         width = math.nan
-        if e.stroke is not None and e.stroke.value is not None:
-            props["stroke"] = e.stroke.hex
-            width = float(e.implicit_stroke_width) / scale
+        if element.stroke is not None and element.stroke.value is not None:
+            props["stroke"] = element.stroke.hex
+            width = float(element.implicit_stroke_width) / scale
             props["stroke-width"] = width
         shapes.append((props, width, pieces))
 
@@ -117,11 +118,12 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
                         skipped=skipped)
 
 
-def _apply(m, pts: np.ndarray) -> np.ndarray:
-    return pts @ np.array([[m.a, m.b], [m.c, m.d]]) + np.array([m.e, m.f])
+def _apply(m: Any, pts: np.ndarray) -> np.ndarray:
+    out: np.ndarray = pts @ np.array([[m.a, m.b], [m.c, m.d]]) + np.array([m.e, m.f])
+    return out
 
 
-def _pieces(se, e) -> list:
+def _pieces(se: Any, e: Any) -> List[Any]:
     """The geometry of one shape: point arrays (polylines) or segment lists."""
     if isinstance(e, (se.Polyline, se.Polygon)) and not isinstance(e, se.Path):
         pts = np.array([(p.x, p.y) for p in e.points], dtype=np.float64).reshape(-1, 2)
@@ -134,14 +136,14 @@ def _pieces(se, e) -> list:
     return [segments] if segments else []
 
 
-def _flatten(se, pieces: list, tol: Optional[float]) -> List[Any]:
+def _flatten(se: Any, pieces: List[Any], tol: Optional[float]) -> List[Any]:
     out: List[Any] = []
     for piece in pieces:
         if isinstance(piece, np.ndarray):
             out.append(piece)
             continue
         current: List[Tuple[float, float]] = []
-        start = None
+        start = (0.0, 0.0)
         for seg in piece:
             if isinstance(seg, se.Move):
                 if len(current) > 1:
@@ -198,7 +200,7 @@ def _bezier(ctrl: np.ndarray, tol: Optional[float]) -> List[Tuple[float, float]]
     return [tuple(p) for p in pts.tolist()]
 
 
-def _arc(seg, tol: Optional[float]) -> List[Tuple[float, float]]:
+def _arc(seg: Any, tol: Optional[float]) -> List[Tuple[float, float]]:
     c, prx, pry = seg.center, seg.prx, seg.pry
     r = max(math.hypot(prx.x - c.x, prx.y - c.y), math.hypot(pry.x - c.x, pry.y - c.y))
     sweep = abs(float(seg.sweep))
