@@ -29,6 +29,7 @@ from . import PanicException, io
 from ._trace import trace
 
 MAX_STATUS = 125
+AUTO_PARALLEL_FILES = 8   # without --jobs, fewer files run in this process
 # What a file may fail with without stopping the others: an internal failure
 # (PanicException) too, which an `except Exception` would not catch.
 FAILURES: Tuple[Type[BaseException], ...] = (Exception, PanicException)
@@ -240,7 +241,9 @@ def cmd_trace(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     radius = None if args.radius == "auto" else args.radius
     tasks = [Task(i, src, dst, fmt, radius, args.feature_size, args.plot, args.over_input)
              for i, (src, dst) in enumerate(pairs)]
-    jobs = args.jobs or os.cpu_count() or 1
+    # By default one process per processor, unless there are too few files to
+    # pay for starting them.
+    jobs = args.jobs or (os.cpu_count() or 1 if len(tasks) >= AUTO_PARALLEL_FILES else 1)
     progress = _Progress(len(tasks), args.quiet)
     failed = len(empty)
     for folder in empty:
@@ -350,7 +353,8 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--format", choices=io.FORMATS, default=None,
                    help="output format (default: from OUT's suffix, else svg)")
     p.add_argument("--jobs", "-j", type=int, default=0, metavar="N",
-                   help="files traced in parallel (default: one per processor)")
+                   help="files traced in parallel processes (default: one per processor "
+                        f"from {AUTO_PARALLEL_FILES} files on)")
     p.add_argument("--plot", action="store_true", help="also write a PNG picture beside each output")
     p.add_argument("--over-input", action="store_true",
                    help="SVG output: draw the centerlines over the input strokes")
