@@ -45,7 +45,9 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
 
     name = os.fspath(source) if isinstance(source, (str, os.PathLike)) else None
     try:
-        svg = se.SVG.parse(source)
+        # Shapes keep their transforms; polylines get them applied with numpy
+        # below, far faster than point by point.
+        svg = se.SVG.parse(source, reify=False)
         elements = list(svg.elements())
     except ParseError as e:
         raise DrawingError(f"not a valid SVG file: {e}") from None
@@ -132,6 +134,7 @@ def _pieces(se: Any, e: Any) -> List[Any]:
         if isinstance(e, se.Polygon) and len(pts):
             pts = np.vstack([pts, pts[:1]])
         return [pts] if len(pts) else []
+    e.reify()
     segments = list(e.segments())
     return [segments] if segments else []
 
