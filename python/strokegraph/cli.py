@@ -58,9 +58,11 @@ class Outcome:
     writing: float = 0.0
 
 
-def _reason(e: BaseException) -> str:
+def _reason(e: BaseException, source: Optional[str] = None) -> str:
     if isinstance(e, OSError) and e.strerror:
-        return e.strerror[0].lower() + e.strerror[1:]
+        text = e.strerror[0].lower() + e.strerror[1:]
+        name = os.fsdecode(e.filename) if e.filename is not None else None
+        return text if name is None or name == source else f"{text}: {name}"
     if isinstance(e, (io.DrawingError, ImportError)):
         return str(e)
     if isinstance(e, MemoryError):
@@ -97,7 +99,7 @@ def process(task: Task) -> Outcome:
         t3 = time.perf_counter()
         out.reading, out.tracing, out.writing = t1 - start, t2 - t1, t3 - t2
     except FAILURES as e:
-        out.error = _reason(e)
+        out.error = _reason(e, task.source)
     out.seconds = time.perf_counter() - start
     return out
 
@@ -311,7 +313,7 @@ def cmd_info(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             drawing = io.read(path)
         except FAILURES as e:
             failed += 1
-            print(f"strokegraph: {path}: {_reason(e)}", file=sys.stderr)
+            print(f"strokegraph: {path}: {_reason(e, path)}", file=sys.stderr)
             continue
         print(path)
         print("\n".join(describe(drawing)))
@@ -328,7 +330,7 @@ def cmd_plot(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         result = trace(drawing.curves, radius, feature_size=fs)
         save_picture(drawing, result, args.output, dpi=args.dpi)
     except FAILURES as e:
-        print(f"strokegraph: {args.file}: {_reason(e)}", file=sys.stderr)
+        print(f"strokegraph: {args.file}: {_reason(e, args.file)}", file=sys.stderr)
         return 1
     return 0
 
