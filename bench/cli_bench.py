@@ -1,6 +1,6 @@
 """Files in, files out: the command line over folders of SVG drawings, and the Dask route.
 
-Usage: python bench/cli_bench.py [--files 1000] [--drawings 2000] [--no-dask]
+Usage: python bench/cli_bench.py [--files 1000] [--drawings 2000] [--no-cli] [--no-dask]
 
 1. Writes --files small sketch drawings (bench/workloads.py, one seed each) as
    SVG files twice: once with every stroke a `<path d="M.. L..">`, once a
@@ -119,14 +119,16 @@ def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--files", type=int, default=1000)
     ap.add_argument("--drawings", type=int, default=2000)
+    ap.add_argument("--no-cli", action="store_true")
     ap.add_argument("--no-dask", action="store_true")
     args = ap.parse_args()
 
     figures = {"processors": os.cpu_count()}
-    folders = make_folders(args.files)
-    print(f"command line: {args.files} small sketch drawings as SVG files, {os.cpu_count()} processors")
-    print(f"  {'elements':<10} {'jobs':>4} {'files/s':>8} {'wall s':>8} {'reading':>8} {'tracing':>8} "
-          f"{'writing':>8}")
+    folders = {} if args.no_cli else make_folders(args.files)
+    if folders:
+        print(f"command line: {args.files} small sketch drawings as SVG files, {os.cpu_count()} processors")
+        print(f"  {'elements':<10} {'jobs':>4} {'files/s':>8} {'wall s':>8} {'reading':>8} {'tracing':>8} "
+              f"{'writing':>8}")
     for kind, folder in folders.items():
         for jobs in (1, 2):
             r = run_cli(folder, jobs, args.files)
