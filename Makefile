@@ -13,12 +13,15 @@ export STROKEGRAPH_DEPS_DIR
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_COMMON := -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DSTROKEGRAPH_BUILD_TESTS=ON
 
-.PHONY: fuzz demo test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean
+.PHONY: fuzz demo bench-cli test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean
 
 ## demo: build, then find the centerlines of the bundled sample drawing, print a
 ## summary and draw it into docs/demo.png (matplotlib, Agg backend)
 demo: build
 	MPLBACKEND=Agg $(PY) examples/demo.py examples/sample_drawing.json --png docs/demo.png
+	$(VENV)/bin/strokegraph trace examples/sample_drawing.json -o build/demo/sample_drawing.svg --over-input
+	MPLBACKEND=Agg $(VENV)/bin/strokegraph plot examples/sample_drawing.json -o build/demo/sample_drawing.png
+	@echo "wrote build/demo/sample_drawing.svg and build/demo/sample_drawing.png"
 
 ## test: build, then run the C++ and the Python tests
 test: test-cpp test-python
@@ -81,6 +84,11 @@ bench: build bench-venv bench-cpp
 ## they take more than 120 s together
 bench-full: build bench-venv bench-cpp
 	$(BENCH_PY) bench/run.py $(BENCH_ARGS) --sizes small,medium,large --cap 120 --repeat-budget 120
+
+## bench-cli: the command line over 1,000 generated SVG files (--jobs 1 and 2) and
+## the Dask route against the batch in one process (2,000 drawings)
+bench-cli: build
+	$(PY) bench/cli_bench.py --files 1000 --drawings 2000
 
 bench-venv: $(BENCH_VENV)/.installed
 

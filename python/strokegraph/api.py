@@ -103,6 +103,17 @@ def centerlines(
         clean=clean,
     )
     raw = _native.run_native(normalised, r, fs, options, progress)
+    return wrap(raw, normalised, owners, r, fs)
+
+
+def wrap(
+    raw: _native.NativeResult,
+    normalised: list[npt.NDArray[np.float64]],
+    owners: npt.NDArray[np.int64],
+    r: float,
+    fs: Optional[float],
+) -> Centerlines:
+    """The `Centerlines` of one native result (of `centerlines` or of a batch job)."""
     points, offsets, nodes, edges, widths, source_index, source_offsets = raw
     offs = np.frombuffer(offsets, np.int64)
     index, index_offsets = map_sources(
