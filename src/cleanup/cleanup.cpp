@@ -46,6 +46,55 @@ NodeId find_root(std::vector<NodeId>& parent, NodeId v) {
   return v;
 }
 
+// The graph with every node replaced by its root and the removed nodes gone,
+// compacted (nodes without edges dropped, the rest renumbered in ascending
+// order); edges keep their order, duplicates go. A root takes the mean of its
+// group's positions when `average` is set (else its own entry of `position`)
+// and the largest clearance of its group.
+Graph collapse(const Graph& graph, std::vector<NodeId>& parent, const std::vector<char>& removed,
+               std::vector<Point> position, std::vector<double>& clearance, bool average) {
+  const std::size_t n = graph.nodes.size();
+  std::vector<double> clear = clearance;
+  std::vector<double> count(n, 1.0);
+  for (std::size_t v = 0; v < n; ++v) {
+    const NodeId r = find_root(parent, static_cast<NodeId>(v));
+    if (r == v) continue;
+    if (average) {
+      position[r].x += graph.nodes[v].x;
+      position[r].y += graph.nodes[v].y;
+      count[r] += 1.0;
+    }
+    clear[r] = std::max(clear[r], clearance[v]);
+  }
+  for (std::size_t v = 0; v < n; ++v) {
+    if (count[v] > 1.0) position[v] = {position[v].x / count[v], position[v].y / count[v]};
+  }
+  std::vector<char> kept(n, 0);
+  for (const auto& [a, b] : graph.edges) {
+    if (removed[a] || removed[b]) continue;
+    kept[find_root(parent, a)] = 1;
+    kept[find_root(parent, b)] = 1;
+  }
+  std::vector<NodeId> rank(n, 0);
+  Graph out;
+  std::vector<double> out_clearance;
+  for (std::size_t v = 0; v < n; ++v) {
+    if (!kept[v]) continue;
+    rank[v] = static_cast<NodeId>(out.nodes.size());
+    out.nodes.push_back(position[v]);
+    out_clearance.push_back(clear[v]);
+  }
+  FlatMap<std::uint64_t, char, MixHash> seen(graph.edges.size());
+  for (const auto& [a, b] : graph.edges) {
+    if (removed[a] || removed[b]) continue;
+    const NodeId ra = find_root(parent, a), rb = find_root(parent, b);
+    if (ra == rb) continue;
+    if (seen.try_emplace(pair_key(rank[ra], rank[rb]), 1).second) out.edges.emplace_back(rank[ra], rank[rb]);
+  }
+  clearance = std::move(out_clearance);
+  return out;
+}
+
 }  // namespace
 
 SegmentGrid boundary_grid(const std::vector<BufferPolygon>& polygons, double cell) {
@@ -73,8 +122,7 @@ std::vector<double> junction_clearance(const Graph& graph, const SegmentGrid& bo
   return clearance;
 }
 
-Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, double factor,
-                   double isolated_length) {
+Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, const SpurRules& rules) {
   graph_detail::check_edges(graph, "remove_spurs");
   if (clearance.size() != graph.nodes.size()) {
     throw InvariantError("remove_spurs: one clearance per node expected");
@@ -94,35 +142,68 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, dou
     }
     return kNone;
   };
+  auto near_stroke_end = [&](Point p) {
+    return rules.stroke_ends == nullptr ||
+           rules.stroke_ends->distance_within(p, rules.end_distance) < rules.end_distance;
+  };
 
-  std::vector<std::size_t> frozen, path;
+  struct Walk {
+    NodeId tip, far;
+    double length;
+    std::size_t begin, end;  // edges in `paths`
+    bool doomed;
+  };
+  std::vector<Walk> walks;
+  std::vector<std::size_t> frozen, paths, tips_at(n, 0);
   bool removed = true;
   while (removed) {
     removed = false;
     frozen = degree;
+    walks.clear();
+    paths.clear();
     for (std::size_t j = 0; j < n; ++j) {
       if (frozen[j] != 1) continue;
-      path.clear();
-      double length = 0.0;
+      Walk w{static_cast<NodeId>(j), static_cast<NodeId>(j), 0.0, paths.size(), paths.size(), false};
       auto cur = static_cast<NodeId>(j);
       std::size_t from = kNone;
-      NodeId far = cur;
       for (;;) {
         const std::size_t i = next_edge(cur, from);
         if (i == kNone) break;
-        path.push_back(i);
-        far = other_end(edges[i], cur);
-        length += distance(graph.nodes[cur], graph.nodes[far]);
-        if (frozen[far] != 2 || path.size() > edges.size()) break;
+        paths.push_back(i);
+        w.far = other_end(edges[i], cur);
+        w.length += distance(graph.nodes[cur], graph.nodes[w.far]);
+        if (frozen[w.far] != 2 || paths.size() - w.begin > edges.size()) break;
         from = i;
-        cur = far;
+        cur = w.far;
       }
-      if (path.empty()) continue;
-      const double limit = frozen[far] >= 3 ? factor * clearance[far]
-                           : frozen[far] == 1 ? isolated_length
-                                              : 0.0;
-      if (!(length < limit)) continue;
-      for (std::size_t i : path) {
+      w.end = paths.size();
+      if (w.end == w.begin) continue;
+      if (frozen[w.far] >= 3) {
+        const double c = clearance[w.far];
+        w.doomed = w.length < rules.factor * c ||
+                   (w.length < rules.corner_factor * c && !near_stroke_end(graph.nodes[j]));
+        ++tips_at[w.far];
+      } else if (frozen[w.far] == 1) {
+        w.doomed = w.length < rules.isolated_length;
+      }
+      walks.push_back(w);
+    }
+    // A fork of exactly two short tips on a node of degree 3: a square cap's
+    // corners; both go and the fork becomes the free end.
+    for (Walk& w : walks) {
+      if (w.doomed || frozen[w.far] != 3 || tips_at[w.far] != 2) continue;
+      if (!(w.length < rules.fork_factor * clearance[w.far])) continue;
+      for (Walk& u : walks) {
+        if (&u != &w && u.far == w.far && u.length < rules.fork_factor * clearance[u.far]) {
+          w.doomed = u.doomed = true;
+        }
+      }
+    }
+    for (const Walk& w : walks) {
+      tips_at[w.far] = 0;
+      if (!w.doomed) continue;
+      for (std::size_t k = w.begin; k < w.end; ++k) {
+        const std::size_t i = paths[k];
         if (!alive[i]) continue;
         alive[i] = 0;
         --degree[edges[i].first];
@@ -196,46 +277,153 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
     for (std::size_t k = l.begin + 1; k + 1 < l.stop; ++k) removed[paths[k]] = 1;
   }
 
-  // A merged node sits at the mean of its junctions and takes the largest
-  // of their clearances.
+  return collapse(graph, parent, removed, graph.nodes, clearance, true);
+}
+
+namespace {
+
+// An arm of a junction: the walk through degree-2 nodes from the junction
+// along one edge, seen through its points `near` and `far` along it (its
+// last point where it is shorter).
+struct Arm {
+  NodeId first;  // the neighbour the walk left through
+  NodeId end;
+  std::size_t inner_begin, inner_end;  // inner nodes in the shared list
+  double length;
+  Point p, q;
+};
+
+Point point_along(const std::vector<Point>& pts, double at) {
+  double run = 0.0;
+  for (std::size_t k = 1; k < pts.size(); ++k) {
+    const double step = distance(pts[k - 1], pts[k]);
+    if (run + step >= at && step > 0.0) {
+      const double t = (at - run) / step;
+      return {pts[k - 1].x + (pts[k].x - pts[k - 1].x) * t, pts[k - 1].y + (pts[k].y - pts[k - 1].y) * t};
+    }
+    run += step;
+  }
+  return pts.back();
+}
+
+double line_distance(Point p, Point a, Point b) {
+  const double dx = b.x - a.x, dy = b.y - a.y;
+  const double len = std::hypot(dx, dy);
+  if (!(len > 0.0)) return distance(p, a);
+  return std::fabs((p.x - a.x) * dy - (p.y - a.y) * dx) / len;
+}
+
+}  // namespace
+
+Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearance, double radius,
+                               double link_factor, double max_turn) {
+  graph_detail::check_edges(graph, "merge_straight_crossings");
+  const std::size_t n = graph.nodes.size();
+  if (clearance.size() != n) throw InvariantError("merge_straight_crossings: one clearance per node expected");
+  const graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
+  std::vector<NodeId> inner;
+  std::vector<Point> pts;
+  auto arms_of = [&](NodeId j, std::vector<Arm>& arms) {
+    arms.clear();
+    for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
+      Arm arm{*it, *it, inner.size(), inner.size(), 0.0, {}, {}};
+      pts.assign(1, graph.nodes[j]);
+      NodeId prev = j, cur = *it;
+      for (std::size_t steps = 0;; ++steps) {
+        pts.push_back(graph.nodes[cur]);
+        arm.length += distance(graph.nodes[prev], graph.nodes[cur]);
+        if (adj.degree(cur) != 2 || steps > graph.edges.size()) break;
+        inner.push_back(cur);
+        const NodeId next = adj.begin(cur)[0] == prev ? adj.begin(cur)[1] : adj.begin(cur)[0];
+        prev = cur;
+        cur = next;
+      }
+      arm.end = cur;
+      arm.inner_end = inner.size();
+      arm.p = point_along(pts, 2.0 * radius);
+      arm.q = point_along(pts, 4.0 * radius);
+      arms.push_back(arm);
+    }
+  };
+  auto continues = [&](const Arm& a, const Arm& b) {
+    const double ax = a.q.x - a.p.x, ay = a.q.y - a.p.y, bx = b.q.x - b.p.x, by = b.q.y - b.p.y;
+    const double la = std::hypot(ax, ay), lb = std::hypot(bx, by);
+    if (!(la > 0.0 && lb > 0.0)) return false;
+    const double cosine = -(ax * bx + ay * by) / (la * lb);
+    return cosine >= std::cos(max_turn) && line_distance(b.p, a.p, a.q) <= radius &&
+           line_distance(b.q, a.p, a.q) <= radius && line_distance(a.p, b.p, b.q) <= radius &&
+           line_distance(a.q, b.p, b.q) <= radius;
+  };
+
+  struct Merge {
+    double length;
+    NodeId a, b;
+    std::size_t inner_begin, inner_end;
+    Point at;
+  };
+  std::vector<Merge> merges;
+  std::vector<NodeId> link_nodes;
+  std::vector<Arm> arms_a, arms_b;
+  for (std::size_t jj = 0; jj < n; ++jj) {
+    const auto j = static_cast<NodeId>(jj);
+    if (adj.degree(j) != 3) continue;
+    inner.clear();
+    arms_of(j, arms_a);
+    for (const Arm& link : arms_a) {
+      const NodeId e = link.end;
+      if (e <= j || adj.degree(e) != 3) continue;
+      if (!(link.length <= link_factor * (clearance[j] + clearance[e]))) continue;
+      const std::size_t mark = inner.size();
+      arms_of(e, arms_b);
+      std::vector<const Arm*> outer_a, outer_b;
+      for (const Arm& x : arms_a) {
+        if (&x != &link) outer_a.push_back(&x);
+      }
+      for (const Arm& y : arms_b) {
+        if (!(y.end == j && y.inner_end - y.inner_begin == link.inner_end - link.inner_begin)) outer_b.push_back(&y);
+      }
+      inner.resize(mark);
+      if (outer_a.size() != 2 || outer_b.size() != 2) continue;
+      for (int swap = 0; swap < 2; ++swap) {
+        const Arm& a1 = *outer_a[0];
+        const Arm& a2 = *outer_a[1];
+        const Arm& b1 = *outer_b[swap];
+        const Arm& b2 = *outer_b[1 - swap];
+        if (!continues(a1, b1) || !continues(a2, b2)) continue;
+        // Where the two strokes' lines cross: a1.q - b1.q and a2.q - b2.q.
+        const Point u{b1.q.x - a1.q.x, b1.q.y - a1.q.y}, v{b2.q.x - a2.q.x, b2.q.y - a2.q.y};
+        const double den = u.x * v.y - u.y * v.x;
+        Point at{(graph.nodes[j].x + graph.nodes[e].x) * 0.5, (graph.nodes[j].y + graph.nodes[e].y) * 0.5};
+        if (std::fabs(den) > 1e-3 * std::hypot(u.x, u.y) * std::hypot(v.x, v.y)) {
+          const double t = ((a2.q.x - a1.q.x) * v.y - (a2.q.y - a1.q.y) * v.x) / den;
+          const Point x{a1.q.x + u.x * t, a1.q.y + u.y * t};
+          if (distance(x, at) <= link.length + radius) at = x;
+        }
+        merges.push_back({link.length, j, e, link_nodes.size(), 0, at});
+        link_nodes.insert(link_nodes.end(), inner.begin() + static_cast<std::ptrdiff_t>(link.inner_begin),
+                          inner.begin() + static_cast<std::ptrdiff_t>(link.inner_end));
+        merges.back().inner_end = link_nodes.size();
+        break;
+      }
+    }
+  }
+  if (merges.empty()) return graph;
+  std::stable_sort(merges.begin(), merges.end(),
+                   [](const Merge& x, const Merge& y) { return x.length < y.length; });
+  std::vector<NodeId> parent(n);
+  for (std::size_t v = 0; v < n; ++v) parent[v] = static_cast<NodeId>(v);
+  std::vector<char> removed(n, 0), used(n, 0);
   std::vector<Point> position = graph.nodes;
-  std::vector<double> clear = clearance;
-  std::vector<double> count(n, 1.0);
-  for (std::size_t v = 0; v < n; ++v) {
-    const NodeId r = find_root(parent, static_cast<NodeId>(v));
-    if (r == v) continue;
-    position[r].x += graph.nodes[v].x;
-    position[r].y += graph.nodes[v].y;
-    count[r] += 1.0;
-    clear[r] = std::max(clear[r], clearance[v]);
+  for (const Merge& m : merges) {
+    // One merge per junction: a junction of the pair already merged is now
+    // of degree 4 and no longer part of a split crossing.
+    if (used[m.a] || used[m.b]) continue;
+    used[m.a] = used[m.b] = 1;
+    parent[std::max(m.a, m.b)] = std::min(m.a, m.b);
+    position[std::min(m.a, m.b)] = m.at;
+    for (std::size_t k = m.inner_begin; k < m.inner_end; ++k) removed[link_nodes[k]] = 1;
   }
-  for (std::size_t v = 0; v < n; ++v) {
-    if (count[v] > 1.0) position[v] = {position[v].x / count[v], position[v].y / count[v]};
-  }
-  std::vector<char> kept(n, 0);
-  for (const auto& [a, b] : graph.edges) {
-    if (removed[a] || removed[b]) continue;
-    kept[find_root(parent, a)] = 1;
-    kept[find_root(parent, b)] = 1;
-  }
-  std::vector<NodeId> rank(n, 0);
-  Graph out;
-  std::vector<double> out_clearance;
-  for (std::size_t v = 0; v < n; ++v) {
-    if (!kept[v]) continue;
-    rank[v] = static_cast<NodeId>(out.nodes.size());
-    out.nodes.push_back(position[v]);
-    out_clearance.push_back(clear[v]);
-  }
-  FlatMap<std::uint64_t, char, MixHash> seen(graph.edges.size());
-  for (const auto& [a, b] : graph.edges) {
-    if (removed[a] || removed[b]) continue;
-    const NodeId ra = find_root(parent, a), rb = find_root(parent, b);
-    if (ra == rb) continue;
-    if (seen.try_emplace(pair_key(rank[ra], rank[rb]), 1).second) out.edges.emplace_back(rank[ra], rank[rb]);
-  }
-  clearance = std::move(out_clearance);
-  return out;
+  return collapse(graph, parent, removed, position, clearance, false);
 }
 
 void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& walked,

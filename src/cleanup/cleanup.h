@@ -23,15 +23,26 @@ SegmentGrid boundary_grid(const std::vector<BufferPolygon>& polygons, double cel
 std::vector<double> junction_clearance(const Graph& graph, const SegmentGrid& boundary,
                                        double reach);
 
-// Removes, pass after pass, every branch from a free end to a junction whose
-// length is below `factor` x the junction's clearance (the branch ends inside
-// or just beyond the junction's disc, so it is a bump of the band, not an arm
-// of the drawing), and every isolated path shorter than `isolated_length`.
-// Degrees are frozen within a pass, so the two spurs of a square cap's corners
-// go together and leave their fork as the stroke's free end. Nodes are kept
-// as they are; the output has the surviving edges in input order.
-Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, double factor,
-                   double isolated_length);
+struct SpurRules {
+  double factor = 1.6;           // any tip shorter than this x its junction's clearance
+  double fork_factor = 2.5;      // the two tips of a degree-3 fork, both shorter than this
+  double corner_factor = 6.0;    // a tip not near a stroke end, shorter than this
+  double isolated_length = 0.0;  // isolated paths shorter than this
+  const SegmentGrid* stroke_ends = nullptr;  // zero-length segments at the strokes' ends
+  double end_distance = 0.0;     // "near a stroke end": closer than this
+};
+
+// Removes, pass after pass, every branch from a free end to a junction that
+// is a bump of the band rather than an arm of the drawing: one shorter than
+// `factor` x the junction's clearance (it ends inside or just beyond the
+// junction's disc); the two tips of a degree-3 fork shorter than
+// `fork_factor` x its clearance (a square cap's corners: the fork becomes the
+// stroke's free end); one shorter than `corner_factor` x the clearance whose
+// tip is not near any stroke end (an acute corner of a stroke, a bump where
+// strokes overlap). Isolated paths shorter than `isolated_length` go too.
+// Degrees are frozen within a pass. Nodes are kept as they are; the output
+// has the surviving edges in input order.
+Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, const SpurRules& rules);
 
 // Merges junctions joined by a link (a path through degree-2 nodes) of length
 // at most `factor` x the sum of their clearances: their discs overlap, so the
@@ -41,6 +52,18 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, dou
 // without edges go) and `clearance` is renumbered with it, a merged node
 // taking the largest clearance of its junctions.
 Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double factor);
+
+// Merges two degree-3 junctions joined by a link of at most `link_factor` x
+// the sum of their clearances when their four outer arms pair into two
+// straight continuations (two strokes crossing at a shallow angle split their
+// crossing into two junctions, further apart the shallower the angle). An arm
+// is seen through its points 2 and 4 radii out; two arms continue each other
+// when they point opposite ways within `max_turn` radians and each lies within
+// a radius of the other's line. The merged node goes where the two strokes'
+// lines cross. The graph is compacted and `clearance` renumbered as in
+// merge_crossings.
+Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearance, double radius,
+                               double link_factor, double max_turn);
 
 // Moves every free end of the chains along the chain's direction at that end
 // so that it lies one half-width short of the band's end: a square cap ends

@@ -11,6 +11,7 @@
 
 #include "cleanup/cleanup.h"
 #include "common/format.h"
+#include "conditioning/merge.h"
 #include "graph/graph.h"
 #include "pipeline/front.h"
 #include "pipeline/pool.h"
@@ -25,8 +26,30 @@ namespace {
 // Clean-up constants, in units of the band (clearances and radii); chosen on
 // the bench's drawings (see bench/quality_sweep.py).
 constexpr double kSpurFactor = 1.6;      // spur: shorter than this x its junction's clearance
+constexpr double kForkFactor = 2.5;      // cap fork: both tips shorter than this x clearance
+constexpr double kCornerFactor = 6.0;    // tip away from stroke ends: shorter than this x clearance
+constexpr double kEndDistance = 2.0;     // x radius: a tip this close to a stroke end is one
 constexpr double kCrossingFactor = 1.0;  // crossing: link within the sum of both clearances
+constexpr double kStraightLinkFactor = 3.0;  // split crossing: link within this x both clearances
+constexpr double kStraightTurn = 0.45;   // radians: arms continuing each other
 constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
+
+// Zero-length segments at both ends of every stroke, after strokes whose
+// ends touch were joined; a stroke that closes on itself has no ends.
+SegmentGrid stroke_end_grid(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
+                            double radius, double feature_size, std::optional<double> merge_tolerance) {
+  const double tolerance = derived_merge_tolerance(feature_size, merge_tolerance);
+  const MergedCurves merged = tolerance > 0.0 ? merge_connected(curves, widths, radius, tolerance)
+                                              : MergedCurves{curves, std::nullopt};
+  std::vector<Segment> ends;
+  for (const Polyline& c : merged.curves) {
+    if (c.size() < 2) continue;
+    if (std::hypot(c.back().x - c.front().x, c.back().y - c.front().y) <= 0.5 * radius) continue;
+    ends.push_back({c.front(), c.front()});
+    ends.push_back({c.back(), c.back()});
+  }
+  return SegmentGrid(std::move(ends), radius);
+}
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -94,10 +117,20 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   const SegmentGrid edges = boundary_grid(polygons, band);
   polygons.clear();
   polygons.shrink_to_fit();
+  const SegmentGrid ends = stroke_end_grid(curves, options.per_curve_widths, radius, feature_size,
+                                           options.merge_tolerance);
+  SpurRules rules;
+  rules.factor = kSpurFactor;
+  rules.fork_factor = kForkFactor;
+  rules.corner_factor = kCornerFactor;
+  rules.isolated_length = kIsolatedLength * radius;
+  rules.stroke_ends = &ends;
+  rules.end_distance = kEndDistance * radius;
   std::vector<double> clearance = junction_clearance(graph, edges, 4.0 * band);
-  graph = remove_spurs(graph, clearance, kSpurFactor, kIsolatedLength * radius);
+  graph = remove_spurs(graph, clearance, rules);
   graph = merge_crossings(graph, clearance, kCrossingFactor);
-  graph = remove_spurs(graph, clearance, kSpurFactor, kIsolatedLength * radius);
+  graph = remove_spurs(graph, clearance, rules);
+  graph = merge_straight_crossings(graph, clearance, radius, kStraightLinkFactor, kStraightTurn);
   const std::vector<Chain> chains = extract_chains(graph);
   cleanup_seconds += seconds_since(t0);
 
