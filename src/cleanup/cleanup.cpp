@@ -152,9 +152,28 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
     double length;
     std::size_t begin, end;  // edges in `paths`
     bool doomed;
+    bool corner;  // strokes meet at the tip: the junction moves there
   };
   std::vector<Walk> walks;
   std::vector<std::size_t> frozen, paths, tips_at(n, 0);
+  std::vector<Point> position = graph.nodes;
+  // Two strokes meeting at an angle at the tip and half-way along the
+  // branch: the branch runs inside both bands, where two strokes drawn to one
+  // corner overlap.
+  auto strokes_meet_along = [&](const Walk& w) {
+    if (rules.strokes == nullptr || !strokes_meet_at(*rules.strokes, graph.nodes[w.tip], rules.meet_angle)) {
+      return false;
+    }
+    double run = 0.0;
+    NodeId cur = w.tip;
+    for (std::size_t k = w.begin; k < w.end; ++k) {
+      const NodeId next = other_end(edges[paths[k]], cur);
+      run += distance(graph.nodes[cur], graph.nodes[next]);
+      cur = next;
+      if (run >= 0.5 * w.length) break;
+    }
+    return strokes_meet_at(*rules.strokes, graph.nodes[cur], rules.meet_angle);
+  };
   bool removed = true;
   while (removed) {
     removed = false;
@@ -163,7 +182,7 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
     paths.clear();
     for (std::size_t j = 0; j < n; ++j) {
       if (frozen[j] != 1) continue;
-      Walk w{static_cast<NodeId>(j), static_cast<NodeId>(j), 0.0, paths.size(), paths.size(), false};
+      Walk w{static_cast<NodeId>(j), static_cast<NodeId>(j), 0.0, paths.size(), paths.size(), false, false};
       auto cur = static_cast<NodeId>(j);
       std::size_t from = kNone;
       for (;;) {
@@ -180,8 +199,10 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
       if (w.end == w.begin) continue;
       if (frozen[w.far] >= 3) {
         const double c = clearance[w.far];
-        w.doomed = w.length < rules.factor * c ||
-                   (w.length < rules.corner_factor * c && !near_stroke_end(graph.nodes[j]));
+        w.doomed = w.length < rules.factor * c;
+        if (!w.doomed && w.length < rules.corner_factor * c) {
+          w.doomed = w.corner = !near_stroke_end(graph.nodes[j]) || strokes_meet_along(w);
+        }
         ++tips_at[w.far];
       } else if (frozen[w.far] == 1) {
         w.doomed = w.length < rules.isolated_length;
@@ -202,6 +223,7 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
     for (const Walk& w : walks) {
       tips_at[w.far] = 0;
       if (!w.doomed) continue;
+      if (w.corner) position[w.far] = graph.nodes[w.tip];
       for (std::size_t k = w.begin; k < w.end; ++k) {
         const std::size_t i = paths[k];
         if (!alive[i]) continue;
@@ -214,7 +236,7 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
   }
 
   Graph out;
-  out.nodes = graph.nodes;
+  out.nodes = std::move(position);
   for (std::size_t i = 0; i < edges.size(); ++i) {
     if (alive[i]) out.edges.push_back(edges[i]);
   }

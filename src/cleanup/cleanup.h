@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cleanup/segment_grid.h"
+#include "cleanup/stroke_index.h"
 #include "common/geometry.h"
 #include "graph/graph.h"
 
@@ -30,6 +31,8 @@ struct SpurRules {
   double isolated_length = 0.0;  // isolated paths shorter than this
   const SegmentGrid* stroke_ends = nullptr;  // zero-length segments at the strokes' ends
   double end_distance = 0.0;     // "near a stroke end": closer than this
+  const StrokeIndex* strokes = nullptr;  // the input strokes
+  double meet_angle = 0.0;       // strokes meeting at a tip: more than this apart (radians)
 };
 
 // Removes, pass after pass, every branch from a free end to a junction that
@@ -38,10 +41,12 @@ struct SpurRules {
 // junction's disc); the two tips of a degree-3 fork shorter than
 // `fork_factor` x its clearance (a square cap's corners: the fork becomes the
 // stroke's free end); one shorter than `corner_factor` x the clearance whose
-// tip is not near any stroke end (an acute corner of a stroke, a bump where
-// strokes overlap). Isolated paths shorter than `isolated_length` go too.
-// Degrees are frozen within a pass. Nodes are kept as they are; the output
-// has the surviving edges in input order.
+// tip is not near any stroke end (an acute corner of a stroke) or lies in the
+// bands of two strokes meeting at an angle (two strokes drawn to one
+// corner); such a junction moves to the tip, which is the corner. Isolated paths shorter than `isolated_length` go too.
+// Degrees are frozen within a pass. Nodes keep their ids (and, but for
+// such corners, their positions); the output has the surviving edges in
+// input order.
 Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, const SpurRules& rules);
 
 // Merges junctions joined by a link (a path through degree-2 nodes) of length

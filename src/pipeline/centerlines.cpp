@@ -29,6 +29,7 @@ constexpr double kSpurFactor = 1.6;      // spur: shorter than this x its juncti
 constexpr double kForkFactor = 2.5;      // cap fork: both tips shorter than this x clearance
 constexpr double kCornerFactor = 6.0;    // tip away from stroke ends: shorter than this x clearance
 constexpr double kEndDistance = 2.0;     // x radius: a tip this close to a stroke end is one
+constexpr double kMeetAngle = 0.35;      // radians: strokes meeting at a tip, not overdrawn
 constexpr double kCrossingFactor = 1.0;  // crossing: link within the sum of both clearances
 constexpr double kStraightLinkFactor = 3.0;  // split crossing: link within this x both clearances
 constexpr double kStraightTurn = 0.45;   // radians: arms continuing each other
@@ -126,6 +127,9 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.isolated_length = kIsolatedLength * radius;
   rules.stroke_ends = &ends;
   rules.end_distance = kEndDistance * radius;
+  const StrokeIndex strokes = stroke_index(curves, options.per_curve_widths, radius);
+  rules.strokes = &strokes;
+  rules.meet_angle = kMeetAngle;
   std::vector<double> clearance = junction_clearance(graph, edges, 4.0 * band);
   graph = remove_spurs(graph, clearance, rules);
   graph = merge_crossings(graph, clearance, kCrossingFactor);

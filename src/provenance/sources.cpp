@@ -4,7 +4,7 @@
 #include <utility>
 #include <cmath>
 
-#include "cleanup/segment_grid.h"
+#include "cleanup/stroke_index.h"
 #include "common/errors.h"
 
 namespace strokegraph {
@@ -39,32 +39,9 @@ std::vector<std::vector<std::size_t>> chain_sources(
   std::vector<std::vector<std::size_t>> sources(chains.size());
   if (chains.empty() || !(radius > 0.0) || !std::isfinite(radius)) return sources;
 
-  // One grid entry per curve segment; its radius is the larger of its ends'.
-  std::vector<Segment> segments;
-  std::vector<std::size_t> owner;
-  std::vector<double> reach;
-  double max_reach = radius;
-  for (std::size_t c = 0; c < curves.size(); ++c) {
-    const Polyline& curve = curves[c];
-    if (curve.size() < 2) continue;  // no band
-    const bool own = widths && c < widths->size() && !(*widths)[c].empty();
-    for (std::size_t k = 1; k < curve.size(); ++k) {
-      double r = radius;
-      if (own) r = std::max(std::fabs((*widths)[c][k - 1]), std::fabs((*widths)[c][k]));
-      const Point a = curve[k - 1], b = curve[k];
-      if (!std::isfinite(r) || !std::isfinite(a.x) || !std::isfinite(a.y) || !std::isfinite(b.x) ||
-          !std::isfinite(b.y)) {
-        continue;
-      }
-      segments.push_back({curve[k - 1], curve[k]});
-      owner.push_back(c);
-      reach.push_back(r);
-      max_reach = std::max(max_reach, r);
-    }
-  }
-  const SegmentGrid grid(std::move(segments), max_reach);
-  const std::vector<Segment>& kept = grid.segments();
-  if (kept.size() != owner.size()) throw InvariantError("chain_sources: a segment was dropped");
+  const StrokeIndex strokes = stroke_index(curves, widths, radius);
+  const std::vector<Segment>& kept = strokes.grid.segments();
+  const double max_reach = strokes.max_reach;
 
   std::vector<std::size_t> degree;
   for (const auto& [a, b] : ends) degree.resize(std::max({degree.size(), a + 1, b + 1}), 0);
@@ -88,11 +65,11 @@ std::vector<std::vector<std::size_t>> chain_sources(
     touched.clear();
     for (const Point& q : samples) {
       ++sample_id;
-      grid.visit_box({q.x - max_reach, q.y - max_reach}, {q.x + max_reach, q.y + max_reach},
+      strokes.grid.visit_box({q.x - max_reach, q.y - max_reach}, {q.x + max_reach, q.y + max_reach},
                      [&](std::size_t g) {
-                       const std::size_t c = owner[g];
+                       const std::size_t c = strokes.owner[g];
                        if (stamp[c] == sample_id) return;
-                       if (point_segment_distance(q, kept[g]) > reach[g]) return;
+                       if (point_segment_distance(q, kept[g]) > strokes.reach[g]) return;
                        stamp[c] = sample_id;
                        if (hits[c]++ == 0) touched.push_back(c);
                      });
