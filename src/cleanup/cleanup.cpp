@@ -213,9 +213,10 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
     // corners; both go and the fork becomes the free end.
     for (Walk& w : walks) {
       if (w.doomed || frozen[w.far] != 3 || tips_at[w.far] != 2) continue;
-      if (!(w.length < rules.fork_factor * clearance[w.far])) continue;
+      const double fork = rules.fork_factor * std::max(clearance[w.far], rules.fork_clearance);
+      if (!(w.length < fork)) continue;
       for (Walk& u : walks) {
-        if (&u != &w && u.far == w.far && u.length < rules.fork_factor * clearance[u.far]) {
+        if (&u != &w && u.far == w.far && u.length < fork) {
           w.doomed = u.doomed = true;
         }
       }
@@ -446,6 +447,57 @@ Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearanc
     for (std::size_t k = m.inner_begin; k < m.inner_end; ++k) removed[link_nodes[k]] = 1;
   }
   return collapse(graph, parent, removed, position, clearance, false);
+}
+
+void relocate_junctions(Graph& graph, const std::vector<double>& clearance, double radius,
+                        double max_move) {
+  graph_detail::check_edges(graph, "relocate_junctions");
+  const std::size_t n = graph.nodes.size();
+  if (clearance.size() != n) throw InvariantError("relocate_junctions: one clearance per node expected");
+  const graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
+  const std::vector<Point> original = graph.nodes;
+  std::vector<Point> pts;
+  const double min_sin = std::sin(10.0 * 3.14159265358979323846 / 180.0);
+  for (std::size_t jj = 0; jj < n; ++jj) {
+    const auto j = static_cast<NodeId>(jj);
+    if (adj.degree(j) < 3) continue;
+    // Sum over arm lines of (I - d d^T) for the normal equations.
+    double a11 = 0.0, a12 = 0.0, a22 = 0.0, b1 = 0.0, b2 = 0.0;
+    std::vector<Point> dirs;
+    for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
+      pts.assign(1, original[j]);
+      NodeId prev = j, cur = *it;
+      double length = 0.0;
+      for (std::size_t steps = 0; length < 4.0 * radius; ++steps) {
+        pts.push_back(original[cur]);
+        length += distance(original[prev], original[cur]);
+        if (adj.degree(cur) != 2 || steps > graph.edges.size()) break;
+        const NodeId next = adj.begin(cur)[0] == prev ? adj.begin(cur)[1] : adj.begin(cur)[0];
+        prev = cur;
+        cur = next;
+      }
+      if (length < 3.0 * radius) continue;
+      const Point p = point_along(pts, 2.0 * radius), q = point_along(pts, 4.0 * radius);
+      const double dx = q.x - p.x, dy = q.y - p.y, len = std::hypot(dx, dy);
+      if (!(len > 0.0)) continue;
+      const Point d{dx / len, dy / len};
+      const double m11 = 1.0 - d.x * d.x, m12 = -d.x * d.y, m22 = 1.0 - d.y * d.y;
+      a11 += m11, a12 += m12, a22 += m22;
+      b1 += m11 * p.x + m12 * p.y;
+      b2 += m12 * p.x + m22 * p.y;
+      dirs.push_back(d);
+    }
+    bool crossing = false;
+    for (std::size_t a = 0; a < dirs.size() && !crossing; ++a) {
+      for (std::size_t b = a + 1; b < dirs.size(); ++b) {
+        if (std::fabs(dirs[a].x * dirs[b].y - dirs[a].y * dirs[b].x) > min_sin) crossing = true;
+      }
+    }
+    const double det = a11 * a22 - a12 * a12;
+    if (!crossing || !(std::fabs(det) > 1e-12)) continue;
+    const Point x{(a22 * b1 - a12 * b2) / det, (a11 * b2 - a12 * b1) / det};
+    if (distance(x, original[j]) <= max_move * clearance[j]) graph.nodes[j] = x;
+  }
 }
 
 void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& walked,

@@ -27,6 +27,7 @@ std::vector<double> junction_clearance(const Graph& graph, const SegmentGrid& bo
 struct SpurRules {
   double factor = 1.6;           // any tip shorter than this x its junction's clearance
   double fork_factor = 2.5;      // the two tips of a degree-3 fork, both shorter than this
+  double fork_clearance = 0.0;   // x at least this clearance (a fork by the boundary has little)
   double corner_factor = 6.0;    // a tip not near a stroke end, shorter than this
   double isolated_length = 0.0;  // isolated paths shorter than this
   const SegmentGrid* stroke_ends = nullptr;  // zero-length segments at the strokes' ends
@@ -69,6 +70,15 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
 // merge_crossings.
 Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearance, double radius,
                                double link_factor, double max_turn);
+
+// Moves every junction to the point nearest (in least squares) to the lines
+// of its arms, each seen through its points 2 and 4 radii out (arms shorter
+// than 3 radii do not count): where the strokes' centerlines meet, which the
+// skeleton misses at acute angles by up to a couple of radii. A junction
+// moves at most `max_move` x its clearance, and only when at least two arm
+// lines cross at more than 10 degrees.
+void relocate_junctions(Graph& graph, const std::vector<double>& clearance, double radius,
+                        double max_move);
 
 // Moves every free end of the chains along the chain's direction at that end
 // so that it lies one half-width short of the band's end: a square cap ends

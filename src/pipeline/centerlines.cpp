@@ -33,6 +33,7 @@ constexpr double kMeetAngle = 0.35;      // radians: strokes meeting at a tip, n
 constexpr double kCrossingFactor = 1.0;  // crossing: link within the sum of both clearances
 constexpr double kStraightLinkFactor = 3.0;  // split crossing: link within this x both clearances
 constexpr double kStraightTurn = 0.45;   // radians: arms continuing each other
+constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its clearance
 constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
 
 // Zero-length segments at both ends of every stroke, after strokes whose
@@ -123,6 +124,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   SpurRules rules;
   rules.factor = kSpurFactor;
   rules.fork_factor = kForkFactor;
+  rules.fork_clearance = radius;
   rules.corner_factor = kCornerFactor;
   rules.isolated_length = kIsolatedLength * radius;
   rules.stroke_ends = &ends;
@@ -135,6 +137,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   graph = merge_crossings(graph, clearance, kCrossingFactor);
   graph = remove_spurs(graph, clearance, rules);
   graph = merge_straight_crossings(graph, clearance, radius, kStraightLinkFactor, kStraightTurn);
+  relocate_junctions(graph, clearance, radius, kRelocateFactor);
   const std::vector<Chain> chains = extract_chains(graph);
   cleanup_seconds += seconds_since(t0);
 
