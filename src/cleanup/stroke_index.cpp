@@ -13,7 +13,7 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
   for (std::size_t c = 0; c < curves.size(); ++c) {
     const Polyline& curve = curves[c];
     if (curve.size() < 2) continue;  // no band
-    const bool own = widths && c < widths->size() && !(*widths)[c].empty();
+    const bool own = widths && c < widths->size() && (*widths)[c].size() == curve.size();
     for (std::size_t k = 1; k < curve.size(); ++k) {
       double r = radius;
       if (own) r = std::max(std::fabs((*widths)[c][k - 1]), std::fabs((*widths)[c][k]));

@@ -74,10 +74,26 @@ double widest(double radius, const std::optional<WidthLists>& widths) {
   return w;
 }
 
+// The clean pipeline's own defaults where they differ from topologize's:
+// the skeleton's detail follows the band, not only the feature size. Chains
+// are simplified at min(feature size, radius) / 10 (a feature size well above
+// the radius would cut corners by a fifth of a radius and more), ring
+// vertices closer than 0.05 x max(feature size, radius) to the ring are
+// dropped (a feature size well below the radius would keep the strokes'
+// jitter, which the skeleton then follows). Raw tip pruning and junction
+// merging run only when asked for.
+TopologizeOptions clean_defaults(const TopologizeOptions& given, double radius, double feature_size) {
+  TopologizeOptions o = given;
+  if (!o.simplification) o.simplification = std::min(feature_size, radius) / 10.0;
+  if (!o.boundary_simplification) o.boundary_simplification = 0.05 * std::max(feature_size, radius);
+  return o;
+}
+
 Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double radius,
-                                     double feature_size, const TopologizeOptions& options,
-                                     double& cleanup_seconds) {
-  if (auto error = check_widths(curves, options.per_curve_widths)) return *error;
+                                     double feature_size, const TopologizeOptions& given,
+                                     const StrokeIndex& strokes, double& cleanup_seconds) {
+  if (auto error = check_widths(curves, given.per_curve_widths)) return *error;
+  const TopologizeOptions options = clean_defaults(given, radius, feature_size);
   const GraphThresholds t = derive_graph_thresholds(feature_size, options);
   std::vector<BufferPolygon> polygons =
       preprocess_stage(inflate_stage(curves, radius, feature_size, options.per_curve_widths,
@@ -129,17 +145,16 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.isolated_length = kIsolatedLength * radius;
   rules.stroke_ends = &ends;
   rules.end_distance = kEndDistance * radius;
-  const StrokeIndex strokes = stroke_index(curves, options.per_curve_widths, radius);
   rules.strokes = &strokes;
   rules.meet_angle = kMeetAngle;
-  std::vector<double> clearance = junction_clearance(graph, edges, 4.0 * band);
+  std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(graph, clearance, rules);
   graph = merge_crossings(graph, clearance, kCrossingFactor);
   graph = remove_spurs(graph, clearance, rules);
   graph = merge_straight_crossings(graph, clearance, radius, kStraightLinkFactor, kStraightTurn);
   relocate_junctions(graph, clearance, radius, kRelocateFactor);
-  const std::vector<Chain> chains = extract_chains(graph);
   cleanup_seconds += seconds_since(t0);
+  const std::vector<Chain> chains = extract_chains(graph);
 
   TopologizeOutput out;
   out.chains = finish_chains(chains, t.chain_simplification);
@@ -167,15 +182,18 @@ Result<CenterlinesOutput> centerlines_inner(const std::vector<Polyline>& curves,
                                             const CenterlinesOptions& options) {
   const double fs = effective_feature_size(radius, options.feature_size);
   CenterlinesOutput out;
+  if (auto error = check_widths(curves, options.topologize.per_curve_widths)) return *error;
+  const auto t0 = std::chrono::steady_clock::now();
+  const StrokeIndex strokes = stroke_index(curves, options.topologize.per_curve_widths, radius);
+  out.sources_seconds = seconds_since(t0);
   Result<TopologizeOutput> graph =
-      options.clean ? clean_graph(curves, radius, fs, options.topologize, out.cleanup_seconds)
+      options.clean ? clean_graph(curves, radius, fs, options.topologize, strokes, out.cleanup_seconds)
                     : topologize_inner(curves, radius, fs, options.topologize);
   if (auto* error = std::get_if<PipelineError>(&graph)) return *error;
   out.graph = std::get<TopologizeOutput>(std::move(graph));
-  const auto t0 = std::chrono::steady_clock::now();
-  out.sources = chain_sources(out.graph.chains, out.graph.chain_node_ids, curves,
-                              options.topologize.per_curve_widths, radius);
-  out.sources_seconds = seconds_since(t0);
+  const auto t1 = std::chrono::steady_clock::now();
+  out.sources = chain_sources(out.graph.chains, out.graph.chain_node_ids, strokes, radius);
+  out.sources_seconds += seconds_since(t1);
   return out;
 }
 

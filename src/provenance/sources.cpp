@@ -34,12 +34,11 @@ void sample(const Polyline& p, double from, double to, double step, std::vector<
 
 std::vector<std::vector<std::size_t>> chain_sources(
     const std::vector<Polyline>& chains, const std::vector<std::pair<std::size_t, std::size_t>>& ends,
-    const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths, double radius) {
+    const StrokeIndex& strokes, double radius) {
   if (ends.size() != chains.size()) throw InvariantError("chain_sources: one node pair per chain expected");
   std::vector<std::vector<std::size_t>> sources(chains.size());
   if (chains.empty() || !(radius > 0.0) || !std::isfinite(radius)) return sources;
 
-  const StrokeIndex strokes = stroke_index(curves, widths, radius);
   const std::vector<Segment>& kept = strokes.grid.segments();
   const double max_reach = strokes.max_reach;
 
@@ -49,7 +48,8 @@ std::vector<std::vector<std::size_t>> chain_sources(
 
   const double step = radius * 0.5;
   std::vector<Point> samples;
-  std::vector<std::size_t> hits(curves.size(), 0), stamp(curves.size(), 0), touched;
+  const std::size_t curve_count = strokes.curves != nullptr ? strokes.curves->size() : 0;
+  std::vector<std::size_t> hits(curve_count, 0), stamp(curve_count, 0), touched;
   std::size_t sample_id = 0;
   for (std::size_t i = 0; i < chains.size(); ++i) {
     const Polyline& p = chains[i];

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "cleanup/stroke_index.h"
 #include "common/geometry.h"
 
 namespace strokegraph {
@@ -16,10 +17,10 @@ namespace strokegraph {
 // at least `radius` long, or at least half of the chain where the chain is
 // shorter than two radii. Only the chain beyond 2 x `radius` from a junction
 // end is looked at (the middle point when nothing is left), since every
-// stroke that meets a junction covers its neighbourhood. Radii are
-// `radius`, or the curve's per-vertex widths where it has them.
+// stroke that meets a junction covers its neighbourhood. The strokes' bands
+// are those of `strokes` (see stroke_index).
 std::vector<std::vector<std::size_t>> chain_sources(
     const std::vector<Polyline>& chains, const std::vector<std::pair<std::size_t, std::size_t>>& ends,
-    const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths, double radius);
+    const StrokeIndex& strokes, double radius);
 
 }  // namespace strokegraph

@@ -220,11 +220,12 @@ TEST(ChainSources, ACurveThatOnlyTouchesAJunctionDoesNotCount) {
   const std::vector<Polyline> chains{{{-10.0, -0.15}, {0.0, -0.15}}, {{0.0, -0.15}, {10.0, -0.15}},
                                      {{0.0, -0.15}, {0.0, -10.0}}};
   const std::vector<std::pair<std::size_t, std::size_t>> ends{{0, 1}, {1, 2}, {1, 3}};
-  const auto sources = chain_sources(chains, ends, curves, std::nullopt, 1.0);
+  const auto sources = chain_sources(chains, ends, stroke_index(curves, std::nullopt, 1.0), 1.0);
   EXPECT_EQ(sources, (std::vector<std::vector<std::size_t>>{{0, 2}, {0, 2}, {1}}));
   // Per-curve widths: a thin second bar no longer reaches the chains.
   const WidthLists widths{{}, {}, {0.1, 0.1}};
-  EXPECT_EQ(chain_sources(chains, ends, curves, widths, 1.0)[0], (std::vector<std::size_t>{0}));
+  EXPECT_EQ(chain_sources(chains, ends, stroke_index(curves, widths, 1.0), 1.0)[0],
+            (std::vector<std::size_t>{0}));
 }
 
 TEST(StrokeIndex, StrokesMeetAtAnAngleNotWhenDrawnTwice) {
