@@ -117,7 +117,11 @@ std::vector<double> junction_clearance(const Graph& graph, const SegmentGrid& bo
   for (const Edge& e : graph.edges) ++degree[e.first], ++degree[e.second];
   std::vector<double> clearance(graph.nodes.size(), 0.0);
   for (std::size_t v = 0; v < graph.nodes.size(); ++v) {
-    if (degree[v] >= 3) clearance[v] = boundary.distance_within(graph.nodes[v], reach);
+    if (degree[v] < 3) continue;
+    // Most junctions lie within a cell of the boundary: look there first.
+    const double near = std::min(reach, boundary.cell());
+    clearance[v] = boundary.distance_within(graph.nodes[v], near);
+    if (clearance[v] >= near) clearance[v] = boundary.distance_within(graph.nodes[v], reach);
   }
   return clearance;
 }

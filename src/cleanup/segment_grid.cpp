@@ -65,22 +65,28 @@ SegmentGrid::SegmentGrid(std::vector<Segment> segments, double cell) : index_(0)
       last_x0 = x0, last_x1 = x1, last_y0 = y0, last_y1 = y1;
     }
   }
-  std::sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) {
-    if (a.first.y != b.first.y) return a.first.y < b.first.y;
-    if (a.first.x != b.first.x) return a.first.x < b.first.x;
-    return a.second < b.second;
-  });
-  entries_.reserve(pairs.size());
+  // Bucket the pairs by cell without sorting: every cell gets a slot in
+  // order of first appearance, and its entries keep pair order, which is
+  // segment order.
   index_ = FlatMap<CellKey, Range, CellKeyHash>(pairs.size() / 2 + 1);
-  for (std::size_t k = 0; k < pairs.size();) {
-    std::size_t e = k;
-    const auto begin = static_cast<std::uint32_t>(entries_.size());
-    while (e < pairs.size() && pairs[e].first == pairs[k].first) {
-      if (entries_.size() == begin || entries_.back() != pairs[e].second) entries_.push_back(pairs[e].second);
-      ++e;
-    }
-    index_.try_emplace(pairs[k].first, Range{begin, static_cast<std::uint32_t>(entries_.size())});
-    k = e;
+  std::vector<std::uint32_t> slot_of(pairs.size());
+  std::uint32_t cells = 0;
+  for (std::size_t k = 0; k < pairs.size(); ++k) {
+    auto [range, inserted] = index_.try_emplace(pairs[k].first, Range{cells, 0});
+    if (inserted) ++cells;
+    slot_of[k] = range->begin;
+  }
+  // Slots to ranges.
+  std::vector<std::uint32_t> start(std::size_t{cells} + 1, 0);
+  for (std::size_t k = 0; k < pairs.size(); ++k) ++start[slot_of[k] + 1];
+  for (std::size_t c = 0; c < cells; ++c) start[c + 1] += start[c];
+  entries_.assign(pairs.size(), 0);
+  std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+  for (std::size_t k = 0; k < pairs.size(); ++k) entries_[fill[slot_of[k]]++] = pairs[k].second;
+  for (std::size_t k = 0; k < pairs.size(); ++k) {
+    Range* range = index_.find(pairs[k].first);
+    range->begin = start[slot_of[k]];
+    range->end = start[slot_of[k] + 1];
   }
 }
 

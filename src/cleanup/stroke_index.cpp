@@ -29,7 +29,7 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
       index.max_reach = std::max(index.max_reach, r);
     }
   }
-  index.grid = SegmentGrid(std::move(segments), index.max_reach);
+  index.grid = SegmentGrid(std::move(segments), 2.0 * index.max_reach);
   return index;
 }
 

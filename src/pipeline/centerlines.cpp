@@ -130,11 +130,13 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     graph = merge_close_junctions(graph, t.junction_distance);
   }
 
-  const auto t0 = std::chrono::steady_clock::now();
+  auto t0 = std::chrono::steady_clock::now();
   const double band = widest(radius, options.per_curve_widths);
-  const SegmentGrid edges = boundary_grid(polygons, band);
+  const SegmentGrid edges = boundary_grid(polygons, 2.0 * band);
+  cleanup_seconds += seconds_since(t0);
   polygons.clear();
   polygons.shrink_to_fit();
+  t0 = std::chrono::steady_clock::now();
   const SegmentGrid ends = stroke_end_grid(curves, options.per_curve_widths, radius, feature_size,
                                            options.merge_tolerance);
   SpurRules rules;
