@@ -128,3 +128,23 @@ def test_sources_of_strokes_that_meet_at_a_junction():
         bar_sources = {tuple(s) for s, v in zip(got["sources"], vertical) if not v}
         stem_sources = {tuple(s) for s, v in zip(got["sources"], vertical) if v}
         assert bar_sources == {(0, 2)} and stem_sources == {(1,)}
+
+
+@pytest.mark.parametrize("seed", range(40))
+def test_clean_graphs_of_random_drawings_are_consistent(seed):
+    rng = random.Random(seed)
+    curves = random_drawing(seed + 100)
+    radius = rng.choice((0.3, 1.0, 2.5))
+    fs = radius / rng.choice((0.25, 1.0, 4.0))
+    result = _core.centerlines(curves, radius, fs, compute_widths=True)
+    assert result == _core.centerlines(curves, radius, fs, compute_widths=True)
+    got = decode(result)
+    nodes = got["nodes"]
+    seen = set()
+    for chain, (a, b), sources in zip(got["chains"], got["edges"], got["sources"]):
+        assert len(chain) >= 2
+        assert chain[0] == nodes[a] and chain[-1] == nodes[b]
+        seen.update((a, b))
+        assert sources == sorted(set(sources)) and all(0 <= s < len(curves) for s in sources)
+    assert seen == set(range(len(nodes)))
+    assert len(got["widths"]) == sum(len(c) for c in got["chains"])
