@@ -94,9 +94,13 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
                                      const StrokeIndex& strokes, double& cleanup_seconds) {
   if (auto error = check_widths(curves, given.per_curve_widths)) return *error;
   const TopologizeOptions options = clean_defaults(given, radius, feature_size);
+  // Merging, decimation and the bands (holes below 0.1 x this squared are
+  // filled) work at no coarser a scale than the radius: a feature size above
+  // it would fill the small holes of letters whose strokes nearly touch.
+  const double front_scale = std::min(feature_size, radius);
   const GraphThresholds t = derive_graph_thresholds(feature_size, options);
   std::vector<BufferPolygon> polygons =
-      preprocess_stage(inflate_stage(curves, radius, feature_size, options.per_curve_widths,
+      preprocess_stage(inflate_stage(curves, radius, front_scale, options.per_curve_widths,
                                      options.merge_tolerance),
                        radius, feature_size,
                        {options.subdivision_ratio, options.resample, options.boundary_simplification});
@@ -137,7 +141,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   polygons.clear();
   polygons.shrink_to_fit();
   t0 = std::chrono::steady_clock::now();
-  const SegmentGrid ends = stroke_end_grid(curves, options.per_curve_widths, radius, feature_size,
+  const SegmentGrid ends = stroke_end_grid(curves, options.per_curve_widths, radius, front_scale,
                                            options.merge_tolerance);
   SpurRules rules;
   rules.factor = kSpurFactor;
