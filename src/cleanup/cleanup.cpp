@@ -248,7 +248,8 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
   return out;
 }
 
-Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double factor) {
+Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double factor,
+                      const SegmentGrid& boundary, double min_waist) {
   graph_detail::check_edges(graph, "merge_crossings");
   const std::size_t n = graph.nodes.size();
   if (clearance.size() != n) throw InvariantError("merge_crossings: one clearance per node expected");
@@ -281,6 +282,17 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
       if (adj.degree(e) < 3) continue;
       const double limit = e == j ? 2.0 * factor * clearance[j] : factor * (clearance[j] + clearance[e]);
       if (!(length <= limit)) continue;
+      // A link that narrows in its middle is a bar between two strokes.
+      if (e != j && min_waist > 0.0) {
+        double run = 0.0;
+        std::size_t k = 1;
+        for (; k + 1 < walk.size(); ++k) {
+          run += distance(graph.nodes[walk[k - 1]], graph.nodes[walk[k]]);
+          if (run >= 0.5 * length) break;
+        }
+        const double need = min_waist * std::min(clearance[j], clearance[e]);
+        if (boundary.distance_within(graph.nodes[walk[std::min(k, walk.size() - 1)]], need) < need) continue;
+      }
       // A loop is found from both of its ends; its first inner nodes name it.
       constexpr std::uint64_t kLoop = std::uint64_t{1} << 63;
       const std::uint64_t key = e == j ? pair_key(walk[1], walk[walk.size() - 2]) | kLoop : pair_key(j, e);
@@ -417,6 +429,10 @@ Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearanc
         const Arm& b1 = *outer_b[swap];
         const Arm& b2 = *outer_b[1 - swap];
         if (!continues(a1, b1) || !continues(a2, b2)) continue;
+        // Both strokes run through the link: it is their crossing, not a
+        // bar between two strokes whose lines meet elsewhere.
+        const Point mid{(graph.nodes[j].x + graph.nodes[e].x) * 0.5, (graph.nodes[j].y + graph.nodes[e].y) * 0.5};
+        if (line_distance(mid, a1.q, b1.q) > radius || line_distance(mid, a2.q, b2.q) > radius) continue;
         // Where the two strokes' lines cross: a1.q - b1.q and a2.q - b2.q.
         const Point u{b1.q.x - a1.q.x, b1.q.y - a1.q.y}, v{b2.q.x - a2.q.x, b2.q.y - a2.q.y};
         const double den = u.x * v.y - u.y * v.x;
@@ -424,7 +440,7 @@ Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearanc
         if (std::fabs(den) > 1e-3 * std::hypot(u.x, u.y) * std::hypot(v.x, v.y)) {
           const double t = ((a2.q.x - a1.q.x) * v.y - (a2.q.y - a1.q.y) * v.x) / den;
           const Point x{a1.q.x + u.x * t, a1.q.y + u.y * t};
-          if (distance(x, at) <= link.length + radius) at = x;
+          if (distance(x, at) <= 0.5 * link.length + radius) at = x;
         }
         merges.push_back({link.length, j, e, link_nodes.size(), 0, at});
         link_nodes.insert(link_nodes.end(), inner.begin() + static_cast<std::ptrdiff_t>(link.inner_begin),

@@ -57,7 +57,11 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
 // 2 x `factor` x its clearance are dropped. The graph is compacted (nodes
 // without edges go) and `clearance` is renumbered with it, a merged node
 // taking the largest clearance of its junctions.
-Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double factor);
+// A link whose middle node is closer than `min_waist` x the smaller
+// clearance of its junctions to the boundary narrows like a bar between
+// two strokes and is kept.
+Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double factor,
+                      const SegmentGrid& boundary, double min_waist);
 
 // Merges two degree-3 junctions joined by a link of at most `link_factor` x
 // the sum of their clearances when their four outer arms pair into two
@@ -65,7 +69,8 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
 // crossing into two junctions, further apart the shallower the angle). An arm
 // is seen through its points 2 and 4 radii out; two arms continue each other
 // when they point opposite ways within `max_turn` radians and each lies within
-// a radius of the other's line. The merged node goes where the two strokes'
+// a radius of the other's line, and both strokes' lines pass within a radius
+// of the link's middle. The merged node goes where the two strokes'
 // lines cross. The graph is compacted and `clearance` renumbered as in
 // merge_crossings.
 Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearance, double radius,

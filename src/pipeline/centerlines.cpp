@@ -31,6 +31,7 @@ constexpr double kCornerFactor = 6.0;    // tip away from stroke ends: shorter t
 constexpr double kEndDistance = 2.0;     // x radius: a tip this close to a stroke end is one
 constexpr double kMeetAngle = 0.35;      // radians: strokes meeting at a tip, not overdrawn
 constexpr double kCrossingFactor = 1.0;  // crossing: link within the sum of both clearances
+constexpr double kMinWaist = 0.85;       // a crossing's link keeps this x its junctions' clearance
 constexpr double kStraightLinkFactor = 3.0;  // split crossing: link within this x both clearances
 constexpr double kStraightTurn = 0.45;   // radians: arms continuing each other
 constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its clearance
@@ -155,7 +156,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.meet_angle = kMeetAngle;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(graph, clearance, rules);
-  graph = merge_crossings(graph, clearance, kCrossingFactor);
+  graph = merge_crossings(graph, clearance, kCrossingFactor, edges, kMinWaist);
   graph = remove_spurs(graph, clearance, rules);
   graph = merge_straight_crossings(graph, clearance, radius, kStraightLinkFactor, kStraightTurn);
   relocate_junctions(graph, clearance, radius, kRelocateFactor);

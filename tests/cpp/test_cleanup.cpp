@@ -130,7 +130,8 @@ TEST(MergeCrossings, ShortLinkMergesAtTheMeanLongOneStays) {
   std::vector<double> clearance(g.nodes.size(), 0.0);
   clearance[link.front()] = clearance[link.back()] = 1.0;
   clearance[far.back()] = 1.2;
-  const Graph out = merge_crossings(g, clearance, 1.0);
+  const SegmentGrid no_boundary({}, 1.0);
+  const Graph out = merge_crossings(g, clearance, 1.0, no_boundary, 0.0);
   const auto d = degrees(out);
   ASSERT_EQ(clearance.size(), out.nodes.size());
   std::vector<Point> junctions;
