@@ -159,7 +159,7 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
     bool corner;  // strokes meet at the tip: the junction moves there
   };
   std::vector<Walk> walks;
-  std::vector<std::size_t> frozen, paths, tips_at(n, 0);
+  std::vector<std::size_t> frozen, paths, tips_at(n, 0), first_tip(n, 0);
   std::vector<Point> position = graph.nodes;
   // Two strokes meeting at an angle at the tip and half-way along the
   // branch: the branch runs inside both bands, where two strokes drawn to one
@@ -215,18 +215,22 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
     }
     // A fork of exactly two short tips on a node of degree 3: a square cap's
     // corners; both go and the fork becomes the free end.
-    for (Walk& w : walks) {
-      if (w.doomed || frozen[w.far] != 3 || tips_at[w.far] != 2) continue;
-      const double fork = rules.fork_factor * std::max(clearance[w.far], rules.fork_clearance);
-      if (!(w.length < fork)) continue;
-      for (Walk& u : walks) {
-        if (&u != &w && u.far == w.far && u.length < fork) {
-          w.doomed = u.doomed = true;
-        }
+    // The first tip of each fork is remembered at the fork (as its index
+    // + 1) until the second one comes.
+    for (std::size_t k = 0; k < walks.size(); ++k) {
+      Walk& w = walks[k];
+      if (frozen[w.far] != 3 || tips_at[w.far] != 2) continue;
+      if (first_tip[w.far] == 0) {
+        first_tip[w.far] = k + 1;
+        continue;
       }
+      Walk& u = walks[first_tip[w.far] - 1];
+      const double fork = rules.fork_factor * std::max(clearance[w.far], rules.fork_clearance);
+      if (w.length < fork && u.length < fork) w.doomed = u.doomed = true;
     }
     for (const Walk& w : walks) {
       tips_at[w.far] = 0;
+      first_tip[w.far] = 0;
       if (!w.doomed) continue;
       if (w.corner) position[w.far] = graph.nodes[w.tip];
       for (std::size_t k = w.begin; k < w.end; ++k) {
