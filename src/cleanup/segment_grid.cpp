@@ -1,6 +1,7 @@
 #include "cleanup/segment_grid.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <utility>
 
@@ -65,24 +66,43 @@ SegmentGrid::SegmentGrid(std::vector<Segment> segments, double cell) : index_(0)
       last_x0 = x0, last_x1 = x1, last_y0 = y0, last_y1 = y1;
     }
   }
-  // Bucket the pairs by cell without sorting: every cell gets a slot in
-  // order of first appearance, and its entries keep pair order, which is
-  // segment order.
-  index_ = FlatMap<CellKey, Range, CellKeyHash>(pairs.size() / 2 + 1);
+  if (pairs.empty()) return;
+  // Bucket the pairs by cell without sorting; every cell's entries keep pair
+  // order, which is segment order.
+  std::int64_t x_lo = INT64_MAX, x_hi = INT64_MIN, y_lo = INT64_MAX, y_hi = INT64_MIN;
+  for (const auto& [k, i] : pairs) {
+    x_lo = std::min(x_lo, k.x), x_hi = std::max(x_hi, k.x);
+    y_lo = std::min(y_lo, k.y), y_hi = std::max(y_hi, k.y);
+  }
+  const double span = (static_cast<double>(x_hi) - static_cast<double>(x_lo) + 1.0) *
+                      (static_cast<double>(y_hi) - static_cast<double>(y_lo) + 1.0);
   std::vector<std::uint32_t> slot_of(pairs.size());
   std::uint32_t cells = 0;
-  for (std::size_t k = 0; k < pairs.size(); ++k) {
-    auto [range, inserted] = index_.try_emplace(pairs[k].first, Range{cells, 0});
-    if (inserted) ++cells;
-    slot_of[k] = range->begin;
+  if (span <= std::max(4.0 * static_cast<double>(pairs.size()), 65536.0)) {
+    ox_ = x_lo, oy_ = y_lo, nx_ = x_hi - x_lo + 1, ny_ = y_hi - y_lo + 1;
+    cells = static_cast<std::uint32_t>(nx_ * ny_);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+      slot_of[k] = static_cast<std::uint32_t>((pairs[k].first.y - oy_) * nx_ + (pairs[k].first.x - ox_));
+    }
+  } else {
+    // Slots in order of first appearance, found through the table.
+    index_ = FlatMap<CellKey, Range, CellKeyHash>(pairs.size() / 2 + 1);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+      auto [range, inserted] = index_.try_emplace(pairs[k].first, Range{cells, 0});
+      if (inserted) ++cells;
+      slot_of[k] = range->begin;
+    }
   }
-  // Slots to ranges.
   std::vector<std::uint32_t> start(std::size_t{cells} + 1, 0);
   for (std::size_t k = 0; k < pairs.size(); ++k) ++start[slot_of[k] + 1];
   for (std::size_t c = 0; c < cells; ++c) start[c + 1] += start[c];
   entries_.assign(pairs.size(), 0);
   std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
   for (std::size_t k = 0; k < pairs.size(); ++k) entries_[fill[slot_of[k]]++] = pairs[k].second;
+  if (nx_ > 0) {
+    start_ = std::move(start);
+    return;
+  }
   for (std::size_t k = 0; k < pairs.size(); ++k) {
     Range* range = index_.find(pairs[k].first);
     range->begin = start[slot_of[k]];

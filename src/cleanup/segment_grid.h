@@ -29,11 +29,20 @@ class SegmentGrid {
   // cell. A box is clamped to kMaxSpan + 1 cells a side from its low corner.
   template <class Visit>
   void visit_box(Point lo, Point hi, Visit&& visit) const {
-    if (index_.size() == 0) return;
+    if (entries_.empty()) return;
     const std::int64_t x0 = key(lo.x), x1 = key(hi.x), y0 = key(lo.y), y1 = key(hi.y);
     if (x1 < x0 || y1 < y0) return;
     const std::int64_t xe = x0 + std::min<std::int64_t>(x1 - x0, kMaxSpan);
     const std::int64_t ye = y0 + std::min<std::int64_t>(y1 - y0, kMaxSpan);
+    if (!start_.empty()) {  // dense
+      for (std::int64_t y = std::max(y0, oy_); y <= std::min(ye, oy_ + ny_ - 1); ++y) {
+        for (std::int64_t x = std::max(x0, ox_); x <= std::min(xe, ox_ + nx_ - 1); ++x) {
+          const auto c = static_cast<std::size_t>((y - oy_) * nx_ + (x - ox_));
+          for (std::uint32_t k = start_[c]; k < start_[c + 1]; ++k) visit(static_cast<std::size_t>(entries_[k]));
+        }
+      }
+      return;
+    }
     for (std::int64_t y = y0; y <= ye; ++y) {
       for (std::int64_t x = x0; x <= xe; ++x) {
         const Range* r = index_.find(CellKey{x, y});
@@ -63,6 +72,10 @@ class SegmentGrid {
   double cell_;
   double inv_cell_;
   std::vector<std::uint32_t> entries_;
+  // Cells of a compact layout sit in a dense array (`start_`, row by row
+  // from cell (ox_, oy_)); a sparse one keeps only its cells in a table.
+  std::vector<std::uint32_t> start_;
+  std::int64_t ox_ = 0, oy_ = 0, nx_ = 0, ny_ = 0;
   FlatMap<CellKey, Range, CellKeyHash> index_;
 };
 
