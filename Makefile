@@ -71,7 +71,9 @@ system-packages:
 	@tools/install_system_packages.sh
 
 ## bench: ours against the peers on the small and medium workloads (< 10 min);
-## a run is capped at 60 s, repeats stop after 15 s. Figures in bench/results/.
+## a run is capped at 60 s, repeats stop after 15 s. Then the quality sweep
+## over radius / feature-size ratios (raw and clean calls against the peers).
+## Figures in bench/results/.
 BENCH_VENV := bench/.venv
 BENCH_PY := $(BENCH_VENV)/bin/python
 BENCH_ARGS = --ours-python $(abspath $(PY)) --stage-exe build/bench/stage_breakdown
@@ -79,6 +81,7 @@ bench: build bench-venv bench-cpp
 	$(PY) bench/golden.py
 	$(BENCH_PY) bench/run.py $(BENCH_ARGS) --sizes small,medium --cap 60 --repeat-budget 15
 	$(PY) bench/batch_speedup.py
+	$(BENCH_PY) bench/quality_sweep.py --ours-python $(abspath $(PY)) --share-exe build/bench/cleanup_share
 
 ## bench-full: also the large workloads; 120 s cap per run, five runs unless
 ## they take more than 120 s together
@@ -99,7 +102,7 @@ $(BENCH_VENV)/.installed: bench/requirements.txt | system-packages
 
 bench-cpp: deps system-packages
 	cmake -S . -B build/bench -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DCMAKE_BUILD_TYPE=Release -DSTROKEGRAPH_BUILD_BENCH=ON
-	cmake --build build/bench -j $(JOBS) --target stage_breakdown
+	cmake --build build/bench -j $(JOBS) --target stage_breakdown cleanup_share
 
 clean:
 	rm -rf build
