@@ -9,12 +9,11 @@ end lies within half a radius of the stroke's true end.
 from __future__ import annotations
 
 import math
-from collections import Counter
 
 import numpy as np
 import pytest
 
-from strokegraph import _core
+import strokegraph
 
 RADIUS = 1.0
 RATIOS = (0.25, 0.5, 1.0, 2.0, 4.0)
@@ -78,37 +77,15 @@ def rotate(points, angle):
     return [(x * c - y * s, x * s + y * c) for x, y in points]
 
 
-def decode(result):
-    points, offsets, nodes, edges, _, source_index, source_offsets = result
-    points = np.frombuffer(points, dtype=np.float64).reshape(-1, 2)
-    offsets = np.frombuffer(offsets, dtype=np.int64)
-    chains = [points[offsets[i]:offsets[i + 1]] for i in range(len(offsets) - 1)]
-    nodes = np.frombuffer(nodes, dtype=np.float64).reshape(-1, 2)
-    edges = np.frombuffer(edges, dtype=np.int64).reshape(-1, 2)
-    index = np.frombuffer(source_index, dtype=np.int64)
-    starts = np.frombuffer(source_offsets, dtype=np.int64)
-    sources = [index[starts[i]:starts[i + 1]].tolist() for i in range(len(starts) - 1)]
-    return chains, nodes, edges, sources
-
-
-def degrees(edges, count):
-    degree = Counter()
-    for a, b in edges.tolist():
-        degree[a] += 1
-        degree[b] += 1
-    return [degree[v] for v in range(count)]
-
-
 @pytest.mark.parametrize("angle", ROTATIONS)
 @pytest.mark.parametrize("ratio", RATIOS)
 @pytest.mark.parametrize("name", sorted(SHAPES))
 def test_clean_graph_of_drawn_shapes(name, ratio, angle):
     strokes, chain_count, node_degrees, closed, ends = SHAPES[name]
     curves = [rotate(s, angle) for s in strokes]
-    chains, nodes, edges, _ = decode(_core.centerlines(curves, RADIUS, RADIUS / ratio))
-    degree = degrees(edges, len(nodes))
-    assert (len(chains), sorted(degree)) == (chain_count, node_degrees)
-    assert sum(int(a == b) for a, b in edges.tolist()) == closed
-    free = nodes[[d == 1 for d in degree]]
+    result = strokegraph.centerlines(curves, RADIUS, feature_size=RADIUS / ratio)
+    assert (len(result.chains), sorted(result.degree.tolist())) == (chain_count, node_degrees)
+    assert len(result.loops) == closed
+    free = result.nodes[result.ends]
     for end in rotate(ends, angle):
         assert np.min(np.hypot(*(free - end).T)) <= 0.5 * RADIUS, end
