@@ -11,6 +11,7 @@
 
 #include "common/errors.h"
 #include "common/numeric.h"
+#include "inflate/point_band.h"
 
 namespace strokegraph {
 namespace {
@@ -265,6 +266,9 @@ std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
     source.push_back(i);
   }
 
+  if (path.size() == 1 && widths[source[0]] > 0.0) {
+    if (auto square = wide_point_square(pts, widths[source[0]], kScale)) return {*square};
+  }
   const double arc_tolerance = 0.2 * feature_size;
   ClipperOffset offsetter(2.0, arc_tolerance * kScale);
   offsetter.AddPath(path, JoinType::Square, EndType::Square);
@@ -313,6 +317,11 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
       // and an open stroke would then enter the union as if it were a closed
       // polygon. A band that thin has no area: no band.
       if (std::fabs(buffer_distance * kScale) < 0.5) continue;
+      if (auto square = wide_point_square(curve, buffer_distance, kScale)) {
+        subjects.emplace_back();
+        for (const Point& p : *square) subjects.back().emplace_back(p.x, p.y);
+        continue;
+      }
       PathD path;
       path.reserve(curve.size());
       for (const Point& p : curve) path.emplace_back(p.x, p.y);
