@@ -1,4 +1,5 @@
 #include "conditioning/rdp.h"
+#include "common/progress.h"
 
 #include <cmath>
 #include <cstddef>
@@ -16,7 +17,9 @@ std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {
   std::vector<char> keep(n, 0);
   keep[0] = keep[n - 1] = 1;
   std::vector<std::pair<std::size_t, std::size_t>> spans{{0, n - 1}};
+  std::size_t round = 0;
   while (!spans.empty()) {
+    poll(++round);
     const auto [lo, hi] = spans.back();
     spans.pop_back();
     if (hi - lo < 2) continue;

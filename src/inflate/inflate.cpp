@@ -1,4 +1,5 @@
 #include "inflate/inflate.h"
+#include "common/progress.h"
 
 #include <clipper2/clipper.h>
 
@@ -303,6 +304,7 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
   PathsD subjects;
   for (std::size_t i = 0; i < curves.size(); ++i) {
     const Polyline& curve = curves[i];
+    checkpoint();
     if (curve.size() < 2) continue;
     if (per_curve_widths && i < per_curve_widths->size() && !(*per_curve_widths)[i].empty()) {
       for (Ring& ring : inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size)) {

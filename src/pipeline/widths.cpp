@@ -1,4 +1,5 @@
 #include "pipeline/widths.h"
+#include "common/progress.h"
 
 #include <algorithm>
 #include <cmath>
@@ -79,6 +80,7 @@ std::vector<std::vector<double>> measure_widths(const std::vector<Polyline>& cha
   std::vector<std::vector<double>> widths;
   widths.reserve(chains.size());
   for (const Polyline& chain : chains) {
+    poll(widths.size());
     std::vector<double> w;
     w.reserve(chain.size());
     for (const Point& p : chain) w.push_back(2.0 * std::sqrt(index.min_squared_distance(p)));

@@ -1,6 +1,8 @@
 #include "python/entry.h"
 
 #include <exception>
+#include <memory>
+#include <type_traits>
 #include <optional>
 #include <utility>
 #include <variant>
@@ -11,6 +13,7 @@
 #include "python/binding.h"
 #include "python/convert.h"
 #include "python/errors.h"
+#include "python/watch.h"
 
 namespace strokegraph::py {
 namespace {
@@ -24,36 +27,36 @@ bool arg(const char* name, Convert&& convert) {
 }
 
 // Runs a pipeline and turns its outcome into a Python result: a PipelineError
-// becomes ValueError, a C++ exception MemoryError or PanicException. With
-// `release_gil` the pipeline runs without the interpreter lock.
+// becomes ValueError, a C++ exception MemoryError or PanicException. `run`
+// owns the pipeline's inputs; it runs on a thread of its own while this
+// thread waits, interruptible by Ctrl-C, with the interpreter lock released
+// when `release_gil`, else held throughout.
 template <class T, class Run, class ToPython>
 PyObject* finish(bool release_gil, Run&& run, ToPython&& to_python) {
-  std::optional<Result<T>> outcome;
-  std::exception_ptr failure;
-  auto guarded = [&] {
+  struct Call {
+    std::decay_t<Run> run;
+    std::optional<Result<T>> outcome;
+    std::exception_ptr failure;
+  };
+  auto call = std::make_shared<Call>(Call{std::forward<Run>(run), std::nullopt, nullptr});
+  auto body = [call] {
     try {
-      outcome.emplace(run());
+      call->outcome.emplace(call->run());
     } catch (...) {
-      failure = std::current_exception();
+      call->failure = std::current_exception();
     }
   };
-  if (release_gil) {
-    Py_BEGIN_ALLOW_THREADS
-    guarded();
-    Py_END_ALLOW_THREADS
-  } else {
-    guarded();
-  }
-  if (failure) {
-    outcome.reset();  // destroy native data before raising
-    raise_native_exception(failure);
+  if (!run_watched(body, WatchOptions{release_gil, nullptr})) return nullptr;
+  if (call->failure) {
+    call->outcome.reset();  // destroy native data before raising
+    raise_native_exception(call->failure);
     return nullptr;
   }
-  if (const auto* error = std::get_if<PipelineError>(&*outcome)) {
+  if (const auto* error = std::get_if<PipelineError>(&*call->outcome)) {
     raise_pipeline_error(*error);
     return nullptr;
   }
-  return to_python(std::get<T>(*outcome));
+  return to_python(std::get<T>(*call->outcome));
 }
 
 const char* const inflate_params[] = {"curves", "buffer_distance", "feature_size",
@@ -92,7 +95,10 @@ PyObject* py_inflate_curves(PyObject*, PyObject* const* args, size_t nargsf, PyO
   }
   return finish<std::vector<BufferPolygon>>(
       false,
-      [&] { return inflate_curves(curves, buffer_distance, feature_size, widths, merge_tolerance); },
+      [curves = std::move(curves), buffer_distance, feature_size, widths = std::move(widths),
+       merge_tolerance] {
+        return inflate_curves(curves, buffer_distance, feature_size, widths, merge_tolerance);
+      },
       from_polygons);
 }
 
@@ -118,7 +124,8 @@ PyObject* py_triangulate_curves(PyObject*, PyObject* const* args, size_t nargsf,
   }
   return finish<std::vector<Triangle>>(
       false,
-      [&] {
+      [curves = std::move(curves), buffer_distance, feature_size, widths = std::move(widths),
+       boundary, merge_tolerance] {
         return triangulate_curves(curves, buffer_distance, feature_size, widths, boundary,
                                   merge_tolerance);
       },
@@ -154,7 +161,10 @@ PyObject* py_topologize(PyObject*, PyObject* const* args, size_t nargsf, PyObjec
     return nullptr;
   }
   return finish<TopologizeOutput>(
-      true, [&] { return topologize_inner(curves, buffer_distance, feature_size, o); },
+      true,
+      [curves = std::move(curves), buffer_distance, feature_size, o = std::move(o)] {
+        return topologize_inner(curves, buffer_distance, feature_size, o);
+      },
       from_topologize);
 }
 
@@ -167,10 +177,25 @@ PyObject* py_topologize_batch(PyObject*, PyObject* const* args, size_t nargsf, P
     raise_pipeline_error(*error);
     return nullptr;
   }
-  return finish<std::vector<TopologizeOutput>>(true, [&] { return run_batch(jobs); }, from_batch);
+  return finish<std::vector<TopologizeOutput>>(
+      true, [jobs = std::move(jobs)] { return run_batch(jobs); }, from_batch);
 }
 
-#define SG_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f))
+// Every entry runs inside this: whatever allocation fails outside the guarded
+// pipeline (argument binding, the feature-size message) is a MemoryError too.
+// The functions hold no Python reference while anything can throw.
+template <PyObject* (*F)(PyObject*, PyObject* const*, size_t, PyObject*)>
+PyObject* guarded(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+  try {
+    return F(self, args, nargsf, kwnames);
+  } catch (...) {
+    raise_native_exception(std::current_exception());
+    return nullptr;
+  }
+}
+
+#define SG_FASTCALL(f) \
+  reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(guarded<f>))
 
 }  // namespace
 

@@ -1,0 +1,33 @@
+#include "common/progress.h"
+
+#include <algorithm>
+
+namespace strokegraph {
+namespace {
+
+void publish(Progress& p, double fraction) {
+  // Never decreasing, whatever the stages claim.
+  const double previous = p.fraction.load(std::memory_order_relaxed);
+  if (fraction > previous) p.fraction.store(std::min(fraction, 1.0), std::memory_order_relaxed);
+}
+
+}  // namespace
+
+void enter_stage(const char* name, double begin, double end) {
+  if (Progress* p = current_progress(); p != nullptr && p->detailed) {
+    p->begin = begin;
+    p->end = end;
+    p->stage.store(name, std::memory_order_relaxed);
+    publish(*p, begin);
+  }
+  checkpoint();
+}
+
+void advance(double done) {
+  if (Progress* p = current_progress(); p != nullptr && p->detailed) {
+    publish(*p, p->begin + (p->end - p->begin) * std::clamp(done, 0.0, 1.0));
+  }
+  checkpoint();
+}
+
+}  // namespace strokegraph
