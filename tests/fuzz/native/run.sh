@@ -16,12 +16,12 @@ for t in "${targets[@]}"; do
   export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   "$build/tests/fuzz/native/fuzz_$t" "$build/corpus/$t" "$seeds/$t" \
-      -max_total_time="$share" -timeout=20 -rss_limit_mb=4096 -max_len=20000 \
+      -max_total_time="$share" -timeout=20 -rss_limit_mb=4096 -max_len=4096 \
       -print_final_stats=1 -artifact_prefix="$build/findings/$t-" \
       >"$build/logs/$t.log" 2>&1
   rc=$?
-  runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$build/logs/$t.log" | awk '{print $2}')
-  speed=$(grep -o 'stat::average_exec_per_sec: [0-9]*' "$build/logs/$t.log" | awk '{print $2}')
+  runs=$(awk '/stat::number_of_executed_units:/ {print $2}' "$build/logs/$t.log")
+  speed=$(awk '/stat::average_exec_per_sec:/ {print $2}' "$build/logs/$t.log")
   echo "fuzz_$t: ${runs:-?} runs, ${speed:-?} exec/s, exit $rc"
   if [ "$rc" -ne 0 ]; then
     status=1
