@@ -34,7 +34,11 @@ struct Progress {
 };
 
 namespace progress_detail {
-inline thread_local Progress* current = nullptr;
+// Initial-exec: the slot lives in every thread's static TLS block, set up with
+// the thread itself. The default model for a loadable module would allocate
+// it on a thread's first access, and glibc aborts the process when that
+// allocation fails.
+inline thread_local Progress* current __attribute__((tls_model("initial-exec"))) = nullptr;
 }
 
 // Installs `p` for the calling thread for the life of the scope.

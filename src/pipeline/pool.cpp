@@ -1,5 +1,7 @@
 #include "pipeline/pool.h"
 
+#include "common/errors.h"
+
 #include <pthread.h>
 #include <unistd.h>
 
@@ -64,6 +66,7 @@ class WorkerPool {
 
  private:
   void worker_loop() {
+    touch_exception_state();
     for (;;) {
       std::shared_ptr<Work> work;
       std::size_t index = 0;

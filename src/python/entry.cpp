@@ -186,6 +186,7 @@ PyObject* py_topologize_batch(PyObject*, PyObject* const* args, size_t nargsf, P
 // The functions hold no Python reference while anything can throw.
 template <PyObject* (*F)(PyObject*, PyObject* const*, size_t, PyObject*)>
 PyObject* guarded(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+  touch_exception_state();
   try {
     return F(self, args, nargsf, kwnames);
   } catch (...) {
