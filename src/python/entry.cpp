@@ -1,11 +1,8 @@
 #include "python/entry.h"
 
 #include <exception>
-#include <memory>
-#include <type_traits>
 #include <optional>
 #include <utility>
-#include <variant>
 
 #include "pipeline/batch.h"
 #include "pipeline/intermediates.h"
@@ -26,38 +23,11 @@ bool arg(const char* name, Convert&& convert) {
   return false;
 }
 
-// Runs a pipeline and turns its outcome into a Python result: a PipelineError
-// becomes ValueError, a C++ exception MemoryError or PanicException. `run`
-// owns the pipeline's inputs; it runs on a thread of its own while this
-// thread waits, interruptible by Ctrl-C, with the interpreter lock released
-// when `release_gil`, else held throughout.
-template <class T, class Run, class ToPython>
-PyObject* finish(bool release_gil, Run&& run, ToPython&& to_python) {
-  struct Call {
-    std::decay_t<Run> run;
-    std::optional<Result<T>> outcome;
-    std::exception_ptr failure;
-  };
-  auto call = std::make_shared<Call>(Call{std::forward<Run>(run), std::nullopt, nullptr});
-  auto body = [call] {
-    try {
-      call->outcome.emplace(call->run());
-    } catch (...) {
-      call->failure = std::current_exception();
-    }
-  };
-  if (!run_watched(body, WatchOptions{release_gil, nullptr})) return nullptr;
-  if (call->failure) {
-    call->outcome.reset();  // destroy native data before raising
-    raise_native_exception(call->failure);
-    return nullptr;
-  }
-  if (const auto* error = std::get_if<PipelineError>(&*call->outcome)) {
-    raise_pipeline_error(*error);
-    return nullptr;
-  }
-  return to_python(std::get<T>(*call->outcome));
-}
+// inflate_curves and triangulate_curves keep the interpreter lock for the
+// whole call; topologize and topologize_batch release it while they compute.
+// None of them reports progress.
+const WatchOptions kHoldLock{false, nullptr};
+const WatchOptions kReleaseLock{true, nullptr};
 
 const char* const inflate_params[] = {"curves", "buffer_distance", "feature_size",
                                       "per_curve_widths", "merge_tolerance"};
@@ -93,8 +63,8 @@ PyObject* py_inflate_curves(PyObject*, PyObject* const* args, size_t nargsf, PyO
       !arg("merge_tolerance", [&] { return to_optional_number(a[4], merge_tolerance); })) {
     return nullptr;
   }
-  return finish<std::vector<BufferPolygon>>(
-      false,
+  return run_pipeline<std::vector<BufferPolygon>>(
+      kHoldLock,
       [curves = std::move(curves), buffer_distance, feature_size, widths = std::move(widths),
        merge_tolerance] {
         return inflate_curves(curves, buffer_distance, feature_size, widths, merge_tolerance);
@@ -122,8 +92,8 @@ PyObject* py_triangulate_curves(PyObject*, PyObject* const* args, size_t nargsf,
       !arg("merge_tolerance", [&] { return to_optional_number(a[7], merge_tolerance); })) {
     return nullptr;
   }
-  return finish<std::vector<Triangle>>(
-      false,
+  return run_pipeline<std::vector<Triangle>>(
+      kHoldLock,
       [curves = std::move(curves), buffer_distance, feature_size, widths = std::move(widths),
        boundary, merge_tolerance] {
         return triangulate_curves(curves, buffer_distance, feature_size, widths, boundary,
@@ -160,8 +130,8 @@ PyObject* py_topologize(PyObject*, PyObject* const* args, size_t nargsf, PyObjec
     raise_pipeline_error(*error);
     return nullptr;
   }
-  return finish<TopologizeOutput>(
-      true,
+  return run_pipeline<TopologizeOutput>(
+      kReleaseLock,
       [curves = std::move(curves), buffer_distance, feature_size, o = std::move(o)] {
         return topologize_inner(curves, buffer_distance, feature_size, o);
       },
@@ -177,8 +147,8 @@ PyObject* py_topologize_batch(PyObject*, PyObject* const* args, size_t nargsf, P
     raise_pipeline_error(*error);
     return nullptr;
   }
-  return finish<std::vector<TopologizeOutput>>(
-      true, [jobs = std::move(jobs)] { return run_batch(jobs); }, from_batch);
+  return run_pipeline<std::vector<TopologizeOutput>>(
+      kReleaseLock, [jobs = std::move(jobs)] { return run_batch(jobs); }, from_batch);
 }
 
 // Every entry runs inside this: whatever allocation fails outside the guarded

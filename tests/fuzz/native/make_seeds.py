@@ -3,11 +3,11 @@
 Usage: python tests/fuzz/native/make_seeds.py OUT_DIR
 
 Writes OUT_DIR/<target>/<name> in the byte layout of decode.h: curves of the
-sketch, traces and lettering workloads (in windows of at most 64 lines of at
-most 255 points; windows of 8 lines of at most 64 points, so that a run
-under the sanitizers stays in milliseconds), their buffer polygons (from `inflate_curves`) for the
-boundary and triangulation targets, and their centerline chains (from
-`topologize`) as segment soups for the graph target.
+sketch, traces and lettering workloads (in windows of 8 lines of at most 64
+points, so that one run under the sanitizers stays short), their buffer
+polygons (from `inflate_curves`) for the boundary and triangulation targets,
+and their centerline chains (from `topologize`) as segment soups for the
+graph target.
 """
 
 import math

@@ -1,0 +1,74 @@
+"""Time two builds of the package against each other on the bench workloads.
+
+Usage: python bench/compare_builds.py OLD_SITE NEW_SITE [--size medium] [--rounds 7]
+
+OLD_SITE and NEW_SITE are directories holding a `strokegraph` package (for
+example made by `pip install --no-deps --target DIR .` at two commits). Each
+round runs every workload once per build, alternating which goes first, in
+fresh child processes; prints per workload the median time of each build and
+new/old. Used to check that a change costs nothing measurable.
+"""
+
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+CHILD = r"""
+import json, sys, time
+sys.path.insert(0, sys.argv[1])
+import strokegraph
+doc = json.load(open(sys.argv[2]))
+curves = [[tuple(p) for p in s] for s in doc["strokes"]]
+best = None
+for _ in range(3):
+    t = time.perf_counter()
+    strokegraph.topologize(curves, doc["buffer_distance"], doc["feature_size"])
+    t = time.perf_counter() - t
+    best = t if best is None else min(best, t)
+print(best)
+"""
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("old")
+    parser.add_argument("new")
+    parser.add_argument("--size", default="medium")
+    parser.add_argument("--rounds", type=int, default=7)
+    args = parser.parse_args()
+    sys.path.insert(0, HERE)
+    import workloads
+
+    with tempfile.TemporaryDirectory() as tmp:
+        files = {}
+        for w in workloads.WORKLOADS:
+            files[w] = os.path.join(tmp, f"{w}.json")
+            with open(files[w], "w") as f:
+                json.dump(workloads.generate(w, args.size), f)
+        times = {(w, b): [] for w in files for b in ("old", "new")}
+        for r in range(args.rounds):
+            for w, path in files.items():
+                order = ("old", "new") if r % 2 == 0 else ("new", "old")
+                for b in order:
+                    site = args.old if b == "old" else args.new
+                    out = subprocess.run([sys.executable, "-c", CHILD, site, path],
+                                         capture_output=True, text=True, check=True).stdout
+                    times[(w, b)].append(float(out))
+        print(f"{'workload':10} {'old s':>9} {'new s':>9} {'new/old':>8}")
+        ratios = []
+        for w in files:
+            old = statistics.median(times[(w, "old")])
+            new = statistics.median(times[(w, "new")])
+            ratios.append(new / old)
+            print(f"{w:10} {old:9.4f} {new:9.4f} {new / old:8.3f}")
+        print(f"{'geomean':10} {'':9} {'':9} {statistics.geometric_mean(ratios):8.3f}")
+
+
+if __name__ == "__main__":
+    main()
