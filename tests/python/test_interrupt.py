@@ -1,5 +1,6 @@
 """Ctrl-C during a call: a real SIGINT sent to a child process."""
 
+import random
 import signal
 import subprocess
 import sys
@@ -59,9 +60,21 @@ def test_sigint_raises_keyboard_interrupt_and_leaves_the_module_usable(which):
     assert child.returncode == 0
 
 
-@pytest.mark.parametrize("call", [strokegraph.inflate_curves, strokegraph.triangulate_curves])
-def test_inspection_calls_keep_the_lock(call):
-    curves = [[(x * 0.5, 10.0 * ((x // 7) % 2) + k * 3.0) for x in range(400)] for k in range(60)]
+@pytest.mark.parametrize("call, feature_size", [(strokegraph.inflate_curves, 0.05),
+                                                 (strokegraph.triangulate_curves, 0.3)])
+def test_inspection_calls_keep_the_lock(call, feature_size):
+    # Calls of about a second, so that handing the lock to the spinner just
+    # before the call starts cannot reach into the middle of it.
+    rng = random.Random(1)
+    walks = []
+    for _ in range(100):
+        x, y = rng.uniform(0, 100), rng.uniform(0, 100)
+        walk = []
+        for _ in range(200):
+            x += rng.gauss(0, 1)
+            y += rng.gauss(0, 1)
+            walk.append((x, y))
+        walks.append(walk)
     stamps = []
     stop = threading.Event()
 
@@ -73,7 +86,7 @@ def test_inspection_calls_keep_the_lock(call):
     spinner.start()
     try:
         start = time.perf_counter()
-        call(curves, 1.0, 1.0)
+        call(walks, 0.5, feature_size)
         end = time.perf_counter()
     finally:
         stop.set()
