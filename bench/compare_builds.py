@@ -6,7 +6,9 @@ OLD_SITE and NEW_SITE are directories holding a `strokegraph` package (for
 example made by `pip install --no-deps --target DIR .` at two commits). Each
 round runs every workload once per build, alternating which goes first, in
 fresh child processes; prints per workload the median time of each build and
-new/old. Used to check that a change costs nothing measurable.
+new/old. Times are CPU seconds of the whole process (all threads), the best of
+three calls, so that other load on the machine disturbs them less than wall
+time. Used to check that a change costs nothing measurable.
 """
 
 import argparse
@@ -27,9 +29,9 @@ doc = json.load(open(sys.argv[2]))
 curves = [[tuple(p) for p in s] for s in doc["strokes"]]
 best = None
 for _ in range(3):
-    t = time.perf_counter()
+    t = time.process_time()
     strokegraph.topologize(curves, doc["buffer_distance"], doc["feature_size"])
-    t = time.perf_counter() - t
+    t = time.process_time() - t
     best = t if best is None else min(best, t)
 print(best)
 """
@@ -60,7 +62,7 @@ def main():
                     out = subprocess.run([sys.executable, "-c", CHILD, site, path],
                                          capture_output=True, text=True, check=True).stdout
                     times[(w, b)].append(float(out))
-        print(f"{'workload':10} {'old s':>9} {'new s':>9} {'new/old':>8}")
+        print(f"{'workload':10} {'old cpu s':>9} {'new cpu s':>9} {'new/old':>8}")
         ratios = []
         for w in files:
             old = statistics.median(times[(w, "old")])
