@@ -13,7 +13,7 @@ export STROKEGRAPH_DEPS_DIR
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_COMMON := -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DSTROKEGRAPH_BUILD_TESTS=ON
 
-.PHONY: fuzz demo bench-cli test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean
+.PHONY: fuzz fuzz-native fuzz-packages demo bench-cli test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean
 
 ## demo: build, then find the centerlines of the bundled sample drawing, print a
 ## summary and draw it into docs/demo.png (matplotlib, Agg backend)
@@ -48,6 +48,19 @@ test-asan: deps system-packages
 FUZZ_SECONDS ?= 300
 fuzz: build
 	$(PY) tests/fuzz/fuzz_pipeline.py --seconds $(FUZZ_SECONDS)
+
+## fuzz-native: libFuzzer targets (ASan+UBSan, clang) on the core's entry points,
+## FUZZ_SECONDS split across them; seeds from the bench workloads, corpus and
+## failing inputs kept under build/fuzz/
+fuzz-native: build fuzz-packages
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTROKEGRAPH_BUILD_FUZZ=ON
+	cmake --build build/fuzz -j $(JOBS)
+	$(PY) tests/fuzz/native/make_seeds.py build/fuzz/seeds
+	tests/fuzz/native/run.sh build/fuzz build/fuzz/seeds $(FUZZ_SECONDS)
+
+fuzz-packages:
+	@tools/install_system_packages.sh --fuzz
 
 ## build: the Python package, installed into .venv
 build: deps

@@ -11,7 +11,9 @@
 
 #include "common/errors.h"
 #include "common/numeric.h"
+#include "common/progress.h"
 #include "inflate/band_union.h"
+#include "inflate/point_band.h"
 #include "pipeline/pool.h"
 
 namespace strokegraph {
@@ -271,6 +273,9 @@ std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
     source.push_back(i);
   }
 
+  if (path.size() == 1 && widths[source[0]] > 0.0) {
+    if (auto square = wide_point_square(pts, widths[source[0]], kScale)) return {*square};
+  }
   const double arc_tolerance = 0.2 * feature_size;
   ClipperOffset offsetter(2.0, arc_tolerance * kScale);
   offsetter.AddPath(path, JoinType::Square, EndType::Square);
@@ -310,6 +315,7 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
   parallel_for(
       curves.size(),
       [&](std::size_t i) {
+        checkpoint();
         const Polyline& curve = curves[i];
         if (curve.size() < 2) return;
         if (per_curve_widths && i < per_curve_widths->size() && !(*per_curve_widths)[i].empty()) {
@@ -323,6 +329,11 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
           if (!offset_fits(curve, std::fabs(buffer_distance))) return;
           // Below half a grid unit the offsetter hands the curve back
           // unchanged, and the union fills its vertex list as a closed polygon.
+          if (auto square = wide_point_square(curve, buffer_distance, kScale)) {
+            bands[i].emplace_back();
+            for (const Point& p : *square) bands[i].back().emplace_back(p.x, p.y);
+            return;
+          }
           PathD path;
           path.reserve(curve.size());
           for (const Point& p : curve) path.emplace_back(p.x, p.y);

@@ -1,5 +1,8 @@
 #include "pipeline/pool.h"
 
+#include "common/errors.h"
+#include "common/progress.h"
+
 #include <pthread.h>
 #include <unistd.h>
 
@@ -70,6 +73,7 @@ class WorkerPool {
  private:
   void worker_loop() {
     on_pool_worker = true;
+    touch_exception_state();
     for (;;) {
       std::shared_ptr<Work> work;
       std::size_t index = 0;
@@ -164,8 +168,18 @@ void parallel_for(std::size_t count, const std::function<void(std::size_t)>& tas
     }
   };
   if (parallel && count > 1 && !on_pool_worker && pool_worker_count() > 1) {
-    const std::function<bool()> never = [] { return false; };
-    run_on_pool(count, guarded, never);
+    // The tasks check the caller's stop requests on the workers too, and none
+    // starts after one.
+    Progress* progress = current_progress();
+    const std::function<void(std::size_t)> scoped = [&](std::size_t i) {
+      ProgressScope scope(progress);
+      guarded(i);
+    };
+    const std::function<bool()> stop = [progress] {
+      return progress != nullptr && progress->stop.load(std::memory_order_relaxed);
+    };
+    run_on_pool(count, scoped, stop);
+    checkpoint();
   } else {
     for (std::size_t i = 0; i < count; ++i) guarded(i);
   }
