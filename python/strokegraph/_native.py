@@ -43,12 +43,14 @@ def run_native(
 ) -> NativeResult:
     """Run the pipeline on normalised curves (C-contiguous float64 (k, 2) arrays).
 
-    `options` holds the keyword options of `centerlines` by name; `progress`
-    is told when the pipeline starts and when it is done.
+    `options` holds the keyword options of `centerlines` by name. `progress`
+    hears ("start", 0.0), then the native stages (at most about ten times a
+    second, on this thread), then ("done", 1.0); an exception it raises
+    cancels the call and propagates.
     """
     if progress is not None:
-        progress("centerlines", 0.0)
-    result: NativeResult = _core.centerlines(curves, radius, feature_size, **options)
+        progress("start", 0.0)
+    result: NativeResult = _core.centerlines(curves, radius, feature_size, progress=progress, **options)
     if progress is not None:
-        progress("centerlines", 1.0)
+        progress("done", 1.0)
     return result

@@ -1,20 +1,17 @@
 #include "pipeline/centerlines.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <exception>
-#include <functional>
-#include <mutex>
 #include <string>
 
 #include "cleanup/cleanup.h"
 #include "common/format.h"
+#include "common/progress.h"
 #include "conditioning/merge.h"
 #include "graph/graph.h"
+#include "pipeline/batch.h"
 #include "pipeline/front.h"
-#include "pipeline/pool.h"
 #include "pipeline/postprocess.h"
 #include "pipeline/widths.h"
 #include "provenance/sources.h"
@@ -100,13 +97,17 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   // it would fill the small holes of letters whose strokes nearly touch.
   const double front_scale = std::min(feature_size, radius);
   const GraphThresholds t = derive_graph_thresholds(feature_size, options);
+  enter_stage("inflate", 0.0, 0.4);
   std::vector<BufferPolygon> polygons =
       preprocess_stage(inflate_stage(curves, radius, front_scale, options.per_curve_widths,
                                      options.merge_tolerance),
                        radius, feature_size,
                        {options.subdivision_ratio, options.resample, options.boundary_simplification});
+  enter_stage("skeleton", 0.5, 0.8);
   std::vector<Segment> segments;
-  for (const BufferPolygon& polygon : polygons) {
+  for (std::size_t k = 0; k < polygons.size(); ++k) {
+    advance(double(k) / double(polygons.size()));
+    const BufferPolygon& polygon = polygons[k];
     if (polygon.outer.size() < 3) continue;
     std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
     segments.insert(segments.end(), part.begin(), part.end());
@@ -120,6 +121,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
       for (const Ring& hole : polygon.holes) boundary.insert(boundary.end(), hole.begin(), hole.end());
     }
   }
+  enter_stage("graph", 0.8, 0.85);
   Graph graph = segments_to_graph(segments, t.snap_tolerance);
   segments.clear();
   segments.shrink_to_fit();
@@ -135,6 +137,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     graph = merge_close_junctions(graph, t.junction_distance);
   }
 
+  enter_stage("cleanup", 0.85, 0.95);
   auto t0 = std::chrono::steady_clock::now();
   const double band = widest(radius, options.per_curve_widths);
   const SegmentGrid edges = boundary_grid(polygons, 2.0 * band);
@@ -156,11 +159,16 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.meet_angle = kMeetAngle;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(graph, clearance, rules);
+  advance(0.25);
   graph = merge_crossings(graph, clearance, kCrossingFactor, edges, kMinWaist);
+  advance(0.4);
   graph = remove_spurs(graph, clearance, rules);
+  advance(0.65);
   graph = merge_straight_crossings(graph, clearance, radius, kStraightLinkFactor, kStraightTurn);
+  advance(0.8);
   relocate_junctions(graph, clearance, radius, kRelocateFactor);
   cleanup_seconds += seconds_since(t0);
+  enter_stage("chains", 0.95, 1.0);
   const std::vector<Chain> chains = extract_chains(graph);
 
   TopologizeOutput out;
@@ -215,40 +223,10 @@ std::optional<PipelineError> check_centerlines_jobs(const std::vector<Centerline
 
 Result<std::vector<CenterlinesOutput>> run_centerlines_batch(
     const std::vector<CenterlinesJob>& jobs) {
-  std::vector<std::optional<CenterlinesOutput>> slots(jobs.size());
-  std::mutex failure_mu;
-  std::atomic<bool> failed{false};
-  std::optional<PipelineError> error;
-  std::exception_ptr exception;
-  auto record = [&](std::optional<PipelineError> e, std::exception_ptr x) {
-    std::lock_guard<std::mutex> lock(failure_mu);
-    if (failed.load(std::memory_order_relaxed)) return;
-    error = std::move(e);
-    exception = std::move(x);
-    failed.store(true, std::memory_order_release);
-  };
-  const std::function<void(std::size_t)> task = [&](std::size_t i) {
+  return run_jobs<CenterlinesOutput>(jobs.size(), "centerlines_batch", [&](std::size_t i) {
     const CenterlinesJob& job = jobs[i];
-    try {
-      auto result = centerlines_inner(job.curves, job.radius, job.options);
-      if (auto* e = std::get_if<PipelineError>(&result)) {
-        record(PipelineError{"centerlines_batch job " + std::to_string(i) + " failed: " + e->message},
-               nullptr);
-      } else {
-        slots[i] = std::get<CenterlinesOutput>(std::move(result));
-      }
-    } catch (...) {
-      record(std::nullopt, std::current_exception());
-    }
-  };
-  const std::function<bool()> stop = [&] { return failed.load(std::memory_order_acquire); };
-  run_on_pool(jobs.size(), task, stop);
-  if (exception) std::rethrow_exception(exception);
-  if (error) return *error;
-  std::vector<CenterlinesOutput> results;
-  results.reserve(slots.size());
-  for (auto& slot : slots) results.push_back(std::move(*slot));
-  return results;
+    return centerlines_inner(job.curves, job.radius, job.options);
+  });
 }
 
 }  // namespace strokegraph

@@ -62,6 +62,10 @@ template <class Store>
 bool read_buffer(PyObject* obj, int ndim, const char* expected, Store&& store) {
   Py_buffer view;
   if (PyObject_GetBuffer(obj, &view, PyBUF_RECORDS_RO) < 0) return false;
+  struct Release {  // also when storing throws (an allocation failure)
+    Py_buffer* v;
+    ~Release() { PyBuffer_Release(v); }
+  } release{&view};
   bool ok = is_float64(view) && view.ndim == ndim && (ndim == 1 || view.shape[1] == 2);
   if (!ok) {
     PyErr_Format(PyExc_TypeError, "expected %s of float64, got a buffer of format '%s' and shape %s",
@@ -76,7 +80,6 @@ bool read_buffer(PyObject* obj, int ndim, const char* expected, Store&& store) {
       return v;
     });
   }
-  PyBuffer_Release(&view);
   return ok;
 }
 

@@ -10,17 +10,18 @@
 #include "python/convert.h"
 #include "python/core_convert.h"
 #include "python/errors.h"
+#include "python/watch.h"
 
 namespace strokegraph::py {
 namespace {
 
-constexpr Py_ssize_t kParams = 14;
+constexpr Py_ssize_t kParams = 15;
 constexpr Py_ssize_t kPositional = 3;  // the rest are keyword-only
 const char* const centerlines_params[kParams] = {
     "curves",           "radius",           "feature_size",      "simplification",
     "min_tip_fraction", "junction_merge_fraction", "per_curve_widths", "compute_widths",
     "subdivision_ratio", "max_nodes",       "resample",          "boundary_simplification",
-    "merge_tolerance",  "clean"};
+    "merge_tolerance",  "clean",            "progress"};
 const Signature centerlines_sig{"centerlines", centerlines_params, kParams, 2};
 
 template <class Convert>
@@ -30,8 +31,11 @@ bool arg(const char* name, Convert&& convert) {
   return false;
 }
 
-// Binds and converts the arguments of one centerlines call.
-bool to_job(PyObject* const* args, size_t nargsf, PyObject* kwnames, CenterlinesJob& job) {
+// Binds and converts the arguments of one centerlines call; `progress`
+// (borrowed) receives the callback, or stays nullptr when there is none or the
+// caller cannot take one (a batch job).
+bool to_job(PyObject* const* args, size_t nargsf, PyObject* kwnames, CenterlinesJob& job,
+            PyObject** progress) {
   const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
   if (nargs > kPositional) {
     PyErr_Format(PyExc_TypeError, "centerlines() takes from 2 to 3 positional arguments but %zd were given",
@@ -58,44 +62,34 @@ bool to_job(PyObject* const* args, size_t nargsf, PyObject* kwnames, Centerlines
       !arg("clean", [&] { return a[13] == nullptr || to_flag(a[13], clean); })) {
     return false;
   }
+  if (a[14] != nullptr && a[14] != Py_None) {
+    if (progress == nullptr) {
+      PyErr_SetString(PyExc_TypeError, "a batch job takes no progress callback");
+      return false;
+    }
+    if (!PyCallable_Check(a[14])) {
+      PyErr_Format(PyExc_TypeError, "argument 'progress': expected a callable or None, got '%.200s'",
+                   Py_TYPE(a[14])->tp_name);
+      return false;
+    }
+    *progress = a[14];
+  }
   job.options.clean = clean;
   return true;
 }
 
-// Runs the pipeline without the interpreter lock and converts its outcome.
-template <class T, class Run, class ToPython>
-PyObject* finish(Run&& run, ToPython&& to_python) {
-  std::optional<Result<T>> outcome;
-  std::exception_ptr failure;
-  Py_BEGIN_ALLOW_THREADS
-  try {
-    outcome.emplace(run());
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  Py_END_ALLOW_THREADS
-  if (failure) {
-    outcome.reset();
-    raise_native_exception(failure);
-    return nullptr;
-  }
-  if (const auto* error = std::get_if<PipelineError>(&*outcome)) {
-    raise_pipeline_error(*error);
-    return nullptr;
-  }
-  return to_python(std::get<T>(*outcome));
-}
-
 PyObject* py_centerlines(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
   CenterlinesJob job;
-  if (!to_job(args, nargsf, kwnames, job)) return nullptr;
+  PyObject* progress = nullptr;
+  if (!to_job(args, nargsf, kwnames, job, &progress)) return nullptr;
   if (auto error = check_centerlines_scale(job.radius, job.options.feature_size)) {
     raise_pipeline_error(*error);
     return nullptr;
   }
   const bool with_widths = job.options.topologize.compute_widths;
-  return finish<CenterlinesOutput>(
-      [&] { return centerlines_inner(job.curves, job.radius, job.options); },
+  return run_pipeline<CenterlinesOutput>(
+      WatchOptions{true, progress},
+      [job = std::move(job)] { return centerlines_inner(job.curves, job.radius, job.options); },
       [&](const CenterlinesOutput& r) { return from_centerlines(r, with_widths); });
 }
 
@@ -122,11 +116,12 @@ bool to_batch_job(PyObject* item, Py_ssize_t index, CenterlinesJob& job) {
       Py_INCREF(value);
       values.push_back(value);
     }
-    ok = keys_ok && to_job(values.data(), 0, kwnames, job);
+    ok = keys_ok && to_job(values.data(), 0, kwnames, job, nullptr);
     for (PyObject* v : values) Py_DECREF(v);
     Py_DECREF(kwnames);
   } else if (PyTuple_Check(item)) {
-    ok = to_job(&PyTuple_GET_ITEM(item, 0), static_cast<size_t>(PyTuple_GET_SIZE(item)), nullptr, job);
+    ok = to_job(&PyTuple_GET_ITEM(item, 0), static_cast<size_t>(PyTuple_GET_SIZE(item)), nullptr, job,
+                nullptr);
   } else {
     PyErr_Format(PyExc_TypeError, "expected a dict of keyword arguments or a tuple, got '%.200s'",
                  Py_TYPE(item)->tp_name);
@@ -186,8 +181,8 @@ PyObject* py_centerlines_batch(PyObject*, PyObject* const* args, size_t nargsf, 
   }
   std::vector<bool> with_widths;
   for (const CenterlinesJob& job : jobs) with_widths.push_back(job.options.topologize.compute_widths);
-  return finish<std::vector<CenterlinesOutput>>(
-      [&] { return run_centerlines_batch(jobs); },
+  return run_pipeline<std::vector<CenterlinesOutput>>(
+      WatchOptions{true, nullptr}, [jobs = std::move(jobs)] { return run_centerlines_batch(jobs); },
       [&](const std::vector<CenterlinesOutput>& results) -> PyObject* {
         PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
         if (list == nullptr) return nullptr;
@@ -203,8 +198,6 @@ PyObject* py_centerlines_batch(PyObject*, PyObject* const* args, size_t nargsf, 
       });
 }
 
-#define SG_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f))
-
 }  // namespace
 
 PyMethodDef centerlines_def = {
@@ -212,7 +205,7 @@ PyMethodDef centerlines_def = {
     "centerlines(curves, radius, feature_size=None, *, simplification=None, "
     "min_tip_fraction=None, junction_merge_fraction=None, per_curve_widths=None, "
     "compute_widths=False, subdivision_ratio=None, max_nodes=None, resample=None, "
-    "boundary_simplification=None, merge_tolerance=None, clean=True)\n"
+    "boundary_simplification=None, merge_tolerance=None, clean=True, progress=None)\n"
     "--\n"
     "\n"
     "The centerline graph of the curves, banded with `radius`.\n"
@@ -225,7 +218,9 @@ PyMethodDef centerlines_def = {
     "indices per chain, source_offsets int64 (m + 1).\n"
     "\n"
     "feature_size None: radius x the default ratio. clean=False: the chains of\n"
-    "topologize(curves, radius, feature_size, ...) exactly."};
+    "topologize(curves, radius, feature_size, ...) exactly. progress: None or\n"
+    "progress(stage, fraction), called with the lock held about ten times a\n"
+    "second at most; an exception from it cancels the call. Ctrl-C stops it."};
 
 PyMethodDef centerlines_batch_def = {
     "centerlines_batch", SG_FASTCALL(py_centerlines_batch), METH_FASTCALL | METH_KEYWORDS,

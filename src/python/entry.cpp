@@ -151,23 +151,6 @@ PyObject* py_topologize_batch(PyObject*, PyObject* const* args, size_t nargsf, P
       kReleaseLock, [jobs = std::move(jobs)] { return run_batch(jobs); }, from_batch);
 }
 
-// Every entry runs inside this: whatever allocation fails outside the guarded
-// pipeline (argument binding, the feature-size message) is a MemoryError too.
-// The functions hold no Python reference while anything can throw.
-template <PyObject* (*F)(PyObject*, PyObject* const*, size_t, PyObject*)>
-PyObject* guarded(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
-  touch_exception_state();
-  try {
-    return F(self, args, nargsf, kwnames);
-  } catch (...) {
-    raise_native_exception(std::current_exception());
-    return nullptr;
-  }
-}
-
-#define SG_FASTCALL(f) \
-  reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(guarded<f>))
-
 }  // namespace
 
 PyMethodDef inflate_curves_def = {

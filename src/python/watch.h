@@ -74,4 +74,22 @@ PyObject* run_pipeline(const WatchOptions& options, Run&& run, ToPython&& to_pyt
   return to_python(std::get<T>(*call->outcome));
 }
 
+// Every entry runs inside this: whatever allocation fails outside the guarded
+// pipeline (argument binding, messages) is a MemoryError too. The functions
+// hold no Python reference while anything can throw.
+template <PyObject* (*F)(PyObject*, PyObject* const*, size_t, PyObject*)>
+PyObject* guarded(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+  touch_exception_state();
+  try {
+    return F(self, args, nargsf, kwnames);
+  } catch (...) {
+    raise_native_exception(std::current_exception());
+    return nullptr;
+  }
+}
+
+// An entry function in the fast calling convention, guarded.
+#define SG_FASTCALL(f) \
+  reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(::strokegraph::py::guarded<f>))
+
 }  // namespace strokegraph::py

@@ -206,11 +206,36 @@ def test_plot_without_shapely_skips_the_bands(monkeypatch):
     plt.close(fig)
 
 
-def test_progress_is_reported():
+def busy_drawing():
+    """Random walks that keep the pipeline busy for several progress reports."""
+    rng = np.random.default_rng(5)
+    return [np.cumsum(rng.normal(0, 1, (60, 2)), axis=0) + rng.uniform(0, 300, 2) for _ in range(1500)]
+
+
+def test_progress_reports_native_stages_in_order():
     seen = []
-    centerlines(DRAWING, 1.0, progress=lambda stage, fraction: seen.append((stage, fraction)))
-    assert seen[0][1] == 0.0 and seen[-1][1] == 1.0
-    assert all(isinstance(stage, str) and 0 <= fraction <= 1 for stage, fraction in seen)
+    centerlines(busy_drawing(), 1.0, progress=lambda stage, fraction: seen.append((stage, fraction)))
+    assert seen[0] == ("start", 0.0) and seen[-1] == ("done", 1.0)
+    stages = {stage for stage, _ in seen[1:-1]}
+    assert stages and stages <= {"inflate", "preprocess", "skeleton", "graph", "cleanup", "chains"}
+    assert [f for _, f in seen] == sorted(f for _, f in seen)
+
+
+def test_an_exception_from_progress_cancels_the_call():
+    class Stop(Exception):
+        pass
+
+    calls = []
+
+    def progress(stage, fraction):
+        calls.append(stage)
+        if stage != "start":
+            raise Stop
+
+    with pytest.raises(Stop):
+        centerlines(busy_drawing(), 1.0, progress=progress)
+    assert calls[-1] != "done"  # stopped from inside the native call
+    assert len(centerlines(DRAWING, 1.0)) > 0
 
 
 def test_types_check_with_mypy():

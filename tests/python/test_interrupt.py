@@ -13,7 +13,7 @@ import strokegraph
 
 CHILD = r"""
 import random, sys
-from strokegraph import _internal as m
+from strokegraph import _internal as m, centerlines
 rng = random.Random(1)
 walks = []
 for k in range(1200):
@@ -30,6 +30,7 @@ call = {
     "triangulate": lambda: m.triangulate_curves(line, 1.0, 1.0),
     "resample": lambda: m.topologize([[(0, 0), (10, 0)]], 1.0, 1.0, resample=1e-6),
     "long stroke": lambda: m.topologize([[(0, 0), (1e7, 0)]], 1.0, 1.0),
+    "centerlines": lambda: centerlines(line, 1.0),
 }[sys.argv[1]]
 print("go", flush=True)
 try:
@@ -44,7 +45,8 @@ print("usable", flush=True)
 
 
 # Each call runs for many seconds (minutes for the last two) unless stopped.
-@pytest.mark.parametrize("which", ["topologize", "batch", "union", "triangulate", "resample", "long stroke"])
+@pytest.mark.parametrize("which", ["topologize", "batch", "union", "triangulate", "resample", "long stroke",
+                                   "centerlines"])
 def test_sigint_raises_keyboard_interrupt_and_leaves_the_module_usable(which):
     child = subprocess.Popen([sys.executable, "-c", CHILD, which], stdout=subprocess.PIPE, text=True)
     try:
