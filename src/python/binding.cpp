@@ -73,4 +73,23 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, size_t nargsf,
   return true;
 }
 
+int add_functions(PyObject* module, std::initializer_list<PyMethodDef*> defs) {
+  if (!PyModule_Check(module)) {
+    PyErr_Format(PyExc_TypeError, "expected a module object, got '%.200s'",
+                 Py_TYPE(module)->tp_name);
+    return -1;
+  }
+  PyObject* module_name = PyModule_GetNameObject(module);
+  if (module_name == nullptr) return -1;
+  int rc = 0;
+  for (PyMethodDef* def : defs) {
+    PyObject* function = PyCFunction_NewEx(def, module, module_name);
+    rc = function != nullptr ? PyModule_AddObjectRef(module, def->ml_name, function) : -1;
+    Py_XDECREF(function);
+    if (rc < 0) break;
+  }
+  Py_DECREF(module_name);
+  return rc;
+}
+
 }  // namespace strokegraph::py

@@ -5,6 +5,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <initializer_list>
+
 namespace strokegraph::py {
 
 struct Signature {
@@ -18,5 +20,10 @@ struct Signature {
 // given. Returns false with a TypeError set when the arguments do not bind.
 bool bind_arguments(const Signature& sig, PyObject* const* args, size_t nargsf,
                     PyObject* kwnames, PyObject** out);
+
+// Adds the functions to a module being executed: checks that it is a module,
+// then adds each definition under its own name. Returns 0, or -1 with an
+// exception set.
+int add_functions(PyObject* module, std::initializer_list<PyMethodDef*> defs);
 
 }  // namespace strokegraph::py

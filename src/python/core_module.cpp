@@ -3,6 +3,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "python/binding.h"
 #include "python/core_entry.h"
 #include "python/errors.h"
 
@@ -10,22 +11,9 @@ namespace strokegraph::py {
 namespace {
 
 int exec_module(PyObject* module) {
-  if (!PyModule_Check(module)) {
-    PyErr_Format(PyExc_TypeError, "expected a module object, got '%.200s'", Py_TYPE(module)->tp_name);
-    return -1;
-  }
+  if (!PyModule_Check(module)) return add_functions(module, {});
   if (!share_panic_exception(module)) return -1;
-  PyObject* module_name = PyModule_GetNameObject(module);
-  if (module_name == nullptr) return -1;
-  int rc = 0;
-  for (PyMethodDef* def : {&centerlines_def, &centerlines_batch_def}) {
-    PyObject* function = PyCFunction_NewEx(def, module, module_name);
-    rc = function != nullptr ? PyModule_AddObjectRef(module, def->ml_name, function) : -1;
-    Py_XDECREF(function);
-    if (rc < 0) break;
-  }
-  Py_DECREF(module_name);
-  return rc;
+  return add_functions(module, {&centerlines_def, &centerlines_batch_def});
 }
 
 PyModuleDef_Slot slots[] = {
