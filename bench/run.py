@@ -202,7 +202,7 @@ def print_targets(cases: List[Dict]) -> Dict:
         med = by.get((w, "medium"))
         if not med:
             continue
-        peers = [m for m in med["methods"] if m["method"] != OURS and m.get("ratio")]
+        peers = [m for m in med["methods"] if not m["method"].startswith(OURS) and m.get("ratio")]
         if peers:
             best = min(peers, key=lambda m: m["median_s"])
             out[f"medium_{w}_fastest_peer"] = best["method"]
