@@ -291,21 +291,17 @@ std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
   return rings;
 }
 
-std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
-                                   const std::optional<WidthLists>& per_curve_widths,
-                                   double buffer_distance, double feature_size) {
-  if (curves.empty()) return {};
+std::vector<Ring> offset_bands(const std::vector<Polyline>& curves,
+                               const std::optional<WidthLists>& per_curve_widths,
+                               double buffer_distance, double feature_size) {
   const double arc_tolerance = 0.2 * feature_size;
-  PathsD subjects;
+  std::vector<Ring> bands;
   for (std::size_t i = 0; i < curves.size(); ++i) {
     const Polyline& curve = curves[i];
     if (curve.size() < 2) continue;
     if (per_curve_widths && i < per_curve_widths->size() && !(*per_curve_widths)[i].empty()) {
       for (Ring& ring : inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size)) {
-        PathD path;
-        path.reserve(ring.size());
-        for (const Point& p : ring) path.emplace_back(p.x, p.y);
-        subjects.push_back(std::move(path));
+        bands.push_back(std::move(ring));
       }
     } else {
       if (!offset_fits(curve, std::fabs(buffer_distance))) continue;
@@ -318,11 +314,28 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
       for (const Point& p : curve) path.emplace_back(p.x, p.y);
       PathsD band = InflatePaths(PathsD{std::move(path)}, buffer_distance, JoinType::Square,
                                  EndType::Square, 0.0, kPrecision, arc_tolerance);
-      for (PathD& p : band) subjects.push_back(std::move(p));
+      for (const PathD& p : band) {
+        Ring ring;
+        ring.reserve(p.size());
+        for (const PointD& q : p) ring.push_back({q.x, q.y});
+        bands.push_back(std::move(ring));
+      }
     }
   }
-  if (subjects.empty()) return {};
+  return bands;
+}
 
+std::vector<BufferPolygon> union_bands(std::vector<Ring> bands, double feature_size) {
+  if (bands.empty()) return {};
+  PathsD subjects;
+  subjects.reserve(bands.size());
+  for (Ring& ring : bands) {
+    PathD path;
+    path.reserve(ring.size());
+    for (const Point& p : ring) path.emplace_back(p.x, p.y);
+    subjects.push_back(std::move(path));
+    Ring().swap(ring);
+  }
   const PathsD united = Union(subjects, FillRule::NonZero, kPrecision);
   subjects.clear();
   subjects.shrink_to_fit();
@@ -349,6 +362,14 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
   for (std::size_t k = 0; k < outers.size(); ++k) polygons[k].outer = outers[k].ring;
   attach_holes(outers, holes, polygons);
   return polygons;
+}
+
+std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
+                                   const std::optional<WidthLists>& per_curve_widths,
+                                   double buffer_distance, double feature_size) {
+  if (curves.empty()) return {};
+  return union_bands(offset_bands(curves, per_curve_widths, buffer_distance, feature_size),
+                     feature_size);
 }
 
 }  // namespace strokegraph

@@ -14,6 +14,8 @@
 namespace strokegraph {
 namespace {
 
+thread_local bool is_worker = false;
+
 // One call's share of work: tasks are claimed under the pool lock, finished
 // tasks are counted under the call's own lock.
 struct Work {
@@ -64,6 +66,7 @@ class WorkerPool {
 
  private:
   void worker_loop() {
+    is_worker = true;
     for (;;) {
       std::shared_ptr<Work> work;
       std::size_t index = 0;
@@ -145,6 +148,8 @@ void run_on_pool(std::size_t count, const std::function<void(std::size_t)>& task
                  const std::function<bool()>& stop) {
   get_pool().run(count, task, stop);
 }
+
+bool on_pool_worker() { return is_worker; }
 
 std::size_t pool_worker_count() { return get_pool().workers(); }
 

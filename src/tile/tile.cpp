@@ -1,0 +1,433 @@
+#include "tile/tile.h"
+
+#include <clipper2/clipper.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <functional>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <tuple>
+#include <utility>
+
+#include "inflate/inflate.h"
+#include "pipeline/pool.h"
+#include "skeleton_cdt/skeleton.h"
+
+namespace strokegraph {
+namespace {
+
+// More tiles per axis than this and the grid costs more than it saves: a
+// tile side given that small grows until the grid fits.
+constexpr double kMaxTilesPerAxis = 4096.0;
+
+TileRect bounds_of(const Ring& ring) {
+  TileRect b{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+             -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  for (const Point& p : ring) {
+    b.xmin = std::min(b.xmin, p.x);
+    b.ymin = std::min(b.ymin, p.y);
+    b.xmax = std::max(b.xmax, p.x);
+    b.ymax = std::max(b.ymax, p.y);
+  }
+  return b;
+}
+
+bool contains(const TileRect& outer, const TileRect& inner) {
+  return outer.xmin <= inner.xmin && inner.xmax <= outer.xmax && outer.ymin <= inner.ymin &&
+         inner.ymax <= outer.ymax;
+}
+
+// Seam coordinates covering [lo, hi]: centred on it, or at origin + k * size.
+std::vector<double> seams(double lo, double hi, double size, std::optional<double> origin) {
+  const double width = hi - lo;
+  double first = 0.0;
+  std::size_t n = 0;
+  if (origin) {
+    const double k = std::floor((lo - *origin) / size);
+    first = *origin + k * size;
+    n = static_cast<std::size_t>(std::floor((hi - first) / size)) + 1;
+  } else {
+    n = static_cast<std::size_t>(std::floor(width / size)) + 1;
+    first = lo - (static_cast<double>(n) * size - width) * 0.5;
+  }
+  std::vector<double> xs(n + 1);
+  for (std::size_t i = 0; i <= n; ++i) xs[i] = first + static_cast<double>(i) * size;
+  return xs;
+}
+
+// Range of tiles along one axis whose grown extent meets [lo, hi].
+std::pair<std::size_t, std::size_t> tile_range(const std::vector<double>& xs, double margin,
+                                               double lo, double hi) {
+  const std::size_t n = xs.size() - 1;
+  // First tile whose grown upper edge reaches lo, last whose grown lower edge
+  // is not beyond hi.
+  const auto first = static_cast<std::size_t>(
+      std::lower_bound(xs.begin() + 1, xs.end(), lo - margin) - (xs.begin() + 1));
+  const auto past = static_cast<std::size_t>(
+      std::upper_bound(xs.begin(), xs.end() - 1, hi + margin) - xs.begin());
+  return {std::min(first, n), std::min(past, n)};
+}
+
+struct TileResult {
+  std::vector<CutPiece> pieces;
+  std::vector<Point> boundary;
+};
+
+TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>& band_bounds,
+                    const std::vector<std::size_t>& members, const TileRect& own, double margin,
+                    double buffer_distance, double feature_size, const BoundaryOptions& boundary,
+                    bool keep_boundary) {
+  using namespace Clipper2Lib;
+  const TileRect grown{own.xmin - margin, own.ymin - margin, own.xmax + margin,
+                       own.ymax + margin};
+  std::vector<Ring> inside;
+  PathsD crossing;
+  for (std::size_t b : members) {
+    if (contains(grown, band_bounds[b])) {
+      inside.push_back(bands[b]);
+    } else {
+      PathD path;
+      path.reserve(bands[b].size());
+      for (const Point& p : bands[b]) path.emplace_back(p.x, p.y);
+      crossing.push_back(std::move(path));
+    }
+  }
+  if (!crossing.empty()) {
+    const PathsD clipped =
+        RectClip(RectD(grown.xmin, grown.ymin, grown.xmax, grown.ymax), crossing, 6);
+    for (const PathD& path : clipped) {
+      Ring ring;
+      ring.reserve(path.size());
+      for (const PointD& q : path) ring.push_back({q.x, q.y});
+      inside.push_back(std::move(ring));
+    }
+  }
+  TileResult out;
+  if (inside.empty()) return out;
+  const std::vector<BufferPolygon> polygons =
+      preprocess_stage(union_bands(std::move(inside), feature_size), buffer_distance,
+                       feature_size, boundary);
+  std::vector<Segment> segments;
+  for (const BufferPolygon& polygon : polygons) {
+    if (polygon.outer.size() < 3) continue;
+    std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
+    segments.insert(segments.end(), part.begin(), part.end());
+  }
+  out.pieces = clip_segments(segments, own);
+  if (keep_boundary) {
+    auto keep = [&](const Ring& ring) {
+      for (const Point& p : ring) {
+        if (own.xmin <= p.x && p.x < own.xmax && own.ymin <= p.y && p.y < own.ymax) {
+          out.boundary.push_back(p);
+        }
+      }
+    };
+    for (const BufferPolygon& polygon : polygons) {
+      keep(polygon.outer);
+      for (const Ring& hole : polygon.holes) keep(hole);
+    }
+  }
+  return out;
+}
+
+// One end of a kept piece that lies on, or near, a seam line.
+struct SeamEnd {
+  std::size_t line;  // vertical lines 0..nx, then horizontal lines
+  double along;      // the coordinate along the line
+  unsigned char side;  // 0: the tile below / left of the line, 1: above / right
+  std::size_t piece;   // global piece index
+  unsigned char end;   // 0: start, 1: end
+  bool operator<(const SeamEnd& o) const {
+    return std::tie(line, along, side, piece, end) <
+           std::tie(o.line, o.along, o.side, o.piece, o.end);
+  }
+};
+
+Point& end_point(std::vector<Segment>& segments, const SeamEnd& e) {
+  return e.end == 0 ? segments[e.piece].a : segments[e.piece].b;
+}
+
+// Joins the pieces that neighbouring tiles cut on their shared edges. Per
+// seam line, in order along it:
+// 1. ends from opposite sides within `tol` of each other pair up, closest
+//    pairs first, and both move to their midpoint on the line;
+// 2. of the ends left, neighbours from the same side within `tol` are joined
+//    by a segment (one tile's skeleton dipped across the line and back, while
+//    the other's stayed on its own side);
+// 3. an end still alone is joined to the nearest uncut piece end of the
+//    other side within `tol` of it (the other tile's branch stopped just
+//    short of the line).
+void stitch(std::vector<Segment>& segments, std::vector<SeamEnd> cuts, std::vector<SeamEnd> near,
+            const TileGrid& grid, double tol) {
+  std::sort(cuts.begin(), cuts.end());
+  std::sort(near.begin(), near.end());
+  const std::size_t nx = grid.nx();
+  auto line_coordinate = [&](std::size_t line) {
+    return line <= nx ? grid.xs[line] : grid.ys[line - nx - 1];
+  };
+  auto on_line = [&](std::size_t line, double along) {
+    const double c = line_coordinate(line);
+    return line <= nx ? Point{c, along} : Point{along, c};
+  };
+  std::vector<char> done(cuts.size(), 0);
+  std::vector<std::tuple<double, std::size_t, std::size_t>> candidates;
+  std::vector<std::size_t> free;
+  for (std::size_t lo = 0; lo < cuts.size();) {
+    std::size_t hi = lo;
+    while (hi < cuts.size() && cuts[hi].line == cuts[lo].line) ++hi;
+    const std::size_t line = cuts[lo].line;
+
+    candidates.clear();
+    for (std::size_t k = lo; k + 1 < hi; ++k) {
+      const double gap = cuts[k + 1].along - cuts[k].along;
+      if (cuts[k].side != cuts[k + 1].side && gap <= tol) candidates.emplace_back(gap, k, k + 1);
+    }
+    std::sort(candidates.begin(), candidates.end());
+    for (const auto& [gap, i, j] : candidates) {
+      if (done[i] || done[j]) continue;
+      done[i] = done[j] = 1;
+      const Point p = on_line(line, (cuts[i].along + cuts[j].along) * 0.5);
+      end_point(segments, cuts[i]) = p;
+      end_point(segments, cuts[j]) = p;
+    }
+
+    free.clear();
+    for (std::size_t k = lo; k < hi; ++k)
+      if (!done[k]) free.push_back(k);
+    candidates.clear();
+    for (std::size_t f = 0; f + 1 < free.size(); ++f) {
+      const SeamEnd& a = cuts[free[f]];
+      const SeamEnd& b = cuts[free[f + 1]];
+      if (a.side == b.side && b.along - a.along <= tol)
+        candidates.emplace_back(b.along - a.along, free[f], free[f + 1]);
+    }
+    std::sort(candidates.begin(), candidates.end());
+    std::vector<Segment> joins;
+    for (const auto& [gap, i, j] : candidates) {
+      if (done[i] || done[j]) continue;
+      done[i] = done[j] = 1;
+      joins.push_back({end_point(segments, cuts[i]), end_point(segments, cuts[j])});
+    }
+
+    for (std::size_t k = lo; k < hi; ++k) {
+      if (done[k]) continue;
+      const Point p = end_point(segments, cuts[k]);
+      const SeamEnd key{line, cuts[k].along - tol, 0, 0, 0};
+      double best = tol * tol;
+      std::optional<Point> target;
+      for (auto it = std::lower_bound(near.begin(), near.end(), key);
+           it != near.end() && it->line == line && it->along <= cuts[k].along + tol; ++it) {
+        if (it->side == cuts[k].side) continue;
+        const Point q = end_point(segments, *it);
+        const double d = (q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y);
+        if (d <= best) {
+          if (d < best || !target) target = q;
+          best = d;
+        }
+      }
+      if (target) joins.push_back({p, *target});
+    }
+    segments.insert(segments.end(), joins.begin(), joins.end());
+    lo = hi;
+  }
+}
+
+}  // namespace
+
+double default_tile_margin(double radius, double feature_size) {
+  return 6.0 * std::fabs(radius) + 2.0 * feature_size;
+}
+
+double default_tile_size(std::size_t band_vertices, double area, double margin) {
+  const double floor_size = kMinTileToMargin * margin;
+  if (band_vertices == 0 || !(area > 0.0)) return floor_size;
+  const double density = static_cast<double>(band_vertices) / area;
+  return std::max(floor_size, std::sqrt(kTileVertexTarget / density));
+}
+
+TileGrid plan_tiles(const std::vector<Ring>& bands, double radius, double feature_size,
+                    const TileOptions& options) {
+  TileGrid grid;
+  TileRect all{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+               -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  std::size_t vertices = 0;
+  for (const Ring& ring : bands) {
+    const TileRect b = bounds_of(ring);
+    all = {std::min(all.xmin, b.xmin), std::min(all.ymin, b.ymin), std::max(all.xmax, b.xmax),
+           std::max(all.ymax, b.ymax)};
+    vertices += ring.size();
+  }
+  if (vertices == 0 || !std::isfinite(all.xmax - all.xmin) || !std::isfinite(all.ymax - all.ymin))
+    return grid;
+  grid.margin = options.margin > 0.0 ? options.margin : default_tile_margin(radius, feature_size);
+  const double w = all.xmax - all.xmin;
+  const double h = all.ymax - all.ymin;
+  double size = options.tile_size > 0.0 ? options.tile_size
+                                        : default_tile_size(vertices, w * h, grid.margin);
+  size = std::max(size, std::max(w, h) / kMaxTilesPerAxis);
+  if (!(size > 0.0) || !std::isfinite(size)) size = std::max({w, h, 1.0});
+  grid.size = size;
+  std::optional<double> ox, oy;
+  if (options.origin && std::isfinite(options.origin->x) && std::isfinite(options.origin->y)) {
+    ox = options.origin->x;
+    oy = options.origin->y;
+  }
+  grid.xs = seams(all.xmin, all.xmax, size, ox);
+  grid.ys = seams(all.ymin, all.ymax, size, oy);
+  return grid;
+}
+
+std::vector<CutPiece> clip_segments(const std::vector<Segment>& segments, const TileRect& rect) {
+  std::vector<CutPiece> out;
+  for (const Segment& s : segments) {
+    if (!std::isfinite(s.a.x) || !std::isfinite(s.a.y) || !std::isfinite(s.b.x) ||
+        !std::isfinite(s.b.y))
+      continue;
+    const double dx = s.b.x - s.a.x;
+    const double dy = s.b.y - s.a.y;
+    double t0 = 0.0, t1 = 1.0;
+    TileEdge e0 = kNoEdge, e1 = kNoEdge;
+    // Keeps the part where p * t <= q.
+    auto clip = [&](double p, double q, TileEdge edge) {
+      if (p == 0.0) return q >= 0.0;
+      const double t = q / p;
+      if (p < 0.0) {
+        if (t > t1) return false;
+        if (t > t0) t0 = t, e0 = edge;
+      } else {
+        if (t < t0) return false;
+        if (t < t1) t1 = t, e1 = edge;
+      }
+      return true;
+    };
+    if (!clip(-dx, s.a.x - rect.xmin, kLeft) || !clip(dx, rect.xmax - s.a.x, kRight) ||
+        !clip(-dy, s.a.y - rect.ymin, kBottom) || !clip(dy, rect.ymax - s.a.y, kTop))
+      continue;
+    if (!(t0 < t1)) continue;
+    auto at = [&](double t, TileEdge edge) {
+      if (edge == kNoEdge) return t == 0.0 ? s.a : s.b;
+      Point p{s.a.x + t * dx, s.a.y + t * dy};
+      p.x = std::clamp(p.x, rect.xmin, rect.xmax);
+      p.y = std::clamp(p.y, rect.ymin, rect.ymax);
+      if (edge == kLeft) p.x = rect.xmin;
+      if (edge == kRight) p.x = rect.xmax;
+      if (edge == kBottom) p.y = rect.ymin;
+      if (edge == kTop) p.y = rect.ymax;
+      return p;
+    };
+    CutPiece piece{{at(t0, e0), at(t1, e1)}, e0, e1};
+    if (piece.segment.a == piece.segment.b) continue;
+    out.push_back(piece);
+  }
+  return out;
+}
+
+TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
+                             double buffer_distance, double feature_size,
+                             const BoundaryOptions& boundary, const TileOptions& options,
+                             bool keep_boundary) {
+  TiledSkeleton out;
+  out.grid = plan_tiles(bands, radius, feature_size, options);
+  const TileGrid& grid = out.grid;
+  const std::size_t count = grid.count();
+  if (count == 0) return out;
+  if (std::getenv("TILE_DEBUG")) {
+    for (double x : grid.xs) std::fprintf(stderr, "xs %g\n", x);
+    for (double y : grid.ys) std::fprintf(stderr, "ys %g\n", y);
+  }
+  const std::size_t nx = grid.nx();
+  const double margin = grid.margin;
+
+  // Which bands every tile takes, as one flat list per tile.
+  std::vector<TileRect> band_bounds(bands.size());
+  std::vector<std::size_t> starts(count + 1, 0);
+  std::vector<std::pair<std::size_t, std::size_t>> xr(bands.size()), yr(bands.size());
+  for (std::size_t b = 0; b < bands.size(); ++b) {
+    band_bounds[b] = bounds_of(bands[b]);
+    if (bands[b].empty()) continue;
+    xr[b] = tile_range(grid.xs, margin, band_bounds[b].xmin, band_bounds[b].xmax);
+    yr[b] = tile_range(grid.ys, margin, band_bounds[b].ymin, band_bounds[b].ymax);
+    for (std::size_t iy = yr[b].first; iy < yr[b].second; ++iy)
+      for (std::size_t ix = xr[b].first; ix < xr[b].second; ++ix) ++starts[iy * nx + ix + 1];
+  }
+  for (std::size_t t = 0; t < count; ++t) starts[t + 1] += starts[t];
+  std::vector<std::size_t> members(starts[count]);
+  {
+    std::vector<std::size_t> fill(starts.begin(), starts.end() - 1);
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+      if (bands[b].empty()) continue;
+      for (std::size_t iy = yr[b].first; iy < yr[b].second; ++iy)
+        for (std::size_t ix = xr[b].first; ix < xr[b].second; ++ix)
+          members[fill[iy * nx + ix]++] = b;
+    }
+  }
+  xr.clear();
+  yr.clear();
+
+  std::vector<TileResult> results(count);
+  std::atomic<bool> failed{false};
+  std::mutex failure_mu;
+  std::exception_ptr failure;
+  const std::function<void(std::size_t)> task = [&](std::size_t t) {
+    try {
+      const std::vector<std::size_t> mine(members.begin() + static_cast<std::ptrdiff_t>(starts[t]),
+                                          members.begin() + static_cast<std::ptrdiff_t>(starts[t + 1]));
+      if (mine.empty()) return;
+      results[t] = run_tile(bands, band_bounds, mine, grid.rect(t % nx, t / nx), margin,
+                            buffer_distance, feature_size, boundary, keep_boundary);
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(failure_mu);
+      if (!failure) failure = std::current_exception();
+      failed.store(true, std::memory_order_release);
+    }
+  };
+  const std::function<bool()> stop = [&] { return failed.load(std::memory_order_acquire); };
+  if (options.parallel && count > 1 && !on_pool_worker()) {
+    run_on_pool(count, task, stop);
+  } else {
+    for (std::size_t t = 0; t < count && !stop(); ++t) task(t);
+  }
+  if (failure) std::rethrow_exception(failure);
+
+  // Concatenate in tile order, noting the piece ends on or near seams.
+  const double tol = std::fabs(radius) > 0.0 ? std::fabs(radius) : feature_size;
+  std::vector<SeamEnd> cuts, near;
+  for (std::size_t t = 0; t < count; ++t) {
+    const std::size_t ix = t % nx, iy = t / nx;
+    const TileRect own = grid.rect(ix, iy);
+    for (const CutPiece& piece : results[t].pieces) {
+      const std::size_t index = out.segments.size();
+      out.segments.push_back(piece.segment);
+      for (unsigned char end = 0; end < 2; ++end) {
+        const TileEdge edge = end == 0 ? piece.start_edge : piece.end_edge;
+        const Point p = end == 0 ? piece.segment.a : piece.segment.b;
+        if (edge == kLeft) cuts.push_back({ix, p.y, 1, index, end});
+        if (edge == kRight) cuts.push_back({ix + 1, p.y, 0, index, end});
+        if (edge == kBottom) cuts.push_back({nx + 1 + iy, p.x, 1, index, end});
+        if (edge == kTop) cuts.push_back({nx + 1 + iy + 1, p.x, 0, index, end});
+        if (edge != kNoEdge) continue;
+        if (ix > 0 && p.x - own.xmin <= tol) near.push_back({ix, p.y, 1, index, end});
+        if (ix + 1 < nx && own.xmax - p.x <= tol) near.push_back({ix + 1, p.y, 0, index, end});
+        if (iy > 0 && p.y - own.ymin <= tol) near.push_back({nx + 1 + iy, p.x, 1, index, end});
+        if (iy + 1 < grid.ny() && own.ymax - p.y <= tol)
+          near.push_back({nx + 1 + iy + 1, p.x, 0, index, end});
+      }
+    }
+    std::vector<CutPiece>().swap(results[t].pieces);
+    if (keep_boundary) {
+      out.boundary.insert(out.boundary.end(), results[t].boundary.begin(),
+                          results[t].boundary.end());
+      std::vector<Point>().swap(results[t].boundary);
+    }
+  }
+  stitch(out.segments, std::move(cuts), std::move(near), grid, tol);
+  return out;
+}
+
+}  // namespace strokegraph
