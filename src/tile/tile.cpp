@@ -74,6 +74,65 @@ std::pair<std::size_t, std::size_t> tile_range(const std::vector<double>& xs, do
   return {std::min(first, n), std::min(past, n)};
 }
 
+// Bands that overlap many times over (hatching: hundreds of strokes across
+// the same strip) make one union pay for every crossing of every pair of
+// band edges, while their union has an outline of a few strokes' worth.
+// When the bands of a tile cover its area kOverlapToGroup times over or
+// more, they are first united in groups of kGroupSize, in order, and the
+// groups' outlines again, as long as a round at least halves the vertex
+// count; the tile's one union then merges what is left. The region is the
+// same; the outlines reach the last union already merged.
+constexpr double kOverlapToGroup = 4.0;
+constexpr std::size_t kGroupSize = 16;
+
+double ring_area(const Ring& ring) {
+  double sum = 0.0;
+  for (std::size_t k = 0; k < ring.size(); ++k) {
+    const Point& a = ring[k];
+    const Point& b = ring[k + 1 == ring.size() ? 0 : k + 1];
+    sum += a.x * b.y - b.x * a.y;
+  }
+  return 0.5 * sum;
+}
+
+std::vector<Ring> unite_in_groups(std::vector<Ring> rings, const TileRect& rect) {
+  using namespace Clipper2Lib;
+  double covered = 0.0;
+  std::size_t vertices = 0;
+  for (const Ring& r : rings) {
+    covered += ring_area(r);
+    vertices += r.size();
+  }
+  const double area = (rect.xmax - rect.xmin) * (rect.ymax - rect.ymin);
+  if (!(covered >= kOverlapToGroup * area)) return rings;
+  while (rings.size() > kGroupSize) {
+    std::vector<Ring> next;
+    std::size_t next_vertices = 0;
+    PathsD group;
+    for (std::size_t start = 0; start < rings.size(); start += kGroupSize) {
+      group.clear();
+      for (std::size_t i = start; i < std::min(rings.size(), start + kGroupSize); ++i) {
+        PathD path;
+        path.reserve(rings[i].size());
+        for (const Point& p : rings[i]) path.emplace_back(p.x, p.y);
+        group.push_back(std::move(path));
+      }
+      for (const PathD& path : Union(group, FillRule::NonZero, 6)) {
+        Ring ring;
+        ring.reserve(path.size());
+        for (const PointD& q : path) ring.push_back({q.x, q.y});
+        next_vertices += ring.size();
+        next.push_back(std::move(ring));
+      }
+    }
+    const bool shrank = 2 * next_vertices <= vertices;
+    rings = std::move(next);
+    vertices = next_vertices;
+    if (!shrank) break;
+  }
+  return rings;
+}
+
 struct TileResult {
   std::vector<CutPiece> pieces;
   std::vector<Point> boundary;
@@ -111,8 +170,8 @@ TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>&
   TileResult out;
   if (inside.empty()) return out;
   const std::vector<BufferPolygon> polygons =
-      preprocess_stage(union_bands(std::move(inside), feature_size), buffer_distance,
-                       feature_size, boundary);
+      preprocess_stage(union_bands(unite_in_groups(std::move(inside), grown), feature_size),
+                       buffer_distance, feature_size, boundary);
   std::vector<Segment> segments;
   for (const BufferPolygon& polygon : polygons) {
     if (polygon.outer.size() < 3) continue;
@@ -153,19 +212,22 @@ Point& end_point(std::vector<Segment>& segments, const SeamEnd& e) {
   return e.end == 0 ? segments[e.piece].a : segments[e.piece].b;
 }
 
-// Joins the pieces that neighbouring tiles cut on their shared edges. Per
-// seam line, in order along it:
-// 1. ends from opposite sides within `tol` of each other pair up, closest
-//    pairs first, and both move to their midpoint on the line;
-// 2. of the ends left, neighbours from the same side within `tol` are joined
-//    by a segment (one tile's skeleton dipped across the line and back, while
-//    the other's stayed on its own side);
-// 3. an end still alone is joined to the nearest uncut piece end of the
-//    other side within `tol` of it (the other tile's branch stopped just
-//    short of the line).
+// Joins the pieces that neighbouring tiles cut on their shared edges, by
+// moving cut ends onto each other (never by adding segments, which would
+// close small loops where the tiles' skeletons disagree). Per seam line, in
+// order along it:
+// 1. cut ends from opposite sides within `tol` of each other pair up,
+//    closest pairs first, and both move to their midpoint on the line;
+// 2. a cut end left over moves onto the nearest piece end of the other side
+//    within `tol` of it (the other tile's branch stopped just short of the
+//    line, or its junction lies on this side);
+// 3. of the cut ends still left, neighbours from the same side within `tol`
+//    move onto the first of them (one tile's skeleton dipped across the line
+//    and back while the other's stayed on its own side).
 void stitch(std::vector<Segment>& segments, std::vector<SeamEnd> cuts, std::vector<SeamEnd> near,
             const TileGrid& grid, double tol) {
   std::sort(cuts.begin(), cuts.end());
+  near.insert(near.end(), cuts.begin(), cuts.end());
   std::sort(near.begin(), near.end());
   const std::size_t nx = grid.nx();
   auto line_coordinate = [&](std::size_t line) {
@@ -197,24 +259,6 @@ void stitch(std::vector<Segment>& segments, std::vector<SeamEnd> cuts, std::vect
       end_point(segments, cuts[j]) = p;
     }
 
-    free.clear();
-    for (std::size_t k = lo; k < hi; ++k)
-      if (!done[k]) free.push_back(k);
-    candidates.clear();
-    for (std::size_t f = 0; f + 1 < free.size(); ++f) {
-      const SeamEnd& a = cuts[free[f]];
-      const SeamEnd& b = cuts[free[f + 1]];
-      if (a.side == b.side && b.along - a.along <= tol)
-        candidates.emplace_back(b.along - a.along, free[f], free[f + 1]);
-    }
-    std::sort(candidates.begin(), candidates.end());
-    std::vector<Segment> joins;
-    for (const auto& [gap, i, j] : candidates) {
-      if (done[i] || done[j]) continue;
-      done[i] = done[j] = 1;
-      joins.push_back({end_point(segments, cuts[i]), end_point(segments, cuts[j])});
-    }
-
     for (std::size_t k = lo; k < hi; ++k) {
       if (done[k]) continue;
       const Point p = end_point(segments, cuts[k]);
@@ -226,14 +270,32 @@ void stitch(std::vector<Segment>& segments, std::vector<SeamEnd> cuts, std::vect
         if (it->side == cuts[k].side) continue;
         const Point q = end_point(segments, *it);
         const double d = (q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y);
-        if (d <= best) {
-          if (d < best || !target) target = q;
+        if (d < best || (d == best && !target)) {
+          target = q;
           best = d;
         }
       }
-      if (target) joins.push_back({p, *target});
+      if (!target) continue;
+      end_point(segments, cuts[k]) = *target;
+      done[k] = 1;
     }
-    segments.insert(segments.end(), joins.begin(), joins.end());
+
+    free.clear();
+    for (std::size_t k = lo; k < hi; ++k)
+      if (!done[k]) free.push_back(k);
+    candidates.clear();
+    for (std::size_t f = 0; f + 1 < free.size(); ++f) {
+      const SeamEnd& a = cuts[free[f]];
+      const SeamEnd& b = cuts[free[f + 1]];
+      if (a.side == b.side && b.along - a.along <= tol)
+        candidates.emplace_back(b.along - a.along, free[f], free[f + 1]);
+    }
+    std::sort(candidates.begin(), candidates.end());
+    for (const auto& [gap, i, j] : candidates) {
+      if (done[i] || done[j]) continue;
+      done[i] = done[j] = 1;
+      end_point(segments, cuts[j]) = end_point(segments, cuts[i]);
+    }
     lo = hi;
   }
 }
