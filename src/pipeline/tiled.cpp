@@ -54,6 +54,10 @@ Result<TopologizeOutput> topologize_tiled(const std::vector<Polyline>& curves,
   }
   if (t.tip_length > 0.0) graph = prune_short_tips(graph, t.tip_length);
   if (t.junction_fraction > 0.0) graph = merge_close_junctions(graph, t.junction_distance);
+  // Where the tiles' skeletons disagree around a junction on a seam, the
+  // stitched pieces can form a small loop that junction merging collapses
+  // into a stub; the stub is a short tip like any other.
+  if (t.tip_length > 0.0 && t.junction_fraction > 0.0) graph = prune_short_tips(graph, t.tip_length);
   const std::vector<Chain> chains = extract_chains(graph);
 
   TopologizeOutput out;

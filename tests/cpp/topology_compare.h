@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstdint>
 #include <map>
 #include <utility>
@@ -39,7 +37,16 @@ inline double point_segment_distance(Point p, Point a, Point b) {
 
 // The largest distance from a chain point of `from` to the chains of `to`,
 // capped at `cap` (segments are looked up on a grid of that cell size).
-inline double max_distance(const TopologizeOutput& from, const TopologizeOutput& to, double cap) {
+// Points within `skip` of a node of either result are left out.
+inline double max_distance(const TopologizeOutput& from, const TopologizeOutput& to, double cap,
+                           double skip = 0.0) {
+  std::vector<Point> nodes = from.nodes;
+  nodes.insert(nodes.end(), to.nodes.begin(), to.nodes.end());
+  auto near_node = [&](Point p) {
+    for (const Point& n : nodes)
+      if (std::hypot(p.x - n.x, p.y - n.y) < skip) return true;
+    return false;
+  };
   std::map<std::pair<std::int64_t, std::int64_t>, std::vector<std::pair<Point, Point>>> grid;
   auto cell = [&](double v) { return static_cast<std::int64_t>(std::floor(v / cap)); };
   for (const Polyline& c : to.chains) {
@@ -53,6 +60,7 @@ inline double max_distance(const TopologizeOutput& from, const TopologizeOutput&
   double worst = 0.0;
   for (const Polyline& c : from.chains) {
     for (const Point& p : c) {
+      if (skip > 0.0 && near_node(p)) continue;
       double best = cap;
       for (std::int64_t x = cell(p.x) - 1; x <= cell(p.x) + 1; ++x)
         for (std::int64_t y = cell(p.y) - 1; y <= cell(p.y) + 1; ++y) {
@@ -61,7 +69,6 @@ inline double max_distance(const TopologizeOutput& from, const TopologizeOutput&
           for (const auto& [a, b] : it->second)
             best = std::min(best, point_segment_distance(p, a, b));
         }
-      if (best > worst && std::getenv("TILE_DEBUG")) std::fprintf(stderr, "worst %g at %g %g\n", best, p.x, p.y);
       worst = std::max(worst, best);
     }
   }
