@@ -3,9 +3,10 @@
 // and the shape of the result. With MODE "compare" it runs both pipelines and
 // also prints how far the tiled chains lie from the untiled ones.
 //
-// Usage: tiled_run WORKLOAD.bin MODE [TILE_SIZE]
+// Usage: tiled_run WORKLOAD.bin MODE [TILE_SIZE [MARGIN]]
 //   MODE: untiled | tiled | tiled1 (tiles on the calling thread only) | compare
 //   TILE_SIZE: side of a tile, 0 or absent for the automatic choice
+//   MARGIN: growth of a tile before clipping, 0 or absent for the automatic choice
 // The workload file comes from bench/workloads.py (write_binary).
 
 #include <sys/resource.h>
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
   TileOptions tiles;
   tiles.tile_size = argc > 3 ? std::atof(argv[3]) : 0.0;
   tiles.parallel = mode != "tiled1";
+  tiles.margin = argc > 4 ? std::atof(argv[4]) : 0.0;
   const TopologizeOptions options;
   std::size_t points = 0;
   for (const Polyline& c : w->curves) points += c.size();

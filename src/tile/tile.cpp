@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -136,7 +137,17 @@ std::vector<Ring> unite_in_groups(std::vector<Ring> rings, const TileRect& rect)
 struct TileResult {
   std::vector<CutPiece> pieces;
   std::vector<Point> boundary;
+  std::size_t failed = 0;  // large polygons that gave no skeleton
 };
+
+// A polygon whose outer ring has this many points after preprocessing is
+// more than a blob: no skeleton at all means its triangulation was refused,
+// mostly because simplification made two of its rings cross. Which rings
+// cross depends on where the simplification of a clipped ring starts, so the
+// tile is run again with another margin (kRetryMargins), and the first run
+// without such a failure is kept (else the one with the fewest).
+constexpr std::size_t kLargeRing = 64;
+constexpr double kRetryMargins[] = {1.0, 1.25, 1.5};
 
 TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>& band_bounds,
                     const std::vector<std::size_t>& members, const TileRect& own, double margin,
@@ -176,6 +187,7 @@ TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>&
   for (const BufferPolygon& polygon : polygons) {
     if (polygon.outer.size() < 3) continue;
     std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
+    if (part.empty() && polygon.outer.size() >= kLargeRing) ++out.failed;
     segments.insert(segments.end(), part.begin(), part.end());
   }
   out.pieces = clip_segments(segments, own);
@@ -399,22 +411,20 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
   const TileGrid& grid = out.grid;
   const std::size_t count = grid.count();
   if (count == 0) return out;
-  if (std::getenv("TILE_DEBUG")) {
-    for (double x : grid.xs) std::fprintf(stderr, "xs %g\n", x);
-    for (double y : grid.ys) std::fprintf(stderr, "ys %g\n", y);
-  }
   const std::size_t nx = grid.nx();
   const double margin = grid.margin;
 
-  // Which bands every tile takes, as one flat list per tile.
+  // Which bands every tile takes (at its largest margin), as one flat list
+  // per tile.
+  const double reach = margin * kRetryMargins[std::size(kRetryMargins) - 1];
   std::vector<TileRect> band_bounds(bands.size());
   std::vector<std::size_t> starts(count + 1, 0);
   std::vector<std::pair<std::size_t, std::size_t>> xr(bands.size()), yr(bands.size());
   for (std::size_t b = 0; b < bands.size(); ++b) {
     band_bounds[b] = bounds_of(bands[b]);
     if (bands[b].empty()) continue;
-    xr[b] = tile_range(grid.xs, margin, band_bounds[b].xmin, band_bounds[b].xmax);
-    yr[b] = tile_range(grid.ys, margin, band_bounds[b].ymin, band_bounds[b].ymax);
+    xr[b] = tile_range(grid.xs, reach, band_bounds[b].xmin, band_bounds[b].xmax);
+    yr[b] = tile_range(grid.ys, reach, band_bounds[b].ymin, band_bounds[b].ymax);
     for (std::size_t iy = yr[b].first; iy < yr[b].second; ++iy)
       for (std::size_t ix = xr[b].first; ix < xr[b].second; ++ix) ++starts[iy * nx + ix + 1];
   }
@@ -441,8 +451,14 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
       const std::vector<std::size_t> mine(members.begin() + static_cast<std::ptrdiff_t>(starts[t]),
                                           members.begin() + static_cast<std::ptrdiff_t>(starts[t + 1]));
       if (mine.empty()) return;
-      results[t] = run_tile(bands, band_bounds, mine, grid.rect(t % nx, t / nx), margin,
-                            buffer_distance, feature_size, boundary, keep_boundary);
+      for (double factor : kRetryMargins) {
+        TileResult attempt =
+            run_tile(bands, band_bounds, mine, grid.rect(t % nx, t / nx), margin * factor,
+                     buffer_distance, feature_size, boundary, keep_boundary);
+        const bool better = factor == kRetryMargins[0] || attempt.failed < results[t].failed;
+        if (better) results[t] = std::move(attempt);
+        if (results[t].failed == 0) break;
+      }
     } catch (...) {
       std::lock_guard<std::mutex> lock(failure_mu);
       if (!failure) failure = std::current_exception();

@@ -216,7 +216,9 @@ TEST(TiledPipeline, EmptyInputAndWidths) {
     ASSERT_EQ(out.widths[c].size(), out.chains[c].size());
     // Away from the caps the nearest boundary vertex lies on the band's sides.
     for (std::size_t k = 0; k < out.chains[c].size(); ++k) {
-      if (std::fabs(out.chains[c][k].x) < 15.0) EXPECT_NEAR(out.widths[c][k], 2.0, 0.2);
+      if (std::fabs(out.chains[c][k].x) < 15.0) {
+        EXPECT_NEAR(out.widths[c][k], 2.0, 0.2);
+      }
     }
   }
 }
