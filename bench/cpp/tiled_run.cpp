@@ -5,6 +5,7 @@
 //
 // Usage: tiled_run WORKLOAD.bin MODE [TILE_SIZE [MARGIN]]
 //   MODE: untiled | tiled | tiled1 (tiles on the calling thread only) | compare
+//         | stages (the tiled pipeline on the pool, timed stage by stage)
 //   TILE_SIZE: side of a tile, 0 or absent for the automatic choice
 //   MARGIN: growth of a tile before clipping, 0 or absent for the automatic choice
 // The workload file comes from bench/workloads.py (write_binary).
@@ -21,8 +22,13 @@
 #include <vector>
 
 #include "../../tests/cpp/topology_compare.h"
+#include "graph/graph.h"
+#include "inflate/inflate.h"
+#include "pipeline/front.h"
+#include "pipeline/postprocess.h"
 #include "pipeline/tiled.h"
 #include "pipeline/topologize.h"
+#include "tile/tile.h"
 
 using namespace strokegraph;
 
@@ -94,6 +100,34 @@ int main(int argc, char** argv) {
   for (const Polyline& c : w->curves) points += c.size();
 
   std::printf("{\"points\": %zu, ", points);
+  if (mode == "stages") {
+    const double r = w->buffer_distance, fs = w->feature_size;
+    const GraphThresholds t = derive_graph_thresholds(fs, options);
+    auto t0 = std::chrono::steady_clock::now();
+    auto lap = [&](const char* name) {
+      std::printf("\"%s\": %.3f, ", name, seconds_since(t0));
+      t0 = std::chrono::steady_clock::now();
+    };
+    const ConditionedCurves c = condition_curves(w->curves, r, fs, std::nullopt, std::nullopt);
+    lap("condition");
+    const std::vector<Ring> bands = offset_bands(c.curves, c.widths, r, fs);
+    lap("offset");
+    TiledSkeleton sk = tiled_skeleton(bands, r, r, fs, {}, tiles, false);
+    lap("tiles");
+    Graph g = segments_to_graph(sk.segments, t.snap_tolerance);
+    lap("graph");
+    g = prune_short_tips(g, t.tip_length);
+    g = merge_close_junctions(g, t.junction_distance);
+    g = prune_short_tips(g, t.tip_length);
+    lap("prune_merge");
+    const std::vector<Chain> chains = extract_chains(g);
+    lap("chains");
+    const std::vector<Polyline> finals = finish_chains(chains, t.chain_simplification);
+    lap("finish");
+    std::printf("\"tiles_count\": %zu, \"tile_size\": %.1f, \"segments\": %zu}\n",
+                sk.grid.count(), sk.grid.size, sk.segments.size());
+    return 0;
+  }
   std::optional<TopologizeOutput> untiled, tiled;
   if (mode == "untiled" || mode == "compare") {
     const auto t0 = std::chrono::steady_clock::now();

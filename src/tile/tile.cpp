@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <iterator>
@@ -186,6 +184,9 @@ TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>&
   std::vector<Segment> segments;
   for (const BufferPolygon& polygon : polygons) {
     if (polygon.outer.size() < 3) continue;
+    // A polygon within the margin only shapes its neighbours' refinement.
+    const TileRect b = bounds_of(polygon.outer);
+    if (b.xmax < own.xmin || b.xmin > own.xmax || b.ymax < own.ymin || b.ymin > own.ymax) continue;
     std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
     if (part.empty() && polygon.outer.size() >= kLargeRing) ++out.failed;
     segments.insert(segments.end(), part.begin(), part.end());
@@ -312,6 +313,54 @@ void stitch(std::vector<Segment>& segments, std::vector<SeamEnd> cuts, std::vect
   }
 }
 
+// Moves every inner seam of one axis within a quarter tile of where the
+// regular grid put it, to where the least band outline runs along it. A
+// centreline that follows a seam (a street of a city grid lying on it) would
+// cross it again and again, and each tile would keep the half of it on its
+// own side; crossings at an angle stitch cleanly. The cost of a seam position
+// c is the extent, along the seam, of the outline edges that come within
+// `reach` of it; edges across the seam add little. `along_y` selects seams
+// x = c (edges weigh by their y extent) or seams y = c.
+void place_seams(std::vector<double>& cs, const std::vector<Ring>& bands, double reach,
+                 bool along_y) {
+  if (cs.size() < 3) return;
+  const double lo = cs.front(), hi = cs.back();
+  const double size = (hi - lo) / static_cast<double>(cs.size() - 1);
+  double bin = reach / 4.0;
+  constexpr double kMaxBins = 1 << 20;
+  if ((hi - lo) / bin > kMaxBins) bin = (hi - lo) / kMaxBins;
+  if (!(bin > 0.0) || !std::isfinite(bin)) return;
+  const auto bins = static_cast<std::size_t>(std::ceil((hi - lo) / bin)) + 1;
+  auto index = [&](double v) {
+    const double k = std::floor((v - lo) / bin);
+    return static_cast<std::size_t>(std::clamp(k, 0.0, static_cast<double>(bins - 1)));
+  };
+  std::vector<double> cost(bins, 0.0);
+  for (const Ring& ring : bands) {
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+      const Point& a = ring[k];
+      const Point& b = ring[k + 1 == ring.size() ? 0 : k + 1];
+      const double u0 = along_y ? a.x : a.y, u1 = along_y ? b.x : b.y;
+      const double weight = along_y ? std::fabs(b.y - a.y) : std::fabs(b.x - a.x);
+      const std::size_t first = index(std::min(u0, u1) - reach);
+      const std::size_t last = index(std::max(u0, u1) + reach);
+      for (std::size_t i = first; i <= last; ++i) cost[i] += weight;
+    }
+  }
+  for (std::size_t i = 1; i + 1 < cs.size(); ++i) {
+    const double nominal = cs[i];
+    std::size_t best = index(nominal);
+    for (std::size_t k = index(nominal - size / 4.0); k <= index(nominal + size / 4.0); ++k) {
+      const double here = lo + (static_cast<double>(k) + 0.5) * bin;
+      const double there = lo + (static_cast<double>(best) + 0.5) * bin;
+      if (cost[k] < cost[best] ||
+          (cost[k] == cost[best] && std::fabs(here - nominal) < std::fabs(there - nominal)))
+        best = k;
+    }
+    cs[i] = lo + (static_cast<double>(best) + 0.5) * bin;
+  }
+}
+
 }  // namespace
 
 double default_tile_margin(double radius, double feature_size) {
@@ -354,6 +403,11 @@ TileGrid plan_tiles(const std::vector<Ring>& bands, double radius, double featur
   }
   grid.xs = seams(all.xmin, all.xmax, size, ox);
   grid.ys = seams(all.ymin, all.ymax, size, oy);
+  if (!options.origin) {
+    const double reach = 1.5 * (std::fabs(radius) > 0.0 ? std::fabs(radius) : feature_size);
+    place_seams(grid.xs, bands, reach, true);
+    place_seams(grid.ys, bands, reach, false);
+  }
   return grid;
 }
 

@@ -38,6 +38,7 @@ struct TileRect {
 
 // Tile (ix, iy) covers [xs[ix], xs[ix + 1]] x [ys[iy], ys[iy + 1]]; the seam
 // coordinates are computed once so that neighbours share them bit for bit.
+// `size` is the nominal side; seams may sit up to a quarter of it off.
 struct TileGrid {
   std::vector<double> xs, ys;
   double size = 0.0;
@@ -65,6 +66,9 @@ inline constexpr double kMinTileToMargin = 4.0;
 double default_tile_size(std::size_t band_vertices, double area, double margin);
 
 // The grid over the bands' bounding box, centred on it; empty without bands.
+// Without an origin every inner seam then moves, within a quarter tile, to
+// where the least band outline runs along it (a street of a city grid lying
+// on a seam would otherwise be cut along its length).
 TileGrid plan_tiles(const std::vector<Ring>& bands, double radius, double feature_size,
                     const TileOptions& options);
 
