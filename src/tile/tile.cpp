@@ -456,6 +456,43 @@ std::vector<CutPiece> clip_segments(const std::vector<Segment>& segments, const 
   return out;
 }
 
+std::vector<Ring> offset_bands_on_pool(const std::vector<Polyline>& curves,
+                                       const std::optional<WidthLists>& widths,
+                                       double buffer_distance, double feature_size,
+                                       bool parallel) {
+  constexpr std::size_t kChunk = 1024;  // curves per task
+  const std::size_t chunks = (curves.size() + kChunk - 1) / kChunk;
+  if (!parallel || chunks < 2 || on_pool_worker())
+    return offset_bands(curves, widths, buffer_distance, feature_size);
+  std::vector<std::vector<Ring>> parts(chunks);
+  std::atomic<bool> failed{false};
+  std::mutex failure_mu;
+  std::exception_ptr failure;
+  const std::function<void(std::size_t)> task = [&](std::size_t c) {
+    try {
+      const std::size_t lo = c * kChunk, hi = std::min(curves.size(), lo + kChunk);
+      const std::vector<Polyline> mine(curves.begin() + static_cast<std::ptrdiff_t>(lo),
+                                       curves.begin() + static_cast<std::ptrdiff_t>(hi));
+      std::optional<WidthLists> their;
+      if (widths) {
+        their.emplace();
+        for (std::size_t i = lo; i < hi && i < widths->size(); ++i) their->push_back((*widths)[i]);
+      }
+      parts[c] = offset_bands(mine, their, buffer_distance, feature_size);
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(failure_mu);
+      if (!failure) failure = std::current_exception();
+      failed.store(true, std::memory_order_release);
+    }
+  };
+  run_on_pool(chunks, task, [&] { return failed.load(std::memory_order_acquire); });
+  if (failure) std::rethrow_exception(failure);
+  std::vector<Ring> bands;
+  for (std::vector<Ring>& part : parts)
+    for (Ring& ring : part) bands.push_back(std::move(ring));
+  return bands;
+}
+
 TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
                              double buffer_distance, double feature_size,
                              const BoundaryOptions& boundary, const TileOptions& options,

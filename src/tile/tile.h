@@ -61,7 +61,7 @@ double default_tile_margin(double radius, double feature_size);
 // Tile side chosen from the point density: about kTileVertexTarget band
 // vertices per tile (so one tile's union stays cheap), but at least
 // kMinTileToMargin margins, so the overlap stays a fraction of the work.
-inline constexpr double kTileVertexTarget = 60000.0;
+inline constexpr double kTileVertexTarget = 16000.0;
 inline constexpr double kMinTileToMargin = 4.0;
 double default_tile_size(std::size_t band_vertices, double area, double margin);
 
@@ -71,6 +71,13 @@ double default_tile_size(std::size_t band_vertices, double area, double margin);
 // on a seam would otherwise be cut along its length).
 TileGrid plan_tiles(const std::vector<Ring>& bands, double radius, double feature_size,
                     const TileOptions& options);
+
+// offset_bands (inflate/inflate.h) in chunks of curves on the worker pool,
+// concatenated in curve order: the same bands as one call.
+std::vector<Ring> offset_bands_on_pool(const std::vector<Polyline>& curves,
+                                       const std::optional<WidthLists>& widths,
+                                       double buffer_distance, double feature_size,
+                                       bool parallel);
 
 struct TiledSkeleton {
   std::vector<Segment> segments;  // tile by tile in row-major order, then the stitches

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "inflate/inflate.h"
 #include "pipeline/pool.h"
 #include "pipeline/tiled.h"
 #include "pipeline/topologize.h"
@@ -224,4 +225,17 @@ TEST(TiledPipeline, EmptyInputAndWidths) {
       }
     }
   }
+}
+
+TEST(OffsetBandsOnPool, SameBandsAsOneCall) {
+  std::vector<Polyline> curves;
+  WidthLists widths;
+  for (int i = 0; i < 2500; ++i) {
+    const double x = i % 50, y = i / 50;
+    curves.push_back({{x, y}, {x + 0.7, y + 0.3}, {x + 1.1, y - 0.2}});
+    widths.push_back(i % 3 == 0 ? std::vector<double>{0.2, 0.3, 0.25} : std::vector<double>{});
+  }
+  widths.resize(2000);  // fewer width lists than curves
+  EXPECT_EQ(offset_bands_on_pool(curves, widths, 0.4, 1.0, true),
+            offset_bands(curves, widths, 0.4, 1.0));
 }
