@@ -5,7 +5,8 @@
 //
 // Usage: tiled_run WORKLOAD.bin MODE [TILE_SIZE [MARGIN]]
 //   MODE: untiled | tiled | tiled1 (tiles on the calling thread only) | compare
-//         | stages (the tiled pipeline on the pool, timed stage by stage)
+//         | stages (the tiled pipeline on the pool, stage by stage: seconds and
+//           the peak resident set in MiB so far)
 //   TILE_SIZE: side of a tile, 0 or absent for the automatic choice
 //   MARGIN: growth of a tile before clipping, 0 or absent for the automatic choice
 // The workload file comes from bench/workloads.py (write_binary).
@@ -105,7 +106,10 @@ int main(int argc, char** argv) {
     const GraphThresholds t = derive_graph_thresholds(fs, options);
     auto t0 = std::chrono::steady_clock::now();
     auto lap = [&](const char* name) {
-      std::printf("\"%s\": %.3f, ", name, seconds_since(t0));
+      rusage u{};
+      getrusage(RUSAGE_SELF, &u);
+      std::printf("\"%s\": [%.3f, %.0f], ", name, seconds_since(t0),
+                  static_cast<double>(u.ru_maxrss) / 1024.0);
       t0 = std::chrono::steady_clock::now();
     };
     const ConditionedCurves c = condition_curves(w->curves, r, fs, std::nullopt, std::nullopt);
@@ -124,8 +128,9 @@ int main(int argc, char** argv) {
     lap("chains");
     const std::vector<Polyline> finals = finish_chains(chains, t.chain_simplification);
     lap("finish");
-    std::printf("\"tiles_count\": %zu, \"tile_size\": %.1f, \"segments\": %zu}\n",
-                sk.grid.count(), sk.grid.size, sk.segments.size());
+    std::printf("\"tiles_count\": %zu, \"tile_size\": %.1f, \"segments\": %zu, "
+                "\"refused_polygons\": %zu}\n",
+                sk.grid.count(), sk.grid.size, sk.segments.size(), sk.refused);
     return 0;
   }
   std::optional<TopologizeOutput> untiled, tiled;

@@ -143,9 +143,44 @@ struct TileResult {
 // mostly because simplification made two of its rings cross. Which rings
 // cross depends on where the simplification of a clipped ring starts, so the
 // tile is run again with another margin (kRetryMargins), and the first run
-// without such a failure is kept (else the one with the fewest).
+// without such a failure is kept; failing that, once more without ring
+// simplification (the union's own rings do not cross), and the run with the
+// fewest failures is kept.
 constexpr std::size_t kLargeRing = 64;
 constexpr double kRetryMargins[] = {1.0, 1.25, 1.5};
+
+double point_segment_distance(Point p, Point a, Point b) {
+  const double dx = b.x - a.x, dy = b.y - a.y;
+  const double len2 = dx * dx + dy * dy;
+  const double t =
+      len2 > 0.0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+  return std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
+}
+
+// Whether a vertex of hole h lies within a grid unit (1e-6) of an edge of
+// another ring of the polygon.
+bool touches_other_ring(const BufferPolygon& polygon, std::size_t h) {
+  constexpr double kTouch = 1e-6;
+  const Ring& hole = polygon.holes[h];
+  TileRect b = bounds_of(hole);
+  b = {b.xmin - kTouch, b.ymin - kTouch, b.xmax + kTouch, b.ymax + kTouch};
+  auto near = [&](const Ring& ring) {
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+      const Point& p = ring[k];
+      const Point& q = ring[k + 1 == ring.size() ? 0 : k + 1];
+      if (std::max(p.x, q.x) < b.xmin || std::min(p.x, q.x) > b.xmax ||
+          std::max(p.y, q.y) < b.ymin || std::min(p.y, q.y) > b.ymax)
+        continue;
+      for (const Point& v : hole)
+        if (point_segment_distance(v, p, q) <= kTouch) return true;
+    }
+    return false;
+  };
+  if (near(polygon.outer)) return true;
+  for (std::size_t o = 0; o < polygon.holes.size(); ++o)
+    if (o != h && near(polygon.holes[o])) return true;
+  return false;
+}
 
 TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>& band_bounds,
                     const std::vector<std::size_t>& members, const TileRect& own, double margin,
@@ -188,6 +223,15 @@ TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>&
     const TileRect b = bounds_of(polygon.outer);
     if (b.xmax < own.xmin || b.xmin > own.xmax || b.ymax < own.ymin || b.ymin > own.ymax) continue;
     std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
+    if (part.empty() && polygon.outer.size() >= kLargeRing && !polygon.holes.empty()) {
+      // A hole that touches another ring (the union leaves such pinches)
+      // can still cross it after jitter: fill the holes that come within a
+      // grid unit of another ring, as the union fills holes too small to keep.
+      std::vector<Ring> apart;
+      for (std::size_t h = 0; h < polygon.holes.size(); ++h)
+        if (!touches_other_ring(polygon, h)) apart.push_back(polygon.holes[h]);
+      if (apart.size() < polygon.holes.size()) part = skeletonize(polygon.outer, apart);
+    }
     if (part.empty() && polygon.outer.size() >= kLargeRing) ++out.failed;
     segments.insert(segments.end(), part.begin(), part.end());
   }
@@ -542,12 +586,15 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
       const std::vector<std::size_t> mine(members.begin() + static_cast<std::ptrdiff_t>(starts[t]),
                                           members.begin() + static_cast<std::ptrdiff_t>(starts[t + 1]));
       if (mine.empty()) return;
-      for (double factor : kRetryMargins) {
-        TileResult attempt =
-            run_tile(bands, band_bounds, mine, grid.rect(t % nx, t / nx), margin * factor,
-                     buffer_distance, feature_size, boundary, keep_boundary);
-        const bool better = factor == kRetryMargins[0] || attempt.failed < results[t].failed;
-        if (better) results[t] = std::move(attempt);
+      BoundaryOptions unsimplified = boundary;
+      unsimplified.boundary_simplification = 0.0;
+      const std::size_t attempts = std::size(kRetryMargins) + 1;
+      for (std::size_t a = 0; a < attempts; ++a) {
+        const bool last = a + 1 == attempts;
+        TileResult attempt = run_tile(bands, band_bounds, mine, grid.rect(t % nx, t / nx),
+                                      margin * (last ? 1.0 : kRetryMargins[a]), buffer_distance,
+                                      feature_size, last ? unsimplified : boundary, keep_boundary);
+        if (a == 0 || attempt.failed < results[t].failed) results[t] = std::move(attempt);
         if (results[t].failed == 0) break;
       }
     } catch (...) {
@@ -589,6 +636,7 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
       }
     }
     std::vector<CutPiece>().swap(results[t].pieces);
+    out.refused += results[t].failed;
     if (keep_boundary) {
       out.boundary.insert(out.boundary.end(), results[t].boundary.begin(),
                           results[t].boundary.end());

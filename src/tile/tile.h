@@ -65,6 +65,15 @@ inline constexpr double kTileVertexTarget = 16000.0;
 inline constexpr double kMinTileToMargin = 4.0;
 double default_tile_size(std::size_t band_vertices, double area, double margin);
 
+// The automatic choice: tiling pays once one connected cluster of bands has
+// more than about two tiles' worth of outline vertices. Measured on the
+// traces workload (one cluster, 2 cores): at 6,400 points tiled and untiled
+// take the same time, at 18,000 points tiled is 1.35x faster, at 60,000 2x.
+inline constexpr std::size_t kAutoTileVertices = 2 * static_cast<std::size_t>(kTileVertexTarget);
+inline bool tiling_pays_off(std::size_t largest_cluster_vertices) {
+  return largest_cluster_vertices > kAutoTileVertices;
+}
+
 // The grid over the bands' bounding box, centred on it; empty without bands.
 // Without an origin every inner seam then moves, within a quarter tile, to
 // where the least band outline runs along it (a street of a city grid lying
@@ -83,6 +92,7 @@ struct TiledSkeleton {
   std::vector<Segment> segments;  // tile by tile in row-major order, then the stitches
   std::vector<Point> boundary;    // preprocessed ring vertices (only when asked)
   TileGrid grid;
+  std::size_t refused = 0;  // large polygons left without skeleton after every retry
 };
 
 // Skeleton of the union of `bands`, tile by tile. `radius` is the largest
