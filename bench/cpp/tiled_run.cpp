@@ -13,6 +13,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -149,11 +150,21 @@ int main(int argc, char** argv) {
     std::printf(", ");
   }
   if (untiled && tiled) {
+    // Per direction: share of chain points within 0.05 radius of the other
+    // result's chains, the 99th percentile and the largest distance (capped
+    // at one radius), all in radii.
     const double r = w->buffer_distance;
-    std::printf("\"max_distance_over_radius\": {\"tiled_to_untiled\": %.4f, "
-                "\"untiled_to_tiled\": %.4f}, ",
-                compare::max_distance(*tiled, *untiled, r) / r,
-                compare::max_distance(*untiled, *tiled, r) / r);
+    auto stats = [&](const char* name, const TopologizeOutput& a, const TopologizeOutput& b) {
+      std::vector<double> d = compare::distances(a, b, r);
+      std::sort(d.begin(), d.end());
+      const auto within = std::upper_bound(d.begin(), d.end(), 0.05 * r) - d.begin();
+      const double p99 = d.empty() ? 0.0 : d[std::min(d.size() - 1, d.size() * 99 / 100)];
+      std::printf("\"%s\": {\"within_0.05\": %.4f, \"p99\": %.4f, \"max\": %.4f}, ", name,
+                  d.empty() ? 1.0 : static_cast<double>(within) / static_cast<double>(d.size()),
+                  p99 / r, d.empty() ? 0.0 : d.back() / r);
+    };
+    stats("tiled_to_untiled", *tiled, *untiled);
+    stats("untiled_to_tiled", *untiled, *tiled);
   }
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);

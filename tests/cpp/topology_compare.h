@@ -35,11 +35,11 @@ inline double point_segment_distance(Point p, Point a, Point b) {
   return std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
 }
 
-// The largest distance from a chain point of `from` to the chains of `to`,
-// capped at `cap` (segments are looked up on a grid of that cell size).
-// Points within `skip` of a node of either result are left out.
-inline double max_distance(const TopologizeOutput& from, const TopologizeOutput& to, double cap,
-                           double skip = 0.0) {
+// The distance from every chain point of `from` to the chains of `to`, capped
+// at `cap` (segments are looked up on a grid of that cell size). Points
+// within `skip` of a node of either result are left out.
+inline std::vector<double> distances(const TopologizeOutput& from, const TopologizeOutput& to,
+                                     double cap, double skip = 0.0) {
   std::vector<Point> nodes = from.nodes;
   nodes.insert(nodes.end(), to.nodes.begin(), to.nodes.end());
   auto near_node = [&](Point p) {
@@ -57,7 +57,7 @@ inline double max_distance(const TopologizeOutput& from, const TopologizeOutput&
           grid[{x, y}].push_back({a, b});
     }
   }
-  double worst = 0.0;
+  std::vector<double> out;
   for (const Polyline& c : from.chains) {
     for (const Point& p : c) {
       if (skip > 0.0 && near_node(p)) continue;
@@ -69,10 +69,16 @@ inline double max_distance(const TopologizeOutput& from, const TopologizeOutput&
           for (const auto& [a, b] : it->second)
             best = std::min(best, point_segment_distance(p, a, b));
         }
-      worst = std::max(worst, best);
+      out.push_back(best);
     }
   }
-  return worst;
+  return out;
+}
+
+inline double max_distance(const TopologizeOutput& from, const TopologizeOutput& to, double cap,
+                           double skip = 0.0) {
+  const std::vector<double> d = distances(from, to, cap, skip);
+  return d.empty() ? 0.0 : *std::max_element(d.begin(), d.end());
 }
 
 }  // namespace strokegraph::compare
