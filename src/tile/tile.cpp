@@ -500,6 +500,41 @@ std::vector<CutPiece> clip_segments(const std::vector<Segment>& segments, const 
   return out;
 }
 
+std::size_t largest_cluster_vertices(const std::vector<Ring>& bands) {
+  const std::size_t n = bands.size();
+  std::vector<TileRect> b(n);
+  std::vector<std::size_t> order, parent(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    b[i] = bounds_of(bands[i]);
+    parent[i] = i;
+    if (!bands[i].empty()) order.push_back(i);
+  }
+  auto find = [&](std::size_t i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+  };
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t p, std::size_t q) { return b[p].xmin < b[q].xmin; });
+  std::vector<std::size_t> active;
+  for (std::size_t i : order) {
+    std::size_t kept = 0;
+    for (std::size_t j : active) {
+      if (b[j].xmax < b[i].xmin) continue;  // left behind by the sweep
+      active[kept++] = j;
+      if (b[j].ymin <= b[i].ymax && b[i].ymin <= b[j].ymax) {
+        const std::size_t ri = find(i), rj = find(j);
+        if (ri != rj) parent[std::max(ri, rj)] = std::min(ri, rj);
+      }
+    }
+    active.resize(kept);
+    active.push_back(i);
+  }
+  std::vector<std::size_t> vertices(n, 0);
+  std::size_t largest = 0;
+  for (std::size_t i = 0; i < n; ++i) largest = std::max(largest, vertices[find(i)] += bands[i].size());
+  return largest;
+}
+
 std::vector<Ring> offset_bands_on_pool(const std::vector<Polyline>& curves,
                                        const std::optional<WidthLists>& widths,
                                        double buffer_distance, double feature_size,

@@ -74,6 +74,10 @@ inline bool tiling_pays_off(std::size_t largest_cluster_vertices) {
   return largest_cluster_vertices > kAutoTileVertices;
 }
 
+// Outline vertices of the largest cluster of bands whose bounding boxes
+// overlap (closed: touching counts), found by a sweep over x.
+std::size_t largest_cluster_vertices(const std::vector<Ring>& bands);
+
 // The grid over the bands' bounding box, centred on it; empty without bands.
 // Without an origin every inner seam then moves, within a quarter tile, to
 // where the least band outline runs along it (a street of a city grid lying

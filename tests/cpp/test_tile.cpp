@@ -239,3 +239,15 @@ TEST(OffsetBandsOnPool, SameBandsAsOneCall) {
   EXPECT_EQ(offset_bands_on_pool(curves, widths, 0.4, 1.0, true),
             offset_bands(curves, widths, 0.4, 1.0));
 }
+
+TEST(LargestCluster, CountsTheVerticesOfOverlappingBands) {
+  auto box = [](double x, double y, double w) {
+    return Ring{{x, y}, {x + w, y}, {x + w, y + w}, {x, y + w}};
+  };
+  // A chain of three boxes touching corner to corner, one apart.
+  EXPECT_EQ(largest_cluster_vertices({box(0, 0, 1), box(5, 5, 1), box(1, 1, 1), box(2, 0, 1)}),
+            12u);
+  // A gap of half a unit keeps the first box alone; the other two overlap.
+  EXPECT_EQ(largest_cluster_vertices({box(0, 0, 1), box(1.5, 0, 1), box(1.5, 0.5, 1)}), 8u);
+  EXPECT_EQ(largest_cluster_vertices({}), 0u);
+}
