@@ -93,7 +93,7 @@ std::vector<Ring> offset_bands_on_pool(const std::vector<Polyline>& curves,
                                        bool parallel);
 
 struct TiledSkeleton {
-  std::vector<Segment> segments;  // tile by tile in row-major order, then the stitches
+  std::vector<Segment> segments;  // tile by tile in row-major order, stitched on the seams
   std::vector<Point> boundary;    // preprocessed ring vertices (only when asked)
   TileGrid grid;
   std::size_t refused = 0;  // large polygons left without skeleton after every retry
