@@ -13,17 +13,27 @@ export STROKEGRAPH_DEPS_DIR
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_COMMON := -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DSTROKEGRAPH_BUILD_TESTS=ON
 
-.PHONY: fuzz demo test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean
+.PHONY: fuzz fuzz-native fuzz-packages demo bench-cli test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean
 
-## demo: build, then topologize the bundled sample drawing and print a summary
+## demo: build, then find the centerlines of the bundled sample drawing, print a
+## summary and draw it into docs/demo.png (matplotlib, Agg backend)
 demo: build
-	$(PY) examples/demo.py examples/sample_drawing.json
+	MPLBACKEND=Agg $(PY) examples/demo.py examples/sample_drawing.json --png docs/demo.png
+	$(VENV)/bin/strokegraph trace examples/sample_drawing.json -o build/demo/sample_drawing.svg --over-input
+	MPLBACKEND=Agg $(VENV)/bin/strokegraph plot examples/sample_drawing.json -o build/demo/sample_drawing.png
+	@echo "wrote build/demo/sample_drawing.svg and build/demo/sample_drawing.png"
 
 ## test: build, then run the C++ and the Python tests
 test: test-cpp test-python
 
-test-cpp: build-cpp
+TEST_WORKLOADS := sketch-small traces-small lettering-small lettering-medium
+test-cpp: build-cpp $(TEST_WORKLOADS:%=build/cpp/workloads/%.bin)
 	build/cpp/strokegraph_tests --gtest_brief=1
+
+# Bench workloads for the C++ tests that compare against them.
+build/cpp/workloads/%.bin: bench/workloads.py | venv
+	@mkdir -p $(@D)
+	$(PY) bench/workloads.py $(subst -, ,$*) $(@:.bin=.json)
 
 test-python: build
 	$(PY) -m pytest tests/python -q
@@ -38,6 +48,19 @@ test-asan: deps system-packages
 FUZZ_SECONDS ?= 300
 fuzz: build
 	$(PY) tests/fuzz/fuzz_pipeline.py --seconds $(FUZZ_SECONDS)
+
+## fuzz-native: libFuzzer targets (ASan+UBSan, clang) on the core's entry points,
+## FUZZ_SECONDS split across them; seeds from the bench workloads, corpus and
+## failing inputs kept under build/fuzz/
+fuzz-native: build fuzz-packages
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTROKEGRAPH_BUILD_FUZZ=ON
+	cmake --build build/fuzz -j $(JOBS)
+	$(PY) tests/fuzz/native/make_seeds.py build/fuzz/seeds
+	tests/fuzz/native/run.sh build/fuzz build/fuzz/seeds $(FUZZ_SECONDS)
+
+fuzz-packages:
+	@tools/install_system_packages.sh --fuzz
 
 ## build: the Python package, installed into .venv
 build: deps
@@ -61,7 +84,9 @@ system-packages:
 	@tools/install_system_packages.sh
 
 ## bench: ours against the peers on the small and medium workloads (< 10 min);
-## a run is capped at 60 s, repeats stop after 15 s. Figures in bench/results/.
+## a run is capped at 60 s, repeats stop after 15 s. Then the quality sweep
+## over radius / feature-size ratios (raw and clean calls against the peers).
+## Figures in bench/results/.
 BENCH_VENV := bench/.venv
 BENCH_PY := $(BENCH_VENV)/bin/python
 BENCH_ARGS = --ours-python $(abspath $(PY)) --stage-exe build/bench/stage_breakdown
@@ -69,11 +94,17 @@ bench: build bench-venv bench-cpp
 	$(PY) bench/golden.py
 	$(BENCH_PY) bench/run.py $(BENCH_ARGS) --sizes small,medium --cap 60 --repeat-budget 15
 	$(PY) bench/batch_speedup.py
+	$(BENCH_PY) bench/quality_sweep.py --ours-python $(abspath $(PY)) --share-exe build/bench/cleanup_share
 
 ## bench-full: also the large workloads; 120 s cap per run, five runs unless
 ## they take more than 120 s together
 bench-full: build bench-venv bench-cpp
 	$(BENCH_PY) bench/run.py $(BENCH_ARGS) --sizes small,medium,large --cap 120 --repeat-budget 120
+
+## bench-cli: the command line over 1,000 generated SVG files (--jobs 1 and 2) and
+## the Dask route against the batch in one process (2,000 drawings)
+bench-cli: build
+	$(PY) bench/cli_bench.py --files 1000 --drawings 2000
 
 bench-venv: $(BENCH_VENV)/.installed
 
@@ -84,7 +115,7 @@ $(BENCH_VENV)/.installed: bench/requirements.txt | system-packages
 
 bench-cpp: deps system-packages
 	cmake -S . -B build/bench -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DCMAKE_BUILD_TYPE=Release -DSTROKEGRAPH_BUILD_BENCH=ON
-	cmake --build build/bench -j $(JOBS) --target stage_breakdown tiled_run
+	cmake --build build/bench -j $(JOBS) --target stage_breakdown tiled_run cleanup_share
 
 clean:
 	rm -rf build

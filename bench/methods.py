@@ -63,6 +63,30 @@ def convert_strokegraph(raw) -> Result:
     return Result([list(c) for c in chains], j, e)
 
 
+def run_centerlines(strokes, r, fs):
+    from strokegraph import _core
+    return _core.centerlines(strokes, r, fs)
+
+
+def run_centerlines_default(strokes, r, fs):
+    """The clean call with its own default feature size (fs is not passed)."""
+    from strokegraph import _core
+    return _core.centerlines(strokes, r)
+
+
+def convert_centerlines(raw) -> Result:
+    import numpy as np
+    points, offsets, nodes, edges = raw[:4]
+    points = np.frombuffer(points, dtype=np.float64).reshape(-1, 2)
+    offsets = np.frombuffer(offsets, dtype=np.int64)
+    nodes = np.frombuffer(nodes, dtype=np.float64).reshape(-1, 2)
+    edges = np.frombuffer(edges, dtype=np.int64).reshape(-1, 2)
+    degree = np.bincount(edges.ravel(), minlength=len(nodes))
+    j, e = _nodes_by_degree(dict(enumerate(degree.tolist())), lambda k: tuple(nodes[k].tolist()))
+    lines = [points[offsets[i]:offsets[i + 1]].tolist() for i in range(len(offsets) - 1)]
+    return Result(lines, j, e)
+
+
 # ---------------------------------------------------------------- shapely front
 
 def shapely_union(strokes, r):
@@ -174,7 +198,15 @@ class Method(NamedTuple):
 
 METHODS = {
     "strokegraph": Method("strokegraph", run_strokegraph, convert_strokegraph, "ours", False),
+    "strokegraph clean": Method("strokegraph clean", run_centerlines, convert_centerlines, "ours", False),
     "shapely+pygeoops": Method("shapely+pygeoops", run_pygeoops, convert_lines, "peers", False),
     "shapely+centerline": Method("shapely+centerline", run_centerline, convert_lines, "peers", True),
     "raster (skimage+sknw)": Method("raster (skimage+sknw)", run_raster, lambda raw: raw, "peers", False),
+}
+
+# Not in the default comparison: the clean call with its own feature size,
+# for the quality sweep.
+EXTRA_METHODS = {
+    "strokegraph clean (default fs)": Method("strokegraph clean (default fs)", run_centerlines_default,
+                                             convert_centerlines, "ours", False),
 }

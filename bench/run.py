@@ -87,12 +87,13 @@ def run_worker(python: str, method: str, input_path: str, output_path: str, runs
     return info
 
 
-def run_stages(exe: str, bin_path: str, runs: int, cap: float) -> Optional[Dict]:
+def run_stages(exe: str, bin_path: str, runs: int, cap: float, single_union: bool) -> Optional[Dict]:
     if not exe or not os.path.exists(exe):
         return None
+    cmd = [exe, bin_path, str(runs)] + (["--single-union"] if single_union else [])
     try:
-        out = subprocess.run([exe, bin_path, str(runs)], capture_output=True, text=True,
-                             timeout=cap * runs, check=True).stdout
+        out = subprocess.run(cmd, capture_output=True, text=True,
+                             timeout=cap * (runs + 1), check=True).stdout
         return json.loads(out)
     except (subprocess.SubprocessError, ValueError) as e:
         return {"error": str(e)}
@@ -148,7 +149,8 @@ def print_stages(stages: Dict, python_total: Optional[float]) -> Dict:
     floor = s["floor_union"] + s["floor_triangulate"]
     groups = [
         ("merge + decimate", s["merge_connected"] + s["decimate_curves"]),
-        ("inflate (offset, union)", s["inflate"]),
+        ("inflate: offsetting, classification (~)", max(0.0, s["inflate"] - s["floor_union"])),
+        ("inflate: union per cluster (~ floor union)", min(s["inflate"], s["floor_union"])),
         ("preprocess boundaries", s["preprocess_boundaries"]),
         ("skeleton (incl. its triangulation)", s["skeletonize"]),
         ("graph stages (graph, prune, merge, chains)", s["segments_to_graph"] + s["prune_short_tips"]
@@ -163,8 +165,26 @@ def print_stages(stages: Dict, python_total: Optional[float]) -> Dict:
         share = f"{100 * v / python_total:5.1f}%" if python_total else ""
         print(f"     {name:<48} {_time(v):>10} {share}")
     print(f"     {'native total':<48} {_time(total):>10}")
-    print(f"     {'floor: union of the bands alone':<48} {_time(s['floor_union']):>10} "
+    besides = max([groups[1]] + groups[3:], key=lambda g: g[1])
+    after_union = max(groups[3:], key=lambda g: g[1])
+    derived["largest_stage_besides_union"] = besides[0]
+    derived["largest_stage_after_union"] = after_union[0]
+    print(f"     largest stage besides the union: {besides[0]} ({_time(besides[1])}); "
+          f"largest after it: {after_union[0]} ({_time(after_union[1])})")
+    print(f"     {'floor: union of the bands alone (per cluster)':<48} {_time(s['floor_union']):>10} "
           f"(offsetting the bands: {_time(s['floor_offset_bands'])}, not counted)")
+    if "floor_single_union" in s:
+        derived["single_over_clustered_union"] = s["floor_single_union"] / max(s["floor_union"], 1e-9)
+        print(f"     {'  the same union in one call':<48} {_time(s['floor_single_union']):>10} "
+              f"({derived['single_over_clustered_union']:.1f}x the clustered union)")
+    c = stages.get("union_check")
+    if c:
+        derived["union_check"] = c
+        rel = c["symmetric_difference"] / c["area_single"] if c["area_single"] else 0.0
+        print(f"     clustered vs one call: rings {c['rings']}/{c['rings_single']}, vertices "
+              f"{c['vertices']}/{c['vertices_single']}, ring-for-ring order mismatches "
+              f"{c['order_mismatches']}, area {c['area']:.6f}/{c['area_single']:.6f}, "
+              f"symmetric difference {rel:.2e} of the area")
     print(f"     {'floor: triangulation alone (get_triangles)':<48} {_time(s['floor_triangulate']):>10}")
     derived["native_over_floor"] = total / floor if floor > 0 else None
     derived["python_over_floor"] = python_total / floor if floor > 0 and python_total else None
@@ -178,27 +198,35 @@ def print_targets(cases: List[Dict]) -> Dict:
     by = {(c["workload"], c["size"]): c for c in cases}
     out: Dict = {}
     print("\n== targets")
-    sk = by.get(("sketch", "medium"))
-    if sk:
-        peers = [m for m in sk["methods"] if m["method"] != OURS and m.get("ratio")]
+    for w in workloads.WORKLOADS:
+        med = by.get((w, "medium"))
+        if not med:
+            continue
+        peers = [m for m in med["methods"] if m["method"] != OURS and m.get("ratio")]
         if peers:
             best = min(peers, key=lambda m: m["median_s"])
-            out["medium_sketch_fastest_peer"] = best["method"]
-            out["medium_sketch_speedup"] = best["ratio"]
-            print(f"  medium sketch: ours {best['ratio']:.1f}x faster than the fastest peer "
-                  f"({best['method']}); target >= 20x at equal or better quality (compare the table)")
+            out[f"medium_{w}_fastest_peer"] = best["method"]
+            out[f"medium_{w}_speedup"] = best["ratio"]
+            print(f"  medium {w}: ours {best['ratio']:.1f}x faster than the fastest peer "
+                  f"({best['method']}); target >= 20x on sketch and lettering at equal or better "
+                  f"quality (compare the table)")
     for w in workloads.WORKLOADS:
         med, big = by.get((w, "medium")), by.get((w, "large"))
         if med and big and med.get("ours_us_per_point") and big.get("ours_us_per_point"):
             g = big["ours_us_per_point"] / med["ours_us_per_point"]
             out[f"{w}_large_over_medium_time_per_point"] = g
-            print(f"  {w}: time per point large / medium = {g:.2f} (target <= 1.5)")
-        if big and big.get("stages", {}).get("derived"):
-            d = big["stages"]["derived"]
-            out[f"{w}_large_total_over_floor"] = d.get("python_over_floor")
-            print(f"  {w} large: total / (union + triangulation) = native "
-                  f"{_f(d.get('native_over_floor'), '{:.2f}')}, with Python call "
-                  f"{_f(d.get('python_over_floor'), '{:.2f}')} (target <= 1.5)")
+            print(f"  {w}: time per point large / medium = {g:.2f} (target <= 1.3 on sketch and lettering)")
+        for size, case in (("medium", med), ("large", big)):
+            if case and case.get("stages", {}).get("derived"):
+                d = case["stages"]["derived"]
+                out[f"{w}_{size}_total_over_floor"] = d.get("python_over_floor")
+                out[f"{w}_{size}_largest_stage_besides_union"] = d.get("largest_stage_besides_union")
+                out[f"{w}_{size}_largest_stage_after_union"] = d.get("largest_stage_after_union")
+                print(f"  {w} {size}: total / (clustered union + triangulation) = native "
+                      f"{_f(d.get('native_over_floor'), '{:.2f}')}, with Python call "
+                      f"{_f(d.get('python_over_floor'), '{:.2f}')} (target <= 1.5); largest stage "
+                      f"besides the union: {d.get('largest_stage_besides_union')}, after it: "
+                      f"{d.get('largest_stage_after_union')}")
         if big and big.get("ours_peak_bytes_per_point") is not None:
             b = big["ours_peak_bytes_per_point"]
             out[f"{w}_large_peak_bytes_per_point"] = b
@@ -263,7 +291,8 @@ def main() -> int:
                      f"{case['truth']['junctions']} junctions, {case['truth']['endpoints']} endpoints "
                      f"(radius {r}, feature size {doc['feature_size']}; x ours = time / ours)")
             print_table(title, case["methods"])
-            stages = run_stages(args.stage_exe, stem + ".bin", args.runs, args.cap)
+            stages = run_stages(args.stage_exe, stem + ".bin", args.runs, args.cap,
+                                single_union=size != "large")
             if stages and "seconds" in stages:
                 case["stages"] = stages
                 case["stages"]["derived"] = print_stages(stages, ours.get("median_s") if ours else None)

@@ -31,7 +31,9 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from methods import METHODS  # noqa: E402
+from methods import EXTRA_METHODS, METHODS  # noqa: E402
+
+ALL_METHODS = {**METHODS, **EXTRA_METHODS}
 
 WARMUP = [[(0.0, 0.0), (10.0, 0.0)], [(5.0, -5.0), (5.0, 5.0)], [(0.0, 8.0), (10.0, 8.0), (10.0, 14.0)]]
 
@@ -67,14 +69,14 @@ def _say(**kw) -> None:
 
 def main() -> int:
     ap = argparse.ArgumentParser()
-    ap.add_argument("method", choices=sorted(METHODS))
+    ap.add_argument("method", choices=sorted(ALL_METHODS))
     ap.add_argument("input")
     ap.add_argument("output")
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--budget", type=float, default=float("inf"),
                     help="stop repeating once the timed runs took this many seconds")
     args = ap.parse_args()
-    method = METHODS[args.method]
+    method = ALL_METHODS[args.method]
 
     with open(args.input) as f:
         doc = json.load(f)

@@ -63,6 +63,8 @@ else()
 endif()
 
 add_library(strokegraph_cdt INTERFACE)
+# Lets a long triangulation be stopped (skeleton_cdt/triangulate.cpp).
+target_compile_definitions(strokegraph_cdt INTERFACE CDT_ENABLE_CALLBACK_HANDLER)
 if(CDT_FOUND AND TARGET CDT::CDT)
   target_link_libraries(strokegraph_cdt INTERFACE CDT::CDT)
   message(STATUS "CDT: installed package")

@@ -4,11 +4,14 @@
 // src/pipeline/topologize.cpp, with the default thresholds, and times each.
 // Beside the pipeline it times the floor: the union of the offset bands
 // alone (every decimated curve offset on its own with square joins and caps,
-// then one NonZero union of all bands at 6 decimals) and the triangulation
-// alone (get_triangles on every preprocessed polygon). It prints one JSON
-// object: the median of every timer over the runs, in seconds, and counts.
+// then the NonZero union at 6 decimals, one call per cluster of bands as the
+// pipeline does it) and the triangulation alone (get_triangles on every
+// preprocessed polygon). With --single-union it also times one union call
+// over all bands (floor_single_union) and checks it against the clustered
+// union ring for ring (union_check). It prints one JSON object: the median of
+// every timer over the runs, in seconds, and counts.
 //
-// Usage: stage_breakdown WORKLOAD.bin [RUNS]
+// Usage: stage_breakdown WORKLOAD.bin [RUNS] [--single-union]
 // The workload file comes from bench/workloads.py (write_binary).
 
 #include <algorithm>
@@ -29,6 +32,7 @@
 #include "conditioning/merge.h"
 #include "conditioning/rdp.h"
 #include "graph/graph.h"
+#include "inflate/band_union.h"
 #include "inflate/inflate.h"
 #include "pipeline/postprocess.h"
 #include "pipeline/thresholds.h"
@@ -96,6 +100,38 @@ const char* const kStages[] = {"merge_connected",   "decimate_curves",       "in
                                "prune_short_tips",  "merge_close_junctions", "extract_chains",
                                "finish_chains",     "number_nodes"};
 
+// How the clustered union compares with one call over the same bands.
+struct UnionCheck {
+  bool done = false;
+  std::size_t rings = 0, rings_single = 0, vertices = 0, vertices_single = 0;
+  std::size_t order_mismatches = 0;  // ring k differs in vertex count or top y
+  double area = 0, area_single = 0, symmetric_difference = 0;
+};
+
+UnionCheck compare_unions(const Clipper2Lib::PathsD& single, const Clipper2Lib::PathsD& clustered) {
+  UnionCheck c;
+  c.done = true;
+  c.rings = clustered.size();
+  c.rings_single = single.size();
+  auto top = [](const Clipper2Lib::PathD& p) {
+    double t = -1e300;
+    for (const auto& q : p) t = std::max(t, q.y);
+    return t;
+  };
+  for (std::size_t k = 0; k < std::max(single.size(), clustered.size()); ++k) {
+    if (k < clustered.size()) c.vertices += clustered[k].size();
+    if (k < single.size()) c.vertices_single += single[k].size();
+    if (k >= single.size() || k >= clustered.size() || single[k].size() != clustered[k].size() ||
+        std::abs(top(single[k]) - top(clustered[k])) > 1e-5)
+      ++c.order_mismatches;
+  }
+  c.area = Clipper2Lib::Area(clustered);
+  c.area_single = Clipper2Lib::Area(single);
+  c.symmetric_difference =
+      std::abs(Clipper2Lib::Area(Clipper2Lib::Xor(single, clustered, Clipper2Lib::FillRule::NonZero, 6)));
+  return c;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,6 +145,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  const bool single_union = argc > 3 && std::string(argv[3]) == "--single-union";
+  UnionCheck check;
   const double r = workload->buffer_distance;
   const double fs = workload->feature_size;
   const TopologizeOptions options;
@@ -178,9 +216,13 @@ int main(int argc, char** argv) {
       }
       return all;
     });
-    const Clipper2Lib::PathsD unioned = timed(times, "floor_union", [&] {
-      return Clipper2Lib::Union(bands, Clipper2Lib::FillRule::NonZero, 6);
-    });
+    const Clipper2Lib::PathsD unioned =
+        timed(times, "floor_union", [&] { return union_bands(bands, false); });
+    if (single_union && run == 0) {
+      const Clipper2Lib::PathsD single =
+          timed(times, "floor_single_union", [&] { return union_bands(bands, true); });
+      check = compare_unions(single, unioned);
+    }
     const std::size_t triangles = timed(times, "floor_triangulate", [&] {
       std::size_t n = 0;
       for (const BufferPolygon& p : prepared)
@@ -214,12 +256,21 @@ int main(int argc, char** argv) {
   }
   for (const char* name : {"total", "floor_offset_bands", "floor_union", "floor_triangulate"})
     std::printf(", \"%s\": %.9g", name, median(times[name]));
+  if (single_union) std::printf(", \"floor_single_union\": %.9g", median(times["floor_single_union"]));
   std::printf("}, \"counts\": {");
   first = true;
   for (const auto& [name, value] : counts) {
     std::printf("%s\"%s\": %zu", first ? "" : ", ", name.c_str(), value);
     first = false;
   }
-  std::printf("}}\n");
+  std::printf("}");
+  if (check.done) {
+    std::printf(", \"union_check\": {\"rings\": %zu, \"rings_single\": %zu, \"vertices\": %zu, "
+                "\"vertices_single\": %zu, \"order_mismatches\": %zu, \"area\": %.17g, "
+                "\"area_single\": %.17g, \"symmetric_difference\": %.17g}",
+                check.rings, check.rings_single, check.vertices, check.vertices_single,
+                check.order_mismatches, check.area, check.area_single, check.symmetric_difference);
+  }
+  std::printf("}\n");
   return 0;
 }

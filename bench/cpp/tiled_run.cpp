@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     };
     const ConditionedCurves c = condition_curves(w->curves, r, fs, std::nullopt, std::nullopt);
     lap("condition");
-    const std::vector<Ring> bands = offset_bands_on_pool(c.curves, c.widths, r, fs, tiles.parallel);
+    const std::vector<Ring> bands = offset_bands(c.curves, c.widths, r, fs);
     lap("offset");
     TiledSkeleton sk = tiled_skeleton(bands, r, r, fs, {}, tiles, false);
     lap("tiles");

@@ -1,9 +1,11 @@
 """Turn loose hand-drawn or scanned polylines into a clean centerline graph.
 
-Strokes whose ends touch are joined, every stroke is inflated into a band, the
-bands are unioned, each polygon is triangulated and its skeleton becomes a
-graph; short spurs are pruned, close junctions merged, and smoothed chains come
-back with their end nodes.
+``centerlines(curves, radius)`` returns a `Centerlines` graph (numpy arrays,
+exports to networkx, shapely, GeoJSON, SVG and matplotlib). Underneath, the
+exact low-level layer: strokes whose ends touch are joined, every stroke is
+inflated into a band, the bands are unioned, each polygon is triangulated and
+its skeleton becomes a graph; short spurs are pruned, close junctions merged,
+and smoothed chains come back with their end nodes (``topologize`` and friends).
 """
 
 from ._internal import inflate_curves, topologize, topologize_batch, triangulate_curves
@@ -13,5 +15,16 @@ from ._internal import inflate_curves, topologize, topologize_batch, triangulate
 # KeyboardInterrupt, so that a bare `except Exception` does not swallow it).
 PanicException: type = globals()["PanicException"]
 
-__all__ = ["PanicException", "inflate_curves", "topologize", "topologize_batch", "triangulate_curves"]
+from .api import centerlines  # noqa: E402
+from .result import Centerlines  # noqa: E402
+
+__all__ = [
+    "Centerlines",
+    "PanicException",
+    "centerlines",
+    "inflate_curves",
+    "topologize",
+    "topologize_batch",
+    "triangulate_curves",
+]
 __version__ = "0.1.0"

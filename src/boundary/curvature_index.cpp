@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "boundary/point_budget.h"
+#include "common/progress.h"
 
 namespace strokegraph {
 
@@ -36,6 +37,7 @@ std::optional<double> turning_cosine(const Ring& ring, std::size_t i) {
 void add_ring(CurvatureIndex& index, const Ring& ring, double min_angle) {
   if (ring.size() < 3) return;
   for (std::size_t i = 0; i < ring.size(); ++i) {
+    poll(i);
     const std::optional<double> q = turning_cosine(ring, i);
     if (!q) continue;
     const double angle = std::acos(*q);
@@ -109,6 +111,7 @@ std::vector<std::size_t> corner_anchors(const Ring& ring, double corner_angle) {
   std::vector<std::size_t> anchors;
   const double t = std::cos(corner_angle);
   for (std::size_t i = 0; i < ring.size(); ++i) {
+    poll(i);
     const std::optional<double> q = turning_cosine(ring, i);
     if (q && *q < t) anchors.push_back(i);
   }

@@ -9,6 +9,7 @@
 #include "boundary/curvature_index.h"
 #include "boundary/resample.h"
 #include "common/format.h"
+#include "common/progress.h"
 #include "conditioning/rdp.h"
 
 namespace strokegraph {
@@ -23,8 +24,9 @@ constexpr double kSubdivisionIndexAngle = kPi / 4.0;
 template <class Fn>
 void for_each_ring(std::vector<BufferPolygon>& polygons, const Fn& fn) {
   for (BufferPolygon& polygon : polygons) {
+    checkpoint();
     fn(polygon.outer);
-    for (Ring& hole : polygon.holes) fn(hole);
+    for (Ring& hole : polygon.holes) checkpoint(), fn(hole);
   }
 }
 
@@ -88,6 +90,7 @@ std::vector<Point> subdivide_ring(const std::vector<Point>& ring, double max_edg
   out.reserve(std::min(2 * n, limit));
   std::size_t inserted = 0;
   for (std::size_t i = 0; i < n; ++i) {
+    poll(i);
     const Point& a = ring[i];
     const Point& b = ring[(i + 1) % n];
     out.push_back(a);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <numbers>
 
+#include "common/progress.h"
+
 namespace strokegraph {
 
 namespace {
@@ -59,6 +61,7 @@ std::vector<Point> uniform_span(const std::vector<Point>& points, double spacing
   out.reserve(static_cast<std::size_t>(g) + 1);
   std::size_t j = 0;
   for (std::uint32_t s = 0;; ++s) {
+    poll(s);
     const double t = (total * static_cast<double>(s)) / static_cast<double>(g);
     out.push_back(locate(points, a, t, j));
     if (s == g) break;
@@ -92,6 +95,7 @@ std::vector<Point> adaptive_span(const std::vector<Point>& points, const Curvatu
   double walked = 0.0;
   std::size_t j = 0;
   for (;;) {
+    poll(out.size());
     const Point here = out.back();
     const double g = max_angle_near(index, here.x, here.y, 3.0 * b, 4.0 * b);
     double h;
@@ -205,6 +209,7 @@ Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, doubl
   out.reserve(n);
   std::size_t inserted = 0;
   for (std::size_t i = 0; i < n; ++i) {
+    poll(i);
     const Point& a = ring[i];
     const Point& next = ring[(i + 1) % n];
     out.push_back(a);

@@ -1,6 +1,7 @@
 // Failures that can leave the native pipeline.
 #pragma once
 
+#include <exception>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -36,5 +37,14 @@ class InvariantError : public std::logic_error {
  public:
   using std::logic_error::logic_error;
 };
+
+// The C++ runtime keeps its exception state in thread-local storage that a
+// loaded module's thread gets only on first use, and the loader ends the
+// process when it cannot allocate it then. Threads that may throw
+// std::bad_alloc call this first, while memory is still to be had.
+inline void touch_exception_state() noexcept {
+  volatile int count = std::uncaught_exceptions();  // declared pure: keep the call
+  (void)count;
+}
 
 }  // namespace strokegraph

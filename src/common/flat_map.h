@@ -22,6 +22,14 @@ class FlatMap {
     }
   }
 
+  const Value* find(const Key& key) const {
+    for (std::size_t i = Hash{}(key) & mask_;; i = (i + 1) & mask_) {
+      const Slot& s = slots_[i];
+      if (!s.used) return nullptr;
+      if (s.key == key) return &s.value;
+    }
+  }
+
   // Inserts (key, value) unless the key is present; returns the stored value
   // and whether it was inserted.
   std::pair<Value*, bool> try_emplace(const Key& key, Value value) {

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "common/progress.h"
+
 namespace strokegraph {
 
 // The recursive split keeps the two ends of every span plus each split point,
@@ -16,7 +18,9 @@ std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {
   std::vector<char> keep(n, 0);
   keep[0] = keep[n - 1] = 1;
   std::vector<std::pair<std::size_t, std::size_t>> spans{{0, n - 1}};
+  std::size_t round = 0;
   while (!spans.empty()) {
+    poll(++round);
     const auto [lo, hi] = spans.back();
     spans.pop_back();
     if (hi - lo < 2) continue;

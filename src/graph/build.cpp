@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "common/errors.h"
+#include "common/progress.h"
 #include "common/flat_map.h"
 #include "common/numeric.h"
 #include "graph/graph.h"
@@ -59,7 +60,9 @@ struct Builder {
 Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance) {
   Builder b{tolerance, {}, FlatMap<CellKey, NodeId, CellKeyHash>(2 * segments.size()),
             FlatMap<std::uint64_t, char, MixHash>(segments.size())};
+  std::size_t step = 0;
   for (const Segment& s : segments) {
+    poll(++step);
     const NodeId a = b.lookup(s.a);
     const NodeId c = b.lookup(s.b);
     if (a != c && b.pairs.try_emplace(graph_detail::pair_key(a, c), 1).second) b.graph.edges.emplace_back(a, c);

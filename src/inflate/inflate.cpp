@@ -11,6 +11,10 @@
 
 #include "common/errors.h"
 #include "common/numeric.h"
+#include "common/progress.h"
+#include "inflate/band_union.h"
+#include "inflate/point_band.h"
+#include "pipeline/pool.h"
 
 namespace strokegraph {
 namespace {
@@ -19,6 +23,10 @@ using namespace Clipper2Lib;
 
 constexpr double kScale = 1000000.0;  // integer units per coordinate unit
 constexpr int kPrecision = 6;         // decimal places of the floating-point calls
+
+// Inputs with fewer points are offset on the calling thread: handing work to
+// the pool would cost more than it saves.
+constexpr std::size_t kParallelPoints = 4096;
 
 // Coordinates plus twice the radius must stay below this for the offset and
 // the union to remain inside the integer range the library works in (about
@@ -265,6 +273,9 @@ std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
     source.push_back(i);
   }
 
+  if (path.size() == 1 && widths[source[0]] > 0.0) {
+    if (auto square = wide_point_square(pts, widths[source[0]], kScale)) return {*square};
+  }
   const double arc_tolerance = 0.2 * feature_size;
   ClipperOffset offsetter(2.0, arc_tolerance * kScale);
   offsetter.AddPath(path, JoinType::Square, EndType::Square);
@@ -291,41 +302,72 @@ std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
   return rings;
 }
 
-std::vector<Ring> offset_bands(const std::vector<Polyline>& curves,
-                               const std::optional<WidthLists>& per_curve_widths,
-                               double buffer_distance, double feature_size) {
+namespace {
+
+// The band outline(s) of every curve, one list per curve; each curve is offset
+// on its own, in parallel on larger inputs.
+std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
+                                  const std::optional<WidthLists>& per_curve_widths,
+                                  double buffer_distance, double feature_size) {
   const double arc_tolerance = 0.2 * feature_size;
-  std::vector<Ring> bands;
-  for (std::size_t i = 0; i < curves.size(); ++i) {
-    const Polyline& curve = curves[i];
-    if (curve.size() < 2) continue;
-    if (per_curve_widths && i < per_curve_widths->size() && !(*per_curve_widths)[i].empty()) {
-      for (Ring& ring : inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size)) {
-        bands.push_back(std::move(ring));
-      }
-    } else {
-      if (!offset_fits(curve, std::fabs(buffer_distance))) continue;
-      // Below half an integer unit the offsetter hands the path back as it is,
-      // and an open stroke would then enter the union as if it were a closed
-      // polygon. A band that thin has no area: no band.
-      if (std::fabs(buffer_distance * kScale) < 0.5) continue;
-      PathD path;
-      path.reserve(curve.size());
-      for (const Point& p : curve) path.emplace_back(p.x, p.y);
-      PathsD band = InflatePaths(PathsD{std::move(path)}, buffer_distance, JoinType::Square,
-                                 EndType::Square, 0.0, kPrecision, arc_tolerance);
-      for (const PathD& p : band) {
-        Ring ring;
-        ring.reserve(p.size());
-        for (const PointD& q : p) ring.push_back({q.x, q.y});
-        bands.push_back(std::move(ring));
-      }
-    }
-  }
+  std::vector<PathsD> bands(curves.size());
+  std::size_t points = 0;
+  for (const Polyline& curve : curves) points += curve.size();
+  parallel_for(
+      curves.size(),
+      [&](std::size_t i) {
+        checkpoint();
+        const Polyline& curve = curves[i];
+        if (curve.size() < 2) return;
+        if (per_curve_widths && i < per_curve_widths->size() && !(*per_curve_widths)[i].empty()) {
+          for (Ring& ring : inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size)) {
+            PathD path;
+            path.reserve(ring.size());
+            for (const Point& p : ring) path.emplace_back(p.x, p.y);
+            bands[i].push_back(std::move(path));
+          }
+        } else {
+          if (!offset_fits(curve, std::fabs(buffer_distance))) return;
+          // Below half a grid unit the offsetter hands the curve back
+          // unchanged, and the union fills its vertex list as a closed polygon.
+          if (auto square = wide_point_square(curve, buffer_distance, kScale)) {
+            bands[i].emplace_back();
+            for (const Point& p : *square) bands[i].back().emplace_back(p.x, p.y);
+            return;
+          }
+          PathD path;
+          path.reserve(curve.size());
+          for (const Point& p : curve) path.emplace_back(p.x, p.y);
+          bands[i] = InflatePaths(PathsD{std::move(path)}, buffer_distance, JoinType::Square,
+                                  EndType::Square, 0.0, kPrecision, arc_tolerance);
+        }
+      },
+      points >= kParallelPoints);
   return bands;
 }
 
-std::vector<BufferPolygon> union_bands(std::vector<Ring> bands, double feature_size) {
+// The union's rings sorted into outer rings and their holes.
+std::vector<BufferPolygon> polygons_from_union(const PathsD& united, double feature_size);
+
+}  // namespace
+
+std::vector<Ring> offset_bands(const std::vector<Polyline>& curves,
+                               const std::optional<WidthLists>& per_curve_widths,
+                               double buffer_distance, double feature_size) {
+  std::vector<Ring> rings;
+  for (PathsD& band : offset_curves(curves, per_curve_widths, buffer_distance, feature_size)) {
+    for (PathD& path : band) {
+      Ring ring;
+      ring.reserve(path.size());
+      for (const PointD& q : path) ring.push_back({q.x, q.y});
+      rings.push_back(std::move(ring));
+      PathD().swap(path);
+    }
+  }
+  return rings;
+}
+
+std::vector<BufferPolygon> unite_bands(std::vector<Ring> bands, double feature_size) {
   if (bands.empty()) return {};
   PathsD subjects;
   subjects.reserve(bands.size());
@@ -336,10 +378,30 @@ std::vector<BufferPolygon> union_bands(std::vector<Ring> bands, double feature_s
     subjects.push_back(std::move(path));
     Ring().swap(ring);
   }
-  const PathsD united = Union(subjects, FillRule::NonZero, kPrecision);
-  subjects.clear();
-  subjects.shrink_to_fit();
+  return polygons_from_union(union_bands(std::move(subjects), single_union_requested()),
+                             feature_size);
+}
 
+std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
+                                   const std::optional<WidthLists>& per_curve_widths,
+                                   double buffer_distance, double feature_size) {
+  if (curves.empty()) return {};
+  std::vector<PathsD> bands = offset_curves(curves, per_curve_widths, buffer_distance,
+                                            feature_size);
+  PathsD subjects;
+  for (PathsD& band : bands) {
+    for (PathD& p : band) subjects.push_back(std::move(p));
+  }
+  bands.clear();
+  bands.shrink_to_fit();
+  if (subjects.empty()) return {};
+  return polygons_from_union(union_bands(std::move(subjects), single_union_requested()),
+                             feature_size);
+}
+
+namespace {
+
+std::vector<BufferPolygon> polygons_from_union(const PathsD& united, double feature_size) {
   std::vector<Outer> outers;
   std::vector<Hole> holes;
   const double min_hole_area = 0.1 * (feature_size * feature_size);
@@ -364,12 +426,6 @@ std::vector<BufferPolygon> union_bands(std::vector<Ring> bands, double feature_s
   return polygons;
 }
 
-std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
-                                   const std::optional<WidthLists>& per_curve_widths,
-                                   double buffer_distance, double feature_size) {
-  if (curves.empty()) return {};
-  return union_bands(offset_bands(curves, per_curve_widths, buffer_distance, feature_size),
-                     feature_size);
-}
+}  // namespace
 
 }  // namespace strokegraph

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/progress.h"
 #include "pipeline/front.h"
 #include "pipeline/pool.h"
 
@@ -33,8 +34,18 @@ Result<std::vector<TopologizeOutput>> run_batch(const std::vector<BatchJob>& job
     failed.store(true, std::memory_order_release);
   };
 
+  // The jobs run on the pool's workers under the caller's Progress: a stop
+  // request reaches every running job, and no job starts after it. Progress
+  // counts finished jobs.
+  Progress* progress = current_progress();
+  if (progress != nullptr && progress->detailed) {
+    progress->detailed = false;
+    progress->stage.store("batch", std::memory_order_relaxed);
+  }
+  std::size_t finished = 0;  // guarded by failure_mu
   const std::function<void(std::size_t)> task = [&](std::size_t i) {
     const BatchJob& job = jobs[i];
+    ProgressScope scope(progress);
     try {
       auto result =
           topologize_inner(job.curves, job.buffer_distance, job.feature_size, job.options);
@@ -44,15 +55,24 @@ Result<std::vector<TopologizeOutput>> run_batch(const std::vector<BatchJob>& job
                nullptr);
       } else {
         slots[i] = std::get<TopologizeOutput>(std::move(result));
+        if (progress != nullptr) {
+          std::lock_guard<std::mutex> lock(failure_mu);
+          progress->fraction.store(double(++finished) / double(jobs.size()),
+                                   std::memory_order_relaxed);
+        }
       }
     } catch (...) {
       record(std::nullopt, std::current_exception());
     }
   };
-  const std::function<bool()> stop = [&] { return failed.load(std::memory_order_acquire); };
+  const std::function<bool()> stop = [&] {
+    return failed.load(std::memory_order_acquire) ||
+           (progress != nullptr && progress->stop.load(std::memory_order_relaxed));
+  };
   run_on_pool(jobs.size(), task, stop);
 
   if (exception) std::rethrow_exception(exception);
+  checkpoint();  // stopped before any job failed: some slots are empty
   if (error) return *error;
   std::vector<TopologizeOutput> results;
   results.reserve(slots.size());

@@ -1,5 +1,8 @@
 #include "pipeline/pool.h"
 
+#include "common/errors.h"
+#include "common/progress.h"
+
 #include <pthread.h>
 #include <unistd.h>
 
@@ -7,14 +10,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace strokegraph {
 namespace {
 
-thread_local bool is_worker = false;
+// Set on the pool's own threads.
+thread_local bool is_pool_worker = false;
 
 // One call's share of work: tasks are claimed under the pool lock, finished
 // tasks are counted under the call's own lock.
@@ -66,7 +72,8 @@ class WorkerPool {
 
  private:
   void worker_loop() {
-    is_worker = true;
+    is_pool_worker = true;
+    touch_exception_state();
     for (;;) {
       std::shared_ptr<Work> work;
       std::size_t index = 0;
@@ -149,8 +156,38 @@ void run_on_pool(std::size_t count, const std::function<void(std::size_t)>& task
   get_pool().run(count, task, stop);
 }
 
-bool on_pool_worker() { return is_worker; }
+bool on_pool_worker() { return is_pool_worker; }
 
 std::size_t pool_worker_count() { return get_pool().workers(); }
+
+void parallel_for(std::size_t count, const std::function<void(std::size_t)>& task, bool parallel) {
+  std::vector<std::exception_ptr> failures(count);
+  const std::function<void(std::size_t)> guarded = [&](std::size_t i) {
+    try {
+      task(i);
+    } catch (...) {
+      failures[i] = std::current_exception();
+    }
+  };
+  if (parallel && count > 1 && !is_pool_worker && pool_worker_count() > 1) {
+    // The tasks check the caller's stop requests on the workers too, and none
+    // starts after one.
+    Progress* progress = current_progress();
+    const std::function<void(std::size_t)> scoped = [&](std::size_t i) {
+      ProgressScope scope(progress);
+      guarded(i);
+    };
+    const std::function<bool()> stop = [progress] {
+      return progress != nullptr && progress->stop.load(std::memory_order_relaxed);
+    };
+    run_on_pool(count, scoped, stop);
+    checkpoint();
+  } else {
+    for (std::size_t i = 0; i < count; ++i) guarded(i);
+  }
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+}
 
 }  // namespace strokegraph

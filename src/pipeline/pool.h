@@ -27,4 +27,13 @@ bool on_pool_worker();
 // Number of workers of the current pool (creating it if needed).
 std::size_t pool_worker_count();
 
+// Runs task(i) for every i in [0, count), each exactly once, and returns when
+// all have finished. The tasks run on the process-wide pool when `parallel`
+// is set and the pool has more than one worker; they run inline, in index
+// order, on a pool worker itself (a batch job: waiting there for other
+// workers could deadlock) and otherwise. Every task runs even when one
+// throws; then the exception of the lowest failing index is rethrown.
+// Tasks must write only to their own slots.
+void parallel_for(std::size_t count, const std::function<void(std::size_t)>& task, bool parallel);
+
 }  // namespace strokegraph

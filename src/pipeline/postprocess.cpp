@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "common/errors.h"
+#include "common/progress.h"
 #include "conditioning/rdp.h"
 
 namespace strokegraph {
@@ -35,6 +36,7 @@ std::vector<Polyline> finish_chains(const std::vector<Chain>& chains, double sim
   std::vector<Polyline> out;
   out.reserve(chains.size());
   for (const Chain& chain : chains) {
+    poll(out.size());
     std::vector<Point> p = smooth_chain_taubin(chain.points, 3, 0.5, -0.53);
     straighten_free_ends(p, chain.start_is_tip, chain.end_is_tip);
     if (simplification > 0.0) p = rdp(p, simplification);

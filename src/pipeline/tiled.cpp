@@ -86,8 +86,8 @@ Result<TopologizeOutput> topologize_tiled(const std::vector<Polyline>& curves,
     ConditionedCurves conditioned = condition_curves(curves, buffer_distance, feature_size,
                                                      options.per_curve_widths,
                                                      options.merge_tolerance);
-    const std::vector<Ring> bands = offset_bands_on_pool(
-        conditioned.curves, conditioned.widths, buffer_distance, feature_size, tiles.parallel);
+    const std::vector<Ring> bands = offset_bands(
+        conditioned.curves, conditioned.widths, buffer_distance, feature_size);
     radius = largest_radius(buffer_distance, conditioned.widths);
     conditioned = {};
     skeleton = tiled_skeleton(bands, radius, buffer_distance, feature_size,

@@ -1,14 +1,23 @@
 #include "pipeline/topologize.h"
 
+#include <atomic>
 #include <string>
 
+#include "common/progress.h"
 #include "graph/graph.h"
 #include "pipeline/front.h"
+#include "pipeline/pool.h"
 #include "pipeline/postprocess.h"
 #include "pipeline/widths.h"
 #include "skeleton_cdt/skeleton.h"
 
 namespace strokegraph {
+namespace {
+
+// Smaller inputs are skeletonized on the calling thread.
+constexpr std::size_t kParallelRingPoints = 4096;
+
+}  // namespace
 
 Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
                                           double buffer_distance, double feature_size,
@@ -16,18 +25,38 @@ Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
   if (auto error = check_widths(curves, options.per_curve_widths)) return *error;
 
   const GraphThresholds t = derive_graph_thresholds(feature_size, options);
+  enter_stage("inflate", 0.0, 0.4);
+  std::vector<BufferPolygon> inflated = inflate_stage(
+      curves, buffer_distance, feature_size, options.per_curve_widths, options.merge_tolerance);
+  enter_stage("preprocess", 0.4, 0.5);
   std::vector<BufferPolygon> polygons =
-      preprocess_stage(inflate_stage(curves, buffer_distance, feature_size,
-                                     options.per_curve_widths, options.merge_tolerance),
-                       buffer_distance, feature_size,
+      preprocess_stage(std::move(inflated), buffer_distance, feature_size,
                        {options.subdivision_ratio, options.resample,
                         options.boundary_simplification});
 
-  std::vector<Segment> segments;
+  // Polygons are skeletonized independently (in parallel on larger inputs)
+  // and their segments joined in polygon order.
+  enter_stage("skeleton", 0.5, 0.85);
+  std::vector<std::vector<Segment>> parts(polygons.size());
+  std::size_t ring_points = 0;
   for (const BufferPolygon& polygon : polygons) {
-    if (polygon.outer.size() < 3) continue;
-    std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
+    ring_points += polygon.outer.size();
+    for (const Ring& hole : polygon.holes) ring_points += hole.size();
+  }
+  std::atomic<std::size_t> done{0};
+  parallel_for(
+      polygons.size(),
+      [&](std::size_t k) {
+        checkpoint();
+        const BufferPolygon& polygon = polygons[k];
+        if (polygon.outer.size() >= 3) parts[k] = skeletonize(polygon.outer, polygon.holes);
+        advance(double(++done) / double(polygons.size()));
+      },
+      ring_points >= kParallelRingPoints);
+  std::vector<Segment> segments;
+  for (std::vector<Segment>& part : parts) {
     segments.insert(segments.end(), part.begin(), part.end());
+    part = {};
   }
   if (segments.empty()) return TopologizeOutput{};
 
@@ -41,6 +70,7 @@ Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
   polygons.clear();
   polygons.shrink_to_fit();
 
+  enter_stage("graph", 0.85, 0.95);
   Graph graph = segments_to_graph(segments, t.snap_tolerance);
   segments.clear();
   segments.shrink_to_fit();
@@ -49,16 +79,23 @@ Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
                          " nodes, exceeding max_nodes limit of " +
                          std::to_string(*options.max_nodes)};
   }
+  advance(0.3);
   if (t.tip_length > 0.0) graph = prune_short_tips(graph, t.tip_length);
+  advance(0.6);
   if (t.junction_fraction > 0.0) graph = merge_close_junctions(graph, t.junction_distance);
+  advance(0.8);
   const std::vector<Chain> chains = extract_chains(graph);
 
+  enter_stage("chains", 0.95, 1.0);
   TopologizeOutput out;
   out.chains = finish_chains(chains, t.chain_simplification);
   NumberedNodes numbered = number_nodes(chains, out.chains);
   out.nodes = std::move(numbered.nodes);
   out.chain_node_ids = std::move(numbered.chain_node_ids);
-  if (options.compute_widths) out.widths = measure_widths(out.chains, boundary);
+  if (options.compute_widths) {
+    advance(0.5);
+    out.widths = measure_widths(out.chains, boundary);
+  }
   return out;
 }
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "common/progress.h"
+
 namespace strokegraph {
 namespace {
 
@@ -79,6 +81,7 @@ std::vector<std::vector<double>> measure_widths(const std::vector<Polyline>& cha
   std::vector<std::vector<double>> widths;
   widths.reserve(chains.size());
   for (const Polyline& chain : chains) {
+    poll(widths.size());
     std::vector<double> w;
     w.reserve(chain.size());
     for (const Point& p : chain) w.push_back(2.0 * std::sqrt(index.min_squared_distance(p)));

@@ -7,6 +7,10 @@
 namespace strokegraph::py {
 namespace {
 
+// Items reserved up front for a sequence other than a list or a tuple, whose
+// reported length may be anything.
+constexpr Py_ssize_t kMaxClaimed = 256;
+
 // "'{type name}' object cannot be converted to '{target}'"
 void cast_error(PyObject* obj, const char* target) {
   PyObject* name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__");
@@ -15,8 +19,22 @@ void cast_error(PyObject* obj, const char* target) {
   Py_DECREF(name);
 }
 
+// Runs `step`, turning an allocation failure into MemoryError. Returns
+// false with the exception set when the step failed.
+template <class Step>
+bool no_throw(Step&& step) {
+  try {
+    return step();
+  } catch (...) {
+    raise_native_exception(std::current_exception());
+    return false;
+  }
+}
+
 // Calls convert(item) for every item of a list-valued argument, in order.
-// `reserve(n)` receives the reported length when there is one.
+// `reserve(n)` receives the reported length when there is one. Neither may
+// leave by an exception: a std::bad_alloc becomes MemoryError, with every
+// reference released.
 template <class Reserve, class Convert>
 bool for_each_item(PyObject* obj, Reserve&& reserve, Convert&& convert) {
   if (PyUnicode_Check(obj)) {
@@ -27,36 +45,39 @@ bool for_each_item(PyObject* obj, Reserve&& reserve, Convert&& convert) {
     cast_error(obj, "Sequence");
     return false;
   }
+  auto one = [&convert](PyObject* item) { return no_throw([&] { return convert(item); }); };
   if (PyList_CheckExact(obj)) {
     // Same order and bounds checks as the list iterator: the list may change
     // under us while items convert.
-    reserve(PyList_GET_SIZE(obj));
+    if (!no_throw([&] { return reserve(PyList_GET_SIZE(obj)), true; })) return false;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(obj); ++i) {
       PyObject* item = PyList_GET_ITEM(obj, i);
       Py_INCREF(item);
-      const bool ok = convert(item);
+      const bool ok = one(item);
       Py_DECREF(item);
       if (!ok) return false;
     }
     return true;
   }
   if (PyTuple_CheckExact(obj)) {
-    reserve(PyTuple_GET_SIZE(obj));
+    if (!no_throw([&] { return reserve(PyTuple_GET_SIZE(obj)), true; })) return false;
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(obj); ++i) {
-      if (!convert(PyTuple_GET_ITEM(obj, i))) return false;
+      if (!one(PyTuple_GET_ITEM(obj, i))) return false;
     }
     return true;
   }
+  // Any other sequence only claims a length: believe it up to a small bound
+  // and let the list grow as items arrive.
   const Py_ssize_t hint = PyObject_Size(obj);
   if (hint < 0) {
     PyErr_Clear();  // the length only sizes the first allocation
-  } else {
-    reserve(hint);
+  } else if (!no_throw([&] { return reserve(hint < kMaxClaimed ? hint : kMaxClaimed), true; })) {
+    return false;
   }
   PyObject* iter = PyObject_GetIter(obj);
   if (iter == nullptr) return false;
   while (PyObject* item = PyIter_Next(iter)) {
-    const bool ok = convert(item);
+    const bool ok = one(item);
     Py_DECREF(item);
     if (!ok) {
       Py_DECREF(iter);
@@ -67,13 +88,9 @@ bool for_each_item(PyObject* obj, Reserve&& reserve, Convert&& convert) {
   return !PyErr_Occurred();
 }
 
-// Reserves at most this many elements up front on a reported length, so a
-// lying __len__ cannot make us allocate absurd amounts.
-constexpr Py_ssize_t kMaxReserve = 1 << 20;
-
 template <class Vec>
 auto reserver(Vec& v) {
-  return [&v](Py_ssize_t n) { v.reserve(static_cast<std::size_t>(n < kMaxReserve ? n : kMaxReserve)); };
+  return [&v](Py_ssize_t n) { v.reserve(static_cast<std::size_t>(n)); };
 }
 
 bool tuple_of_length(PyObject* obj, Py_ssize_t length) {

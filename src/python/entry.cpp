@@ -3,7 +3,6 @@
 #include <exception>
 #include <optional>
 #include <utility>
-#include <variant>
 
 #include "pipeline/batch.h"
 #include "pipeline/intermediates.h"
@@ -11,6 +10,7 @@
 #include "python/binding.h"
 #include "python/convert.h"
 #include "python/errors.h"
+#include "python/watch.h"
 
 namespace strokegraph::py {
 namespace {
@@ -23,38 +23,11 @@ bool arg(const char* name, Convert&& convert) {
   return false;
 }
 
-// Runs a pipeline and turns its outcome into a Python result: a PipelineError
-// becomes ValueError, a C++ exception MemoryError or PanicException. With
-// `release_gil` the pipeline runs without the interpreter lock.
-template <class T, class Run, class ToPython>
-PyObject* finish(bool release_gil, Run&& run, ToPython&& to_python) {
-  std::optional<Result<T>> outcome;
-  std::exception_ptr failure;
-  auto guarded = [&] {
-    try {
-      outcome.emplace(run());
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  };
-  if (release_gil) {
-    Py_BEGIN_ALLOW_THREADS
-    guarded();
-    Py_END_ALLOW_THREADS
-  } else {
-    guarded();
-  }
-  if (failure) {
-    outcome.reset();  // destroy native data before raising
-    raise_native_exception(failure);
-    return nullptr;
-  }
-  if (const auto* error = std::get_if<PipelineError>(&*outcome)) {
-    raise_pipeline_error(*error);
-    return nullptr;
-  }
-  return to_python(std::get<T>(*outcome));
-}
+// inflate_curves and triangulate_curves keep the interpreter lock for the
+// whole call; topologize and topologize_batch release it while they compute.
+// None of them reports progress.
+const WatchOptions kHoldLock{false, nullptr};
+const WatchOptions kReleaseLock{true, nullptr};
 
 const char* const inflate_params[] = {"curves", "buffer_distance", "feature_size",
                                       "per_curve_widths", "merge_tolerance"};
@@ -90,9 +63,12 @@ PyObject* py_inflate_curves(PyObject*, PyObject* const* args, size_t nargsf, PyO
       !arg("merge_tolerance", [&] { return to_optional_number(a[4], merge_tolerance); })) {
     return nullptr;
   }
-  return finish<std::vector<BufferPolygon>>(
-      false,
-      [&] { return inflate_curves(curves, buffer_distance, feature_size, widths, merge_tolerance); },
+  return run_pipeline<std::vector<BufferPolygon>>(
+      kHoldLock,
+      [curves = std::move(curves), buffer_distance, feature_size, widths = std::move(widths),
+       merge_tolerance] {
+        return inflate_curves(curves, buffer_distance, feature_size, widths, merge_tolerance);
+      },
       from_polygons);
 }
 
@@ -116,9 +92,10 @@ PyObject* py_triangulate_curves(PyObject*, PyObject* const* args, size_t nargsf,
       !arg("merge_tolerance", [&] { return to_optional_number(a[7], merge_tolerance); })) {
     return nullptr;
   }
-  return finish<std::vector<Triangle>>(
-      false,
-      [&] {
+  return run_pipeline<std::vector<Triangle>>(
+      kHoldLock,
+      [curves = std::move(curves), buffer_distance, feature_size, widths = std::move(widths),
+       boundary, merge_tolerance] {
         return triangulate_curves(curves, buffer_distance, feature_size, widths, boundary,
                                   merge_tolerance);
       },
@@ -153,8 +130,11 @@ PyObject* py_topologize(PyObject*, PyObject* const* args, size_t nargsf, PyObjec
     raise_pipeline_error(*error);
     return nullptr;
   }
-  return finish<TopologizeOutput>(
-      true, [&] { return topologize_inner(curves, buffer_distance, feature_size, o); },
+  return run_pipeline<TopologizeOutput>(
+      kReleaseLock,
+      [curves = std::move(curves), buffer_distance, feature_size, o = std::move(o)] {
+        return topologize_inner(curves, buffer_distance, feature_size, o);
+      },
       from_topologize);
 }
 
@@ -167,10 +147,26 @@ PyObject* py_topologize_batch(PyObject*, PyObject* const* args, size_t nargsf, P
     raise_pipeline_error(*error);
     return nullptr;
   }
-  return finish<std::vector<TopologizeOutput>>(true, [&] { return run_batch(jobs); }, from_batch);
+  return run_pipeline<std::vector<TopologizeOutput>>(
+      kReleaseLock, [jobs = std::move(jobs)] { return run_batch(jobs); }, from_batch);
 }
 
-#define SG_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f))
+// Every entry runs inside this: whatever allocation fails outside the guarded
+// pipeline (argument binding, the feature-size message) is a MemoryError too.
+// The functions hold no Python reference while anything can throw.
+template <PyObject* (*F)(PyObject*, PyObject* const*, size_t, PyObject*)>
+PyObject* guarded(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+  touch_exception_state();
+  try {
+    return F(self, args, nargsf, kwnames);
+  } catch (...) {
+    raise_native_exception(std::current_exception());
+    return nullptr;
+  }
+}
+
+#define SG_FASTCALL(f) \
+  reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(guarded<f>))
 
 }  // namespace
 

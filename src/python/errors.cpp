@@ -38,6 +38,34 @@ bool expose_panic_exception(PyObject* module) {
   return rc == 0;
 }
 
+bool share_panic_exception(PyObject* module) {
+  if (panic_exception != nullptr) return true;
+  PyObject* name = PyModule_GetNameObject(module);
+  if (name == nullptr) return false;
+  const Py_ssize_t dot = PyUnicode_FindChar(name, '.', 0, PyUnicode_GET_LENGTH(name), -1);
+  PyObject* package_name = dot > 0 ? PyUnicode_Substring(name, 0, dot) : nullptr;
+  Py_DECREF(name);
+  if (dot < -1 || (dot > 0 && package_name == nullptr)) return false;
+  if (package_name == nullptr) return init_panic_exception();
+  PyObject* internal_name = PyUnicode_FromFormat("%U._internal", package_name);
+  PyObject* internal = internal_name != nullptr ? PyImport_Import(internal_name) : nullptr;
+  Py_XDECREF(internal_name);
+  PyObject* package = internal != nullptr ? PyImport_GetModule(package_name) : nullptr;
+  Py_XDECREF(internal);
+  Py_DECREF(package_name);
+  if (package == nullptr) return PyErr_Occurred() == nullptr && init_panic_exception();
+  PyObject* type = PyObject_GetAttrString(package, "PanicException");
+  Py_DECREF(package);
+  if (type == nullptr) return false;
+  if (!PyExceptionClass_Check(type)) {
+    Py_DECREF(type);
+    PyErr_SetString(PyExc_TypeError, "PanicException of the package is not an exception type");
+    return false;
+  }
+  panic_exception = type;  // owned for the life of the process
+  return true;
+}
+
 void raise_pipeline_error(const PipelineError& error) {
   PyObject* message =
       PyUnicode_DecodeUTF8(error.message.data(), static_cast<Py_ssize_t>(error.message.size()),

@@ -19,6 +19,11 @@ bool init_panic_exception();
 // functions.
 bool expose_panic_exception(PyObject* module);
 
+// For a second extension module of the package: makes this module raise the
+// package's PanicException (loading `_internal`, which creates it, first), so
+// that both modules raise one type. A module loaded on its own gets its own.
+bool share_panic_exception(PyObject* module);
+
 // ValueError carrying the message unchanged.
 void raise_pipeline_error(const PipelineError& error);
 

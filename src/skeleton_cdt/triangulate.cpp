@@ -7,6 +7,8 @@
 #include <new>
 #include <numeric>
 
+#include "common/progress.h"
+
 namespace strokegraph {
 
 namespace {
@@ -19,6 +21,17 @@ constexpr double kMaxCoordinate = 1e60;
 constexpr std::size_t kMaxContours = 60000;
 // Vertex and triangle indices are 32 bits wide inside the library.
 constexpr std::size_t kMaxPoints = std::size_t{1} << 30;
+// Triangulations of fewer points take well under a tenth of a second: they
+// are not checked for stop requests inside.
+constexpr std::size_t kStopCheckPoints = 50000;
+
+// Lets a stop request reach into a long triangulation: checked as every
+// vertex and every constraint edge goes in.
+struct StopCheck final : CDT::ICallbackHandler {
+  void onAddVertexStart(const CDT::VertInd v, const CDT::AddVertexType::Enum) override { poll(v); }
+  void onAddEdgeStart(const CDT::Edge&) override { poll(++edges); }
+  std::size_t edges = 0;
+};
 
 bool has_equal_points(const std::vector<Point>& points) {
   std::vector<std::uint32_t> order(points.size());
@@ -118,6 +131,12 @@ std::optional<std::vector<IndexTriangle>> triangulate_contours(
     // the result is one of ours.
     CDT::Triangulation<double> cdt(CDT::VertexInsertionOrder::Auto,
                                    CDT::IntersectingConstraintEdges::NotAllowed, 0.0);
+    // The handler costs a virtual call per flip: only worth it where the
+    // triangulation takes long enough to need stopping.
+    StopCheck stop_check;
+    if (current_progress() != nullptr && points.size() >= kStopCheckPoints) {
+      cdt.setCallbackHandler(&stop_check);
+    }
     cdt.insertVertices(
         points.begin(), points.end(), [](const Point& p) { return p.x; },
         [](const Point& p) { return p.y; });
@@ -136,6 +155,8 @@ std::optional<std::vector<IndexTriangle>> triangulate_contours(
     }
     return out;
   } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const Cancelled&) {
     throw;
   } catch (...) {
     return std::nullopt;

@@ -14,6 +14,7 @@
 #include <tuple>
 #include <utility>
 
+#include "common/progress.h"
 #include "inflate/inflate.h"
 #include "pipeline/pool.h"
 #include "skeleton_cdt/skeleton.h"
@@ -214,7 +215,7 @@ TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>&
   TileResult out;
   if (inside.empty()) return out;
   const std::vector<BufferPolygon> polygons =
-      preprocess_stage(union_bands(unite_in_groups(std::move(inside), grown), feature_size),
+      preprocess_stage(unite_bands(unite_in_groups(std::move(inside), grown), feature_size),
                        buffer_distance, feature_size, boundary);
   std::vector<Segment> segments;
   for (const BufferPolygon& polygon : polygons) {
@@ -535,43 +536,6 @@ std::size_t largest_cluster_vertices(const std::vector<Ring>& bands) {
   return largest;
 }
 
-std::vector<Ring> offset_bands_on_pool(const std::vector<Polyline>& curves,
-                                       const std::optional<WidthLists>& widths,
-                                       double buffer_distance, double feature_size,
-                                       bool parallel) {
-  constexpr std::size_t kChunk = 1024;  // curves per task
-  const std::size_t chunks = (curves.size() + kChunk - 1) / kChunk;
-  if (!parallel || chunks < 2 || on_pool_worker())
-    return offset_bands(curves, widths, buffer_distance, feature_size);
-  std::vector<std::vector<Ring>> parts(chunks);
-  std::atomic<bool> failed{false};
-  std::mutex failure_mu;
-  std::exception_ptr failure;
-  const std::function<void(std::size_t)> task = [&](std::size_t c) {
-    try {
-      const std::size_t lo = c * kChunk, hi = std::min(curves.size(), lo + kChunk);
-      const std::vector<Polyline> mine(curves.begin() + static_cast<std::ptrdiff_t>(lo),
-                                       curves.begin() + static_cast<std::ptrdiff_t>(hi));
-      std::optional<WidthLists> their;
-      if (widths) {
-        their.emplace();
-        for (std::size_t i = lo; i < hi && i < widths->size(); ++i) their->push_back((*widths)[i]);
-      }
-      parts[c] = offset_bands(mine, their, buffer_distance, feature_size);
-    } catch (...) {
-      std::lock_guard<std::mutex> lock(failure_mu);
-      if (!failure) failure = std::current_exception();
-      failed.store(true, std::memory_order_release);
-    }
-  };
-  run_on_pool(chunks, task, [&] { return failed.load(std::memory_order_acquire); });
-  if (failure) std::rethrow_exception(failure);
-  std::vector<Ring> bands;
-  for (std::vector<Ring>& part : parts)
-    for (Ring& ring : part) bands.push_back(std::move(ring));
-  return bands;
-}
-
 TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
                              double buffer_distance, double feature_size,
                              const BoundaryOptions& boundary, const TileOptions& options,
@@ -616,8 +580,12 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
   std::atomic<bool> failed{false};
   std::mutex failure_mu;
   std::exception_ptr failure;
+  // Tiles on the workers check the caller's stop requests too.
+  Progress* progress = current_progress();
   const std::function<void(std::size_t)> task = [&](std::size_t t) {
+    ProgressScope scope(progress);
     try {
+      checkpoint();
       const std::vector<std::size_t> mine(members.begin() + static_cast<std::ptrdiff_t>(starts[t]),
                                           members.begin() + static_cast<std::ptrdiff_t>(starts[t + 1]));
       if (mine.empty()) return;
@@ -638,13 +606,17 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
       failed.store(true, std::memory_order_release);
     }
   };
-  const std::function<bool()> stop = [&] { return failed.load(std::memory_order_acquire); };
+  const std::function<bool()> stop = [&] {
+    return failed.load(std::memory_order_acquire) ||
+           (progress != nullptr && progress->stop.load(std::memory_order_relaxed));
+  };
   if (options.parallel && count > 1 && !on_pool_worker()) {
     run_on_pool(count, task, stop);
   } else {
     for (std::size_t t = 0; t < count && !stop(); ++t) task(t);
   }
   if (failure) std::rethrow_exception(failure);
+  checkpoint();
 
   // Concatenate in tile order, noting the piece ends on or near seams.
   const double tol = std::fabs(radius) > 0.0 ? std::fabs(radius) : feature_size;

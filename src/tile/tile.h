@@ -85,13 +85,6 @@ std::size_t largest_cluster_vertices(const std::vector<Ring>& bands);
 TileGrid plan_tiles(const std::vector<Ring>& bands, double radius, double feature_size,
                     const TileOptions& options);
 
-// offset_bands (inflate/inflate.h) in chunks of curves on the worker pool,
-// concatenated in curve order: the same bands as one call.
-std::vector<Ring> offset_bands_on_pool(const std::vector<Polyline>& curves,
-                                       const std::optional<WidthLists>& widths,
-                                       double buffer_distance, double feature_size,
-                                       bool parallel);
-
 struct TiledSkeleton {
   std::vector<Segment> segments;  // tile by tile in row-major order, stitched on the seams
   std::vector<Point> boundary;    // preprocessed ring vertices (only when asked)

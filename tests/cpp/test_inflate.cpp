@@ -225,13 +225,18 @@ TEST(Inflate, WidthsForSomeCurvesOnly) {
   EXPECT_NEAR(area_of(out[2].outer), 14 * 4.0, 1e-6);
 }
 
-TEST(Inflate, ARadiusBelowHalfAGridUnitGivesNoBand) {
-  // The offsetter would hand the open stroke back unchanged, and the union
-  // would then fill the triangle it encloses.
-  for (double r : {0.0, 4.9e-7, -4.9e-7}) {
-    EXPECT_TRUE(inflate({{{0, 0}, {10, 0}, {10, 10}}}, std::nullopt, r, 1.0).empty()) << r;
+TEST(Inflate, ARadiusBelowHalfAGridUnitUnionsTheCurveAsAPolygon) {
+  // The offsetter hands the open stroke back unchanged and the union fills
+  // the triangle its vertex list encloses.
+  for (double r : {0.0, -0.0, 4.9e-7, -4.9e-7}) {
+    const auto out = inflate({{{0, 0}, {10, 0}, {10, 10}}}, std::nullopt, r, 1.0);
+    ASSERT_EQ(out.size(), 1u) << r;
+    EXPECT_NEAR(area_of(out[0].outer), 50.0, 1e-9) << r;
   }
-  EXPECT_FALSE(inflate({{{0, 0}, {10, 0}, {10, 10}}}, std::nullopt, 5e-7, 1.0).empty());
+  // From half a grid unit on it is a thin band around the stroke.
+  const auto band = inflate({{{0, 0}, {10, 0}, {10, 10}}}, std::nullopt, 5e-7, 1.0);
+  ASSERT_EQ(band.size(), 1u);
+  EXPECT_LT(area_of(band[0].outer), 1e-4);
 }
 
 TEST(Inflate, MismatchedWidthsAreAnInternalError) {

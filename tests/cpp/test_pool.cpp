@@ -3,6 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -90,4 +92,40 @@ TEST(Pool, SeveralCallersAtOnce) {
     for (int v : seen[c]) EXPECT_EQ(v, c + 1);
   }
   EXPECT_GE(pool_worker_count(), 1u);
+}
+
+TEST(ParallelFor, EveryTaskRunsOnceAndTheLowestFailureIsRethrown) {
+  for (bool parallel : {false, true}) {
+    std::vector<std::atomic<int>> runs(300);
+    try {
+      parallel_for(
+          runs.size(),
+          [&](std::size_t i) {
+            runs[i]++;
+            if (i == 210 || i == 30) throw std::runtime_error(std::to_string(i));
+          },
+          parallel);
+      ADD_FAILURE() << "no exception";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "30");
+    }
+    for (auto& r : runs) EXPECT_EQ(r.load(), 1);
+  }
+}
+
+TEST(ParallelFor, RunsInlineOnAPoolWorker) {
+  // A batch job calls it from a worker; waiting there for the other workers,
+  // which may all be running such jobs, could deadlock.
+  constexpr std::size_t jobs = 8, tasks = 50;
+  std::vector<std::thread::id> job_thread(jobs), task_thread(jobs * tasks);
+  const std::function<void(std::size_t)> job = [&](std::size_t i) {
+    job_thread[i] = std::this_thread::get_id();
+    parallel_for(
+        tasks, [&](std::size_t j) { task_thread[i * tasks + j] = std::this_thread::get_id(); },
+        true);
+  };
+  const std::function<bool()> never = [] { return false; };
+  run_on_pool(jobs, job, never);
+  for (std::size_t k = 0; k < task_thread.size(); ++k)
+    EXPECT_EQ(task_thread[k], job_thread[k / tasks]);
 }

@@ -227,7 +227,7 @@ TEST(TiledPipeline, EmptyInputAndWidths) {
   }
 }
 
-TEST(OffsetBandsOnPool, SameBandsAsOneCall) {
+TEST(OffsetBands, OnThePoolInCurveOrder) {
   std::vector<Polyline> curves;
   WidthLists widths;
   for (int i = 0; i < 2500; ++i) {
@@ -236,8 +236,13 @@ TEST(OffsetBandsOnPool, SameBandsAsOneCall) {
     widths.push_back(i % 3 == 0 ? std::vector<double>{0.2, 0.3, 0.25} : std::vector<double>{});
   }
   widths.resize(2000);  // fewer width lists than curves
-  EXPECT_EQ(offset_bands_on_pool(curves, widths, 0.4, 1.0, true),
-            offset_bands(curves, widths, 0.4, 1.0));
+  std::vector<Ring> one_by_one;
+  for (std::size_t i = 0; i < curves.size(); ++i) {
+    const std::optional<WidthLists> own =
+        i < widths.size() ? std::optional<WidthLists>(WidthLists{widths[i]}) : std::nullopt;
+    for (Ring& ring : offset_bands({curves[i]}, own, 0.4, 1.0)) one_by_one.push_back(std::move(ring));
+  }
+  EXPECT_EQ(offset_bands(curves, widths, 0.4, 1.0), one_by_one);
 }
 
 TEST(LargestCluster, CountsTheVerticesOfOverlappingBands) {

@@ -1,5 +1,6 @@
 """topologize_batch: the worker pool, threads and processes."""
 
+import math  # noqa: F401 (the LARGE expression uses it)
 import multiprocessing
 import os
 import subprocess
@@ -146,3 +147,33 @@ def test_other_threads_run_while_the_pipeline_runs(call):
     # starts; released, it also runs in the middle of the call.
     middle = (start + 0.25 * (end - start), start + 0.75 * (end - start))
     assert any(middle[0] <= t <= middle[1] for t in stamps)
+
+
+# Many separate scribbles, over 4,096 points: one call offsets, unions and
+# skeletonizes their parts on the pool.
+LARGE = """[[((k % 10) * 30.0 + 8 * math.sin(0.1 * i + k), (k // 10) * 30.0 + i * 0.2 + math.cos(0.3 * i))
+           for i in range(100)] for k in range(60)]"""
+
+
+def test_large_calls_agree_from_threads_batch_jobs_and_any_worker_count():
+    curves = eval(LARGE)
+    expected = strokegraph.topologize(curves, 1.0, 1.0)
+    results = []
+    threads = [
+        threading.Thread(target=lambda: results.append(strokegraph.topologize(curves, 1.0, 1.0)))
+        for _ in range(4)
+    ]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=120)
+    assert results == [expected] * 4
+    # Batch jobs run their parts inline on the worker that took them.
+    assert strokegraph.topologize_batch([job(curves)] * 3) == [expected[:3]] * 3
+    script = f"import json, math, strokegraph; print(json.dumps(strokegraph.topologize({LARGE}, 1.0, 1.0)))"
+    outputs = {
+        subprocess.run([sys.executable, "-c", script], env=dict(os.environ, RAYON_NUM_THREADS=n),
+                       capture_output=True, text=True, check=True, timeout=120).stdout
+        for n in ("1", "3")
+    }
+    assert len(outputs) == 1

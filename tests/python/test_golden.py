@@ -16,7 +16,8 @@ sys.path.insert(0, str(BENCH))
 import golden  # noqa: E402
 
 
+@pytest.mark.parametrize("mode", golden.MODES)
 @pytest.mark.parametrize("workload", ["sketch", "traces", "lettering"])
-def test_small_workload_output_is_unchanged(workload):
+def test_small_workload_output_is_unchanged(workload, mode):
     recorded = json.loads((BENCH / "golden.json").read_text())
-    assert golden.digest(workload, "small") == recorded[f"{workload}/small"]
+    assert golden.digest(workload, "small", mode) == recorded[golden.key(workload, "small", mode)]

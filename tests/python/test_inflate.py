@@ -188,9 +188,11 @@ def test_ten_thousand_strokes_of_fifty_points():
 
 
 @pytest.mark.parametrize("buffer_distance", [0.0, -0.0, 1e-7, -4e-7])
-def test_a_band_thinner_than_the_grid_is_empty_not_the_stroke_itself(buffer_distance):
-    # The offsetter returns an unchanged path for such a radius; an open stroke
-    # must not turn into a closed polygon.
+def test_a_radius_below_the_grid_fills_the_stroke_as_a_polygon(buffer_distance):
+    # The offsetter returns such a stroke unchanged and the union treats its
+    # vertex list as a closed polygon: an outline at radius 0 is a filled shape.
     stroke = [[(0.0, 0.0), (10.0, 0.0), (10.0, 10.0)]]
-    assert inflate_curves(stroke, buffer_distance, 1.0) == []
-    assert topologize(stroke, buffer_distance, 1.0) == ([], [], [], [])
+    [(outer, holes)] = inflate_curves(stroke, buffer_distance, 1.0)
+    assert holes == [] and area(outer) == pytest.approx(50.0, abs=1e-9)
+    chains, nodes, _, _ = topologize(stroke, buffer_distance, 1.0)
+    assert chains and nodes

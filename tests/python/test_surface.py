@@ -82,7 +82,7 @@ def test_module_holds_only_the_four_functions():
     assert [n for n in dir(_internal) if not n.startswith("__")] == FUNCTIONS
     for name in FUNCTIONS:
         assert getattr(strokegraph, name) is getattr(_internal, name)
-    assert sorted(strokegraph.__all__) == ["PanicException"] + FUNCTIONS
+    assert sorted(strokegraph.__all__) == ["Centerlines", "PanicException", "centerlines"] + FUNCTIONS
 
 
 def test_panic_exception_is_a_base_exception_not_an_exception():

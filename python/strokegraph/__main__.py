@@ -1,0 +1,7 @@
+"""`python -m strokegraph` runs the command line."""
+
+import sys
+
+from .cli import main
+
+sys.exit(main())

@@ -1,0 +1,24 @@
+# The native layer under `strokegraph.centerlines`: results are flat bytes of
+# native float64 / int64 values, read with numpy.frombuffer.
+from typing import Any, Optional, Sequence
+
+_Result = tuple[bytes, bytes, bytes, bytes, Optional[bytes], bytes, bytes]
+
+def centerlines(
+    curves: Sequence[Any],
+    radius: float,
+    feature_size: Optional[float] = None,
+    *,
+    simplification: Optional[float] = None,
+    min_tip_fraction: Optional[float] = None,
+    junction_merge_fraction: Optional[float] = None,
+    per_curve_widths: Optional[Sequence[Any]] = None,
+    compute_widths: bool = False,
+    subdivision_ratio: Optional[float] = None,
+    max_nodes: Optional[int] = None,
+    resample: Optional[float] = None,
+    boundary_simplification: Optional[float] = None,
+    merge_tolerance: Optional[float] = None,
+    clean: bool = True,
+) -> _Result: ...
+def centerlines_batch(jobs: Sequence[Any]) -> list[_Result]: ...

@@ -1,0 +1,180 @@
+"""`centerlines`: the centerline graph of a drawing, clean by default."""
+
+from __future__ import annotations
+
+import math
+from collections.abc import Callable
+from typing import Any, Optional, SupportsFloat
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _native
+from ._inputs import normalise
+from .result import Centerlines
+
+Number = SupportsFloat
+
+
+def centerlines(
+    curves: Any,
+    radius: Number,
+    *,
+    feature_size: Optional[Number] = None,
+    simplification: Optional[Number] = None,
+    min_tip_fraction: Optional[Number] = None,
+    junction_merge_fraction: Optional[Number] = None,
+    per_curve_widths: Optional[Any] = None,
+    compute_widths: bool = False,
+    subdivision_ratio: Optional[Number] = None,
+    max_nodes: Optional[int] = None,
+    resample: Optional[Number] = None,
+    boundary_simplification: Optional[Number] = None,
+    merge_tolerance: Optional[Number] = None,
+    clean: bool = True,
+    progress: Optional[Callable[[str, float], None]] = None,
+) -> Centerlines:
+    """The centerline graph of a drawing.
+
+    Parameters
+    ----------
+    curves
+        The strokes: a sequence of curves, each a sequence of (x, y) points or
+        an (n, 2) array of any real dtype; shapely LineStrings, LinearRings,
+        Polygons (each ring a closed curve) and Multi* / GeometryCollections
+        of them; or GeoJSON geometry, Feature and FeatureCollection dicts
+        (z coordinates are dropped). A single geometry or GeoJSON dict may
+        also stand for the whole drawing.
+    radius
+        The band radius: half the stroke width.
+    feature_size
+        The scale the thresholds derive from; by default derived from
+        `radius`, which gives the drawing's own graph.
+    simplification, min_tip_fraction, junction_merge_fraction, subdivision_ratio,
+    max_nodes, resample, boundary_simplification, merge_tolerance
+        As for the low-level ``topologize``: a zero, negative or NaN value
+        switches its step off.
+    per_curve_widths
+        One radius per point for each curve, indexed like ``result.curves``
+        (which are the caller's items for plain curves and arrays); an empty
+        entry uses `radius`.
+    compute_widths
+        Also measure the band width at every chain point.
+    clean
+        Remove the artefacts of the band construction (corner spurs at free
+        ends, crossings split in two). ``clean=False`` gives exactly what
+        ``topologize`` gives for the same numbers.
+    progress
+        ``callable(stage: str, fraction: float)``, called as the pipeline
+        advances (fraction from 0 to 1 within each stage).
+
+    Returns
+    -------
+    Centerlines
+        ``sources[i]`` holds the sorted indices of the caller's top-level
+        items whose band covers chain i: the item of a sequence, the member
+        of a collection geometry, the feature of a FeatureCollection (0 for a
+        single geometry or Feature). A Polygon or a MultiLineString given as
+        one item reports the item's index for all its curves.
+
+    Bad input raises TypeError or ValueError naming the curve; NaN and
+    infinite coordinates are passed on as the low-level call does.
+    """
+    r = _number("radius", radius)
+    if not (math.isfinite(r) and r > 0):
+        raise ValueError(f"radius must be a positive finite number, got {_format(r)}")
+    fs = None if feature_size is None else _number("feature_size", feature_size)
+    if progress is not None and not callable(progress):
+        raise TypeError(f"progress must be callable or None, got {type(progress).__name__}")
+    normalised, owners = normalise(curves)
+    if per_curve_widths is not None:
+        per_curve_widths = _widths_lists(per_curve_widths)
+    options = dict(
+        simplification=simplification,
+        min_tip_fraction=min_tip_fraction,
+        junction_merge_fraction=junction_merge_fraction,
+        per_curve_widths=per_curve_widths,
+        compute_widths=compute_widths,
+        subdivision_ratio=subdivision_ratio,
+        max_nodes=max_nodes,
+        resample=resample,
+        boundary_simplification=boundary_simplification,
+        merge_tolerance=merge_tolerance,
+        clean=clean,
+    )
+    raw = _native.run_native(normalised, r, fs, options, progress)
+    return wrap(raw, normalised, owners, r, fs)
+
+
+def wrap(
+    raw: _native.NativeResult,
+    normalised: list[npt.NDArray[np.float64]],
+    owners: npt.NDArray[np.int64],
+    r: float,
+    fs: Optional[float],
+) -> Centerlines:
+    """The `Centerlines` of one native result (of `centerlines` or of a batch job)."""
+    points, offsets, nodes, edges, widths, source_index, source_offsets = raw
+    offs = np.frombuffer(offsets, np.int64)
+    index, index_offsets = map_sources(
+        np.frombuffer(source_index, np.int64), np.frombuffer(source_offsets, np.int64), owners
+    )
+    return Centerlines(
+        np.frombuffer(points, np.float64),
+        offs,
+        np.frombuffer(nodes, np.float64),
+        np.frombuffer(edges, np.int64),
+        None if widths is None else np.frombuffer(widths, np.float64),
+        index,
+        index_offsets,
+        radius=r,
+        feature_size=_native.default_feature_size(r) if fs is None else fs,
+        curves=normalised,
+        curve_items=owners,
+    )
+
+
+def _number(name: str, value: Any) -> float:
+    try:
+        if isinstance(value, (str, bytes)):
+            raise TypeError
+        return float(value)
+    except (TypeError, ValueError):
+        raise TypeError(f"{name} must be a number, got {type(value).__name__}") from None
+
+
+def _format(x: float) -> str:
+    """A float as the pipeline's messages write it ("0", "-0", "1.5", "NaN", "inf")."""
+    if math.isnan(x):
+        return "NaN"
+    if math.isinf(x):
+        return "inf" if x > 0 else "-inf"
+    if x == int(x) and abs(x) < 1e16:
+        return ("-" if math.copysign(1.0, x) < 0 else "") + str(abs(int(x)))
+    return repr(x)
+
+
+def _widths_lists(widths: Any) -> Any:
+    """Width arrays as lists of floats, the form the pipeline reads."""
+    if isinstance(widths, (str, bytes)):
+        return widths
+    return [w.tolist() if isinstance(w, np.ndarray) else w for w in widths]
+
+
+def map_sources(
+    index: npt.NDArray[np.int64], offsets: npt.NDArray[np.int64], owners: npt.NDArray[np.int64]
+) -> tuple[npt.NDArray[np.int64], npt.NDArray[np.int64]]:
+    """Curve indices per chain turned into the caller's item indices.
+
+    `owners` (the item of each curve) never decreases, so indices sorted per
+    chain stay sorted; repeats of one item within a chain are dropped."""
+    if np.array_equal(owners, np.arange(len(owners))):
+        return index, offsets  # one curve per item: the indices already are the items
+    mapped = owners[index]
+    chain = np.repeat(np.arange(len(offsets) - 1), np.diff(offsets))
+    keep = np.ones(len(mapped), bool)
+    keep[1:] = (mapped[1:] != mapped[:-1]) | (chain[1:] != chain[:-1])
+    counts = np.bincount(chain[keep], minlength=len(offsets) - 1)
+    new_offsets = np.zeros(len(offsets), np.int64)
+    np.cumsum(counts, out=new_offsets[1:])
+    return mapped[keep], new_offsets

@@ -1,0 +1,139 @@
+"""Conversions of a `Centerlines` graph to networkx, shapely, GeoJSON and SVG.
+
+Each is also a method of `Centerlines` (``result.to_networkx()`` etc.).
+networkx and shapely are optional: install ``strokegraph[networkx]``,
+``strokegraph[shapely]`` (or ``strokegraph[all]``).
+"""
+
+from __future__ import annotations
+
+import math
+from typing import TYPE_CHECKING, Any, Optional
+
+import numpy as np
+
+from ._extras import require
+
+if TYPE_CHECKING:
+    import networkx
+    import shapely
+
+    from .result import Centerlines
+
+
+def _mean_widths(result: Centerlines) -> list[Optional[float]]:
+    if result.mean_widths is None:
+        return [None] * len(result)
+    return [w if math.isfinite(w) else None for w in result.mean_widths.tolist()]
+
+
+def to_networkx(result: Centerlines) -> networkx.MultiGraph:
+    """A MultiGraph with node attribute ``pos`` and, per chain i, an edge with
+    key i and attributes ``points``, ``length``, ``width``, ``sources``."""
+    nx = require("networkx", "to_networkx()")
+    graph = nx.MultiGraph(radius=result.radius, feature_size=result.feature_size)
+    graph.add_nodes_from((i, {"pos": (x, y)}) for i, (x, y) in enumerate(result.nodes.tolist()))
+    graph.add_edges_from(
+        (u, v, i, {"points": points, "length": length, "width": width, "sources": sources.tolist()})
+        for i, ((u, v), points, length, width, sources) in enumerate(
+            zip(result.edges.tolist(), result.chains, result.lengths.tolist(), _mean_widths(result), result.sources)
+        )
+    )
+    return graph
+
+
+def _two_point_chains(result: Centerlines) -> list[Any]:
+    """The chains, a one-point chain doubled so that every one is a line."""
+    return [c if len(c) != 1 else np.repeat(c, 2, axis=0) for c in result.chains]
+
+
+def to_shapely(result: Centerlines) -> list[shapely.LineString]:
+    """One LineString per chain, in chain order."""
+    shp = require("shapely", "to_shapely()")
+    counts = np.diff(result.offsets)
+    if len(counts) and counts.min() >= 2:
+        lines = shp.linestrings(result.points, indices=np.repeat(np.arange(len(counts)), counts))
+        return list(lines.tolist())
+    return [shp.LineString(c) for c in _two_point_chains(result)]
+
+
+def to_geojson(result: Centerlines) -> dict[str, Any]:
+    """A FeatureCollection of one LineString feature per chain."""
+    features = []
+    for i, ((u, v), points, length, width, sources) in enumerate(
+        zip(result.edges.tolist(), _two_point_chains(result), result.lengths.tolist(), _mean_widths(result), result.sources)
+    ):
+        features.append(
+            {
+                "type": "Feature",
+                "geometry": {"type": "LineString", "coordinates": points.tolist()},
+                "properties": {
+                    "chain": i,
+                    "start": u,
+                    "end": v,
+                    "length": length if math.isfinite(length) else None,
+                    "width": width,
+                    "sources": sources.tolist(),
+                },
+            }
+        )
+    return {"type": "FeatureCollection", "features": features}
+
+
+def to_svg(
+    result: Centerlines,
+    *,
+    size: float = 800,
+    stroke: str = "#1f4e79",
+    stroke_width: float = 1.5,
+    show_nodes: bool = True,
+    junction_fill: str = "#c0392b",
+    end_fill: str = "#27ae60",
+    node_radius: Optional[float] = None,
+    background: Optional[str] = "white",
+) -> str:
+    """A standalone SVG document: the chains as paths, junctions and ends as dots.
+
+    y points up as in the drawing. `size` is the larger side in pixels,
+    `stroke_width` in pixels whatever the zoom, `node_radius` in drawing units
+    (default half the radius)."""
+    pts = result.points[np.isfinite(result.points).all(axis=1)]
+    if len(pts):
+        lo, hi = pts.min(axis=0), pts.max(axis=0)
+    else:
+        lo, hi = np.zeros(2), np.ones(2)
+    extent = float(max(hi[0] - lo[0], hi[1] - lo[1], 1e-9))
+    if node_radius is None:
+        node_radius = result.radius / 2 if math.isfinite(result.radius) and result.radius > 0 else extent / 100
+    margin = max(2.0 * node_radius, extent / 50)
+    x0, y0 = lo[0] - margin, -hi[1] - margin
+    w, h = hi[0] - lo[0] + 2 * margin, hi[1] - lo[1] + 2 * margin
+    scale = size / max(w, h)
+    out = [
+        '<svg xmlns="http://www.w3.org/2000/svg" '
+        f'width="{w * scale:.0f}" height="{h * scale:.0f}" viewBox="{_f(x0)} {_f(y0)} {_f(w)} {_f(h)}">'
+    ]
+    if background:
+        out.append(f'<rect x="{_f(x0)}" y="{_f(y0)}" width="{_f(w)}" height="{_f(h)}" fill="{background}"/>')
+    out.append(
+        f'<g fill="none" stroke="{stroke}" stroke-width="{stroke_width}" '
+        'stroke-linecap="round" stroke-linejoin="round">'
+    )
+    for chain in result.chains:
+        if len(chain):
+            coords = " ".join(f"{_f(x)},{_f(-y)}" for x, y in chain.tolist())
+            out.append(f'<path vector-effect="non-scaling-stroke" d="M{coords}"/>')
+    out.append("</g>")
+    if show_nodes:
+        for nodes, fill in ((result.junctions, junction_fill), (result.ends, end_fill)):
+            out.append(f'<g fill="{fill}">')
+            out.extend(
+                f'<circle cx="{_f(x)}" cy="{_f(-y)}" r="{_f(node_radius)}"/>' for x, y in result.nodes[nodes].tolist()
+            )
+            out.append("</g>")
+    out.append("</svg>\n")
+    return "\n".join(out)
+
+
+def _f(v: float) -> str:
+    return f"{v:.7g}"

@@ -1,0 +1,88 @@
+"""Drawings in, centerlines out: SVG, GeoJSON and JSON files.
+
+Reading gives a `Drawing`: its curves as (k, 2) float64 arrays plus, for each
+curve, the *item* it came from (an SVG element, a GeoJSON feature, a JSON
+stroke) and each item's properties. Trace `drawing.curves`; the `sources` of
+the result index those curves, and the writers map them back to items, so a
+chain carries the id, colour or properties of the strokes it came from.
+
+    from strokegraph import io
+    drawing = io.read("sketch.svg")
+    radius, how = drawing.suggested_radius()
+    result = strokegraph.centerlines(drawing.curves, radius)
+    io.write(result, "sketch.geojson", drawing)
+
+Every writer writes atomically: a temporary file beside the target, renamed
+over it once complete.
+"""
+
+from __future__ import annotations
+
+import os
+from pathlib import Path
+from typing import Any, Optional, Union
+
+from ._drawing import Drawing, DrawingError, atomic_write
+from .geojson import read_geojson, write_geojson
+from .jsonfile import read_json, write_json
+from .svg import read_svg, write_svg
+
+PathLike = Union[str, "os.PathLike[str]"]
+FORMATS = ("svg", "geojson", "json")
+SUFFIXES = {"svg": ".svg", "geojson": ".geojson", "json": ".json"}
+
+__all__ = ["Drawing", "DrawingError", "FORMATS", "atomic_write", "detect_format", "read",
+           "read_geojson", "read_json", "read_svg", "write", "write_geojson", "write_json",
+           "write_svg"]
+
+
+def detect_format(path: PathLike, head: Optional[bytes] = None) -> str:
+    """"svg", "geojson" or "json", from the suffix, else from the first bytes."""
+    suffix = Path(path).suffix.lower()
+    if suffix == ".svg":
+        return "svg"
+    if suffix == ".geojson":
+        return "geojson"
+    if head is None:
+        with open(path, "rb") as f:
+            head = f.read(4096)
+    text = head.lstrip(b"\xef\xbb\xbf \t\r\n")
+    if text.startswith(b"<"):
+        return "svg"
+    if text.startswith((b"{", b"[")):
+        return "json"  # the JSON reader also takes GeoJSON
+    raise DrawingError("not an SVG, GeoJSON or JSON file")
+
+
+def read(path: PathLike, *, format: Optional[str] = None, radius: Optional[float] = None) -> Drawing:
+    """Read a drawing; the format comes from the suffix or the content unless given.
+
+    `radius` (SVG only) sets the flattening tolerance of curves (radius / 20);
+    without it the stroke widths of the file decide.
+    """
+    fmt = format or detect_format(path)
+    if fmt == "svg":
+        return read_svg(path, radius=radius)
+    if fmt == "geojson":
+        return read_geojson(path)
+    if fmt == "json":
+        return read_json(path)
+    raise ValueError(f"unknown format {fmt!r}; expected one of {', '.join(FORMATS)}")
+
+
+def write(result: Any, path: PathLike, drawing: Optional[Drawing] = None, *,
+          format: Optional[str] = None, over_input: bool = False) -> None:
+    """Write a `Centerlines` result; the format comes from the suffix unless given.
+
+    `drawing` (the input) supplies the items' properties and, for SVG with
+    `over_input`, the strokes drawn underneath.
+    """
+    fmt = format or {".svg": "svg", ".geojson": "geojson"}.get(Path(path).suffix.lower(), "json")
+    if fmt == "svg":
+        write_svg(result, path, drawing, over_input=over_input)
+    elif fmt == "geojson":
+        write_geojson(result, path, drawing)
+    elif fmt == "json":
+        write_json(result, path, drawing)
+    else:
+        raise ValueError(f"unknown format {fmt!r}; expected one of {', '.join(FORMATS)}")

@@ -1,0 +1,298 @@
+"""SVG drawings in (through svgelements) and centerlines out.
+
+Reading takes every `path`, `polyline`, `polygon`, `line`, `rect`, `circle`
+and `ellipse` (also through `use`), with all their transforms applied, in the
+user units of the root element (its viewBox), y pointing down; stroke widths
+too are in those units.
+Curves (quadratic and cubic Beziers, elliptical arcs, rounded corners) are
+flattened into polylines that stay within a tolerance of the true curve,
+radius / 20 by default. Subpaths become separate curves; a closed subpath
+repeats its first point at the end. Text and images are skipped.
+"""
+
+from __future__ import annotations
+
+import math
+import os
+from typing import Any, Dict, List, Optional, Tuple, Union
+
+import numpy as np
+
+from ._drawing import Drawing, DrawingError, as_curve, atomic_write, make_drawing, source_items
+
+FLATTEN_FRACTION = 1 / 20   # default flattening tolerance, as a fraction of the radius
+MAX_PIECES = 4096           # polyline pieces per curve segment at most
+
+
+def _svgelements() -> Any:
+    try:
+        import svgelements
+    except ImportError as e:  # pragma: no cover - depends on the installation
+        raise ImportError("reading SVG needs svgelements: pip install 'strokegraph[svg]'") from e
+    return svgelements
+
+
+def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[float] = None,
+             tolerance: Optional[float] = None) -> Drawing:
+    """Read the curves of an SVG file (a path or a file object).
+
+    `tolerance` is the largest distance between a curve and its polyline;
+    by default radius / 20, where `radius` defaults to the one the stroke
+    widths suggest.
+    """
+    se = _svgelements()
+    from xml.etree.ElementTree import ParseError
+
+    name = os.fspath(source) if isinstance(source, (str, os.PathLike)) else None
+    try:
+        # Shapes keep their transforms; polylines get them applied with numpy
+        # below, far faster than point by point.
+        svg = se.SVG.parse(source, reify=False)
+        elements = list(svg.elements())
+    except ParseError as e:
+        raise DrawingError(f"not a valid SVG file: {e}") from None
+    except (ValueError, TypeError, IndexError, KeyError, AttributeError, ZeroDivisionError) as e:
+        raise DrawingError(f"cannot read the SVG: {e}") from None
+
+    # svgelements maps everything into the viewport; the root's viewBox
+    # mapping is undone at the end, so that coordinates are the file's own.
+    root = se.Matrix(svg.viewbox_transform) if getattr(svg, "viewbox_transform", "") else None
+    if root is not None and root.is_identity():
+        root = None
+    scale = math.sqrt(abs(root.a * root.d - root.b * root.c)) if root is not None else 1.0
+    if not scale > 0:
+        raise DrawingError("the viewBox maps the drawing onto nothing")
+    shapes: List[Tuple[Dict[str, Any], float, List[Any]]] = []
+    skipped: Dict[str, int] = {}
+    for element in elements:
+        if not isinstance(element, se.Shape):
+            values = getattr(element, "values", None)
+            tag = values.get("tag") if isinstance(values, dict) else None
+            if tag in ("text", "image"):
+                skipped[tag] = skipped.get(tag, 0) + 1
+            continue
+        pieces = _pieces(se, element)
+        if not pieces:
+            continue
+        props: Dict[str, Any] = {"tag": element.values.get("tag", type(element).__name__.lower())}
+        if element.id is not None:
+            props["id"] = element.id
+        width = math.nan
+        if element.stroke is not None and element.stroke.value is not None:
+            props["stroke"] = element.stroke.hex
+            width = float(element.implicit_stroke_width) / scale
+            props["stroke-width"] = width
+        shapes.append((props, width, pieces))
+
+    widths = np.array([w for _, w, _ in shapes], dtype=np.float64)
+    if tolerance is None:
+        if radius is None:
+            ok = np.isfinite(widths) & (widths > 0)
+            radius = float(np.median(widths[ok])) / 2 if ok.any() else None
+        tolerance = radius * FLATTEN_FRACTION if radius else None
+
+    if tolerance is not None:
+        tolerance *= scale
+    inverse = ~root if root is not None else None
+    curves: List[np.ndarray] = []
+    items: List[int] = []
+    curve_widths: List[float] = []
+    properties: List[Dict[str, Any]] = []
+    for props, width, pieces in shapes:
+        item = len(properties)
+        added = False
+        for raw in _flatten(se, pieces, tolerance):
+            if inverse is not None:
+                raw = _apply(inverse, np.asarray(raw, dtype=np.float64))
+            curve = as_curve(raw)
+            if curve is not None:
+                curves.append(curve)
+                items.append(item)
+                curve_widths.append(width)
+                added = True
+        if added:
+            properties.append(props)
+    if not curves and skipped:
+        raise DrawingError("no curves in the file (only " +
+                           ", ".join(f"{n} {t}" for t, n in sorted(skipped.items())) + ")")
+    return make_drawing(curves, items, properties, "svg", name,
+                        stroke_widths=np.array(curve_widths, dtype=np.float64), y_down=True,
+                        skipped=skipped)
+
+
+def _apply(m: Any, pts: np.ndarray) -> np.ndarray:
+    out: np.ndarray = pts @ np.array([[m.a, m.b], [m.c, m.d]]) + np.array([m.e, m.f])
+    return out
+
+
+def _pieces(se: Any, e: Any) -> List[Any]:
+    """The geometry of one shape: point arrays (polylines) or segment lists."""
+    if isinstance(e, (se.Polyline, se.Polygon)) and not isinstance(e, se.Path):
+        pts = np.array([(p.x, p.y) for p in e.points], dtype=np.float64).reshape(-1, 2)
+        if e.transform is not None and not e.transform.is_identity():
+            pts = _apply(e.transform, pts)
+        if isinstance(e, se.Polygon) and len(pts):
+            pts = np.vstack([pts, pts[:1]])
+        return [pts] if len(pts) else []
+    e.reify()
+    segments = list(e.segments())
+    return [segments] if segments else []
+
+
+def _flatten(se: Any, pieces: List[Any], tol: Optional[float]) -> List[Any]:
+    out: List[Any] = []
+    for piece in pieces:
+        if isinstance(piece, np.ndarray):
+            out.append(piece)
+            continue
+        current: List[Tuple[float, float]] = []
+        start = (0.0, 0.0)
+        for seg in piece:
+            if isinstance(seg, se.Move):
+                if len(current) > 1:
+                    out.append(current)
+                current = [(seg.end.x, seg.end.y)]
+                start = current[0]
+                continue
+            if not current:  # a path that does not begin with a move
+                begin = seg.start if seg.start is not None else seg.end
+                current = [(begin.x, begin.y)]
+                start = current[0]
+            if isinstance(seg, se.Close):
+                last = current[-1]
+                if abs(last[0] - start[0]) + abs(last[1] - start[1]) <= 1e-9 * (1 + abs(start[0]) + abs(start[1])):
+                    current[-1] = start  # closed by the last segment up to rounding
+                else:
+                    current.append(start)
+                out.append(current)
+                current = [start]
+            elif isinstance(seg, se.Line):
+                current.append((seg.end.x, seg.end.y))
+            elif isinstance(seg, (se.QuadraticBezier, se.CubicBezier)):
+                ctrl = [seg.start, seg.control, seg.end] if isinstance(seg, se.QuadraticBezier) \
+                    else [seg.start, seg.control1, seg.control2, seg.end]
+                current.extend(_bezier(np.array([(p.x, p.y) for p in ctrl], dtype=np.float64), tol))
+            elif isinstance(seg, se.Arc):
+                current.extend(_arc(seg, tol))
+            elif getattr(seg, "end", None) is not None:
+                current.append((seg.end.x, seg.end.y))
+        if len(current) > 1:
+            out.append(current)
+    return out
+
+
+def _count(bound: float, tol: Optional[float]) -> int:
+    """Pieces so that a curve whose second derivative stays under `bound`
+    deviates at most `tol` from its chords (error <= bound / (8 n^2))."""
+    if not tol or tol <= 0 or not math.isfinite(bound):
+        return 16
+    return max(1, min(MAX_PIECES, math.ceil(math.sqrt(bound / (8 * tol)))))
+
+
+def _bezier(ctrl: np.ndarray, tol: Optional[float]) -> List[Tuple[float, float]]:
+    degree = len(ctrl) - 1
+    second = ctrl[2:] - 2 * ctrl[1:-1] + ctrl[:-2]
+    n = _count(degree * (degree - 1) * float(np.hypot(*second.T).max()), tol)
+    t = (np.arange(1, n + 1) / n)[:, None]
+    s = 1 - t
+    if degree == 2:
+        pts = s * s * ctrl[0] + 2 * s * t * ctrl[1] + t * t * ctrl[2]
+    else:
+        pts = s ** 3 * ctrl[0] + 3 * s * s * t * ctrl[1] + 3 * s * t * t * ctrl[2] + t ** 3 * ctrl[3]
+    pts[-1] = ctrl[-1]
+    return [tuple(p) for p in pts.tolist()]
+
+
+def _arc(seg: Any, tol: Optional[float]) -> List[Tuple[float, float]]:
+    c, prx, pry = seg.center, seg.prx, seg.pry
+    r = max(math.hypot(prx.x - c.x, prx.y - c.y), math.hypot(pry.x - c.x, pry.y - c.y))
+    sweep = abs(float(seg.sweep))
+    if not tol or tol <= 0:
+        n = max(1, math.ceil(sweep / (math.pi / 16)))
+    elif r <= 0 or not math.isfinite(r):
+        n = 1
+    else:
+        step = 2 * math.acos(max(-1.0, 1 - tol / r))
+        n = max(1, min(MAX_PIECES, math.ceil(sweep / step)))
+    pts = [(p.x, p.y) for p in (seg.point(i / n) for i in range(1, n))]
+    return pts + [(seg.end.x, seg.end.y)]
+
+
+# ---------------------------------------------------------------- writing
+
+def _num(v: float) -> str:
+    return repr(float(v))
+
+
+def _d(points: np.ndarray) -> str:
+    return "M" + " L".join(f"{x!r} {y!r}" for x, y in points.tolist())
+
+
+def to_svg_text(result: Any, drawing: Optional[Drawing] = None, *, over_input: bool = False) -> str:
+    """SVG text of the chains (stroke width = band width, round caps), each a
+    `path` with `data-start`, `data-end` and `data-sources` (input items).
+    Coordinates are written exactly (shortest round-trip form). A drawing whose
+    y points up is drawn upright through a flipping group transform.
+    With `over_input` the input strokes are drawn underneath in grey, the
+    chains thin on top, junctions and free ends marked."""
+    radius = float(result.radius)
+    parts = [c for c in result.chains if len(c)]
+    if drawing is not None and over_input:
+        parts += drawing.curves
+    pts = np.concatenate(parts) if parts else np.zeros((1, 2))
+    pad = 2 * radius
+    x0, y0 = pts.min(axis=0) - pad
+    x1, y1 = pts.max(axis=0) + pad
+    y_down = drawing.y_down if drawing is not None else True
+    vy = y0 if y_down else -y1
+    w, h = x1 - x0, y1 - y0
+    out = ['<?xml version="1.0" encoding="UTF-8"?>',
+           f'<svg xmlns="http://www.w3.org/2000/svg" width="{_num(w)}" height="{_num(h)}" '
+           f'viewBox="{_num(x0)} {_num(vy)} {_num(w)} {_num(h)}">']
+    if not y_down:
+        out.append('<g transform="matrix(1 0 0 -1 0 0)">')
+    if drawing is not None and over_input:
+        out.append('<g id="input" fill="none" stroke="#b8b8b8" stroke-linecap="round" '
+                   'stroke-linejoin="round">')
+        sw = drawing.stroke_widths
+        for i, c in enumerate(drawing.curves):
+            width = sw[i] if sw is not None and math.isfinite(sw[i]) else 2 * radius
+            out.append(f'<path d="{_d(c)}" stroke-width="{_num(width)}"/>')
+        out.append("</g>")
+    line_width = radius / 3 if over_input else 2 * radius
+    out.append(f'<g id="centerlines" fill="none" stroke="#000000" stroke-width="{_num(line_width)}" '
+               f'stroke-linecap="round" stroke-linejoin="round">')
+    items = source_items(result, drawing)
+    edges = np.asarray(result.edges).tolist()
+    for i, chain in enumerate(result.chains):
+        colour = ""
+        if drawing is not None and items[i] and not over_input:
+            stroke = drawing.properties[items[i][0]].get("stroke")
+            if stroke and stroke != "#000000":
+                colour = f' stroke="{stroke}"'
+        src = " ".join(map(str, items[i]))
+        out.append(f'<path id="chain-{i}" d="{_d(np.asarray(chain))}"{colour} data-start="{edges[i][0]}" '
+                   f'data-end="{edges[i][1]}" data-sources="{src}"/>')
+    out.append("</g>")
+    if over_input:
+        nodes = np.asarray(result.nodes)
+        for ids, colour in ((result.junctions, "#d62728"), (result.ends, "#2ca02c")):
+            out.append(f'<g fill="{colour}">')
+            out.extend(f'<circle cx="{_num(x)}" cy="{_num(y)}" r="{_num(radius * 0.6)}"/>'
+                       for x, y in nodes[np.asarray(ids, dtype=np.int64)].tolist())
+            out.append("</g>")
+    if not y_down:
+        out.append("</g>")
+    out.append("</svg>\n")
+    return "\n".join(out)
+
+
+def write_svg(result: Any, path: Union[str, "os.PathLike[str]"], drawing: Optional[Drawing] = None, *,
+              over_input: bool = False) -> None:
+    """Write `to_svg_text(result, drawing, over_input=...)` atomically to `path`."""
+    text = to_svg_text(result, drawing, over_input=over_input)
+    with atomic_write(path) as f:
+        f.write(text)
+
+
+__all__ = ["read_svg", "to_svg_text", "write_svg"]

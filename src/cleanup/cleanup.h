@@ -1,0 +1,97 @@
+// Clean-up of the skeleton graph into the drawing's own graph: the spurs that
+// band corners and bumps sprout are removed, crossings that the skeleton
+// split into several junctions become one node, and free ends are moved back
+// to where the strokes end. Every stage measures against the band: a node's
+// clearance is its distance to the band boundary, the radius of the largest
+// disc around it that stays inside the band.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "cleanup/segment_grid.h"
+#include "cleanup/stroke_index.h"
+#include "common/geometry.h"
+#include "graph/graph.h"
+
+namespace strokegraph {
+
+// The edges of every ring of the polygons, as a grid with cells of `cell`.
+SegmentGrid boundary_grid(const std::vector<BufferPolygon>& polygons, double cell);
+
+// Clearance of every node of degree 3 or more (0 for the others), looked for
+// within `reach`; a node farther than that from the boundary gets `reach`.
+std::vector<double> junction_clearance(const Graph& graph, const SegmentGrid& boundary,
+                                       double reach);
+
+struct SpurRules {
+  double factor = 1.6;           // any tip shorter than this x its junction's clearance
+  double fork_factor = 2.5;      // the two tips of a degree-3 fork, both shorter than this
+  double fork_clearance = 0.0;   // x at least this clearance (a fork by the boundary has little)
+  double corner_factor = 6.0;    // a tip not near a stroke end, shorter than this
+  double isolated_length = 0.0;  // isolated paths shorter than this
+  const SegmentGrid* stroke_ends = nullptr;  // zero-length segments at the strokes' ends
+  double end_distance = 0.0;     // "near a stroke end": closer than this
+  const StrokeIndex* strokes = nullptr;  // the input strokes
+  double meet_angle = 0.0;       // strokes meeting at a tip: more than this apart (radians)
+};
+
+// Removes, pass after pass, every branch from a free end to a junction that
+// is a bump of the band rather than an arm of the drawing: one shorter than
+// `factor` x the junction's clearance (it ends inside or just beyond the
+// junction's disc); the two tips of a degree-3 fork shorter than
+// `fork_factor` x its clearance (a square cap's corners: the fork becomes the
+// stroke's free end); one shorter than `corner_factor` x the clearance whose
+// tip is not near any stroke end (an acute corner of a stroke) or lies in the
+// bands of two strokes meeting at an angle (two strokes drawn to one
+// corner); such a junction moves to the tip, which is the corner. Isolated paths shorter than `isolated_length` go too.
+// Degrees are frozen within a pass. Nodes keep their ids (and, but for
+// such corners, their positions); the output has the surviving edges in
+// input order.
+Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, const SpurRules& rules);
+
+// Merges junctions joined by a link (a path through degree-2 nodes) of length
+// at most `factor` x the sum of their clearances: their discs overlap, so the
+// link lies inside one crossing of the band. Shortest links first; a merged
+// node sits at the mean of its junctions. Loops at a node shorter than
+// 2 x `factor` x its clearance are dropped. The graph is compacted (nodes
+// without edges go) and `clearance` is renumbered with it, a merged node
+// taking the largest clearance of its junctions.
+// A link whose middle node is closer than `min_waist` x the smaller
+// clearance of its junctions to the boundary narrows like a bar between
+// two strokes and is kept.
+Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double factor,
+                      const SegmentGrid& boundary, double min_waist);
+
+// Merges two degree-3 junctions joined by a link of at most `link_factor` x
+// the sum of their clearances when their four outer arms pair into two
+// straight continuations (two strokes crossing at a shallow angle split their
+// crossing into two junctions, further apart the shallower the angle). An arm
+// is seen through its points 2 and 4 radii out; two arms continue each other
+// when they point opposite ways within `max_turn` radians and each lies within
+// a radius of the other's line, and both strokes' lines pass within a radius
+// of the link's middle. The merged node goes where the two strokes'
+// lines cross. The graph is compacted and `clearance` renumbered as in
+// merge_crossings.
+Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearance, double radius,
+                               double link_factor, double max_turn);
+
+// Moves every junction to the point nearest (in least squares) to the lines
+// of its arms, each seen through its points 2 and 4 radii out (arms shorter
+// than 3 radii do not count): where the strokes' centerlines meet, which the
+// skeleton misses at acute angles by up to a couple of radii. A junction
+// moves at most `max_move` x its clearance, and only when at least two arm
+// lines cross at more than 10 degrees.
+void relocate_junctions(Graph& graph, const std::vector<double>& clearance, double radius,
+                        double max_move);
+
+// Moves every free end of the chains along the chain's direction at that end
+// so that it lies one half-width short of the band's end: a square cap ends
+// a half-width beyond the stroke's end, and so does a round one. The
+// direction is taken over the last `radius` of the chain, the half-width is
+// the clearance there, the move is at most 2 half-widths outward or one
+// inward. Closed chains and junction ends stay.
+void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& walked,
+                     const SegmentGrid& boundary, double radius);
+
+}  // namespace strokegraph

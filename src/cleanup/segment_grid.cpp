@@ -1,0 +1,138 @@
+#include "cleanup/segment_grid.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <utility>
+
+namespace strokegraph {
+namespace {
+
+// Cell entries are capped so that a few huge segments cannot blow up memory:
+// the cell grows until the segments fit in this many (cell, segment) pairs.
+constexpr double kMaxEntries = 8.0e6;
+
+bool finite(const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+
+double length(const Segment& s) { return std::hypot(s.b.x - s.a.x, s.b.y - s.a.y); }
+
+}  // namespace
+
+double point_segment_distance(Point p, const Segment& s) {
+  const double dx = s.b.x - s.a.x;
+  const double dy = s.b.y - s.a.y;
+  const double dd = dx * dx + dy * dy;
+  double t = dd > 0.0 ? ((p.x - s.a.x) * dx + (p.y - s.a.y) * dy) / dd : 0.0;
+  t = std::clamp(t, 0.0, 1.0);
+  return std::hypot(p.x - (s.a.x + t * dx), p.y - (s.a.y + t * dy));
+}
+
+SegmentGrid::SegmentGrid(std::vector<Segment> segments, double cell) : index_(0) {
+  segments_.reserve(segments.size());
+  double total = 0.0;
+  for (const Segment& s : segments) {
+    if (!finite(s.a) || !finite(s.b)) continue;
+    segments_.push_back(s);
+    total += length(s);
+  }
+  if (!(cell > 0.0) || !std::isfinite(cell)) cell = 1.0;
+  // Each segment is cut into pieces of at most one cell; every piece touches
+  // at most four cells.
+  while (4.0 * (total / cell + static_cast<double>(segments_.size())) > kMaxEntries) cell *= 2.0;
+  cell_ = cell;
+  inv_cell_ = 1.0 / cell;
+
+  std::vector<std::pair<CellKey, std::uint32_t>> pairs;
+  pairs.reserve(2 * segments_.size());
+  for (std::size_t i = 0; i < segments_.size(); ++i) {
+    const Segment& s = segments_[i];
+    const auto pieces = static_cast<std::size_t>(std::ceil(length(s) * inv_cell_));
+    const std::size_t n = std::max<std::size_t>(1, pieces);
+    std::int64_t last_x0 = 0, last_y0 = 0, last_x1 = -1, last_y1 = -1;
+    for (std::size_t k = 0; k < n; ++k) {
+      const double t0 = static_cast<double>(k) / static_cast<double>(n);
+      const double t1 = static_cast<double>(k + 1) / static_cast<double>(n);
+      const Point p{s.a.x + (s.b.x - s.a.x) * t0, s.a.y + (s.b.y - s.a.y) * t0};
+      const Point q{s.a.x + (s.b.x - s.a.x) * t1, s.a.y + (s.b.y - s.a.y) * t1};
+      const std::int64_t x0 = key(std::min(p.x, q.x)), x1 = key(std::max(p.x, q.x));
+      const std::int64_t y0 = key(std::min(p.y, q.y)), y1 = key(std::max(p.y, q.y));
+      for (std::int64_t y = y0; y <= y1; ++y) {
+        for (std::int64_t x = x0; x <= x1; ++x) {
+          // Consecutive pieces share cells; skip what the last piece listed.
+          if (x >= last_x0 && x <= last_x1 && y >= last_y0 && y <= last_y1) continue;
+          pairs.push_back({CellKey{x, y}, static_cast<std::uint32_t>(i)});
+        }
+      }
+      last_x0 = x0, last_x1 = x1, last_y0 = y0, last_y1 = y1;
+    }
+  }
+  if (pairs.empty()) return;
+  // Bucket the pairs by cell without sorting; every cell's entries keep pair
+  // order, which is segment order.
+  std::int64_t x_lo = INT64_MAX, x_hi = INT64_MIN, y_lo = INT64_MAX, y_hi = INT64_MIN;
+  for (const auto& [k, i] : pairs) {
+    x_lo = std::min(x_lo, k.x), x_hi = std::max(x_hi, k.x);
+    y_lo = std::min(y_lo, k.y), y_hi = std::max(y_hi, k.y);
+  }
+  const double span = (static_cast<double>(x_hi) - static_cast<double>(x_lo) + 1.0) *
+                      (static_cast<double>(y_hi) - static_cast<double>(y_lo) + 1.0);
+  std::vector<std::uint32_t> slot_of(pairs.size());
+  std::uint32_t cells = 0;
+  if (span <= std::max(4.0 * static_cast<double>(pairs.size()), 65536.0)) {
+    ox_ = x_lo, oy_ = y_lo, nx_ = x_hi - x_lo + 1, ny_ = y_hi - y_lo + 1;
+    cells = static_cast<std::uint32_t>(nx_ * ny_);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+      slot_of[k] = static_cast<std::uint32_t>((pairs[k].first.y - oy_) * nx_ + (pairs[k].first.x - ox_));
+    }
+  } else {
+    // Slots in order of first appearance, found through the table.
+    index_ = FlatMap<CellKey, Range, CellKeyHash>(pairs.size() / 2 + 1);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+      auto [range, inserted] = index_.try_emplace(pairs[k].first, Range{cells, 0});
+      if (inserted) ++cells;
+      slot_of[k] = range->begin;
+    }
+  }
+  std::vector<std::uint32_t> start(std::size_t{cells} + 1, 0);
+  for (std::size_t k = 0; k < pairs.size(); ++k) ++start[slot_of[k] + 1];
+  for (std::size_t c = 0; c < cells; ++c) start[c + 1] += start[c];
+  entries_.assign(pairs.size(), 0);
+  std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+  for (std::size_t k = 0; k < pairs.size(); ++k) entries_[fill[slot_of[k]]++] = pairs[k].second;
+  if (nx_ > 0) {
+    start_ = std::move(start);
+    return;
+  }
+  for (std::size_t k = 0; k < pairs.size(); ++k) {
+    Range* range = index_.find(pairs[k].first);
+    range->begin = start[slot_of[k]];
+    range->end = start[slot_of[k] + 1];
+  }
+}
+
+double SegmentGrid::distance_within(Point p, double reach) const {
+  double best = reach;
+  visit_box({p.x - reach, p.y - reach}, {p.x + reach, p.y + reach}, [&](std::size_t i) {
+    best = std::min(best, point_segment_distance(p, segments_[i]));
+  });
+  return best;
+}
+
+double SegmentGrid::ray_distance(Point p, Point d, double reach) const {
+  const Point q{p.x + d.x * reach, p.y + d.y * reach};
+  double best = reach;
+  visit_box({std::min(p.x, q.x), std::min(p.y, q.y)}, {std::max(p.x, q.x), std::max(p.y, q.y)},
+            [&](std::size_t i) {
+              const Segment& s = segments_[i];
+              const double ex = s.b.x - s.a.x, ey = s.b.y - s.a.y;
+              const double denom = d.x * ey - d.y * ex;
+              if (denom == 0.0) return;
+              const double wx = s.a.x - p.x, wy = s.a.y - p.y;
+              const double t = (wx * ey - wy * ex) / denom;  // along the ray
+              const double u = (wx * d.y - wy * d.x) / denom;  // along the segment
+              if (t >= 0.0 && t < best && u >= 0.0 && u <= 1.0) best = t;
+            });
+  return best;
+}
+
+}  // namespace strokegraph

@@ -1,0 +1,85 @@
+// A uniform grid over line segments for nearest-distance, coverage and ray
+// queries. Built once, read-only afterwards; visiting order is fixed by cell
+// and segment index, so results never depend on hashing.
+#pragma once
+
+#include <cstddef>
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "common/flat_map.h"
+#include "common/geometry.h"
+#include "common/numeric.h"
+
+namespace strokegraph {
+
+class SegmentGrid {
+ public:
+  // `cell` is the side of a cell; it is raised when the segments would fill
+  // too many cells. Non-finite segments are left out.
+  SegmentGrid(std::vector<Segment> segments, double cell);
+
+  const std::vector<Segment>& segments() const { return segments_; }
+  double cell() const { return cell_; }
+
+  // Calls visit(i) for the segments listed in every cell that the box
+  // [lo, hi] touches; a segment spanning several cells is visited once per
+  // cell. A box is clamped to kMaxSpan + 1 cells a side from its low corner.
+  template <class Visit>
+  void visit_box(Point lo, Point hi, Visit&& visit) const {
+    if (entries_.empty()) return;
+    const std::int64_t x0 = key(lo.x), x1 = key(hi.x), y0 = key(lo.y), y1 = key(hi.y);
+    if (x1 < x0 || y1 < y0) return;
+    const std::int64_t xe = x0 + std::min<std::int64_t>(x1 - x0, kMaxSpan);
+    const std::int64_t ye = y0 + std::min<std::int64_t>(y1 - y0, kMaxSpan);
+    if (!start_.empty()) {  // dense
+      for (std::int64_t y = std::max(y0, oy_); y <= std::min(ye, oy_ + ny_ - 1); ++y) {
+        for (std::int64_t x = std::max(x0, ox_); x <= std::min(xe, ox_ + nx_ - 1); ++x) {
+          const auto c = static_cast<std::size_t>((y - oy_) * nx_ + (x - ox_));
+          for (std::uint32_t k = start_[c]; k < start_[c + 1]; ++k) visit(static_cast<std::size_t>(entries_[k]));
+        }
+      }
+      return;
+    }
+    for (std::int64_t y = y0; y <= ye; ++y) {
+      for (std::int64_t x = x0; x <= xe; ++x) {
+        const Range* r = index_.find(CellKey{x, y});
+        if (r == nullptr) continue;
+        for (std::uint32_t k = r->begin; k < r->end; ++k) visit(static_cast<std::size_t>(entries_[k]));
+      }
+    }
+  }
+
+  // Smallest distance from p to any segment within `reach` of it; `reach`
+  // when there is none.
+  double distance_within(Point p, double reach) const;
+
+  // Distance along the unit direction d from p to the first segment crossed
+  // within `reach`; `reach` when none is.
+  double ray_distance(Point p, Point d, double reach) const;
+
+ private:
+  static constexpr std::int64_t kMaxSpan = 64;
+  struct Range {
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
+  };
+  std::int64_t key(double v) const { return saturating_i64(std::floor(v * inv_cell_)); }
+
+  std::vector<Segment> segments_;
+  double cell_;
+  double inv_cell_;
+  std::vector<std::uint32_t> entries_;
+  // Cells of a compact layout sit in a dense array (`start_`, row by row
+  // from cell (ox_, oy_)); a sparse one keeps only its cells in a table.
+  std::vector<std::uint32_t> start_;
+  std::int64_t ox_ = 0, oy_ = 0, nx_ = 0, ny_ = 0;
+  FlatMap<CellKey, Range, CellKeyHash> index_;
+};
+
+// Distance from p to the segment s.
+double point_segment_distance(Point p, const Segment& s);
+
+}  // namespace strokegraph

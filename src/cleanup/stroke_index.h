@@ -1,0 +1,36 @@
+// The input strokes as a grid of their segments, each with its curve index
+// and band radius, for asking which strokes' bands hold a point.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+#include "cleanup/segment_grid.h"
+#include "common/geometry.h"
+
+namespace strokegraph {
+
+struct StrokeIndex {
+  SegmentGrid grid;
+  const std::vector<Polyline>* curves = nullptr;
+  std::vector<std::size_t> owner;  // curve index per grid segment
+  std::vector<std::size_t> vertex; // index of the segment's second point in its curve
+  std::vector<double> reach;       // band radius per grid segment
+  double max_reach = 0.0;
+};
+
+// Every segment of every curve of at least 2 points (`curves` must outlive
+// the index); its radius is `radius`,
+// or the larger of its ends' widths where the curve has widths. Segments with
+// a non-finite coordinate or radius are left out.
+StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
+                         double radius);
+
+// Whether p lies in the bands of two strokes whose directions there (over a
+// band radius either way of the nearest segment, so that jitter does not
+// count) are more than `min_angle` radians apart as undirected lines:
+// strokes that meet at an angle, not a stroke drawn twice.
+bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle);
+
+}  // namespace strokegraph

@@ -1,0 +1,252 @@
+#include "inflate/band_union.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <queue>
+
+#include "pipeline/pool.h"
+
+namespace strokegraph {
+namespace {
+
+using namespace Clipper2Lib;
+
+constexpr int kPrecision = 6;  // decimal places of the union
+
+// Below this many band vertices the clusters are unioned on the calling
+// thread.
+constexpr std::size_t kParallelVertices = 4096;
+
+// The union rounds x × scale to the nearest integer, where the scale is the
+// power of two just above 10^6, exactly as the floating-point union does.
+double union_scale() {
+  return std::pow(2.0, std::ilogb(std::pow(10.0, kPrecision)) + 1);
+}
+
+// Grid coordinate as the union computes it, saturated far beyond the range
+// the union accepts (so that differences of two stay representable).
+std::int64_t to_grid(double v, double scale) {
+  const double r = std::round(v * scale);
+  if (std::isnan(r)) return 0;
+  if (r <= -0x1p61) return -(std::int64_t{1} << 61);
+  if (r >= 0x1p61) return std::int64_t{1} << 61;
+  return static_cast<std::int64_t>(r);
+}
+
+bool boxes_meet(const GridBox& a, const GridBox& b) {
+  return a.xmin <= b.xmax && b.xmin <= a.xmax && a.ymin <= b.ymax && b.ymin <= a.ymax;
+}
+
+// Union-find whose roots are the smallest index of their set.
+struct DisjointSets {
+  std::vector<std::size_t> parent;
+  explicit DisjointSets(std::size_t n) : parent(n) {
+    for (std::size_t i = 0; i < n; ++i) parent[i] = i;
+  }
+  std::size_t find(std::size_t i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+  }
+  void unite(std::size_t a, std::size_t b) {
+    a = find(a);
+    b = find(b);
+    if (a < b) parent[b] = a;
+    else if (b < a) parent[a] = b;
+  }
+};
+
+// Boxes covering more grid cells than this are tested against every box
+// instead of being entered into every cell they cover.
+constexpr std::uint64_t kMaxCellsPerBox = 64;
+
+struct CellEntry {
+  std::uint64_t cy, cx;
+  std::size_t box;
+  bool operator<(const CellEntry& o) const {
+    if (cy != o.cy) return cy < o.cy;
+    if (cx != o.cx) return cx < o.cx;
+    return box < o.box;
+  }
+};
+
+// Ring order of one union call: it sweeps from the largest y down and emits
+// rings in the order it opens them; rings opened on the same scanline are
+// opened from the smallest x.
+struct RingKey {
+  double top;
+  double left;
+};
+
+RingKey ring_key(const PathD& path) {
+  RingKey key{-std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity()};
+  for (const PointD& p : path) {
+    if (p.y > key.top) key = {p.y, p.x};
+    else if (p.y == key.top && p.x < key.left) key.left = p.x;
+  }
+  return key;
+}
+
+bool emitted_before(const RingKey& a, const RingKey& b) {
+  if (a.top != b.top) return a.top > b.top;
+  return a.left < b.left;
+}
+
+}  // namespace
+
+GridBox union_grid_box(const PathD& path) {
+  if (path.empty()) return {1, 1, 0, 0};
+  double xmin = path[0].x, xmax = path[0].x, ymin = path[0].y, ymax = path[0].y;
+  for (const PointD& p : path) {
+    xmin = std::min(xmin, p.x);
+    xmax = std::max(xmax, p.x);
+    ymin = std::min(ymin, p.y);
+    ymax = std::max(ymax, p.y);
+  }
+  // Rounding is monotone: the box of the rounded vertices is the rounded box.
+  const double scale = union_scale();
+  return {to_grid(xmin, scale), to_grid(ymin, scale), to_grid(xmax, scale), to_grid(ymax, scale)};
+}
+
+std::vector<std::vector<std::size_t>> box_clusters(const std::vector<GridBox>& boxes) {
+  const std::size_t n = boxes.size();
+  DisjointSets sets(n);
+  std::vector<std::size_t> live;  // boxes that can meet another
+  for (std::size_t i = 0; i < n; ++i) {
+    if (boxes[i].xmin <= boxes[i].xmax && boxes[i].ymin <= boxes[i].ymax) live.push_back(i);
+  }
+  if (live.size() > 1) {
+    // A square grid whose cells are as large as most boxes: the cell side is
+    // the 90th percentile of the boxes' larger extent. Two closed boxes that
+    // meet share a point, and the cell holding that point is covered by both.
+    std::int64_t gx = boxes[live[0]].xmin, gy = boxes[live[0]].ymin;
+    std::vector<std::uint64_t> extents;
+    extents.reserve(live.size());
+    for (std::size_t i : live) {
+      const GridBox& b = boxes[i];
+      gx = std::min(gx, b.xmin);
+      gy = std::min(gy, b.ymin);
+      extents.push_back(std::max(static_cast<std::uint64_t>(b.xmax - b.xmin),
+                                 static_cast<std::uint64_t>(b.ymax - b.ymin)));
+    }
+    const std::size_t q = extents.size() * 9 / 10;
+    std::nth_element(extents.begin(), extents.begin() + q, extents.end());
+    const std::uint64_t side = extents[q] + 1;
+    auto cell = [&](std::int64_t v, std::int64_t origin) {
+      return static_cast<std::uint64_t>(v - origin) / side;
+    };
+
+    std::vector<CellEntry> entries;
+    std::vector<std::size_t> big;
+    for (std::size_t i : live) {
+      const GridBox& b = boxes[i];
+      const std::uint64_t cx0 = cell(b.xmin, gx), cx1 = cell(b.xmax, gx);
+      const std::uint64_t cy0 = cell(b.ymin, gy), cy1 = cell(b.ymax, gy);
+      if (cx1 - cx0 >= kMaxCellsPerBox || cy1 - cy0 >= kMaxCellsPerBox ||
+          (cx1 - cx0 + 1) * (cy1 - cy0 + 1) > kMaxCellsPerBox) {
+        big.push_back(i);
+        continue;
+      }
+      for (std::uint64_t cy = cy0; cy <= cy1; ++cy)
+        for (std::uint64_t cx = cx0; cx <= cx1; ++cx) entries.push_back({cy, cx, i});
+    }
+    std::sort(entries.begin(), entries.end());
+    for (std::size_t lo = 0; lo < entries.size();) {
+      std::size_t hi = lo + 1;
+      while (hi < entries.size() && entries[hi].cy == entries[lo].cy &&
+             entries[hi].cx == entries[lo].cx)
+        ++hi;
+      for (std::size_t a = lo; a < hi; ++a) {
+        for (std::size_t b = a + 1; b < hi; ++b) {
+          const std::size_t i = entries[a].box, j = entries[b].box;
+          if (boxes_meet(boxes[i], boxes[j]) && sets.find(i) != sets.find(j)) sets.unite(i, j);
+        }
+      }
+      lo = hi;
+    }
+    for (std::size_t i : big) {
+      for (std::size_t j : live) {
+        if (j != i && boxes_meet(boxes[i], boxes[j]) && sets.find(i) != sets.find(j))
+          sets.unite(i, j);
+      }
+    }
+  }
+
+  std::vector<std::vector<std::size_t>> clusters;
+  std::vector<std::size_t> cluster_of(n, n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t root = sets.find(i);
+    if (cluster_of[root] == n) {
+      cluster_of[root] = clusters.size();
+      clusters.emplace_back();
+    }
+    clusters[cluster_of[root]].push_back(i);
+  }
+  return clusters;
+}
+
+bool single_union_requested() {
+  const char* value = std::getenv("STROKEGRAPH_SINGLE_UNION");
+  return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+PathsD union_bands(PathsD subjects, bool single_call) {
+  if (single_call || subjects.size() < 2) return Union(subjects, FillRule::NonZero, kPrecision);
+  std::vector<GridBox> boxes;
+  boxes.reserve(subjects.size());
+  for (const PathD& path : subjects) boxes.push_back(union_grid_box(path));
+  const std::vector<std::vector<std::size_t>> clusters = box_clusters(boxes);
+  if (clusters.size() == 1) return Union(subjects, FillRule::NonZero, kPrecision);
+
+  // The clusters are independent: on larger inputs they are unioned in
+  // parallel, each into its own slot.
+  std::vector<PathsD> parts(clusters.size());
+  std::size_t vertices = 0;
+  for (const PathD& path : subjects) vertices += path.size();
+  parallel_for(
+      clusters.size(),
+      [&](std::size_t c) {
+        PathsD members;
+        members.reserve(clusters[c].size());
+        for (std::size_t i : clusters[c]) members.push_back(std::move(subjects[i]));
+        parts[c] = Union(members, FillRule::NonZero, kPrecision);
+      },
+      vertices >= kParallelVertices);
+  subjects.clear();
+  subjects.shrink_to_fit();
+  std::size_t total = 0;
+  for (const PathsD& part : parts) total += part.size();
+
+  // Merge the clusters' ring lists, each taken in its own order, by the key
+  // of their next ring; equal keys go to the lower cluster.
+  std::vector<std::vector<RingKey>> keys(parts.size());
+  for (std::size_t c = 0; c < parts.size(); ++c) {
+    keys[c].reserve(parts[c].size());
+    for (const PathD& ring : parts[c]) keys[c].push_back(ring_key(ring));
+  }
+  std::vector<std::size_t> next(parts.size(), 0);
+  auto later = [&](std::size_t a, std::size_t b) {  // heap order: true when a comes after b
+    const RingKey& ka = keys[a][next[a]];
+    const RingKey& kb = keys[b][next[b]];
+    if (emitted_before(kb, ka)) return true;
+    if (emitted_before(ka, kb)) return false;
+    return a > b;
+  };
+  std::priority_queue<std::size_t, std::vector<std::size_t>, decltype(later)> heads(later);
+  for (std::size_t c = 0; c < parts.size(); ++c) {
+    if (!parts[c].empty()) heads.push(c);
+  }
+  PathsD merged;
+  merged.reserve(total);
+  while (!heads.empty()) {
+    const std::size_t c = heads.top();
+    heads.pop();
+    merged.push_back(std::move(parts[c][next[c]]));
+    if (++next[c] < parts[c].size()) heads.push(c);
+  }
+  return merged;
+}
+
+}  // namespace strokegraph

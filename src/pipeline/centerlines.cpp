@@ -1,0 +1,254 @@
+#include "pipeline/centerlines.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "cleanup/cleanup.h"
+#include "common/format.h"
+#include "conditioning/merge.h"
+#include "graph/graph.h"
+#include "pipeline/front.h"
+#include "pipeline/pool.h"
+#include "pipeline/postprocess.h"
+#include "pipeline/widths.h"
+#include "provenance/sources.h"
+#include "skeleton_cdt/skeleton.h"
+
+namespace strokegraph {
+namespace {
+
+// Clean-up constants, in units of the band (clearances and radii); chosen on
+// the bench's drawings (see bench/quality_sweep.py).
+constexpr double kSpurFactor = 1.6;      // spur: shorter than this x its junction's clearance
+constexpr double kForkFactor = 2.5;      // cap fork: both tips shorter than this x clearance
+constexpr double kCornerFactor = 6.0;    // tip away from stroke ends: shorter than this x clearance
+constexpr double kEndDistance = 2.0;     // x radius: a tip this close to a stroke end is one
+constexpr double kMeetAngle = 0.35;      // radians: strokes meeting at a tip, not overdrawn
+constexpr double kCrossingFactor = 1.0;  // crossing: link within the sum of both clearances
+constexpr double kMinWaist = 0.85;       // a crossing's link keeps this x its junctions' clearance
+constexpr double kStraightLinkFactor = 3.0;  // split crossing: link within this x both clearances
+constexpr double kStraightTurn = 0.45;   // radians: arms continuing each other
+constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its clearance
+constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
+
+// Zero-length segments at both ends of every stroke, after strokes whose
+// ends touch were joined; a stroke that closes on itself has no ends.
+SegmentGrid stroke_end_grid(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
+                            double radius, double feature_size, std::optional<double> merge_tolerance) {
+  const double tolerance = derived_merge_tolerance(feature_size, merge_tolerance);
+  const MergedCurves merged = tolerance > 0.0 ? merge_connected(curves, widths, radius, tolerance)
+                                              : MergedCurves{curves, std::nullopt};
+  std::vector<Segment> ends;
+  for (const Polyline& c : merged.curves) {
+    if (c.size() < 2) continue;
+    if (std::hypot(c.back().x - c.front().x, c.back().y - c.front().y) <= 0.5 * radius) continue;
+    ends.push_back({c.front(), c.front()});
+    ends.push_back({c.back(), c.back()});
+  }
+  return SegmentGrid(std::move(ends), radius);
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+double effective_feature_size(double radius, const std::optional<double>& feature_size) {
+  return feature_size ? *feature_size : radius * kDefaultFeatureRatio;
+}
+
+// The largest band radius in force.
+double widest(double radius, const std::optional<WidthLists>& widths) {
+  double w = radius;
+  if (widths) {
+    for (const std::vector<double>& list : *widths) {
+      for (double v : list) {
+        if (std::isfinite(v)) w = std::max(w, std::fabs(v));
+      }
+    }
+  }
+  return w;
+}
+
+// The clean pipeline's own defaults where they differ from topologize's:
+// the skeleton's detail follows the band, not only the feature size. Chains
+// are simplified at min(feature size, radius) / 10 (a feature size well above
+// the radius would cut corners by a fifth of a radius and more), ring
+// vertices closer than 0.05 x max(feature size, radius) to the ring are
+// dropped (a feature size well below the radius would keep the strokes'
+// jitter, which the skeleton then follows). Raw tip pruning and junction
+// merging run only when asked for.
+TopologizeOptions clean_defaults(const TopologizeOptions& given, double radius, double feature_size) {
+  TopologizeOptions o = given;
+  if (!o.simplification) o.simplification = std::min(feature_size, radius) / 10.0;
+  if (!o.boundary_simplification) o.boundary_simplification = 0.05 * std::max(feature_size, radius);
+  return o;
+}
+
+Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double radius,
+                                     double feature_size, const TopologizeOptions& given,
+                                     const StrokeIndex& strokes, double& cleanup_seconds) {
+  if (auto error = check_widths(curves, given.per_curve_widths)) return *error;
+  const TopologizeOptions options = clean_defaults(given, radius, feature_size);
+  // Merging, decimation and the bands (holes below 0.1 x this squared are
+  // filled) work at no coarser a scale than the radius: a feature size above
+  // it would fill the small holes of letters whose strokes nearly touch.
+  const double front_scale = std::min(feature_size, radius);
+  const GraphThresholds t = derive_graph_thresholds(feature_size, options);
+  std::vector<BufferPolygon> polygons =
+      preprocess_stage(inflate_stage(curves, radius, front_scale, options.per_curve_widths,
+                                     options.merge_tolerance),
+                       radius, feature_size,
+                       {options.subdivision_ratio, options.resample, options.boundary_simplification});
+  std::vector<Segment> segments;
+  for (const BufferPolygon& polygon : polygons) {
+    if (polygon.outer.size() < 3) continue;
+    std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
+    segments.insert(segments.end(), part.begin(), part.end());
+  }
+  if (segments.empty()) return TopologizeOutput{};
+
+  std::vector<Point> boundary;
+  if (options.compute_widths) {
+    for (const BufferPolygon& polygon : polygons) {
+      boundary.insert(boundary.end(), polygon.outer.begin(), polygon.outer.end());
+      for (const Ring& hole : polygon.holes) boundary.insert(boundary.end(), hole.begin(), hole.end());
+    }
+  }
+  Graph graph = segments_to_graph(segments, t.snap_tolerance);
+  segments.clear();
+  segments.shrink_to_fit();
+  if (options.max_nodes && graph.nodes.size() > *options.max_nodes) {
+    return PipelineError{"skeleton has " + std::to_string(graph.nodes.size()) +
+                         " nodes, exceeding max_nodes limit of " +
+                         std::to_string(*options.max_nodes)};
+  }
+  // The raw stages run only when asked for explicitly: the clean-up below
+  // measures spurs and crossings against the band instead.
+  if (options.min_tip_fraction && t.tip_length > 0.0) graph = prune_short_tips(graph, t.tip_length);
+  if (options.junction_merge_fraction && t.junction_fraction > 0.0) {
+    graph = merge_close_junctions(graph, t.junction_distance);
+  }
+
+  auto t0 = std::chrono::steady_clock::now();
+  const double band = widest(radius, options.per_curve_widths);
+  const SegmentGrid edges = boundary_grid(polygons, 2.0 * band);
+  cleanup_seconds += seconds_since(t0);
+  polygons.clear();
+  polygons.shrink_to_fit();
+  t0 = std::chrono::steady_clock::now();
+  const SegmentGrid ends = stroke_end_grid(curves, options.per_curve_widths, radius, front_scale,
+                                           options.merge_tolerance);
+  SpurRules rules;
+  rules.factor = kSpurFactor;
+  rules.fork_factor = kForkFactor;
+  rules.fork_clearance = radius;
+  rules.corner_factor = kCornerFactor;
+  rules.isolated_length = kIsolatedLength * radius;
+  rules.stroke_ends = &ends;
+  rules.end_distance = kEndDistance * radius;
+  rules.strokes = &strokes;
+  rules.meet_angle = kMeetAngle;
+  std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
+  graph = remove_spurs(graph, clearance, rules);
+  graph = merge_crossings(graph, clearance, kCrossingFactor, edges, kMinWaist);
+  graph = remove_spurs(graph, clearance, rules);
+  graph = merge_straight_crossings(graph, clearance, radius, kStraightLinkFactor, kStraightTurn);
+  relocate_junctions(graph, clearance, radius, kRelocateFactor);
+  cleanup_seconds += seconds_since(t0);
+  const std::vector<Chain> chains = extract_chains(graph);
+
+  TopologizeOutput out;
+  out.chains = finish_chains(chains, t.chain_simplification);
+  const auto t1 = std::chrono::steady_clock::now();
+  place_free_ends(out.chains, chains, edges, radius);
+  cleanup_seconds += seconds_since(t1);
+  NumberedNodes numbered = number_nodes(chains, out.chains);
+  out.nodes = std::move(numbered.nodes);
+  out.chain_node_ids = std::move(numbered.chain_node_ids);
+  if (options.compute_widths) out.widths = measure_widths(out.chains, boundary);
+  return out;
+}
+
+}  // namespace
+
+std::optional<PipelineError> check_centerlines_scale(double radius,
+                                                     const std::optional<double>& feature_size) {
+  if (!(std::isfinite(radius) && radius > 0.0)) {
+    return PipelineError{"radius must be a positive finite number, got " + format_float(radius)};
+  }
+  return check_feature_size(effective_feature_size(radius, feature_size));
+}
+
+Result<CenterlinesOutput> centerlines_inner(const std::vector<Polyline>& curves, double radius,
+                                            const CenterlinesOptions& options) {
+  const double fs = effective_feature_size(radius, options.feature_size);
+  CenterlinesOutput out;
+  if (auto error = check_widths(curves, options.topologize.per_curve_widths)) return *error;
+  const auto t0 = std::chrono::steady_clock::now();
+  const StrokeIndex strokes = stroke_index(curves, options.topologize.per_curve_widths, radius);
+  out.sources_seconds = seconds_since(t0);
+  Result<TopologizeOutput> graph =
+      options.clean ? clean_graph(curves, radius, fs, options.topologize, strokes, out.cleanup_seconds)
+                    : topologize_inner(curves, radius, fs, options.topologize);
+  if (auto* error = std::get_if<PipelineError>(&graph)) return *error;
+  out.graph = std::get<TopologizeOutput>(std::move(graph));
+  const auto t1 = std::chrono::steady_clock::now();
+  out.sources = chain_sources(out.graph.chains, out.graph.chain_node_ids, strokes, radius);
+  out.sources_seconds += seconds_since(t1);
+  return out;
+}
+
+std::optional<PipelineError> check_centerlines_jobs(const std::vector<CenterlinesJob>& jobs) {
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    if (auto error = check_centerlines_scale(jobs[i].radius, jobs[i].options.feature_size)) {
+      return PipelineError{"centerlines_batch job " + std::to_string(i) + " failed: " + error->message};
+    }
+  }
+  return std::nullopt;
+}
+
+Result<std::vector<CenterlinesOutput>> run_centerlines_batch(
+    const std::vector<CenterlinesJob>& jobs) {
+  std::vector<std::optional<CenterlinesOutput>> slots(jobs.size());
+  std::mutex failure_mu;
+  std::atomic<bool> failed{false};
+  std::optional<PipelineError> error;
+  std::exception_ptr exception;
+  auto record = [&](std::optional<PipelineError> e, std::exception_ptr x) {
+    std::lock_guard<std::mutex> lock(failure_mu);
+    if (failed.load(std::memory_order_relaxed)) return;
+    error = std::move(e);
+    exception = std::move(x);
+    failed.store(true, std::memory_order_release);
+  };
+  const std::function<void(std::size_t)> task = [&](std::size_t i) {
+    const CenterlinesJob& job = jobs[i];
+    try {
+      auto result = centerlines_inner(job.curves, job.radius, job.options);
+      if (auto* e = std::get_if<PipelineError>(&result)) {
+        record(PipelineError{"centerlines_batch job " + std::to_string(i) + " failed: " + e->message},
+               nullptr);
+      } else {
+        slots[i] = std::get<CenterlinesOutput>(std::move(result));
+      }
+    } catch (...) {
+      record(std::nullopt, std::current_exception());
+    }
+  };
+  const std::function<bool()> stop = [&] { return failed.load(std::memory_order_acquire); };
+  run_on_pool(jobs.size(), task, stop);
+  if (exception) std::rethrow_exception(exception);
+  if (error) return *error;
+  std::vector<CenterlinesOutput> results;
+  results.reserve(slots.size());
+  for (auto& slot : slots) results.push_back(std::move(*slot));
+  return results;
+}
+
+}  // namespace strokegraph

@@ -1,0 +1,59 @@
+// The centerlines pipeline: the topologize front, then clean-up stages that
+// turn the skeleton graph into the drawing's own graph, and the input curves
+// each chain came from.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+#include "common/errors.h"
+#include "common/geometry.h"
+#include "pipeline/thresholds.h"
+#include "pipeline/topologize.h"
+
+namespace strokegraph {
+
+// feature_size = radius x this when the caller gives none.
+inline constexpr double kDefaultFeatureRatio = 1.0;
+
+struct CenterlinesOptions {
+  std::optional<double> feature_size;  // absent: radius x kDefaultFeatureRatio
+  TopologizeOptions topologize;        // absent entries take the defaults below
+  bool clean = true;
+};
+
+struct CenterlinesOutput {
+  TopologizeOutput graph;
+  // Per chain, the sorted indices of the input curves whose band covers it.
+  std::vector<std::vector<std::size_t>> sources;
+  // Seconds spent in the clean-up stages and in provenance (for the bench).
+  double cleanup_seconds = 0.0;
+  double sources_seconds = 0.0;
+};
+
+// "radius must be a positive finite number, got ..." and the feature-size
+// check of the effective feature size.
+std::optional<PipelineError> check_centerlines_scale(double radius,
+                                                     const std::optional<double>& feature_size);
+
+// The pipeline core (scale already checked; runs without the interpreter
+// lock). With `clean` off the graph is exactly topologize_inner's.
+Result<CenterlinesOutput> centerlines_inner(const std::vector<Polyline>& curves, double radius,
+                                            const CenterlinesOptions& options);
+
+struct CenterlinesJob {
+  std::vector<Polyline> curves;
+  double radius = 0.0;
+  CenterlinesOptions options;
+};
+
+// Every job's scale, in list order, before any job runs; a failure reads
+// "centerlines_batch job {i} failed: {message}".
+std::optional<PipelineError> check_centerlines_jobs(const std::vector<CenterlinesJob>& jobs);
+
+// Runs the jobs on the worker pool; results in job order.
+Result<std::vector<CenterlinesOutput>> run_centerlines_batch(
+    const std::vector<CenterlinesJob>& jobs);
+
+}  // namespace strokegraph

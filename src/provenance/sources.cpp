@@ -1,0 +1,88 @@
+#include "provenance/sources.h"
+
+#include <algorithm>
+#include <utility>
+#include <cmath>
+
+#include "cleanup/stroke_index.h"
+#include "common/errors.h"
+
+namespace strokegraph {
+namespace {
+
+double dist(const Point& p, const Point& q) { return std::hypot(q.x - p.x, q.y - p.y); }
+
+// Points every `step` of arc length from `from` to `to` along the polyline
+// (both included).
+void sample(const Polyline& p, double from, double to, double step, std::vector<Point>& out) {
+  out.clear();
+  double run = 0.0;
+  double next = from;
+  for (std::size_t k = 1; k < p.size() && next <= to; ++k) {
+    const double len = dist(p[k - 1], p[k]);
+    while (next <= to && next <= run + len) {
+      const double t = len > 0.0 ? (next - run) / len : 0.0;
+      out.push_back({p[k - 1].x + (p[k].x - p[k - 1].x) * t, p[k - 1].y + (p[k].y - p[k - 1].y) * t});
+      next += step;
+    }
+    run += len;
+  }
+  if (out.empty() && !p.empty()) out.push_back(p.front());
+}
+
+}  // namespace
+
+std::vector<std::vector<std::size_t>> chain_sources(
+    const std::vector<Polyline>& chains, const std::vector<std::pair<std::size_t, std::size_t>>& ends,
+    const StrokeIndex& strokes, double radius) {
+  if (ends.size() != chains.size()) throw InvariantError("chain_sources: one node pair per chain expected");
+  std::vector<std::vector<std::size_t>> sources(chains.size());
+  if (chains.empty() || !(radius > 0.0) || !std::isfinite(radius)) return sources;
+
+  const std::vector<Segment>& kept = strokes.grid.segments();
+  const double max_reach = strokes.max_reach;
+
+  std::vector<std::size_t> degree;
+  for (const auto& [a, b] : ends) degree.resize(std::max({degree.size(), a + 1, b + 1}), 0);
+  for (const auto& [a, b] : ends) ++degree[a], ++degree[b];
+
+  const double step = radius * 0.5;
+  std::vector<Point> samples;
+  const std::size_t curve_count = strokes.curves != nullptr ? strokes.curves->size() : 0;
+  std::vector<std::size_t> hits(curve_count, 0), stamp(curve_count, 0), touched;
+  std::size_t sample_id = 0;
+  for (std::size_t i = 0; i < chains.size(); ++i) {
+    const Polyline& p = chains[i];
+    double length = 0.0;
+    for (std::size_t k = 1; k < p.size(); ++k) length += dist(p[k - 1], p[k]);
+    const bool closed = ends[i].first == ends[i].second;
+    const double skip_start = !closed && degree[ends[i].first] >= 3 ? 2.0 * radius : 0.0;
+    const double skip_end = !closed && degree[ends[i].second] >= 3 ? 2.0 * radius : 0.0;
+    double from = skip_start, to = length - skip_end;
+    if (to < from) from = to = 0.5 * length;
+    sample(p, from, to, step, samples);
+
+    touched.clear();
+    for (const Point& q : samples) {
+      ++sample_id;
+      strokes.grid.visit_box({q.x - max_reach, q.y - max_reach}, {q.x + max_reach, q.y + max_reach},
+                     [&](std::size_t g) {
+                       const std::size_t c = strokes.owner[g];
+                       if (stamp[c] == sample_id) return;
+                       if (point_segment_distance(q, kept[g]) > strokes.reach[g]) return;
+                       stamp[c] = sample_id;
+                       if (hits[c]++ == 0) touched.push_back(c);
+                     });
+    }
+    const double covered_min = std::min(radius, 0.5 * (to - from));
+    std::sort(touched.begin(), touched.end());
+    for (std::size_t c : touched) {
+      const double covered = static_cast<double>(hits[c] > 0 ? hits[c] - 1 : 0) * step;
+      if (covered >= covered_min - 1e-12) sources[i].push_back(c);
+      hits[c] = 0;
+    }
+  }
+  return sources;
+}
+
+}  // namespace strokegraph

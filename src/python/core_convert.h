@@ -1,0 +1,27 @@
+// Argument and result conversion of the `_core` module: curves and width
+// lists from sequences or, as a fast path, from float64 buffers; results as
+// flat bytes of native little-endian numbers.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <optional>
+#include <vector>
+
+#include "common/geometry.h"
+#include "pipeline/centerlines.h"
+
+namespace strokegraph::py {
+
+// Every item is a (k, 2) float64 buffer or what `_internal` accepts as a
+// curve. Errors name the curve index.
+bool to_core_curves(PyObject* obj, std::vector<Polyline>& out);
+
+// None, or one entry per curve: a 1-D float64 buffer or a sequence of numbers.
+bool to_core_widths(PyObject* obj, std::optional<WidthLists>& out);
+
+// (points, offsets, nodes, edges, widths or None, source_index, source_offsets)
+PyObject* from_centerlines(const CenterlinesOutput& result, bool with_widths);
+
+}  // namespace strokegraph::py

@@ -1,0 +1,240 @@
+#include "python/core_entry.h"
+
+#include <exception>
+#include <optional>
+#include <utility>
+#include <variant>
+
+#include "pipeline/centerlines.h"
+#include "python/binding.h"
+#include "python/convert.h"
+#include "python/core_convert.h"
+#include "python/errors.h"
+
+namespace strokegraph::py {
+namespace {
+
+constexpr Py_ssize_t kParams = 14;
+constexpr Py_ssize_t kPositional = 3;  // the rest are keyword-only
+const char* const centerlines_params[kParams] = {
+    "curves",           "radius",           "feature_size",      "simplification",
+    "min_tip_fraction", "junction_merge_fraction", "per_curve_widths", "compute_widths",
+    "subdivision_ratio", "max_nodes",       "resample",          "boundary_simplification",
+    "merge_tolerance",  "clean"};
+const Signature centerlines_sig{"centerlines", centerlines_params, kParams, 2};
+
+template <class Convert>
+bool arg(const char* name, Convert&& convert) {
+  if (convert()) return true;
+  prefix_type_error(name);
+  return false;
+}
+
+// Binds and converts the arguments of one centerlines call.
+bool to_job(PyObject* const* args, size_t nargsf, PyObject* kwnames, CenterlinesJob& job) {
+  const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+  if (nargs > kPositional) {
+    PyErr_Format(PyExc_TypeError, "centerlines() takes from 2 to 3 positional arguments but %zd were given",
+                 nargs);
+    return false;
+  }
+  PyObject* a[kParams];
+  if (!bind_arguments(centerlines_sig, args, nargsf, kwnames, a)) return false;
+  TopologizeOptions& o = job.options.topologize;
+  bool clean = true;
+  if (!arg("curves", [&] { return to_core_curves(a[0], job.curves); }) ||
+      !arg("radius", [&] { return to_number(a[1], job.radius); }) ||
+      !arg("feature_size", [&] { return to_optional_number(a[2], job.options.feature_size); }) ||
+      !arg("simplification", [&] { return to_optional_number(a[3], o.simplification); }) ||
+      !arg("min_tip_fraction", [&] { return to_optional_number(a[4], o.min_tip_fraction); }) ||
+      !arg("junction_merge_fraction", [&] { return to_optional_number(a[5], o.junction_merge_fraction); }) ||
+      !arg("per_curve_widths", [&] { return to_core_widths(a[6], o.per_curve_widths); }) ||
+      !arg("compute_widths", [&] { return to_flag(a[7], o.compute_widths); }) ||
+      !arg("subdivision_ratio", [&] { return to_optional_number(a[8], o.subdivision_ratio); }) ||
+      !arg("max_nodes", [&] { return to_optional_count(a[9], o.max_nodes); }) ||
+      !arg("resample", [&] { return to_optional_number(a[10], o.resample); }) ||
+      !arg("boundary_simplification", [&] { return to_optional_number(a[11], o.boundary_simplification); }) ||
+      !arg("merge_tolerance", [&] { return to_optional_number(a[12], o.merge_tolerance); }) ||
+      !arg("clean", [&] { return a[13] == nullptr || to_flag(a[13], clean); })) {
+    return false;
+  }
+  job.options.clean = clean;
+  return true;
+}
+
+// Runs the pipeline without the interpreter lock and converts its outcome.
+template <class T, class Run, class ToPython>
+PyObject* finish(Run&& run, ToPython&& to_python) {
+  std::optional<Result<T>> outcome;
+  std::exception_ptr failure;
+  Py_BEGIN_ALLOW_THREADS
+  try {
+    outcome.emplace(run());
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  Py_END_ALLOW_THREADS
+  if (failure) {
+    outcome.reset();
+    raise_native_exception(failure);
+    return nullptr;
+  }
+  if (const auto* error = std::get_if<PipelineError>(&*outcome)) {
+    raise_pipeline_error(*error);
+    return nullptr;
+  }
+  return to_python(std::get<T>(*outcome));
+}
+
+PyObject* py_centerlines(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+  CenterlinesJob job;
+  if (!to_job(args, nargsf, kwnames, job)) return nullptr;
+  if (auto error = check_centerlines_scale(job.radius, job.options.feature_size)) {
+    raise_pipeline_error(*error);
+    return nullptr;
+  }
+  const bool with_widths = job.options.topologize.compute_widths;
+  return finish<CenterlinesOutput>(
+      [&] { return centerlines_inner(job.curves, job.radius, job.options); },
+      [&](const CenterlinesOutput& r) { return from_centerlines(r, with_widths); });
+}
+
+// A job is a dict of keyword arguments of centerlines, or a tuple of its
+// positional ones (curves, radius[, feature_size]).
+bool to_batch_job(PyObject* item, Py_ssize_t index, CenterlinesJob& job) {
+  bool ok = false;
+  if (PyDict_Check(item)) {
+    const Py_ssize_t n = PyDict_Size(item);
+    PyObject* kwnames = PyTuple_New(n);
+    if (kwnames == nullptr) return false;
+    std::vector<PyObject*> values;
+    Py_ssize_t pos = 0, k = 0;
+    PyObject *key, *value;
+    bool keys_ok = true;
+    while (PyDict_Next(item, &pos, &key, &value)) {
+      if (!PyUnicode_Check(key)) {
+        PyErr_SetString(PyExc_TypeError, "keywords must be strings");
+        keys_ok = false;
+        break;
+      }
+      Py_INCREF(key);
+      PyTuple_SET_ITEM(kwnames, k++, key);
+      Py_INCREF(value);
+      values.push_back(value);
+    }
+    ok = keys_ok && to_job(values.data(), 0, kwnames, job);
+    for (PyObject* v : values) Py_DECREF(v);
+    Py_DECREF(kwnames);
+  } else if (PyTuple_Check(item)) {
+    ok = to_job(&PyTuple_GET_ITEM(item, 0), static_cast<size_t>(PyTuple_GET_SIZE(item)), nullptr, job);
+  } else {
+    PyErr_Format(PyExc_TypeError, "expected a dict of keyword arguments or a tuple, got '%.200s'",
+                 Py_TYPE(item)->tp_name);
+  }
+  if (!ok) {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    PyObject* text = value != nullptr ? PyObject_Str(value) : nullptr;
+    if (text != nullptr) {
+      PyObject* message = PyUnicode_FromFormat("job %zd: %U", index, text);
+      Py_DECREF(text);
+      if (message != nullptr) {
+        PyObject* renamed = PyObject_CallOneArg(type, message);
+        Py_DECREF(message);
+        if (renamed != nullptr) {
+          PyException_SetCause(renamed, value);
+          value = nullptr;
+          PyErr_SetObject(type, renamed);
+          Py_DECREF(renamed);
+          Py_XDECREF(type);
+          Py_XDECREF(tb);
+          return false;
+        }
+      }
+    }
+    if (PyErr_Occurred()) {  // the error raised on the way stands
+      Py_XDECREF(type);
+      Py_XDECREF(value);
+      Py_XDECREF(tb);
+    } else {
+      PyErr_Restore(type, value, tb);
+    }
+  }
+  return ok;
+}
+
+const char* const batch_params[] = {"jobs"};
+const Signature batch_sig{"centerlines_batch", batch_params, 1, 1};
+
+PyObject* py_centerlines_batch(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+  PyObject* a[1];
+  if (!bind_arguments(batch_sig, args, nargsf, kwnames, a)) return nullptr;
+  PyObject* seq = PySequence_Fast(a[0], "argument 'jobs': expected a sequence of jobs");
+  if (seq == nullptr) return nullptr;
+  std::vector<CenterlinesJob> jobs(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq)));
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq); ++i) {
+    if (!to_batch_job(PySequence_Fast_GET_ITEM(seq, i), i, jobs[static_cast<std::size_t>(i)])) {
+      Py_DECREF(seq);
+      return nullptr;
+    }
+  }
+  Py_DECREF(seq);
+  if (auto error = check_centerlines_jobs(jobs)) {
+    raise_pipeline_error(*error);
+    return nullptr;
+  }
+  std::vector<bool> with_widths;
+  for (const CenterlinesJob& job : jobs) with_widths.push_back(job.options.topologize.compute_widths);
+  return finish<std::vector<CenterlinesOutput>>(
+      [&] { return run_centerlines_batch(jobs); },
+      [&](const std::vector<CenterlinesOutput>& results) -> PyObject* {
+        PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
+        if (list == nullptr) return nullptr;
+        for (std::size_t i = 0; i < results.size(); ++i) {
+          PyObject* item = from_centerlines(results[i], with_widths[i]);
+          if (item == nullptr) {
+            Py_DECREF(list);
+            return nullptr;
+          }
+          PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+        }
+        return list;
+      });
+}
+
+#define SG_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f))
+
+}  // namespace
+
+PyMethodDef centerlines_def = {
+    "centerlines", SG_FASTCALL(py_centerlines), METH_FASTCALL | METH_KEYWORDS,
+    "centerlines(curves, radius, feature_size=None, *, simplification=None, "
+    "min_tip_fraction=None, junction_merge_fraction=None, per_curve_widths=None, "
+    "compute_widths=False, subdivision_ratio=None, max_nodes=None, resample=None, "
+    "boundary_simplification=None, merge_tolerance=None, clean=True)\n"
+    "--\n"
+    "\n"
+    "The centerline graph of the curves, banded with `radius`.\n"
+    "\n"
+    "Returns (points, offsets, nodes, edges, widths, source_index, source_offsets),\n"
+    "each bytes of native little-endian values (read with numpy.frombuffer):\n"
+    "points float64 pairs of all chains, offsets int64 chain starts (m + 1),\n"
+    "nodes float64 pairs, edges int64 (start, end) node per chain, widths float64\n"
+    "per point (None unless compute_widths), source_index int64 sorted curve\n"
+    "indices per chain, source_offsets int64 (m + 1).\n"
+    "\n"
+    "feature_size None: radius x the default ratio. clean=False: the chains of\n"
+    "topologize(curves, radius, feature_size, ...) exactly."};
+
+PyMethodDef centerlines_batch_def = {
+    "centerlines_batch", SG_FASTCALL(py_centerlines_batch), METH_FASTCALL | METH_KEYWORDS,
+    "centerlines_batch(jobs)\n"
+    "--\n"
+    "\n"
+    "Runs many centerlines calls in parallel on the worker pool without the\n"
+    "interpreter lock. Each job is a dict of keyword arguments of centerlines\n"
+    "(curves and radius required) or a tuple (curves, radius[, feature_size]).\n"
+    "Returns one centerlines result tuple per job, in job order."};
+
+}  // namespace strokegraph::py

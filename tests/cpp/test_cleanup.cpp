@@ -1,0 +1,240 @@
+// The clean-up stages of the centerlines pipeline and provenance.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "cleanup/cleanup.h"
+#include "cleanup/segment_grid.h"
+#include "cleanup/stroke_index.h"
+#include "graph_test_util.h"
+#include "provenance/sources.h"
+
+namespace {
+
+using namespace strokegraph;
+using graph_test::make_graph;
+
+std::vector<std::size_t> degrees(const Graph& g) {
+  std::vector<std::size_t> d(g.nodes.size(), 0);
+  for (const Edge& e : g.edges) ++d[e.first], ++d[e.second];
+  return d;
+}
+
+// A path of nodes every `step` from a to b; returns the node ids, appending
+// nodes and edges to g. `from` reuses an existing node as the first one.
+std::vector<NodeId> path(Graph& g, Point a, Point b, double step, long from = -1) {
+  const int n = std::max(1, static_cast<int>(std::ceil(std::hypot(b.x - a.x, b.y - a.y) / step)));
+  std::vector<NodeId> ids;
+  for (int k = 0; k <= n; ++k) {
+    if (k == 0 && from >= 0) {
+      ids.push_back(static_cast<NodeId>(from));
+      continue;
+    }
+    ids.push_back(static_cast<NodeId>(g.nodes.size()));
+    g.nodes.push_back({a.x + (b.x - a.x) * k / n, a.y + (b.y - a.y) * k / n});
+  }
+  for (std::size_t k = 1; k < ids.size(); ++k) g.edges.emplace_back(ids[k - 1], ids[k]);
+  return ids;
+}
+
+TEST(SegmentGrid, DistanceAndRayMatchBruteForce) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> u(-20.0, 20.0), l(-3.0, 3.0);
+  std::vector<Segment> segs;
+  for (int i = 0; i < 300; ++i) {
+    const Point a{u(rng), u(rng)};
+    segs.push_back({a, {a.x + l(rng), a.y + l(rng)}});
+  }
+  segs.push_back({{-50.0, 0.5}, {50.0, 0.5}});  // one long segment over many cells
+  const SegmentGrid grid(segs, 1.0);
+  for (int q = 0; q < 200; ++q) {
+    const Point p{u(rng), u(rng)};
+    double best = 4.0;
+    for (const Segment& s : segs) best = std::min(best, point_segment_distance(p, s));
+    EXPECT_DOUBLE_EQ(grid.distance_within(p, 4.0), best);
+    const double angle = q * 0.1;
+    const Point d{std::cos(angle), std::sin(angle)};
+    double hit = 5.0;
+    for (const Segment& s : segs) {
+      const double ex = s.b.x - s.a.x, ey = s.b.y - s.a.y, den = d.x * ey - d.y * ex;
+      if (den == 0.0) continue;
+      const double wx = s.a.x - p.x, wy = s.a.y - p.y;
+      const double t = (wx * ey - wy * ex) / den, v = (wx * d.y - wy * d.x) / den;
+      if (t >= 0.0 && v >= 0.0 && v <= 1.0) hit = std::min(hit, t);
+    }
+    EXPECT_DOUBLE_EQ(grid.ray_distance(p, d, 5.0), hit);
+  }
+}
+
+// A stroke from (0, 0) to (20, 0) whose skeleton forks into two corner spurs
+// at its right end, and a short bump spur off its middle.
+Graph forked_stroke() {
+  Graph g;
+  const auto main = path(g, {0.0, 0.0}, {20.0, 0.0}, 1.0);
+  path(g, {20.0, 0.0}, {20.8, 0.8}, 0.5, main.back());
+  path(g, {20.0, 0.0}, {20.8, -0.8}, 0.5, main.back());
+  path(g, {10.0, 0.0}, {10.0, 0.9}, 0.5, main[10]);
+  return g;
+}
+
+TEST(RemoveSpurs, CapForkGoesTogetherAndLeavesTheForkAsTheEnd) {
+  const Graph g = forked_stroke();
+  std::vector<double> clearance(g.nodes.size(), 0.0);
+  clearance[20] = 1.0;  // the fork
+  clearance[10] = 1.0;  // the bump's junction
+  SpurRules rules;
+  const Graph out = remove_spurs(g, clearance, rules);
+  const auto d = degrees(out);
+  EXPECT_EQ(d[0], 1u);
+  EXPECT_EQ(d[20], 1u);  // the fork is the free end now
+  EXPECT_EQ(d[10], 2u);  // the bump went
+  EXPECT_EQ(out.edges.size(), 20u);
+  EXPECT_EQ(out.nodes, g.nodes);
+}
+
+TEST(RemoveSpurs, LongArmsStayAndCornerTipsMoveTheirJunction) {
+  // A T with arms of 10 and a spur of 3 towards (0, 3) where no stroke ends.
+  Graph g;
+  const auto bar = path(g, {-10.0, 0.0}, {10.0, 0.0}, 1.0);
+  path(g, {0.0, 0.0}, {0.0, -10.0}, 1.0, bar[10]);
+  path(g, {0.0, 0.0}, {0.0, 3.0}, 1.0, bar[10]);
+  std::vector<double> clearance(g.nodes.size(), 0.0);
+  clearance[10] = 1.0;
+  const SegmentGrid ends({{{-10.0, 0.0}, {-10.0, 0.0}}, {{10.0, 0.0}, {10.0, 0.0}}, {{0.0, -10.0}, {0.0, -10.0}}},
+                         1.0);
+  SpurRules rules;
+  rules.stroke_ends = &ends;
+  rules.end_distance = 2.0;
+  Graph out = remove_spurs(g, clearance, rules);
+  EXPECT_EQ(degrees(out)[10], 3u);  // every arm reaches a stroke end but the spur
+  EXPECT_EQ(out.edges.size(), g.edges.size() - 3);
+  EXPECT_EQ(out.nodes[10], (Point{0.0, 3.0}));
+  // With a stroke end at the spur's tip, it is an arm.
+  const SegmentGrid more({{{0.0, 3.0}, {0.0, 3.0}}}, 1.0);
+  rules.stroke_ends = &more;
+  out = remove_spurs(g, clearance, rules);
+  EXPECT_EQ(out, (Graph{g.nodes, g.edges}));
+}
+
+TEST(MergeCrossings, ShortLinkMergesAtTheMeanLongOneStays) {
+  // Two junctions 1 apart (a split plus) and a third 10 further on.
+  Graph g;
+  const auto link = path(g, {0.0, 0.0}, {1.0, 0.0}, 0.5);
+  path(g, {0.0, 0.0}, {-10.0, 0.0}, 1.0, link.front());
+  path(g, {0.0, 0.0}, {0.0, -10.0}, 1.0, link.front());
+  path(g, {1.0, 0.0}, {1.0, 10.0}, 1.0, link.back());
+  const auto far = path(g, {1.0, 0.0}, {11.0, 0.0}, 1.0, link.back());
+  path(g, {11.0, 0.0}, {11.0, 5.0}, 1.0, far.back());
+  path(g, {11.0, 0.0}, {21.0, 0.0}, 1.0, far.back());
+  std::vector<double> clearance(g.nodes.size(), 0.0);
+  clearance[link.front()] = clearance[link.back()] = 1.0;
+  clearance[far.back()] = 1.2;
+  const SegmentGrid no_boundary({}, 1.0);
+  const Graph out = merge_crossings(g, clearance, 1.0, no_boundary, 0.0);
+  const auto d = degrees(out);
+  ASSERT_EQ(clearance.size(), out.nodes.size());
+  std::vector<Point> junctions;
+  for (std::size_t v = 0; v < d.size(); ++v) {
+    if (d[v] < 3) continue;
+    junctions.push_back(out.nodes[v]);
+    EXPECT_GT(clearance[v], 0.0);
+  }
+  ASSERT_EQ(junctions.size(), 2u);
+  EXPECT_EQ(junctions[0], (Point{0.5, 0.0}));
+  EXPECT_EQ(junctions[1], (Point{11.0, 0.0}));
+  EXPECT_EQ(*std::max_element(d.begin(), d.end()), 4u);
+}
+
+TEST(MergeStraightCrossings, ShallowCrossingBecomesOneNodeParallelArmsDoNot) {
+  // Two strokes crossing at 30 degrees at the origin, split into junctions
+  // 1.5 either side along the bisector.
+  auto split = [](double offset_b) {
+    Graph g;
+    const double c = std::cos(0.2618), s = std::sin(0.2618);
+    const auto link = path(g, {-1.5, 0.0}, {1.5, 0.0}, 0.5);
+    path(g, {-1.5, 0.0}, {-12.0 * c, -12.0 * s}, 1.0, link.front());
+    path(g, {-1.5, 0.0}, {-12.0 * c, 12.0 * s + offset_b}, 1.0, link.front());
+    path(g, {1.5, 0.0}, {12.0 * c, 12.0 * s}, 1.0, link.back());
+    path(g, {1.5, 0.0}, {12.0 * c, -12.0 * s + offset_b}, 1.0, link.back());
+    return g;
+  };
+  for (double offset : {0.0, 5.0}) {
+    const Graph g = split(offset);
+    std::vector<double> clearance(g.nodes.size(), 0.0);
+    clearance[0] = clearance[6] = 1.0;
+    const Graph out = merge_straight_crossings(g, clearance, 1.0, 3.0, 0.45);
+    const auto d = degrees(out);
+    if (offset == 0.0) {
+      const auto it = std::find(d.begin(), d.end(), 4u);
+      ASSERT_NE(it, d.end());
+      const Point at = out.nodes[static_cast<std::size_t>(it - d.begin())];
+      EXPECT_NEAR(at.x, 0.0, 1e-9);
+      EXPECT_NEAR(at.y, 0.0, 1e-9);
+      EXPECT_EQ(out.edges.size(), g.edges.size() - 6);
+    } else {
+      EXPECT_EQ(out, g);  // the arms do not continue each other
+    }
+  }
+}
+
+TEST(RelocateJunctions, JunctionMovesToWhereTheArmLinesMeet) {
+  // A T whose skeleton junction sits 0.8 below the bar's line.
+  Graph g;
+  const NodeId j = 0;
+  g.nodes.push_back({0.0, -0.8});
+  path(g, {-1.0, 0.0}, {-12.0, 0.0}, 1.0);
+  path(g, {1.0, 0.0}, {12.0, 0.0}, 1.0);
+  path(g, {0.0, -2.0}, {0.0, -12.0}, 1.0);
+  g.edges.emplace_back(j, 1);
+  g.edges.emplace_back(j, 13);
+  g.edges.emplace_back(j, 25);
+  std::vector<double> clearance(g.nodes.size(), 1.0);
+  relocate_junctions(g, clearance, 1.0, 2.0);
+  EXPECT_NEAR(g.nodes[j].x, 0.0, 1e-12);
+  EXPECT_NEAR(g.nodes[j].y, 0.0, 1e-12);
+  // Not beyond max_move x clearance.
+  g.nodes[j] = {0.0, -0.8};
+  clearance[j] = 0.3;
+  relocate_junctions(g, clearance, 1.0, 2.0);
+  EXPECT_EQ(g.nodes[j], (Point{0.0, -0.8}));
+}
+
+TEST(PlaceFreeEnds, EndsGoOneHalfWidthShortOfTheBandsEnd) {
+  // The band of (0, 0)-(20, 0) with radius 1 and square caps.
+  const SegmentGrid boundary = boundary_grid({{{{-1.0, -1.0}, {21.0, -1.0}, {21.0, 1.0}, {-1.0, 1.0}}, {}}}, 1.0);
+  std::vector<Polyline> chains{{{1.5, 0.0}, {10.0, 0.0}, {18.0, 0.0}}};
+  std::vector<Chain> walked(1);
+  walked[0].start_node = 0, walked[0].end_node = 1;
+  walked[0].start_is_tip = walked[0].end_is_tip = true;
+  place_free_ends(chains, walked, boundary, 1.0);
+  EXPECT_NEAR(chains[0].front().x, 0.0, 1e-12);
+  EXPECT_NEAR(chains[0].back().x, 20.0, 1e-12);
+  EXPECT_EQ(chains[0][1], (Point{10.0, 0.0}));
+}
+
+TEST(ChainSources, ACurveThatOnlyTouchesAJunctionDoesNotCount) {
+  // A T drawn as two strokes, the bar's chains and the stem's, and the bar
+  // drawn a second time 0.3 lower.
+  const std::vector<Polyline> curves{{{-10.0, 0.0}, {10.0, 0.0}}, {{0.0, 0.0}, {0.0, -10.0}},
+                                     {{-10.0, -0.3}, {10.0, -0.3}}, {{5.0, 5.0}}};
+  const std::vector<Polyline> chains{{{-10.0, -0.15}, {0.0, -0.15}}, {{0.0, -0.15}, {10.0, -0.15}},
+                                     {{0.0, -0.15}, {0.0, -10.0}}};
+  const std::vector<std::pair<std::size_t, std::size_t>> ends{{0, 1}, {1, 2}, {1, 3}};
+  const auto sources = chain_sources(chains, ends, stroke_index(curves, std::nullopt, 1.0), 1.0);
+  EXPECT_EQ(sources, (std::vector<std::vector<std::size_t>>{{0, 2}, {0, 2}, {1}}));
+  // Per-curve widths: a thin second bar no longer reaches the chains.
+  const WidthLists widths{{}, {}, {0.1, 0.1}};
+  EXPECT_EQ(chain_sources(chains, ends, stroke_index(curves, widths, 1.0), 1.0)[0],
+            (std::vector<std::size_t>{0}));
+}
+
+TEST(StrokeIndex, StrokesMeetAtAnAngleNotWhenDrawnTwice) {
+  const std::vector<Polyline> v{{{0.0, 0.0}, {5.0, 10.0}}, {{10.0, 0.0}, {5.0, 10.0}}};
+  const std::vector<Polyline> twice{{{0.0, 0.0}, {10.0, 0.0}}, {{0.0, 0.3}, {5.0, 0.25}, {10.0, 0.3}}};
+  EXPECT_TRUE(strokes_meet_at(stroke_index(v, std::nullopt, 1.0), {5.0, 9.5}, 0.35));
+  EXPECT_FALSE(strokes_meet_at(stroke_index(v, std::nullopt, 1.0), {1.0, 1.0}, 0.35));
+  EXPECT_FALSE(strokes_meet_at(stroke_index(twice, std::nullopt, 1.0), {5.0, 0.1}, 0.35));
+}
+
+}  // namespace
