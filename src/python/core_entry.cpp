@@ -14,13 +14,13 @@
 namespace strokegraph::py {
 namespace {
 
-constexpr Py_ssize_t kParams = 14;
+constexpr Py_ssize_t kParams = 15;
 constexpr Py_ssize_t kPositional = 3;  // the rest are keyword-only
 const char* const centerlines_params[kParams] = {
     "curves",           "radius",           "feature_size",      "simplification",
     "min_tip_fraction", "junction_merge_fraction", "per_curve_widths", "compute_widths",
     "subdivision_ratio", "max_nodes",       "resample",          "boundary_simplification",
-    "merge_tolerance",  "clean"};
+    "merge_tolerance",  "clean",            "tiles"};
 const Signature centerlines_sig{"centerlines", centerlines_params, kParams, 2};
 
 template <class Convert>
@@ -55,7 +55,8 @@ bool to_job(PyObject* const* args, size_t nargsf, PyObject* kwnames, Centerlines
       !arg("resample", [&] { return to_optional_number(a[10], o.resample); }) ||
       !arg("boundary_simplification", [&] { return to_optional_number(a[11], o.boundary_simplification); }) ||
       !arg("merge_tolerance", [&] { return to_optional_number(a[12], o.merge_tolerance); }) ||
-      !arg("clean", [&] { return a[13] == nullptr || to_flag(a[13], clean); })) {
+      !arg("clean", [&] { return a[13] == nullptr || to_flag(a[13], clean); }) ||
+      !arg("tiles", [&] { return to_core_tiles(a[14], job.options.tiles); })) {
     return false;
   }
   job.options.clean = clean;

@@ -136,6 +136,7 @@ std::vector<Ring> unite_in_groups(std::vector<Ring> rings, const TileRect& rect)
 struct TileResult {
   std::vector<CutPiece> pieces;
   std::vector<Point> boundary;
+  std::vector<Segment> edges;  // ring edges inside the tile's own square
   std::size_t failed = 0;  // large polygons that gave no skeleton
 };
 
@@ -186,7 +187,7 @@ bool touches_other_ring(const BufferPolygon& polygon, std::size_t h) {
 TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>& band_bounds,
                     const std::vector<std::size_t>& members, const TileRect& own, double margin,
                     double buffer_distance, double feature_size, const BoundaryOptions& boundary,
-                    bool keep_boundary) {
+                    const TileOptions& options, bool keep_boundary) {
   using namespace Clipper2Lib;
   const TileRect grown{own.xmin - margin, own.ymin - margin, own.xmax + margin,
                        own.ymax + margin};
@@ -215,7 +216,8 @@ TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>&
   TileResult out;
   if (inside.empty()) return out;
   const std::vector<BufferPolygon> polygons =
-      preprocess_stage(unite_bands(unite_in_groups(std::move(inside), grown), feature_size),
+      preprocess_stage(unite_bands(unite_in_groups(std::move(inside), grown),
+                                   options.hole_feature_size.value_or(feature_size)),
                        buffer_distance, feature_size, boundary);
   std::vector<Segment> segments;
   for (const BufferPolygon& polygon : polygons) {
@@ -249,6 +251,18 @@ TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>&
       keep(polygon.outer);
       for (const Ring& hole : polygon.holes) keep(hole);
     }
+  }
+  if (options.keep_edges) {
+    std::vector<Segment> edges;
+    auto add = [&](const Ring& ring) {
+      for (std::size_t k = 0; k < ring.size(); ++k)
+        edges.push_back({ring[k], ring[k + 1 == ring.size() ? 0 : k + 1]});
+    };
+    for (const BufferPolygon& polygon : polygons) {
+      add(polygon.outer);
+      for (const Ring& hole : polygon.holes) add(hole);
+    }
+    for (const CutPiece& piece : clip_segments(edges, own)) out.edges.push_back(piece.segment);
   }
   return out;
 }
@@ -596,7 +610,8 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
         const bool last = a + 1 == attempts;
         TileResult attempt = run_tile(bands, band_bounds, mine, grid.rect(t % nx, t / nx),
                                       margin * (last ? 1.0 : kRetryMargins[a]), buffer_distance,
-                                      feature_size, last ? unsimplified : boundary, keep_boundary);
+                                      feature_size, last ? unsimplified : boundary, options,
+                                      keep_boundary);
         if (a == 0 || attempt.failed < results[t].failed) results[t] = std::move(attempt);
         if (results[t].failed == 0) break;
       }
@@ -644,6 +659,8 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
     }
     std::vector<CutPiece>().swap(results[t].pieces);
     out.refused += results[t].failed;
+    out.edges.insert(out.edges.end(), results[t].edges.begin(), results[t].edges.end());
+    std::vector<Segment>().swap(results[t].edges);
     if (keep_boundary) {
       out.boundary.insert(out.boundary.end(), results[t].boundary.begin(),
                           results[t].boundary.end());

@@ -30,6 +30,11 @@ struct TileOptions {
   // Seams at origin + k * tile_size for integers k. Absent: the grid is
   // centred on the bands' bounding box.
   std::optional<Point> origin;
+  // Holes of the union below 0.1 x this squared are filled. Absent: the
+  // feature size.
+  std::optional<double> hole_feature_size;
+  // Also return the preprocessed ring edges, cut to each tile's own square.
+  bool keep_edges = false;
 };
 
 struct TileRect {
@@ -88,6 +93,7 @@ TileGrid plan_tiles(const std::vector<Ring>& bands, double radius, double featur
 struct TiledSkeleton {
   std::vector<Segment> segments;  // tile by tile in row-major order, stitched on the seams
   std::vector<Point> boundary;    // preprocessed ring vertices (only when asked)
+  std::vector<Segment> edges;     // preprocessed ring edges (only with keep_edges)
   TileGrid grid;
   std::size_t refused = 0;  // large polygons left without skeleton after every retry
 };

@@ -3,11 +3,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "inflate/inflate.h"
+#include "pipeline/centerlines.h"
 #include "pipeline/pool.h"
 #include "pipeline/tiled.h"
 #include "pipeline/topologize.h"
@@ -255,4 +257,33 @@ TEST(LargestCluster, CountsTheVerticesOfOverlappingBands) {
   // A gap of half a unit keeps the first box alone; the other two overlap.
   EXPECT_EQ(largest_cluster_vertices({box(0, 0, 1), box(1.5, 0, 1), box(1.5, 0.5, 1)}), 8u);
   EXPECT_EQ(largest_cluster_vertices({}), 0u);
+}
+
+// The clean pipeline tiles a large overlapping cluster by itself: the
+// automatic choice gives the tiled result, bit for bit, and a size is checked.
+TEST(CenterlinesTiles, AutomaticChoiceTilesALargeCluster) {
+  std::vector<Polyline> hatching;
+  for (int k = 0; k < 120; ++k) {
+    Polyline c;
+    for (int i = 0; i < 160; ++i) c.push_back({double(i), 3.0 * std::sin(0.37 * i + k)});
+    hatching.push_back(std::move(c));
+  }
+  CenterlinesOptions options;
+  options.feature_size = 0.5;
+  const auto run = [&](TileChoice tiles) {
+    options.tiles = tiles;
+    auto result = centerlines_inner(hatching, 1.5, options);
+    EXPECT_TRUE(std::holds_alternative<CenterlinesOutput>(result));
+    return std::get<CenterlinesOutput>(std::move(result)).graph;
+  };
+  const TopologizeOutput automatic = run(std::monostate{});
+  EXPECT_FALSE(automatic.chains.empty());
+  EXPECT_EQ(automatic.chains, run(true).chains);
+  EXPECT_EQ(automatic.chain_node_ids, run(true).chain_node_ids);
+  for (double bad : {0.0, -1.0, std::nan(""), std::numeric_limits<double>::infinity()}) {
+    options.tiles = bad;
+    const auto result = centerlines_inner(hatching, 1.5, options);
+    ASSERT_TRUE(std::holds_alternative<PipelineError>(result));
+    EXPECT_EQ(std::get<PipelineError>(result).message.rfind("tiles must be a positive", 0), 0u);
+  }
 }
