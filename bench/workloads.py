@@ -31,8 +31,9 @@ Point = Tuple[float, float]
 BUFFER_DISTANCE = 1.0
 FEATURE_SIZE = 1.0
 WORKLOADS = ("sketch", "traces", "lettering")
-# Target stroke counts; large is about one million input points.
-SIZES = {"small": 50, "medium": 1000, "large": 20000}
+# Target stroke counts; large is about one million input points, xlarge
+# (traces only, for the tiled pipeline) about ten million.
+SIZES = {"small": 50, "medium": 1000, "large": 20000, "xlarge": 200000}
 
 
 # ---------------------------------------------------------------- geometry helpers

@@ -1,6 +1,6 @@
 # The native layer under `strokegraph.centerlines`: results are flat bytes of
 # native float64 / int64 values, read with numpy.frombuffer.
-from typing import Any, Callable, Optional, Sequence
+from typing import Any, Callable, Optional, Sequence, Union
 
 _Result = tuple[bytes, bytes, bytes, bytes, Optional[bytes], bytes, bytes]
 
@@ -20,6 +20,7 @@ def centerlines(
     boundary_simplification: Optional[float] = None,
     merge_tolerance: Optional[float] = None,
     clean: bool = True,
+    tiles: Union[bool, float, None] = None,
     progress: Optional[Callable[[str, float], object]] = None,
 ) -> _Result: ...
 def centerlines_batch(jobs: Sequence[Any]) -> list[_Result]: ...

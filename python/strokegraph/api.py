@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import math
 from collections.abc import Callable
-from typing import Any, Optional, SupportsFloat
+from typing import Any, Optional, SupportsFloat, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -32,6 +32,7 @@ def centerlines(
     boundary_simplification: Optional[Number] = None,
     merge_tolerance: Optional[Number] = None,
     clean: bool = True,
+    tiles: Union[bool, float, None] = None,
     progress: Optional[Callable[[str, float], None]] = None,
 ) -> Centerlines:
     """The centerline graph of a drawing.
@@ -64,6 +65,15 @@ def centerlines(
         Remove the artefacts of the band construction (corner spurs at free
         ends, crossings split in two). ``clean=False`` gives exactly what
         ``topologize`` gives for the same numbers.
+    tiles
+        Compute the skeleton tile by tile, in parallel, which keeps one huge
+        connected drawing (a city's traces, dense hatching) fast and its memory
+        bounded. ``None`` (default) tiles when one cluster of overlapping bands
+        has more outline than about two tiles hold; ``False`` never tiles;
+        ``True`` always tiles with the side chosen from the point density; a
+        positive number is the tile side in drawing units. The tiled graph has
+        the same chains, junctions and ends as the untiled one, its points
+        within a fraction of `radius`. Only ``clean=True`` tiles.
     progress
         ``callable(stage: str, fraction: float)``, called as the pipeline
         advances (fraction from 0 to 1 within each stage).
@@ -86,6 +96,8 @@ def centerlines(
     fs = None if feature_size is None else _number("feature_size", feature_size)
     if progress is not None and not callable(progress):
         raise TypeError(f"progress must be callable or None, got {type(progress).__name__}")
+    if isinstance(tiles, np.bool_):
+        tiles = bool(tiles)
     normalised, owners = normalise(curves)
     if per_curve_widths is not None:
         per_curve_widths = _widths_lists(per_curve_widths)
@@ -101,6 +113,7 @@ def centerlines(
         boundary_simplification=boundary_simplification,
         merge_tolerance=merge_tolerance,
         clean=clean,
+        tiles=tiles,
     )
     raw = _native.run_native(normalised, r, fs, options, progress)
     return wrap(raw, normalised, owners, r, fs)

@@ -302,13 +302,14 @@ std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
   return rings;
 }
 
-std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
-                                   const std::optional<WidthLists>& per_curve_widths,
-                                   double buffer_distance, double feature_size) {
-  if (curves.empty()) return {};
+namespace {
+
+// The band outline(s) of every curve, one list per curve; each curve is offset
+// on its own, in parallel on larger inputs.
+std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
+                                  const std::optional<WidthLists>& per_curve_widths,
+                                  double buffer_distance, double feature_size) {
   const double arc_tolerance = 0.2 * feature_size;
-  // Each curve is offset on its own, in parallel on larger inputs; the bands
-  // are collected in curve order.
   std::vector<PathsD> bands(curves.size());
   std::size_t points = 0;
   for (const Polyline& curve : curves) points += curve.size();
@@ -342,6 +343,51 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
         }
       },
       points >= kParallelPoints);
+  return bands;
+}
+
+// The union's rings sorted into outer rings and their holes.
+std::vector<BufferPolygon> polygons_from_union(const PathsD& united, double feature_size);
+
+}  // namespace
+
+std::vector<Ring> offset_bands(const std::vector<Polyline>& curves,
+                               const std::optional<WidthLists>& per_curve_widths,
+                               double buffer_distance, double feature_size) {
+  std::vector<Ring> rings;
+  for (PathsD& band : offset_curves(curves, per_curve_widths, buffer_distance, feature_size)) {
+    for (PathD& path : band) {
+      Ring ring;
+      ring.reserve(path.size());
+      for (const PointD& q : path) ring.push_back({q.x, q.y});
+      rings.push_back(std::move(ring));
+      PathD().swap(path);
+    }
+  }
+  return rings;
+}
+
+std::vector<BufferPolygon> unite_bands(std::vector<Ring> bands, double feature_size) {
+  if (bands.empty()) return {};
+  PathsD subjects;
+  subjects.reserve(bands.size());
+  for (Ring& ring : bands) {
+    PathD path;
+    path.reserve(ring.size());
+    for (const Point& p : ring) path.emplace_back(p.x, p.y);
+    subjects.push_back(std::move(path));
+    Ring().swap(ring);
+  }
+  return polygons_from_union(union_bands(std::move(subjects), single_union_requested()),
+                             feature_size);
+}
+
+std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
+                                   const std::optional<WidthLists>& per_curve_widths,
+                                   double buffer_distance, double feature_size) {
+  if (curves.empty()) return {};
+  std::vector<PathsD> bands = offset_curves(curves, per_curve_widths, buffer_distance,
+                                            feature_size);
   PathsD subjects;
   for (PathsD& band : bands) {
     for (PathD& p : band) subjects.push_back(std::move(p));
@@ -349,9 +395,13 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
   bands.clear();
   bands.shrink_to_fit();
   if (subjects.empty()) return {};
+  return polygons_from_union(union_bands(std::move(subjects), single_union_requested()),
+                             feature_size);
+}
 
-  const PathsD united = union_bands(std::move(subjects), single_union_requested());
+namespace {
 
+std::vector<BufferPolygon> polygons_from_union(const PathsD& united, double feature_size) {
   std::vector<Outer> outers;
   std::vector<Hole> holes;
   const double min_hole_area = 0.1 * (feature_size * feature_size);
@@ -375,5 +425,7 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
   attach_holes(outers, holes, polygons);
   return polygons;
 }
+
+}  // namespace
 
 }  // namespace strokegraph

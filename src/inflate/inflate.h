@@ -8,6 +8,16 @@
 
 namespace strokegraph {
 
+// The band outline(s) of every curve, in curve order, before the union.
+std::vector<Ring> offset_bands(const std::vector<Polyline>& curves,
+                               const std::optional<WidthLists>& per_curve_widths,
+                               double buffer_distance, double feature_size);
+
+// Union of band outlines (NonZero, one union per cluster of bands as in
+// band_union.h) sorted into outer rings and their holes.
+std::vector<BufferPolygon> unite_bands(std::vector<Ring> bands, double feature_size);
+
+// offset_bands followed by unite_bands.
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const std::optional<WidthLists>& per_curve_widths,
                                    double buffer_distance, double feature_size);

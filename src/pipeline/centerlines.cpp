@@ -10,12 +10,15 @@
 #include "common/progress.h"
 #include "conditioning/merge.h"
 #include "graph/graph.h"
+#include "inflate/inflate.h"
 #include "pipeline/batch.h"
 #include "pipeline/front.h"
 #include "pipeline/postprocess.h"
+#include "pipeline/tiled.h"
 #include "pipeline/widths.h"
 #include "provenance/sources.h"
 #include "skeleton_cdt/skeleton.h"
+#include "tile/tile.h"
 
 namespace strokegraph {
 namespace {
@@ -87,9 +90,21 @@ TopologizeOptions clean_defaults(const TopologizeOptions& given, double radius, 
   return o;
 }
 
+// The tile side to use (not positive: chosen from the bands), or nothing when
+// the skeleton is computed in one piece.
+std::optional<double> tile_side(const TileChoice& tiles, const std::vector<Ring>& bands) {
+  if (const double* side = std::get_if<double>(&tiles)) return *side;
+  if (const bool* always = std::get_if<bool>(&tiles)) {
+    return *always ? std::optional<double>(0.0) : std::nullopt;
+  }
+  if (tiling_pays_off(largest_cluster_vertices(bands))) return 0.0;
+  return std::nullopt;
+}
+
 Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double radius,
                                      double feature_size, const TopologizeOptions& given,
-                                     const StrokeIndex& strokes, double& cleanup_seconds) {
+                                     const TileChoice& tiles, const StrokeIndex& strokes,
+                                     double& cleanup_seconds) {
   if (auto error = check_widths(curves, given.per_curve_widths)) return *error;
   const TopologizeOptions options = clean_defaults(given, radius, feature_size);
   // Merging, decimation and the bands (holes below 0.1 x this squared are
@@ -98,29 +113,55 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   const double front_scale = std::min(feature_size, radius);
   const GraphThresholds t = derive_graph_thresholds(feature_size, options);
   enter_stage("inflate", 0.0, 0.4);
-  std::vector<BufferPolygon> polygons =
-      preprocess_stage(inflate_stage(curves, radius, front_scale, options.per_curve_widths,
-                                     options.merge_tolerance),
-                       radius, feature_size,
-                       {options.subdivision_ratio, options.resample, options.boundary_simplification});
-  enter_stage("skeleton", 0.5, 0.8);
+  const BoundaryOptions boundary_options{options.subdivision_ratio, options.resample,
+                                         options.boundary_simplification};
+  // The skeleton of the united bands, in one piece or tile by tile; with
+  // tiles the clean-up measures against the tiles' ring edges.
+  std::vector<BufferPolygon> polygons;
+  std::optional<std::vector<Segment>> tile_edges;
   std::vector<Segment> segments;
-  for (std::size_t k = 0; k < polygons.size(); ++k) {
-    advance(double(k) / double(polygons.size()));
-    const BufferPolygon& polygon = polygons[k];
-    if (polygon.outer.size() < 3) continue;
-    std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
-    segments.insert(segments.end(), part.begin(), part.end());
-  }
-  if (segments.empty()) return TopologizeOutput{};
-
   std::vector<Point> boundary;
-  if (options.compute_widths) {
-    for (const BufferPolygon& polygon : polygons) {
-      boundary.insert(boundary.end(), polygon.outer.begin(), polygon.outer.end());
-      for (const Ring& hole : polygon.holes) boundary.insert(boundary.end(), hole.begin(), hole.end());
+  {
+    ConditionedCurves conditioned = condition_curves(curves, radius, front_scale,
+                                                     options.per_curve_widths,
+                                                     options.merge_tolerance);
+    std::vector<Ring> bands =
+        offset_bands(conditioned.curves, conditioned.widths, radius, front_scale);
+    const double widest_band = largest_radius(radius, conditioned.widths);
+    conditioned = {};
+    enter_stage("skeleton", 0.4, 0.8);
+    if (const std::optional<double> side = tile_side(tiles, bands)) {
+      TileOptions tile_options;
+      tile_options.tile_size = *side;
+      tile_options.hole_feature_size = front_scale;
+      tile_options.keep_edges = true;
+      TiledSkeleton skeleton = tiled_skeleton(bands, widest_band, radius, feature_size,
+                                              boundary_options, tile_options,
+                                              options.compute_widths);
+      segments = std::move(skeleton.segments);
+      boundary = std::move(skeleton.boundary);
+      tile_edges = std::move(skeleton.edges);
+    } else {
+      polygons = preprocess_stage(unite_bands(std::move(bands), front_scale), radius,
+                                  feature_size, boundary_options);
+      for (std::size_t k = 0; k < polygons.size(); ++k) {
+        advance(double(k) / double(polygons.size()));
+        const BufferPolygon& polygon = polygons[k];
+        if (polygon.outer.size() < 3) continue;
+        std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
+        segments.insert(segments.end(), part.begin(), part.end());
+      }
+      if (options.compute_widths) {
+        for (const BufferPolygon& polygon : polygons) {
+          boundary.insert(boundary.end(), polygon.outer.begin(), polygon.outer.end());
+          for (const Ring& hole : polygon.holes) {
+            boundary.insert(boundary.end(), hole.begin(), hole.end());
+          }
+        }
+      }
     }
   }
+  if (segments.empty()) return TopologizeOutput{};
   enter_stage("graph", 0.8, 0.85);
   Graph graph = segments_to_graph(segments, t.snap_tolerance);
   segments.clear();
@@ -140,7 +181,8 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   enter_stage("cleanup", 0.85, 0.95);
   auto t0 = std::chrono::steady_clock::now();
   const double band = widest(radius, options.per_curve_widths);
-  const SegmentGrid edges = boundary_grid(polygons, 2.0 * band);
+  const SegmentGrid edges = tile_edges ? SegmentGrid(std::move(*tile_edges), 2.0 * band)
+                                       : boundary_grid(polygons, 2.0 * band);
   cleanup_seconds += seconds_since(t0);
   polygons.clear();
   polygons.shrink_to_fit();
@@ -193,16 +235,25 @@ std::optional<PipelineError> check_centerlines_scale(double radius,
   return check_feature_size(effective_feature_size(radius, feature_size));
 }
 
+std::optional<PipelineError> check_tiles(const TileChoice& tiles) {
+  const double* side = std::get_if<double>(&tiles);
+  if (side == nullptr || (std::isfinite(*side) && *side > 0.0)) return std::nullopt;
+  return PipelineError{"tiles must be a positive finite number, True, False or None, got " +
+                       format_float(*side)};
+}
+
 Result<CenterlinesOutput> centerlines_inner(const std::vector<Polyline>& curves, double radius,
                                             const CenterlinesOptions& options) {
   const double fs = effective_feature_size(radius, options.feature_size);
   CenterlinesOutput out;
+  if (auto error = check_tiles(options.tiles)) return *error;
   if (auto error = check_widths(curves, options.topologize.per_curve_widths)) return *error;
   const auto t0 = std::chrono::steady_clock::now();
   const StrokeIndex strokes = stroke_index(curves, options.topologize.per_curve_widths, radius);
   out.sources_seconds = seconds_since(t0);
   Result<TopologizeOutput> graph =
-      options.clean ? clean_graph(curves, radius, fs, options.topologize, strokes, out.cleanup_seconds)
+      options.clean ? clean_graph(curves, radius, fs, options.topologize, options.tiles, strokes,
+                                  out.cleanup_seconds)
                     : topologize_inner(curves, radius, fs, options.topologize);
   if (auto* error = std::get_if<PipelineError>(&graph)) return *error;
   out.graph = std::get<TopologizeOutput>(std::move(graph));
@@ -214,7 +265,9 @@ Result<CenterlinesOutput> centerlines_inner(const std::vector<Polyline>& curves,
 
 std::optional<PipelineError> check_centerlines_jobs(const std::vector<CenterlinesJob>& jobs) {
   for (std::size_t i = 0; i < jobs.size(); ++i) {
-    if (auto error = check_centerlines_scale(jobs[i].radius, jobs[i].options.feature_size)) {
+    auto error = check_centerlines_scale(jobs[i].radius, jobs[i].options.feature_size);
+    if (!error) error = check_tiles(jobs[i].options.tiles);
+    if (error) {
       return PipelineError{"centerlines_batch job " + std::to_string(i) + " failed: " + error->message};
     }
   }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <variant>
 #include <vector>
 
 #include "common/errors.h"
@@ -17,11 +18,22 @@ namespace strokegraph {
 // feature_size = radius x this when the caller gives none.
 inline constexpr double kDefaultFeatureRatio = 1.0;
 
+// Whether the clean pipeline computes the skeleton tile by tile (tile/tile.h):
+// automatically (monostate: when one cluster of overlapping bands is large
+// enough that tiles are faster), always (true) or never (false) with the tile
+// side chosen from the input, or always with the given side.
+using TileChoice = std::variant<std::monostate, bool, double>;
+
 struct CenterlinesOptions {
   std::optional<double> feature_size;  // absent: radius x kDefaultFeatureRatio
   TopologizeOptions topologize;        // absent entries take the defaults below
   bool clean = true;
+  TileChoice tiles;  // only the clean pipeline tiles
 };
+
+// "tiles must be a positive finite number, True, False or None, got ..." for
+// a tile side that is not positive and finite.
+std::optional<PipelineError> check_tiles(const TileChoice& tiles);
 
 struct CenterlinesOutput {
   TopologizeOutput graph;

@@ -40,10 +40,10 @@ std::optional<PipelineError> check_widths(const std::vector<Polyline>& curves,
   return std::nullopt;
 }
 
-std::vector<BufferPolygon> inflate_stage(const std::vector<Polyline>& curves,
-                                         double buffer_distance, double feature_size,
-                                         const std::optional<WidthLists>& per_curve_widths,
-                                         std::optional<double> merge_tolerance) {
+ConditionedCurves condition_curves(const std::vector<Polyline>& curves, double buffer_distance,
+                                   double feature_size,
+                                   const std::optional<WidthLists>& per_curve_widths,
+                                   std::optional<double> merge_tolerance) {
   const double tolerance = derived_merge_tolerance(feature_size, merge_tolerance);
   MergedCurves merged = tolerance > 0.0
                             ? merge_connected(curves, per_curve_widths, buffer_distance, tolerance)
@@ -51,9 +51,16 @@ std::vector<BufferPolygon> inflate_stage(const std::vector<Polyline>& curves,
   const bool keep_as_is = merged.widths.has_value();
   std::vector<Polyline> decimated =
       decimate_curves(merged.curves, keep_as_is, derived_decimation_spacing(feature_size));
-  merged.curves.clear();
-  merged.curves.shrink_to_fit();
-  return inflate(decimated, merged.widths, buffer_distance, feature_size);
+  return {std::move(decimated), std::move(merged.widths)};
+}
+
+std::vector<BufferPolygon> inflate_stage(const std::vector<Polyline>& curves,
+                                         double buffer_distance, double feature_size,
+                                         const std::optional<WidthLists>& per_curve_widths,
+                                         std::optional<double> merge_tolerance) {
+  const ConditionedCurves c =
+      condition_curves(curves, buffer_distance, feature_size, per_curve_widths, merge_tolerance);
+  return inflate(c.curves, c.widths, buffer_distance, feature_size);
 }
 
 std::vector<BufferPolygon> preprocess_stage(std::vector<BufferPolygon> polygons,

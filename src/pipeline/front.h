@@ -19,6 +19,17 @@ std::optional<PipelineError> check_feature_size(double feature_size);
 std::optional<PipelineError> check_widths(const std::vector<Polyline>& curves,
                                           const std::optional<WidthLists>& per_curve_widths);
 
+// The curves as inflation sees them: merged (when the derived tolerance is
+// positive) and decimated (unless widths are in force), with their widths.
+struct ConditionedCurves {
+  std::vector<Polyline> curves;
+  std::optional<WidthLists> widths;
+};
+ConditionedCurves condition_curves(const std::vector<Polyline>& curves, double buffer_distance,
+                                   double feature_size,
+                                   const std::optional<WidthLists>& per_curve_widths,
+                                   std::optional<double> merge_tolerance);
+
 // Merging (when the derived tolerance is positive), decimation (unless widths
 // are in force) and inflation. Widths must have been checked.
 std::vector<BufferPolygon> inflate_stage(const std::vector<Polyline>& curves,

@@ -20,7 +20,7 @@ namespace strokegraph {
 namespace {
 
 // Set on the pool's own threads.
-thread_local bool on_pool_worker = false;
+thread_local bool is_pool_worker = false;
 
 // One call's share of work: tasks are claimed under the pool lock, finished
 // tasks are counted under the call's own lock.
@@ -72,7 +72,7 @@ class WorkerPool {
 
  private:
   void worker_loop() {
-    on_pool_worker = true;
+    is_pool_worker = true;
     touch_exception_state();
     for (;;) {
       std::shared_ptr<Work> work;
@@ -156,6 +156,8 @@ void run_on_pool(std::size_t count, const std::function<void(std::size_t)>& task
   get_pool().run(count, task, stop);
 }
 
+bool on_pool_worker() { return is_pool_worker; }
+
 std::size_t pool_worker_count() { return get_pool().workers(); }
 
 void parallel_for(std::size_t count, const std::function<void(std::size_t)>& task, bool parallel) {
@@ -167,7 +169,7 @@ void parallel_for(std::size_t count, const std::function<void(std::size_t)>& tas
       failures[i] = std::current_exception();
     }
   };
-  if (parallel && count > 1 && !on_pool_worker && pool_worker_count() > 1) {
+  if (parallel && count > 1 && !is_pool_worker && pool_worker_count() > 1) {
     // The tasks check the caller's stop requests on the workers too, and none
     // starts after one.
     Progress* progress = current_progress();

@@ -19,6 +19,11 @@ std::size_t pool_size_from_environment();
 void run_on_pool(std::size_t count, const std::function<void(std::size_t)>& task,
                  const std::function<bool()>& stop);
 
+// Whether the calling thread is one of the pool's workers. Work started from
+// a worker (a batch job that would fan out again) must run inline: waiting
+// for the pool from inside it can deadlock.
+bool on_pool_worker();
+
 // Number of workers of the current pool (creating it if needed).
 std::size_t pool_worker_count();
 

@@ -149,6 +149,19 @@ bool to_core_curves(PyObject* obj, std::vector<Polyline>& out) {
   });
 }
 
+bool to_core_tiles(PyObject* obj, TileChoice& out) {
+  out = std::monostate{};
+  if (obj == nullptr || obj == Py_None) return true;
+  if (PyBool_Check(obj)) {
+    out = obj == Py_True;
+    return true;
+  }
+  double side;
+  if (!to_number(obj, side)) return false;
+  out = side;
+  return true;
+}
+
 bool to_core_widths(PyObject* obj, std::optional<WidthLists>& out) {
   out.reset();
   if (obj == nullptr || obj == Py_None) return true;

@@ -21,6 +21,10 @@ bool to_core_curves(PyObject* obj, std::vector<Polyline>& out);
 // None, or one entry per curve: a 1-D float64 buffer or a sequence of numbers.
 bool to_core_widths(PyObject* obj, std::optional<WidthLists>& out);
 
+// None (or absent): automatic; True or False; else a number (checked by the
+// pipeline).
+bool to_core_tiles(PyObject* obj, TileChoice& out);
+
 // (points, offsets, nodes, edges, widths or None, source_index, source_offsets)
 PyObject* from_centerlines(const CenterlinesOutput& result, bool with_widths);
 

@@ -15,13 +15,13 @@
 namespace strokegraph::py {
 namespace {
 
-constexpr Py_ssize_t kParams = 15;
+constexpr Py_ssize_t kParams = 16;
 constexpr Py_ssize_t kPositional = 3;  // the rest are keyword-only
 const char* const centerlines_params[kParams] = {
     "curves",           "radius",           "feature_size",      "simplification",
     "min_tip_fraction", "junction_merge_fraction", "per_curve_widths", "compute_widths",
     "subdivision_ratio", "max_nodes",       "resample",          "boundary_simplification",
-    "merge_tolerance",  "clean",            "progress"};
+    "merge_tolerance",  "clean",            "tiles",             "progress"};
 const Signature centerlines_sig{"centerlines", centerlines_params, kParams, 2};
 
 template <class Convert>
@@ -59,20 +59,21 @@ bool to_job(PyObject* const* args, size_t nargsf, PyObject* kwnames, Centerlines
       !arg("resample", [&] { return to_optional_number(a[10], o.resample); }) ||
       !arg("boundary_simplification", [&] { return to_optional_number(a[11], o.boundary_simplification); }) ||
       !arg("merge_tolerance", [&] { return to_optional_number(a[12], o.merge_tolerance); }) ||
-      !arg("clean", [&] { return a[13] == nullptr || to_flag(a[13], clean); })) {
+      !arg("clean", [&] { return a[13] == nullptr || to_flag(a[13], clean); }) ||
+      !arg("tiles", [&] { return to_core_tiles(a[14], job.options.tiles); })) {
     return false;
   }
-  if (a[14] != nullptr && a[14] != Py_None) {
+  if (a[15] != nullptr && a[15] != Py_None) {
     if (progress == nullptr) {
       PyErr_SetString(PyExc_TypeError, "a batch job takes no progress callback");
       return false;
     }
-    if (!PyCallable_Check(a[14])) {
+    if (!PyCallable_Check(a[15])) {
       PyErr_Format(PyExc_TypeError, "argument 'progress': expected a callable or None, got '%.200s'",
-                   Py_TYPE(a[14])->tp_name);
+                   Py_TYPE(a[15])->tp_name);
       return false;
     }
-    *progress = a[14];
+    *progress = a[15];
   }
   job.options.clean = clean;
   return true;
@@ -205,7 +206,7 @@ PyMethodDef centerlines_def = {
     "centerlines(curves, radius, feature_size=None, *, simplification=None, "
     "min_tip_fraction=None, junction_merge_fraction=None, per_curve_widths=None, "
     "compute_widths=False, subdivision_ratio=None, max_nodes=None, resample=None, "
-    "boundary_simplification=None, merge_tolerance=None, clean=True, progress=None)\n"
+    "boundary_simplification=None, merge_tolerance=None, clean=True, tiles=None, progress=None)\n"
     "--\n"
     "\n"
     "The centerline graph of the curves, banded with `radius`.\n"

@@ -248,3 +248,51 @@ def test_types_check_with_mypy():
         capture_output=True, text=True, cwd=root,
     )
     assert out.returncode == 0, out.stdout + out.stderr
+
+
+def random_drawing(seed, strokes=120, size=60.0):
+    """Wandering strokes that cross and overlap all over a square."""
+    rng = np.random.default_rng(seed)
+    curves = []
+    for _ in range(strokes):
+        turns = np.cumsum(rng.uniform(-0.4, 0.4, rng.integers(5, 30))) + rng.uniform(0, 2 * np.pi)
+        steps = np.column_stack([np.cos(turns), np.sin(turns)])
+        curves.append(rng.uniform(0, size, 2) + np.vstack([[0, 0], np.cumsum(steps, axis=0)]))
+    return curves
+
+
+def distances_to(points, chains):
+    """Distance from every point to the nearest segment of the chains."""
+    a = np.concatenate([c[:-1] for c in chains])
+    d = np.concatenate([c[1:] for c in chains]) - a
+    length2 = np.maximum((d * d).sum(1), 1e-300)
+    t = np.clip(((points[:, None, :] - a) * d).sum(2) / length2, 0, 1)
+    return np.hypot(*np.moveaxis(a + t[..., None] * d - points[:, None, :], 2, 0)).min(1)
+
+
+@pytest.mark.parametrize("seed", [0, 3])
+def test_tiles_give_the_untiled_graph(seed):
+    # 12-unit tiles on a 60-unit drawing: 25 tiles, junctions and ends on seams.
+    curves, r = random_drawing(seed), 0.5
+    whole = centerlines(curves, r, tiles=False)
+    tiled = centerlines(curves, r, tiles=12.0)
+    assert (len(tiled.chains), len(tiled.junctions), len(tiled.ends)) == (
+        len(whole.chains),
+        len(whole.junctions),
+        len(whole.ends),
+    )
+    for a, b in [(tiled, whole), (whole, tiled)]:
+        d = distances_to(np.concatenate(a.chains), b.chains)
+        assert np.mean(d <= 0.05 * r) >= 0.95 and d.max() <= r
+    assert flat(centerlines(curves, r, tiles=12.0)) == flat(tiled)
+    # The automatic choice leaves a drawing this small whole; clean=False never tiles.
+    assert flat(centerlines(curves, r)) == flat(whole)
+    assert flat(centerlines(curves, r, clean=False, tiles=12.0)) == flat(centerlines(curves, r, clean=False))
+
+
+@pytest.mark.parametrize("tiles", [0, -3.0, float("nan"), float("inf")])
+def test_tiles_must_be_a_positive_size(tiles):
+    with pytest.raises(ValueError, match="^tiles must be a positive finite number"):
+        centerlines(DRAWING, 1.0, tiles=tiles)
+    with pytest.raises(ValueError, match="job 0 failed: tiles must be"):
+        strokegraph._core.centerlines_batch([dict(curves=DRAWING, radius=1.0, tiles=tiles)])
