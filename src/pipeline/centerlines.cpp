@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <string>
+#include <variant>
 
 #include "cleanup/cleanup.h"
 #include "common/format.h"
@@ -36,6 +37,9 @@ constexpr double kStraightLinkFactor = 3.0;  // split crossing: link within this
 constexpr double kStraightTurn = 0.45;   // radians: arms continuing each other
 constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its clearance
 constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
+// A polygon whose outer ring has this many points and gives no skeleton at all
+// had its triangulation refused.
+constexpr std::size_t kRefusedRing = 64;
 
 // Zero-length segments at both ends of every stroke, after strokes whose
 // ends touch were joined; a stroke that closes on itself has no ends.
@@ -130,9 +134,9 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     const double widest_band = largest_radius(radius, conditioned.widths);
     conditioned = {};
     enter_stage("skeleton", 0.4, 0.8);
-    if (const std::optional<double> side = tile_side(tiles, bands)) {
+    auto run_tiles = [&](double side) {
       TileOptions tile_options;
-      tile_options.tile_size = *side;
+      tile_options.tile_size = side;
       tile_options.hole_feature_size = front_scale;
       tile_options.keep_edges = true;
       TiledSkeleton skeleton = tiled_skeleton(bands, widest_band, radius, feature_size,
@@ -141,17 +145,31 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
       segments = std::move(skeleton.segments);
       boundary = std::move(skeleton.boundary);
       tile_edges = std::move(skeleton.edges);
+    };
+    // Left to choose, a drawing that one large polygon would lose (its
+    // triangulation refused) is done again in tiles, which retry such polygons
+    // with other clips and without ring simplification.
+    const bool may_rescue = std::holds_alternative<std::monostate>(tiles);
+    if (const std::optional<double> side = tile_side(tiles, bands)) {
+      run_tiles(*side);
     } else {
-      polygons = preprocess_stage(unite_bands(std::move(bands), front_scale), radius,
-                                  feature_size, boundary_options);
+      polygons = preprocess_stage(
+          unite_bands(may_rescue ? std::vector<Ring>(bands) : std::move(bands), front_scale),
+          radius, feature_size, boundary_options);
+      bool refused = false;
       for (std::size_t k = 0; k < polygons.size(); ++k) {
         advance(double(k) / double(polygons.size()));
         const BufferPolygon& polygon = polygons[k];
         if (polygon.outer.size() < 3) continue;
         std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
+        refused = refused || (part.empty() && polygon.outer.size() >= kRefusedRing);
         segments.insert(segments.end(), part.begin(), part.end());
       }
-      if (options.compute_widths) {
+      if (refused && may_rescue) {
+        polygons = {};
+        segments = {};
+        run_tiles(0.0);
+      } else if (options.compute_widths) {
         for (const BufferPolygon& polygon : polygons) {
           boundary.insert(boundary.end(), polygon.outer.begin(), polygon.outer.end());
           for (const Ring& hole : polygon.holes) {

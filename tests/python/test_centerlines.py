@@ -290,6 +290,16 @@ def test_tiles_give_the_untiled_graph(seed):
     assert flat(centerlines(curves, r, clean=False, tiles=12.0)) == flat(centerlines(curves, r, clean=False))
 
 
+@pytest.mark.parametrize("seed, r", [(2, 0.5), (5, 1.0)])
+def test_a_refused_triangulation_is_done_again_in_tiles(seed, r):
+    # Whole, one large polygon of these drawings cannot be triangulated, and
+    # the drawing would come back as a handful of chains.
+    curves = random_drawing(seed)
+    assert len(centerlines(curves, r, tiles=False)) < 10
+    result = centerlines(curves, r)
+    assert len(result) > 200 and flat(result) == flat(centerlines(curves, r, tiles=True))
+
+
 @pytest.mark.parametrize("tiles", [0, -3.0, float("nan"), float("inf")])
 def test_tiles_must_be_a_positive_size(tiles):
     with pytest.raises(ValueError, match="^tiles must be a positive finite number"):
