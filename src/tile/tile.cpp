@@ -146,8 +146,12 @@ struct TileResult {
 // cross depends on where the simplification of a clipped ring starts, so the
 // tile is run again with another margin (kRetryMargins), and the first run
 // without such a failure is kept; failing that, once more without ring
-// simplification (the union's own rings do not cross), and the run with the
-// fewest failures is kept.
+// simplification (the union's own rings do not cross), and last with the
+// holes that touch another ring filled; the run with the fewest failures is
+// kept. Filling comes last because it changes the region: such a hole is
+// mostly a block between streets that the clip closed against the grown
+// edge, and filled it gets a skeleton of its own, straight across the block,
+// that breaks the junctions and streets around it.
 constexpr std::size_t kLargeRing = 64;
 constexpr double kRetryMargins[] = {1.0, 1.25, 1.5};
 
@@ -187,7 +191,7 @@ bool touches_other_ring(const BufferPolygon& polygon, std::size_t h) {
 TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>& band_bounds,
                     const std::vector<std::size_t>& members, const TileRect& own, double margin,
                     double buffer_distance, double feature_size, const BoundaryOptions& boundary,
-                    const TileOptions& options, bool keep_boundary) {
+                    const TileOptions& options, bool keep_boundary, bool fill_touching) {
   using namespace Clipper2Lib;
   const TileRect grown{own.xmin - margin, own.ymin - margin, own.xmax + margin,
                        own.ymax + margin};
@@ -226,10 +230,12 @@ TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>&
     const TileRect b = bounds_of(polygon.outer);
     if (b.xmax < own.xmin || b.xmin > own.xmax || b.ymax < own.ymin || b.ymin > own.ymax) continue;
     std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
-    if (part.empty() && polygon.outer.size() >= kLargeRing && !polygon.holes.empty()) {
-      // A hole that touches another ring (the union leaves such pinches)
-      // can still cross it after jitter: fill the holes that come within a
-      // grid unit of another ring, as the union fills holes too small to keep.
+    if (fill_touching && part.empty() && polygon.outer.size() >= kLargeRing &&
+        !polygon.holes.empty()) {
+      // A hole that touches another ring (the union and the clip leave such
+      // pinches) can still cross it after jitter: fill the holes that come
+      // within a grid unit of another ring, as the union fills holes too
+      // small to keep. Only as the last resort (see kRetryMargins).
       std::vector<Ring> apart;
       for (std::size_t h = 0; h < polygon.holes.size(); ++h)
         if (!touches_other_ring(polygon, h)) apart.push_back(polygon.holes[h]);
@@ -605,13 +611,15 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
       if (mine.empty()) return;
       BoundaryOptions unsimplified = boundary;
       unsimplified.boundary_simplification = 0.0;
-      const std::size_t attempts = std::size(kRetryMargins) + 1;
+      const std::size_t attempts = std::size(kRetryMargins) + 2;
       for (std::size_t a = 0; a < attempts; ++a) {
-        const bool last = a + 1 == attempts;
+        const bool unsimplified_run = a == std::size(kRetryMargins);
+        const bool fill = a + 1 == attempts;
+        const double grow = a < std::size(kRetryMargins) ? kRetryMargins[a] : 1.0;
         TileResult attempt = run_tile(bands, band_bounds, mine, grid.rect(t % nx, t / nx),
-                                      margin * (last ? 1.0 : kRetryMargins[a]), buffer_distance,
-                                      feature_size, last ? unsimplified : boundary, options,
-                                      keep_boundary);
+                                      margin * grow, buffer_distance, feature_size,
+                                      unsimplified_run ? unsimplified : boundary, options,
+                                      keep_boundary, fill);
         if (a == 0 || attempt.failed < results[t].failed) results[t] = std::move(attempt);
         if (results[t].failed == 0) break;
       }

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -286,4 +288,58 @@ TEST(CenterlinesTiles, AutomaticChoiceTilesALargeCluster) {
     ASSERT_TRUE(std::holds_alternative<PipelineError>(result));
     EXPECT_EQ(std::get<PipelineError>(result).message.rfind("tiles must be a positive", 0), 0u);
   }
+}
+
+// Streets around a corner of the tiles of a city's GPS traces (a window of the
+// traces bench workload). The clip of the tile below left of the corner
+// closes the block to the right of its vertical seam against the grown edge,
+// as a hole that touches the outer ring, and the first triangulation is
+// refused. Filling that hole gave the block a skeleton straight across it
+// that broke the junctions around it; another margin triangulates.
+TEST(TiledPipeline, BlockPinchedAtTheGrownEdgeStaysAHole) {
+  const char* text = R"(
+1345.5,487.5 1345.2,488.4 1345.1,489.1 1344.6,489.7
+1326.0,487.8 1327.0,487.2 1327.7,487.2 1328.3,487.3 1329.1,487.2 1329.7,487.4 1330.2,487.2 1331.1,487.5 1331.7,487.8 1332.3,487.7 1333.2,487.9 1333.9,488.4 1334.7,488.1 1335.5,487.7 1336.2,487.7 1336.8,487.6 1337.5,488.0 1338.3,488.4 1338.8,488.4 1339.6,488.1 1340.6,488.1 1341.3,488.0 1341.8,488.2 1342.5,488.0 1343.4,487.6 1344.1,487.6 1344.8,487.4 1345.5,487.2
+1344.5,489.8 1344.9,489.4 1345.1,488.5 1345.2,488.0 1345.8,487.7
+1326.8,486.9 1327.3,486.9 1328.1,487.1 1328.8,487.2 1329.8,487.3 1330.4,487.8 1331.3,488.1
+1346.0,487.9 1344.6,488.1 1343.9,488.1 1342.8,488.5 1342.2,488.2 1341.5,488.1 1340.7,488.3 1339.5,487.8 1338.8,487.7 1338.3,488.2 1337.3,488.3 1336.4,488.5 1335.6,488.7 1334.8,488.2 1333.9,488.4 1333.0,488.1 1332.4,488.3 1331.4,487.7 1331.3,487.2 1331.1,486.3 1331.1,485.5 1330.6,484.7 1330.5,483.9 1330.1,483.1 1330.3,482.4 1330.3,481.6 1330.6,480.5 1331.0,479.8 1331.5,479.0 1331.9,478.4 1332.3,477.5 1332.8,477.1 1333.4,476.4 1334.3,475.9 1334.8,475.7 1335.4,475.0 1336.0,474.4 1336.9,474.0 1337.8,474.0 1338.6,474.3 1339.6,474.2 1340.3,474.2 1340.7,473.8 1341.9,473.5 1342.7,473.2 1343.6,473.1 1344.2,473.1 1345.3,473.1 1346.1,473.3 1346.3,474.4 1345.9,475.2 1345.8,475.9 1345.6,476.7 1345.4,477.6 1345.7,478.6 1345.6,479.4 1345.8,480.3 1346.1,481.0 1346.1,481.9 1345.8,482.7 1345.6,483.3 1345.4,484.0 1345.4,484.9 1345.5,485.9 1345.5,486.5 1345.3,487.7
+1330.8,488.0 1330.7,487.0 1330.7,486.2 1330.3,485.5 1330.4,485.1 1330.4,484.2 1330.5,483.5 1330.3,482.8 1330.6,482.3 1330.9,481.4 1331.0,480.8 1331.2,480.4 1331.2,479.6 1331.6,478.8 1331.8,478.1 1332.0,477.4 1331.3,477.6 1330.7,477.3 1330.0,477.0 1329.5,477.0 1328.9,476.9 1328.0,476.7 1327.5,476.4 1326.9,476.2
+1326.3,487.5 1326.9,487.8 1328.0,487.8 1328.6,488.0 1329.5,487.9 1330.3,487.5 1331.0,487.6 1331.8,487.6 1332.3,488.1 1333.2,488.4 1333.9,488.5 1334.6,488.3 1335.5,487.9 1336.3,488.3 1337.1,488.0 1337.8,488.3 1338.6,488.4 1339.3,488.5 1340.2,488.5 1341.1,488.2 1341.8,488.2 1342.3,488.0 1343.1,488.0 1344.1,488.1 1344.9,487.8 1345.6,487.6 1345.5,486.7 1346.1,486.0 1345.9,484.8 1346.2,484.3 1345.6,483.7 1345.4,482.9 1345.3,482.0 1345.5,481.3 1345.9,480.3 1345.8,479.7 1345.9,479.0 1346.0,478.0 1346.2,477.6 1345.8,476.8 1345.7,475.8 1345.8,475.0 1346.1,474.3 1346.6,473.5
+1344.8,489.8 1345.3,489.2 1345.6,488.5 1346.0,487.8 1345.7,486.8 1345.8,485.8 1345.5,485.1 1345.6,484.3 1345.8,483.8 1345.7,482.8 1345.8,482.0 1345.6,481.1 1345.8,480.6 1345.8,479.9 1345.6,479.0 1345.9,478.0 1346.1,477.5 1346.1,476.9 1346.1,476.1 1346.0,475.2 1346.2,474.4 1346.0,473.9
+1331.3,487.5 1331.7,487.4 1332.5,487.2 1333.4,487.4 1333.9,487.8 1334.6,488.1 1335.4,488.2 1335.8,488.1 1336.7,488.0 1337.4,488.3 1338.0,488.0 1338.6,488.0 1339.5,488.0 1340.2,487.9 1340.9,487.9 1341.4,487.6 1342.2,487.5 1342.9,487.5 1343.8,487.6 1344.4,487.8 1345.0,487.7 1345.4,487.7 1344.9,488.4 1344.8,489.0 1344.7,489.6)";
+  std::vector<Polyline> curves;
+  std::istringstream in(text);
+  for (std::string row; std::getline(in, row);) {
+    std::istringstream points(row);
+    Polyline c;
+    double x = 0.0, y = 0.0;
+    char comma = 0;
+    while (points >> x >> comma >> y) c.push_back({x, y});
+    if (c.size() >= 2) curves.push_back(std::move(c));
+  }
+  ASSERT_EQ(curves.size(), 9u);
+  TileOptions tiles;
+  tiles.tile_size = 60.0;
+  tiles.origin = Point{1336.27, 483.2};
+  tiles.parallel = false;
+  const TopologizeOutput tiled = run_tiled(curves, 1.0, 1.0, tiles);
+  // Every chain point lies in a band (radius 1), up to the stroke ends.
+  double worst = 0.0;
+  for (const Polyline& chain : tiled.chains) {
+    for (const Point& p : chain) {
+      double nearest = std::numeric_limits<double>::infinity();
+      for (const Polyline& c : curves) {
+        for (std::size_t k = 0; k + 1 < c.size(); ++k) {
+          const double dx = c[k + 1].x - c[k].x, dy = c[k + 1].y - c[k].y;
+          const double t = std::clamp(
+              ((p.x - c[k].x) * dx + (p.y - c[k].y) * dy) / std::max(dx * dx + dy * dy, 1e-300),
+              0.0, 1.0);
+          nearest = std::min(nearest, std::hypot(p.x - c[k].x - t * dx, p.y - c[k].y - t * dy));
+        }
+      }
+      worst = std::max(worst, nearest);
+    }
+  }
+  EXPECT_LE(worst, 1.5);
+  expect_faithful(curves, 1.0, 1.0, tiles, "streets at a corner");
 }
