@@ -17,35 +17,11 @@
 #include <vector>
 
 #include "pipeline/centerlines.h"
+#include "workload_file.h"
 
 using namespace strokegraph;
 
 namespace {
-
-template <typename T>
-bool read_value(std::ifstream& in, T& value) {
-  return static_cast<bool>(in.read(reinterpret_cast<char*>(&value), sizeof value));
-}
-
-bool read_workload(const char* path, double& radius, std::vector<Polyline>& curves) {
-  std::ifstream in(path, std::ios::binary);
-  char magic[4];
-  std::uint32_t version = 0;
-  double feature_size = 0.0;
-  std::uint64_t count = 0;
-  if (!in.read(magic, 4) || std::string(magic, 4) != "SGWL" || !read_value(in, version) ||
-      version != 1 || !read_value(in, radius) || !read_value(in, feature_size) || !read_value(in, count))
-    return false;
-  for (std::uint64_t i = 0; i < count; ++i) {
-    std::uint64_t n = 0;
-    if (!read_value(in, n) || n > (std::uint64_t{1} << 32)) return false;
-    Polyline curve(n);
-    for (Point& p : curve)
-      if (!read_value(in, p.x) || !read_value(in, p.y)) return false;
-    curves.push_back(std::move(curve));
-  }
-  return true;
-}
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -60,12 +36,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s WORKLOAD.bin RUNS RATIO...\n", argv[0]);
     return 2;
   }
-  double radius = 0.0;
-  std::vector<Polyline> curves;
-  if (!read_workload(argv[1], radius, curves)) {
+  const std::optional<Workload> workload = read_workload(argv[1]);
+  if (!workload) {
     std::fprintf(stderr, "cannot read workload %s\n", argv[1]);
     return 1;
   }
+  const double radius = workload->buffer_distance;
+  const std::vector<Polyline>& curves = workload->curves;
   const int runs = std::max(1, std::atoi(argv[2]));
   std::printf("{");
   for (int a = 3; a < argc; ++a) {
