@@ -9,7 +9,6 @@
 #include "cleanup/cleanup.h"
 #include "common/format.h"
 #include "common/progress.h"
-#include "conditioning/merge.h"
 #include "graph/graph.h"
 #include "inflate/inflate.h"
 #include "pipeline/batch.h"
@@ -41,15 +40,12 @@ constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are
 // had its triangulation refused.
 constexpr std::size_t kRefusedRing = 64;
 
-// Zero-length segments at both ends of every stroke, after strokes whose
-// ends touch were joined; a stroke that closes on itself has no ends.
-SegmentGrid stroke_end_grid(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
-                            double radius, double feature_size, std::optional<double> merge_tolerance) {
-  const double tolerance = derived_merge_tolerance(feature_size, merge_tolerance);
-  const MergedCurves merged = tolerance > 0.0 ? merge_connected(curves, widths, radius, tolerance)
-                                              : MergedCurves{curves, std::nullopt};
+// Zero-length segments at both ends of every stroke of the conditioned
+// curves (strokes whose ends touch already joined, end points kept by
+// decimation); a stroke that closes on itself has no ends.
+SegmentGrid stroke_end_grid(const std::vector<Polyline>& conditioned, double radius) {
   std::vector<Segment> ends;
-  for (const Polyline& c : merged.curves) {
+  for (const Polyline& c : conditioned) {
     if (c.size() < 2) continue;
     if (std::hypot(c.back().x - c.front().x, c.back().y - c.front().y) <= 0.5 * radius) continue;
     ends.push_back({c.front(), c.front()});
@@ -125,6 +121,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   std::optional<std::vector<Segment>> tile_edges;
   std::vector<Segment> segments;
   std::vector<Point> boundary;
+  std::optional<SegmentGrid> ends;  // of the strokes, for the clean-up
   {
     ConditionedCurves conditioned = condition_curves(curves, radius, front_scale,
                                                      options.per_curve_widths,
@@ -132,6 +129,9 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     std::vector<Ring> bands =
         offset_bands(conditioned.curves, conditioned.widths, radius, front_scale);
     const double widest_band = largest_radius(radius, conditioned.widths);
+    const auto t0 = std::chrono::steady_clock::now();
+    ends.emplace(stroke_end_grid(conditioned.curves, radius));
+    cleanup_seconds += seconds_since(t0);
     conditioned = {};
     enter_stage("skeleton", 0.4, 0.8);
     auto run_tiles = [&](double side) {
@@ -170,12 +170,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
         segments = {};
         run_tiles(0.0);
       } else if (options.compute_widths) {
-        for (const BufferPolygon& polygon : polygons) {
-          boundary.insert(boundary.end(), polygon.outer.begin(), polygon.outer.end());
-          for (const Ring& hole : polygon.holes) {
-            boundary.insert(boundary.end(), hole.begin(), hole.end());
-          }
-        }
+        boundary = ring_vertices(polygons);
       }
     }
   }
@@ -184,11 +179,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   Graph graph = segments_to_graph(segments, t.snap_tolerance);
   segments.clear();
   segments.shrink_to_fit();
-  if (options.max_nodes && graph.nodes.size() > *options.max_nodes) {
-    return PipelineError{"skeleton has " + std::to_string(graph.nodes.size()) +
-                         " nodes, exceeding max_nodes limit of " +
-                         std::to_string(*options.max_nodes)};
-  }
+  if (auto error = check_node_limit(graph.nodes.size(), options.max_nodes)) return *error;
   // The raw stages run only when asked for explicitly: the clean-up below
   // measures spurs and crossings against the band instead.
   if (options.min_tip_fraction && t.tip_length > 0.0) graph = prune_short_tips(graph, t.tip_length);
@@ -205,15 +196,13 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   polygons.clear();
   polygons.shrink_to_fit();
   t0 = std::chrono::steady_clock::now();
-  const SegmentGrid ends = stroke_end_grid(curves, options.per_curve_widths, radius, front_scale,
-                                           options.merge_tolerance);
   SpurRules rules;
   rules.factor = kSpurFactor;
   rules.fork_factor = kForkFactor;
   rules.fork_clearance = radius;
   rules.corner_factor = kCornerFactor;
   rules.isolated_length = kIsolatedLength * radius;
-  rules.stroke_ends = &ends;
+  rules.stroke_ends = &*ends;
   rules.end_distance = kEndDistance * radius;
   rules.strokes = &strokes;
   rules.meet_angle = kMeetAngle;

@@ -40,6 +40,13 @@ std::optional<PipelineError> check_widths(const std::vector<Polyline>& curves,
   return std::nullopt;
 }
 
+std::optional<PipelineError> check_node_limit(std::size_t nodes,
+                                              std::optional<std::size_t> max_nodes) {
+  if (!max_nodes || nodes <= *max_nodes) return std::nullopt;
+  return PipelineError{"skeleton has " + std::to_string(nodes) +
+                       " nodes, exceeding max_nodes limit of " + std::to_string(*max_nodes)};
+}
+
 ConditionedCurves condition_curves(const std::vector<Polyline>& curves, double buffer_distance,
                                    double feature_size,
                                    const std::optional<WidthLists>& per_curve_widths,

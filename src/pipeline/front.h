@@ -2,6 +2,7 @@
 // inflation and boundary preprocessing.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -29,6 +30,10 @@ ConditionedCurves condition_curves(const std::vector<Polyline>& curves, double b
                                    double feature_size,
                                    const std::optional<WidthLists>& per_curve_widths,
                                    std::optional<double> merge_tolerance);
+
+// "skeleton has {n} nodes, exceeding max_nodes limit of {max}" when a limit
+// is set and the graph's node count exceeds it.
+std::optional<PipelineError> check_node_limit(std::size_t nodes, std::optional<std::size_t> max_nodes);
 
 // Merging (when the derived tolerance is positive), decimation (unless widths
 // are in force) and inflation. Widths must have been checked.

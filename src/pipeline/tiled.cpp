@@ -99,11 +99,7 @@ Result<TopologizeOutput> topologize_tiled(const std::vector<Polyline>& curves,
 
   Graph graph = segments_to_graph(skeleton.segments, t.snap_tolerance);
   std::vector<Segment>().swap(skeleton.segments);
-  if (options.max_nodes && graph.nodes.size() > *options.max_nodes) {
-    return PipelineError{"skeleton has " + std::to_string(graph.nodes.size()) +
-                         " nodes, exceeding max_nodes limit of " +
-                         std::to_string(*options.max_nodes)};
-  }
+  if (auto error = check_node_limit(graph.nodes.size(), options.max_nodes)) return *error;
   if (t.tip_length > 0.0) graph = prune_short_tips(graph, t.tip_length);
   if (t.junction_fraction > 0.0) graph = merge_close_junctions(graph, t.junction_distance);
   if (t.tip_length > 0.0 && t.junction_fraction > 0.0)

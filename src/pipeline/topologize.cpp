@@ -61,12 +61,7 @@ Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
   if (segments.empty()) return TopologizeOutput{};
 
   std::vector<Point> boundary;
-  if (options.compute_widths) {
-    for (const BufferPolygon& polygon : polygons) {
-      boundary.insert(boundary.end(), polygon.outer.begin(), polygon.outer.end());
-      for (const Ring& hole : polygon.holes) boundary.insert(boundary.end(), hole.begin(), hole.end());
-    }
-  }
+  if (options.compute_widths) boundary = ring_vertices(polygons);
   polygons.clear();
   polygons.shrink_to_fit();
 
@@ -74,11 +69,7 @@ Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
   Graph graph = segments_to_graph(segments, t.snap_tolerance);
   segments.clear();
   segments.shrink_to_fit();
-  if (options.max_nodes && graph.nodes.size() > *options.max_nodes) {
-    return PipelineError{"skeleton has " + std::to_string(graph.nodes.size()) +
-                         " nodes, exceeding max_nodes limit of " +
-                         std::to_string(*options.max_nodes)};
-  }
+  if (auto error = check_node_limit(graph.nodes.size(), options.max_nodes)) return *error;
   advance(0.3);
   if (t.tip_length > 0.0) graph = prune_short_tips(graph, t.tip_length);
   advance(0.6);

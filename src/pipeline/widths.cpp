@@ -90,4 +90,13 @@ std::vector<std::vector<double>> measure_widths(const std::vector<Polyline>& cha
   return widths;
 }
 
+std::vector<Point> ring_vertices(const std::vector<BufferPolygon>& polygons) {
+  std::vector<Point> vertices;
+  for (const BufferPolygon& polygon : polygons) {
+    vertices.insert(vertices.end(), polygon.outer.begin(), polygon.outer.end());
+    for (const Ring& hole : polygon.holes) vertices.insert(vertices.end(), hole.begin(), hole.end());
+  }
+  return vertices;
+}
+
 }  // namespace strokegraph

@@ -22,6 +22,10 @@ class NearestVertex {
   std::vector<Point> pts_;  // finite vertices in k-d order
 };
 
+// Every ring vertex of the polygons (outer rings and holes), the vertex set
+// widths are measured against.
+std::vector<Point> ring_vertices(const std::vector<BufferPolygon>& polygons);
+
 // One list per chain with w = 2 * sqrt(m) per point.
 std::vector<std::vector<double>> measure_widths(const std::vector<Polyline>& chains,
                                                 const std::vector<Point>& boundary_vertices);
