@@ -6,7 +6,6 @@ import os
 import subprocess
 import sys
 import threading
-import time
 
 import pytest
 
@@ -125,28 +124,11 @@ def test_a_job_that_runs_out_of_memory_fails_the_batch_with_memory_error():
         lambda curves: strokegraph.topologize_batch([job(curves)] * 2),
     ],
 )
-def test_other_threads_run_while_the_pipeline_runs(call):
+def test_other_threads_run_while_the_pipeline_runs(call, stamps_in_middle):
     curves = [[(x * 0.5, 10.0 * ((x // 7) % 2) + k * 3.0) for x in range(400)] for k in range(60)]
-    stamps = []
-    stop = threading.Event()
-
-    def spin():
-        while not stop.is_set():
-            stamps.append(time.perf_counter())
-
-    spinner = threading.Thread(target=spin)
-    spinner.start()
-    try:
-        start = time.perf_counter()
-        call(curves)
-        end = time.perf_counter()
-    finally:
-        stop.set()
-        spinner.join()
     # With the lock held the spinner could only run before the native work
     # starts; released, it also runs in the middle of the call.
-    middle = (start + 0.25 * (end - start), start + 0.75 * (end - start))
-    assert any(middle[0] <= t <= middle[1] for t in stamps)
+    assert stamps_in_middle(lambda: call(curves))
 
 
 # Many separate scribbles, over 4,096 points: one call offsets, unions and

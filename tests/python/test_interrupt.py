@@ -4,7 +4,6 @@ import random
 import signal
 import subprocess
 import sys
-import threading
 import time
 
 import pytest
@@ -64,7 +63,7 @@ def test_sigint_raises_keyboard_interrupt_and_leaves_the_module_usable(which):
 
 @pytest.mark.parametrize("call, feature_size", [(strokegraph.inflate_curves, 0.05),
                                                  (strokegraph.triangulate_curves, 0.3)])
-def test_inspection_calls_keep_the_lock(call, feature_size):
+def test_inspection_calls_keep_the_lock(call, feature_size, stamps_in_middle):
     # Calls of about a second, so that handing the lock to the spinner just
     # before the call starts cannot reach into the middle of it.
     rng = random.Random(1)
@@ -77,21 +76,4 @@ def test_inspection_calls_keep_the_lock(call, feature_size):
             y += rng.gauss(0, 1)
             walk.append((x, y))
         walks.append(walk)
-    stamps = []
-    stop = threading.Event()
-
-    def spin():
-        while not stop.is_set():
-            stamps.append(time.perf_counter())
-
-    spinner = threading.Thread(target=spin)
-    spinner.start()
-    try:
-        start = time.perf_counter()
-        call(walks, 0.5, feature_size)
-        end = time.perf_counter()
-    finally:
-        stop.set()
-        spinner.join()
-    middle = (start + 0.25 * (end - start), start + 0.75 * (end - start))
-    assert not any(middle[0] <= t <= middle[1] for t in stamps)
+    assert not stamps_in_middle(lambda: call(walks, 0.5, feature_size))
