@@ -74,6 +74,9 @@ ANG = 2 * np.pi * T
     # cubic in a rotated, scaled group
     ('<g transform="rotate(90) scale(2)"><path d="M0 0 C 0 10 10 10 10 0"/></g>',
      _rot(90, 2 * _cubic([(0, 0), (0, 10), (10, 10), (10, 0)], T)), False),
+    # a path's own stretching transform: the flattening tolerance holds after it
+    ('<path transform="matrix(1 0 0 3 5 0)" d="M0 0 Q 10 10 20 0"/>',
+     np.c_[5 + 20 * T, 3 * 2 * T * (1 - T) * 10], False),
     # quadratic in relative coordinates; the viewBox (scaled by 2 into the viewport) keeps user units
     ('<path d="m10 10 q 10 20 20 0"/>',
      np.c_[10 + 20 * T, 10 + 2 * T * (1 - T) * 20], False),

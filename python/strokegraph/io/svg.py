@@ -134,9 +134,22 @@ def _pieces(se: Any, e: Any) -> List[Any]:
         if isinstance(e, se.Polygon) and len(pts):
             pts = np.vstack([pts, pts[:1]])
         return [pts] if len(pts) else []
+    if isinstance(e, se.Path):
+        # A path's own transform is applied to its flattened points with numpy
+        # (see _flatten), not segment by segment.
+        segments = list(e.segments(transformed=False))
+        transform = e.transform if e.transform is not None and not e.transform.is_identity() \
+            else None
+        return [(segments, transform)] if segments else []
     e.reify()
     segments = list(e.segments())
-    return [segments] if segments else []
+    return [(segments, None)] if segments else []
+
+
+def _stretch(m: Any) -> float:
+    """The largest factor by which the matrix stretches a length."""
+    a = np.array([[m.a, m.b], [m.c, m.d]], dtype=np.float64)
+    return float(np.linalg.norm(a, 2))
 
 
 def _flatten(se: Any, pieces: List[Any], tol: Optional[float]) -> List[Any]:
@@ -145,39 +158,52 @@ def _flatten(se: Any, pieces: List[Any], tol: Optional[float]) -> List[Any]:
         if isinstance(piece, np.ndarray):
             out.append(piece)
             continue
-        current: List[Tuple[float, float]] = []
-        start = (0.0, 0.0)
-        for seg in piece:
-            if isinstance(seg, se.Move):
-                if len(current) > 1:
-                    out.append(current)
-                current = [(seg.end.x, seg.end.y)]
-                start = current[0]
-                continue
-            if not current:  # a path that does not begin with a move
-                begin = seg.start if seg.start is not None else seg.end
-                current = [(begin.x, begin.y)]
-                start = current[0]
-            if isinstance(seg, se.Close):
-                last = current[-1]
-                if abs(last[0] - start[0]) + abs(last[1] - start[1]) <= 1e-9 * (1 + abs(start[0]) + abs(start[1])):
-                    current[-1] = start  # closed by the last segment up to rounding
-                else:
-                    current.append(start)
+        segments, transform = piece
+        if transform is None:
+            out.extend(_flatten_segments(se, segments, tol))
+            continue
+        stretch = _stretch(transform)
+        local = tol / stretch if tol is not None and stretch > 0 else tol
+        out.extend(_apply(transform, np.asarray(c, dtype=np.float64))
+                   for c in _flatten_segments(se, segments, local))
+    return out
+
+
+def _flatten_segments(se: Any, piece: List[Any], tol: Optional[float]) -> List[Any]:
+    out: List[Any] = []
+    current: List[Tuple[float, float]] = []
+    start = (0.0, 0.0)
+    for seg in piece:
+        if isinstance(seg, se.Move):
+            if len(current) > 1:
                 out.append(current)
-                current = [start]
-            elif isinstance(seg, se.Line):
-                current.append((seg.end.x, seg.end.y))
-            elif isinstance(seg, (se.QuadraticBezier, se.CubicBezier)):
-                ctrl = [seg.start, seg.control, seg.end] if isinstance(seg, se.QuadraticBezier) \
-                    else [seg.start, seg.control1, seg.control2, seg.end]
-                current.extend(_bezier(np.array([(p.x, p.y) for p in ctrl], dtype=np.float64), tol))
-            elif isinstance(seg, se.Arc):
-                current.extend(_arc(seg, tol))
-            elif getattr(seg, "end", None) is not None:
-                current.append((seg.end.x, seg.end.y))
-        if len(current) > 1:
+            current = [(seg.end.x, seg.end.y)]
+            start = current[0]
+            continue
+        if not current:  # a path that does not begin with a move
+            begin = seg.start if seg.start is not None else seg.end
+            current = [(begin.x, begin.y)]
+            start = current[0]
+        if isinstance(seg, se.Close):
+            last = current[-1]
+            if abs(last[0] - start[0]) + abs(last[1] - start[1]) <= 1e-9 * (1 + abs(start[0]) + abs(start[1])):
+                current[-1] = start  # closed by the last segment up to rounding
+            else:
+                current.append(start)
             out.append(current)
+            current = [start]
+        elif isinstance(seg, se.Line):
+            current.append((seg.end.x, seg.end.y))
+        elif isinstance(seg, (se.QuadraticBezier, se.CubicBezier)):
+            ctrl = [seg.start, seg.control, seg.end] if isinstance(seg, se.QuadraticBezier) \
+                else [seg.start, seg.control1, seg.control2, seg.end]
+            current.extend(_bezier(np.array([(p.x, p.y) for p in ctrl], dtype=np.float64), tol))
+        elif isinstance(seg, se.Arc):
+            current.extend(_arc(seg, tol))
+        elif getattr(seg, "end", None) is not None:
+            current.append((seg.end.x, seg.end.y))
+    if len(current) > 1:
+        out.append(current)
     return out
 
 
