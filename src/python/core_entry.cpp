@@ -39,11 +39,11 @@ bool to_job(PyObject* const* args, size_t nargsf, PyObject* kwnames, Centerlines
 }  // namespace
 
 bool to_centerlines_job(const char* name, PyObject* const* args, size_t nargsf, PyObject* kwnames,
-                        CenterlinesJob& job, PyObject** progress) {
+                        CenterlinesJob& job, PyObject** progress, Py_ssize_t leading) {
   const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
   if (nargs > kPositional) {
-    PyErr_Format(PyExc_TypeError, "%s() takes from 2 to 3 positional arguments but %zd were given",
-                 name, nargs);
+    PyErr_Format(PyExc_TypeError, "%s() takes from %zd to %zd positional arguments but %zd were given",
+                 name, leading + 2, leading + kPositional, leading + nargs);
     return false;
   }
   PyObject* a[kParams];

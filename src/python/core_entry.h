@@ -9,10 +9,11 @@
 namespace strokegraph::py {
 
 // Binds and converts the arguments of one centerlines call (messages name
-// `name`); `progress` (borrowed) receives the callback, or stays nullptr when
+// `name`, which takes `leading` positional arguments of its own before
+// these); `progress` (borrowed) receives the callback, or stays nullptr when
 // there is none or the caller cannot take one (nullptr: a batch job).
 bool to_centerlines_job(const char* name, PyObject* const* args, size_t nargsf, PyObject* kwnames,
-                        CenterlinesJob& job, PyObject** progress);
+                        CenterlinesJob& job, PyObject** progress, Py_ssize_t leading = 0);
 
 extern PyMethodDef centerlines_def;
 extern PyMethodDef centerlines_batch_def;

@@ -135,21 +135,32 @@ PyObject* py_tiles_assemble(PyObject*, PyObject* const* args, size_t nargsf, PyO
   }
   std::string assembly;
   if (!to_byte_string(args[0], "shared", assembly)) return nullptr;
-  PyObject* seq = PySequence_Fast(args[1], "argument 'results': expected a sequence of bytes");
-  if (seq == nullptr) return nullptr;
-  std::vector<std::string> results(static_cast<std::size_t>(PySequence_Fast_GET_SIZE(seq)));
-  for (Py_ssize_t k = 0; k < PySequence_Fast_GET_SIZE(seq); ++k) {
-    if (!to_byte_string(PySequence_Fast_GET_ITEM(seq, k), "results",
-                        results[static_cast<std::size_t>(k)])) {
-      Py_DECREF(seq);
+  std::vector<std::string> results;
+  {
+    if (PyBytes_Check(args[1]) || PyByteArray_Check(args[1]) || !PySequence_Check(args[1])) {
+      PyErr_Format(PyExc_TypeError, "argument 'results': expected a sequence of bytes, got '%.200s'",
+                   Py_TYPE(args[1])->tp_name);
       return nullptr;
     }
+    // A tuple of its own (no item can go away while it is read), owned until
+    // the end of the block, also when copying throws.
+    struct Owned {
+      PyObject* p;
+      ~Owned() { Py_XDECREF(p); }
+    } seq{PySequence_Tuple(args[1])};
+    if (seq.p == nullptr) return nullptr;
+    results.resize(static_cast<std::size_t>(PyTuple_GET_SIZE(seq.p)));
+    for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(seq.p); ++k) {
+      if (!to_byte_string(PyTuple_GET_ITEM(seq.p, k), "results",
+                          results[static_cast<std::size_t>(k)]))
+        return nullptr;
+    }
   }
-  Py_DECREF(seq);
   CenterlinesJob job;
   PyObject* progress = nullptr;
   if (!to_centerlines_job("tiles_assemble", args + kLeading,
-                          static_cast<size_t>(nargs - kLeading), kwnames, job, &progress))
+                          static_cast<size_t>(nargs - kLeading), kwnames, job, &progress,
+                          kLeading))
     return nullptr;
   if (auto error = check_centerlines_scale(job.radius, job.options.feature_size)) {
     raise_pipeline_error(*error);

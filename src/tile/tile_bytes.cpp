@@ -57,9 +57,10 @@ struct Reader {
     v = std::bit_cast<double>(bits);
     return true;
   }
+  // limit NaN: any value.
   bool finite(double& v, double limit = HUGE_VAL) {
     if (!f64(v)) return false;
-    return std::fabs(v) <= limit || fail("a number is out of range");
+    return std::isnan(limit) || std::fabs(v) <= limit || fail("a number is out of range");
   }
   bool flag(bool& v) {
     std::uint64_t w = 0;
@@ -260,7 +261,8 @@ Result<TileAssembly> decode_tile_assembly(std::string_view bytes) {
       ok = r.fail("the tile list is out of order or out of the grid");
     a.tiles[k] = static_cast<std::size_t>(t);
   }
-  ok = ok && r.points(a.stroke_ends) && r.u64(a.fingerprint);
+  // Stroke ends are those of the input, which may hold any coordinate.
+  ok = ok && r.points(a.stroke_ends, std::nan("")) && r.u64(a.fingerprint);
   if (!ok || !r.done()) return malformed("plan", r);
   return a;
 }

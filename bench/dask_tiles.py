@@ -1,0 +1,100 @@
+"""One large drawing tile by tile on a local Dask cluster against the local call.
+
+Usage: python bench/dask_tiles.py WORKLOAD.json [--workers N] [--tiles none|true|SIDE]
+
+WORKLOAD.json is a file of bench/workloads.py (radius and feature size 1).
+Prints the wall time of `strokegraph.centerlines` (the worker pool) and of
+`strokegraph.dask.centerlines_tiled` on a LocalCluster of N single-threaded
+worker processes (default 2), the tiled route's phases (prepare on the
+client, tiles on the cluster, assembly on the client), the tiles' own compute
+time (every task run once more here, one after another) and from that the
+cluster's overhead per tile: (tile phase x workers - compute) / tiles.
+Checks that both routes give the same result, bit for bit.
+"""
+
+from __future__ import annotations
+
+import json
+import sys
+import time
+from typing import Any
+
+import numpy as np
+from distributed import Client, LocalCluster
+
+import strokegraph
+import strokegraph.dask as sgd
+from strokegraph import _core
+from strokegraph.api import prepare_call
+
+
+def same(a: Any, b: Any) -> bool:
+    return bool(
+        len(a.chains) == len(b.chains)
+        and all(np.array_equal(p, q) for p, q in zip(a.chains, b.chains))
+        and np.array_equal(a.nodes, b.nodes)
+        and np.array_equal(a.edges, b.edges)
+        and all(np.array_equal(p, q) for p, q in zip(a.sources, b.sources))
+    )
+
+
+def main() -> int:
+    args = sys.argv[1:]
+    workers = 2
+    tiles: bool | float | None = None
+    if "--workers" in args:
+        at = args.index("--workers")
+        workers = int(args[at + 1])
+        del args[at : at + 2]
+    if "--tiles" in args:
+        at = args.index("--tiles")
+        text = args[at + 1].lower()
+        tiles = None if text == "none" else True if text == "true" else float(text)
+        del args[at : at + 2]
+    with open(args[0]) as f:
+        curves = [np.asarray(s, dtype=np.float64) for s in json.load(f)["strokes"]]
+    points = sum(len(c) for c in curves)
+    print(f"{args[0]}: {len(curves)} strokes, {points} points; tiles={tiles}, {workers} workers", flush=True)
+
+    t0 = time.perf_counter()
+    local = strokegraph.centerlines(curves, 1.0, feature_size=1.0, tiles=tiles)
+    t_local = time.perf_counter() - t0
+    print(f"local centerlines: {t_local:.2f} s, {local!r}", flush=True)
+
+    with LocalCluster(n_workers=workers, processes=True, threads_per_worker=1,
+                      dashboard_address=None) as cluster, Client(cluster) as client:
+        t0 = time.perf_counter()
+        remote = sgd.centerlines_tiled(curves, 1.0, feature_size=1.0, tiles=tiles, client=client)
+        t_remote = time.perf_counter() - t0
+        print(f"dask centerlines_tiled: {t_remote:.2f} s, identical: {same(local, remote)}", flush=True)
+
+        # The same steps again, timed one by one.
+        t0 = time.perf_counter()
+        call = prepare_call(curves, 1.0, feature_size=1.0, tiles=tiles)
+        shared, tasks = _core.tiles_prepare(call.curves, call.radius, call.feature_size, **call.options)
+        t_prepare = time.perf_counter() - t0
+        assert shared is not None, "this drawing is not tiled"
+        task_bytes = sum(len(t) for t in tasks)
+        t0 = time.perf_counter()
+        futures = client.map(sgd._run_tiles, client.scatter([[t] for t in tasks]), pure=False)
+        results = [r for group in client.gather(futures) for r in group]
+        t_tiles = time.perf_counter() - t0
+        t0 = time.perf_counter()
+        _core.tiles_assemble(shared, results, call.curves, call.radius, call.feature_size, **call.options)
+        t_assemble = time.perf_counter() - t0
+    print(f"  prepare {t_prepare:.2f} s ({len(tasks)} tasks, {task_bytes / 2**20:.1f} MiB), "
+          f"tiles on the cluster {t_tiles:.2f} s, assemble {t_assemble:.2f} s", flush=True)
+
+    t0 = time.perf_counter()
+    for task in tasks:
+        _core.tile_run(task)
+    compute = time.perf_counter() - t0
+    overhead = (t_tiles * workers - compute) / len(tasks)
+    print(f"  tiles' compute, one after another here: {compute:.2f} s ({compute / len(tasks) * 1e3:.1f} ms per tile); "
+          f"cluster overhead {overhead * 1e3:.1f} ms per tile")
+    print(f"ratio dask / local: {t_remote / t_local:.2f}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
