@@ -71,9 +71,10 @@ struct Reader {
   }
   bool optional(std::optional<double>& v) {
     bool present = false;
-    double value = 0.0;
-    if (!flag(present) || !f64(value)) return false;
-    v = present ? std::optional<double>(value) : std::nullopt;
+    std::uint64_t bits = 0;
+    if (!flag(present) || !u64(bits)) return false;
+    if (!present && bits != 0) return fail("an absent number has a value");
+    v = present ? std::optional<double>(std::bit_cast<double>(bits)) : std::nullopt;
     return true;
   }
   // A list length whose items take `words` values each.
