@@ -76,8 +76,7 @@ def main() -> int:
         assert shared is not None, "this drawing is not tiled"
         task_bytes = sum(len(t) for t in tasks)
         t0 = time.perf_counter()
-        futures = client.map(sgd._run_tiles, client.scatter([[t] for t in tasks]), pure=False)
-        results = [r for group in client.gather(futures) for r in group]
+        results = sgd._run_on_cluster(client, list(tasks), 1)
         t_tiles = time.perf_counter() - t0
         t0 = time.perf_counter()
         _core.tiles_assemble(shared, results, call.curves, call.radius, call.feature_size, **call.options)

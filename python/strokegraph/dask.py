@@ -102,6 +102,24 @@ def _run_tiles(tasks: List[bytes]) -> List[bytes]:
     return [_core.tile_run(task) for task in tasks]
 
 
+def _run_on_cluster(c: Any, tasks: List[bytes], tiles_per_task: int) -> List[bytes]:
+    """The results of the tile tasks, in task order; empties `tasks` once they are sent."""
+    # Largest tasks first, so that no worker is left with a large one at the
+    # end; the results go back to task order.
+    order = sorted(range(len(tasks)), key=lambda k: -len(tasks[k]))
+    groups = [[tasks[k] for k in order[s:s + tiles_per_task]]
+              for s in range(0, len(order), tiles_per_task)]
+    # Scattered first, so that the bands do not travel inside the task graph.
+    data = c.scatter(groups) if groups else []
+    tasks.clear()
+    del groups
+    futures = c.map(_run_tiles, data, pure=False) if data else []
+    results: List[bytes] = [b""] * len(order)
+    for k, r in zip(order, (r for group in c.gather(futures) for r in group)):
+        results[k] = r
+    return results
+
+
 def _whole(curves: Any, radius: float, feature_size: Optional[float],
            options: Dict[str, Any]) -> Any:
     return _core.centerlines(curves, radius, feature_size, **options)
@@ -141,12 +159,7 @@ def centerlines_tiled(curves: Any, radius: float, *, client: Optional["_distribu
         raw = c.submit(_whole, data, call.radius, call.feature_size, call.options,
                        pure=False).result()
     else:
-        groups = [tasks[s:s + tiles_per_task] for s in range(0, len(tasks), tiles_per_task)]
-        del tasks
-        # Scattered first, so that the bands do not travel inside the task graph.
-        futures = c.map(_run_tiles, c.scatter(groups), pure=False) if groups else []
-        del groups
-        results = [r for group in c.gather(futures) for r in group]
+        results = _run_on_cluster(c, tasks, tiles_per_task)
         raw = _core.tiles_assemble(shared, results, call.curves, call.radius, call.feature_size,
                                    **call.options)
     return wrap(raw, call.curves, call.owners, call.radius, call.feature_size)
