@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdint>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <variant>
 

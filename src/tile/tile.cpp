@@ -147,6 +147,7 @@ std::vector<Ring> unite_in_groups(std::vector<Ring> rings, const TileRect& rect)
 // that breaks the junctions and streets around it.
 constexpr std::size_t kLargeRing = 64;
 constexpr double kRetryMargins[] = {1.0, 1.25, 1.5};
+static_assert(kRetryMargins[std::size(kRetryMargins) - 1] == kLargestMarginGrowth);
 
 double point_segment_distance(Point p, Point a, Point b) {
   const double dx = b.x - a.x, dy = b.y - a.y;

@@ -125,6 +125,9 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
                              const BoundaryOptions& boundary, const TileOptions& options,
                              bool keep_boundary);
 
+// A tile that retries grows its margin by up to this factor.
+inline constexpr double kLargestMarginGrowth = 1.5;
+
 // What every tile of one drawing runs with.
 struct TileSettings {
   double margin = 0.0;  // of the first run; retries grow it

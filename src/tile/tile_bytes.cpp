@@ -149,8 +149,7 @@ Result<TileTask> decode_tile_task(std::string_view bytes) {
             r.optional(s.boundary.boundary_simplification) && r.optional(s.hole_feature_size) &&
             r.flag(s.keep_edges) && r.flag(s.keep_boundary) && r.length(bands, 1);
   if (ok) {
-    // The largest retry grows the margin by half.
-    const double reach = 1.5 * s.margin;
+    const double reach = kLargestMarginGrowth * s.margin;
     const TileRect& o = task.own;
     if (!(o.xmin <= o.xmax && o.ymin <= o.ymax && s.margin >= 0.0 &&
           std::fabs(o.xmin - reach) <= kMaxTileCoordinate &&
