@@ -40,6 +40,7 @@ from .result import Centerlines
 __all__ = ["centerlines", "centerlines_tiled"]
 
 CHUNKS_PER_THREAD = 4   # a few chunks per worker thread keep the cluster balanced
+SCATTER_GROUPS = 16     # tile tasks sent to the workers at once
 
 
 def _chunk(drawings: Sequence[Any], radii: Sequence[float], options: Dict[str, Any]) -> List[Any]:
@@ -109,11 +110,13 @@ def _run_on_cluster(c: Any, tasks: List[bytes], tiles_per_task: int) -> List[byt
     order = sorted(range(len(tasks)), key=lambda k: -len(tasks[k]))
     groups = [[tasks[k] for k in order[s:s + tiles_per_task]]
               for s in range(0, len(order), tiles_per_task)]
-    # Scattered first, so that the bands do not travel inside the task graph.
-    data = c.scatter(groups) if groups else []
     tasks.clear()
-    del groups
-    futures = c.map(_run_tiles, data, pure=False) if data else []
+    # Scattered, so that the bands do not travel inside the task graph, a few
+    # groups at a time: the first tiles run while the next are being sent.
+    futures: List[Any] = []
+    for s in range(0, len(groups), SCATTER_GROUPS):
+        futures += c.map(_run_tiles, c.scatter(groups[s:s + SCATTER_GROUPS]), pure=False)
+        groups[s:s + SCATTER_GROUPS] = [[]] * len(groups[s:s + SCATTER_GROUPS])
     results: List[bytes] = [b""] * len(order)
     for k, r in zip(order, (r for group in c.gather(futures) for r in group)):
         results[k] = r

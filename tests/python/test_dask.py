@@ -61,7 +61,8 @@ def test_cluster_matches_local_run(client):
     dict(tiles=10.0, tiles_per_task=4, feature_size=0.7),
     dict(tiles=False),
 ])
-def test_one_drawing_tile_by_tile_matches_local_run(client, options):
+def test_one_drawing_tile_by_tile_matches_local_run(client, options, monkeypatch):
+    monkeypatch.setattr(sgd, "SCATTER_GROUPS", 3)  # tasks sent in several rounds
     # 371 points over about 56 x 43: 20 tiles of side 12, 30 of side 10.
     work = [stroke for drawing in drawings(8, seed=11) for stroke in drawing]
     local_options = {k: v for k, v in options.items() if k != "tiles_per_task"}
