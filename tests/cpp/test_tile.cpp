@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -404,4 +405,29 @@ TEST(CenterlinesTiles, StepsThroughBytesEqualTheLocalCall) {
   EXPECT_TRUE(std::holds_alternative<PipelineError>(assemble(options, swapped)));
   EXPECT_TRUE(std::holds_alternative<PipelineError>(decode_tile_result(shared)));
   EXPECT_TRUE(std::holds_alternative<PipelineError>(decode_tile_assembly(results.front())));
+}
+
+// Values a task writer never produces are refused, whatever the lengths.
+TEST(CenterlinesTiles, TaskValuesOutOfRangeAreRefused) {
+  const Ring band{{0, 0}, {2, 0}, {2, 2}, {0, 2}};
+  TileSettings settings;
+  settings.margin = 1.0;
+  settings.buffer_distance = settings.feature_size = 1.0;
+  const std::string task = encode_tile_task(0, {0, 0, 4, 4}, settings, {&band});
+  ASSERT_TRUE(std::holds_alternative<TileTask>(decode_tile_task(task)));
+  auto with = [&](std::size_t word, auto value) {
+    std::string bytes = task;
+    std::memcpy(bytes.data() + 8 * word, &value, 8);
+    return decode_tile_task(bytes);
+  };
+  const double nan = std::nan("");
+  // Words: 3 header, tile, square (4), margin, buffer distance, feature size,
+  // 4 optionals (flag, value), 2 flags, band count, length, coordinates.
+  for (const auto& [word, value] : std::vector<std::pair<std::size_t, double>>{
+           {4, nan}, {6, -1.0}, {4, 3e12}, {8, -1.0}, {8, 2e12}, {9, 0.0}, {10, nan},
+           {23, 1e13}, {24, std::numeric_limits<double>::infinity()}})
+    EXPECT_TRUE(std::holds_alternative<PipelineError>(with(word, value))) << word;
+  for (const auto& [word, value] : std::vector<std::pair<std::size_t, std::uint64_t>>{
+           {0, 1}, {2, 2}, {11, 2}, {12, 1}, {19, 2}, {21, 1u << 30}, {22, 3}})
+    EXPECT_TRUE(std::holds_alternative<PipelineError>(with(word, value))) << word;
 }
