@@ -105,7 +105,8 @@ def main() -> int:
           f"tiles on the cluster {best['tiles']:.2f} s, assemble {best['assemble']:.2f} s")
     overhead = (best["tiles"] * workers - best["compute"]) / count
     print(f"  tiles' compute, one after another here: {best['compute']:.2f} s "
-          f"({best['compute'] / count * 1e3:.1f} ms per tile); cluster overhead {overhead * 1e3:.1f} ms per tile")
+          f"({best['compute'] / count * 1e3:.1f} ms per tile); "
+          f"cluster overhead {overhead * 1e3:.1f} ms per tile")
     print(f"ratio dask / local: {best['dask'] / best['local']:.2f}")
     return 0
 

@@ -148,7 +148,8 @@ def prepare_call(
     normalised, owners = normalise(curves)
     if per_curve_widths is not None:
         per_curve_widths = _widths_lists(per_curve_widths)
-    return PreparedCall(normalised, owners, r, fs, dict(options, per_curve_widths=per_curve_widths, tiles=tiles))
+    options = dict(options, per_curve_widths=per_curve_widths, tiles=tiles)
+    return PreparedCall(normalised, owners, r, fs, options)
 
 
 def wrap(
