@@ -46,7 +46,7 @@ struct TileAssembly {
 // kMaxTileCoordinate.
 inline constexpr double kMaxBandCoordinate = 1e12;
 inline constexpr double kMaxTileCoordinate = 2e12;
-// Seam lines per axis accepted on reading (the planner makes at most 4097).
+// Seam lines per axis accepted on reading (the planner makes at most 4099).
 inline constexpr std::size_t kMaxSeams = 8193;
 
 std::string encode_tile_task(std::size_t tile, const TileRect& own, const TileSettings& settings,
