@@ -24,3 +24,19 @@ def centerlines(
     progress: Optional[Callable[[str, float], object]] = None,
 ) -> _Result: ...
 def centerlines_batch(jobs: Sequence[Any]) -> list[_Result]: ...
+def tiles_prepare(
+    curves: Sequence[Any],
+    radius: float,
+    feature_size: Optional[float] = None,
+    **options: Any,
+) -> tuple[Optional[bytes], list[bytes]]: ...
+def tile_run(task: bytes) -> bytes: ...
+def tiles_assemble(
+    shared: bytes,
+    results: Sequence[bytes],
+    /,
+    curves: Sequence[Any],
+    radius: float,
+    feature_size: Optional[float] = None,
+    **options: Any,
+) -> _Result: ...

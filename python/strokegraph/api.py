@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import math
 from collections.abc import Callable
-from typing import Any, Optional, SupportsFloat, Union
+from typing import Any, NamedTuple, Optional, SupportsFloat, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -90,18 +90,10 @@ def centerlines(
     Bad input raises TypeError or ValueError naming the curve; NaN and
     infinite coordinates are passed on as the low-level call does.
     """
-    r = _number("radius", radius)
-    if not (math.isfinite(r) and r > 0):
-        raise ValueError(f"radius must be a positive finite number, got {_format(r)}")
-    fs = None if feature_size is None else _number("feature_size", feature_size)
-    if progress is not None and not callable(progress):
-        raise TypeError(f"progress must be callable or None, got {type(progress).__name__}")
-    if isinstance(tiles, np.bool_):
-        tiles = bool(tiles)
-    normalised, owners = normalise(curves)
-    if per_curve_widths is not None:
-        per_curve_widths = _widths_lists(per_curve_widths)
-    options = dict(
+    call = prepare_call(
+        curves,
+        radius,
+        feature_size=feature_size,
         simplification=simplification,
         min_tip_fraction=min_tip_fraction,
         junction_merge_fraction=junction_merge_fraction,
@@ -114,9 +106,50 @@ def centerlines(
         merge_tolerance=merge_tolerance,
         clean=clean,
         tiles=tiles,
+        progress=progress,
     )
-    raw = _native.run_native(normalised, r, fs, options, progress)
-    return wrap(raw, normalised, owners, r, fs)
+    raw = _native.run_native(call.curves, call.radius, call.feature_size, call.options, progress)
+    return wrap(raw, call.curves, call.owners, call.radius, call.feature_size)
+
+
+class PreparedCall(NamedTuple):
+    """The arguments of one `centerlines` call as the native layer takes them."""
+
+    curves: list[npt.NDArray[np.float64]]
+    owners: npt.NDArray[np.int64]
+    radius: float
+    feature_size: Optional[float]
+    options: dict[str, Any]
+
+
+def prepare_call(
+    curves: Any,
+    radius: Number,
+    *,
+    feature_size: Optional[Number] = None,
+    per_curve_widths: Optional[Any] = None,
+    tiles: Union[bool, float, None] = None,
+    progress: Optional[Callable[[str, float], None]] = None,
+    **options: Any,
+) -> PreparedCall:
+    """Checks and normalises the arguments of `centerlines`.
+
+    `progress` is only checked (it stays out of the options); `options` are
+    the other keyword options by name, passed on as given, so an unknown name
+    fails in the native call."""
+    r = _number("radius", radius)
+    if not (math.isfinite(r) and r > 0):
+        raise ValueError(f"radius must be a positive finite number, got {_format(r)}")
+    fs = None if feature_size is None else _number("feature_size", feature_size)
+    if progress is not None and not callable(progress):
+        raise TypeError(f"progress must be callable or None, got {type(progress).__name__}")
+    if isinstance(tiles, np.bool_):
+        tiles = bool(tiles)
+    normalised, owners = normalise(curves)
+    if per_curve_widths is not None:
+        per_curve_widths = _widths_lists(per_curve_widths)
+    options = dict(options, per_curve_widths=per_curve_widths, tiles=tiles)
+    return PreparedCall(normalised, owners, r, fs, options)
 
 
 def wrap(

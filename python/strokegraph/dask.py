@@ -11,6 +11,14 @@ native pool of threads (the batch) and sends the `Centerlines` back. Results
 come in input order and equal those of `strokegraph.centerlines` run locally
 drawing by drawing. A Dask bag is mapped partition by partition instead and
 stays lazy.
+
+One drawing too large for one machine goes tile by tile instead:
+
+    result = strokegraph.dask.centerlines_tiled(curves, 1.5, client=client)
+
+The client cuts the drawing into tiles, each tile runs as a task on a worker,
+and the client stitches the results: the `Centerlines` of
+`strokegraph.centerlines(curves, 1.5, tiles=True)`, bit for bit.
 """
 
 from __future__ import annotations
@@ -24,11 +32,15 @@ try:
 except ImportError as e:  # pragma: no cover - depends on the installation
     raise ImportError("strokegraph.dask needs Dask: pip install 'strokegraph[dask]'") from e
 
+from . import _core
 from ._trace import trace_many
+from .api import prepare_call, wrap
+from .result import Centerlines
 
-__all__ = ["centerlines"]
+__all__ = ["centerlines", "centerlines_tiled"]
 
 CHUNKS_PER_THREAD = 4   # a few chunks per worker thread keep the cluster balanced
+SCATTER_GROUPS = 16     # tile tasks sent to the workers at once
 
 
 def _chunk(drawings: Sequence[Any], radii: Sequence[float], options: Dict[str, Any]) -> List[Any]:
@@ -85,3 +97,72 @@ def centerlines(drawings: Union[Sequence[Any], "_bag.Bag"], radius: Union[float,
                          pure=False)
     results = c.gather(futures)
     return [r for chunk in results for r in chunk]
+
+
+def _run_tiles(tasks: List[bytes]) -> List[bytes]:
+    return [_core.tile_run(task) for task in tasks]
+
+
+def _run_on_cluster(c: Any, tasks: List[bytes], tiles_per_task: int) -> List[bytes]:
+    """The results of the tile tasks, in task order; empties `tasks` once they are sent."""
+    # Largest tasks first, so that no worker is left with a large one at the
+    # end; the results go back to task order.
+    order = sorted(range(len(tasks)), key=lambda k: -len(tasks[k]))
+    groups = [[tasks[k] for k in order[s:s + tiles_per_task]]
+              for s in range(0, len(order), tiles_per_task)]
+    tasks.clear()
+    # Scattered, so that the bands do not travel inside the task graph, a few
+    # groups at a time: the first tiles run while the next are being sent.
+    futures: List[Any] = []
+    for s in range(0, len(groups), SCATTER_GROUPS):
+        futures += c.map(_run_tiles, c.scatter(groups[s:s + SCATTER_GROUPS]), pure=False)
+        groups[s:s + SCATTER_GROUPS] = [[]] * len(groups[s:s + SCATTER_GROUPS])
+    results: List[bytes] = [b""] * len(order)
+    for k, r in zip(order, (r for group in c.gather(futures) for r in group)):
+        results[k] = r
+    return results
+
+
+def _whole(curves: Any, radius: float, feature_size: Optional[float],
+           options: Dict[str, Any]) -> Any:
+    return _core.centerlines(curves, radius, feature_size, **options)
+
+
+def centerlines_tiled(curves: Any, radius: float, *, client: Optional["_distributed.Client"] = None,
+                      tiles: Union[bool, float, None] = True, tiles_per_task: int = 1,
+                      **options: Any) -> Centerlines:
+    """`strokegraph.centerlines` of one large drawing, its tiles run on a Dask cluster.
+
+    - `curves`, `radius`: as for `strokegraph.centerlines`.
+    - `client`: the `distributed.Client` to run on; default the current one.
+    - `tiles`: as for `strokegraph.centerlines`; by default ``True`` (tiles
+      with the side chosen from the point density). When the choice keeps the
+      drawing in one piece (``False``, ``clean=False``, or ``None`` on a
+      drawing too small to tile), the whole call runs as one task.
+    - `tiles_per_task`: tiles run one after the other in one task; more than
+      one saves scheduling for very small tiles.
+    - `options`: the other keyword options of `strokegraph.centerlines`
+      except `progress`.
+
+    The client conditions the curves, cuts the bands into tiles and sends
+    each tile with the bands it needs to a worker; the skeleton pieces come
+    back and the client stitches them and cleans up the graph. Returns the
+    `Centerlines` of ``strokegraph.centerlines(curves, radius, tiles=tiles,
+    **options)`` run locally, bit for bit, for any number of workers.
+    """
+    if "progress" in options:
+        raise TypeError("centerlines_tiled() takes no progress callback")
+    if isinstance(tiles_per_task, bool) or not isinstance(tiles_per_task, int) or tiles_per_task < 1:
+        raise ValueError(f"tiles_per_task must be an integer of at least 1, got {tiles_per_task!r}")
+    call = prepare_call(curves, radius, tiles=tiles, **options)
+    shared, tasks = _core.tiles_prepare(call.curves, call.radius, call.feature_size, **call.options)
+    c: Any = client if client is not None else _distributed.get_client()
+    if shared is None:
+        [data] = c.scatter([call.curves])
+        raw = c.submit(_whole, data, call.radius, call.feature_size, call.options,
+                       pure=False).result()
+    else:
+        results = _run_on_cluster(c, tasks, tiles_per_task)
+        raw = _core.tiles_assemble(shared, results, call.curves, call.radius, call.feature_size,
+                                   **call.options)
+    return wrap(raw, call.curves, call.owners, call.radius, call.feature_size)

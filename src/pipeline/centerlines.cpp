@@ -1,8 +1,10 @@
 #include "pipeline/centerlines.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <variant>
 
@@ -40,18 +42,26 @@ constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are
 // had its triangulation refused.
 constexpr std::size_t kRefusedRing = 64;
 
-// Zero-length segments at both ends of every stroke of the conditioned
-// curves (strokes whose ends touch already joined, end points kept by
-// decimation); a stroke that closes on itself has no ends.
-SegmentGrid stroke_end_grid(const std::vector<Polyline>& conditioned, double radius) {
-  std::vector<Segment> ends;
+// Both ends of every stroke of the conditioned curves (strokes whose ends
+// touch already joined, end points kept by decimation); a stroke that closes
+// on itself has no ends.
+std::vector<Point> stroke_ends(const std::vector<Polyline>& conditioned, double radius) {
+  std::vector<Point> ends;
   for (const Polyline& c : conditioned) {
     if (c.size() < 2) continue;
     if (std::hypot(c.back().x - c.front().x, c.back().y - c.front().y) <= 0.5 * radius) continue;
-    ends.push_back({c.front(), c.front()});
-    ends.push_back({c.back(), c.back()});
+    ends.push_back(c.front());
+    ends.push_back(c.back());
   }
-  return SegmentGrid(std::move(ends), radius);
+  return ends;
+}
+
+// The stroke ends as zero-length segments, for the clean-up.
+SegmentGrid stroke_end_grid(const std::vector<Point>& ends, double radius) {
+  std::vector<Segment> segments;
+  segments.reserve(ends.size());
+  for (const Point& p : ends) segments.push_back({p, p});
+  return SegmentGrid(std::move(segments), radius);
 }
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
@@ -101,78 +111,137 @@ std::optional<double> tile_side(const TileChoice& tiles, const std::vector<Ring>
   return std::nullopt;
 }
 
+// Merging, decimation and the bands (holes below 0.1 x this squared are
+// filled) work at no coarser a scale than the radius: a feature size above
+// it would fill the small holes of letters whose strokes nearly touch.
+double front_scale_of(double radius, double feature_size) { return std::min(feature_size, radius); }
+
+BoundaryOptions boundary_options_of(const TopologizeOptions& options) {
+  return {options.subdivision_ratio, options.resample, options.boundary_simplification};
+}
+
+TileOptions clean_tile_options(double side, double front_scale) {
+  TileOptions tile_options;
+  tile_options.tile_size = side;
+  tile_options.hole_feature_size = front_scale;
+  tile_options.keep_edges = true;
+  return tile_options;
+}
+
+// The clean pipeline up to its skeleton: the bands of the conditioned
+// curves, the stroke ends, and the tile side when the skeleton is computed
+// tile by tile. `options` are the clean defaults.
+struct CleanFront {
+  std::vector<Ring> bands;
+  double widest_band = 0.0;
+  std::vector<Point> stroke_ends;
+  std::optional<double> side;
+};
+
+CleanFront clean_front(const std::vector<Polyline>& curves, double radius, double feature_size,
+                       const TopologizeOptions& options, const TileChoice& tiles) {
+  const double front_scale = front_scale_of(radius, feature_size);
+  ConditionedCurves conditioned = condition_curves(curves, radius, front_scale,
+                                                   options.per_curve_widths,
+                                                   options.merge_tolerance);
+  CleanFront front;
+  front.bands = offset_bands(conditioned.curves, conditioned.widths, radius, front_scale);
+  front.widest_band = largest_radius(radius, conditioned.widths);
+  front.stroke_ends = stroke_ends(conditioned.curves, radius);
+  conditioned = {};
+  front.side = tile_side(tiles, front.bands);
+  return front;
+}
+
+// What the clean-up starts from: the skeleton, the ring vertices for widths,
+// and what clearances are measured against (the polygons in one piece, or
+// the tiles' ring edges).
+struct CleanSkeleton {
+  std::vector<Segment> segments;
+  std::vector<Point> boundary;
+  std::vector<BufferPolygon> polygons;
+  std::optional<std::vector<Segment>> tile_edges;
+  std::vector<Point> stroke_ends;
+};
+
+CleanSkeleton tiled_clean_skeleton(TiledSkeleton skeleton, std::vector<Point> ends) {
+  CleanSkeleton out;
+  out.segments = std::move(skeleton.segments);
+  out.boundary = std::move(skeleton.boundary);
+  out.tile_edges = std::move(skeleton.edges);
+  out.stroke_ends = std::move(ends);
+  return out;
+}
+
+// The skeleton of the united bands, in one piece or tile by tile.
+CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
+                             double feature_size, const TopologizeOptions& options,
+                             const TileChoice& tiles) {
+  enter_stage("inflate", 0.0, 0.4);
+  const double front_scale = front_scale_of(radius, feature_size);
+  const BoundaryOptions boundary_options = boundary_options_of(options);
+  CleanFront front = clean_front(curves, radius, feature_size, options, tiles);
+  enter_stage("skeleton", 0.4, 0.8);
+  auto run_tiles = [&](double side) {
+    return tiled_clean_skeleton(
+        tiled_skeleton(front.bands, front.widest_band, radius, feature_size, boundary_options,
+                       clean_tile_options(side, front_scale), options.compute_widths),
+        std::move(front.stroke_ends));
+  };
+  if (front.side) return run_tiles(*front.side);
+  // Left to choose, a drawing that one large polygon would lose (its
+  // triangulation refused) is done again in tiles, which retry such polygons
+  // with other clips and without ring simplification.
+  const bool may_rescue = std::holds_alternative<std::monostate>(tiles);
+  CleanSkeleton out;
+  out.polygons = preprocess_stage(
+      unite_bands(may_rescue ? std::vector<Ring>(front.bands) : std::move(front.bands),
+                  front_scale),
+      radius, feature_size, boundary_options);
+  bool refused = false;
+  for (std::size_t k = 0; k < out.polygons.size(); ++k) {
+    advance(double(k) / double(out.polygons.size()));
+    const BufferPolygon& polygon = out.polygons[k];
+    if (polygon.outer.size() < 3) continue;
+    std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
+    refused = refused || (part.empty() && polygon.outer.size() >= kRefusedRing);
+    out.segments.insert(out.segments.end(), part.begin(), part.end());
+  }
+  if (refused && may_rescue) {
+    out = {};
+    return run_tiles(0.0);
+  }
+  if (options.compute_widths) out.boundary = ring_vertices(out.polygons);
+  out.stroke_ends = std::move(front.stroke_ends);
+  return out;
+}
+
+// `assembled`: the skeleton computed tile by tile elsewhere; else computed
+// here.
 Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double radius,
                                      double feature_size, const TopologizeOptions& given,
                                      const TileChoice& tiles, const StrokeIndex& strokes,
-                                     double& cleanup_seconds) {
+                                     double& cleanup_seconds, CleanSkeleton* assembled) {
   if (auto error = check_widths(curves, given.per_curve_widths)) return *error;
   const TopologizeOptions options = clean_defaults(given, radius, feature_size);
-  // Merging, decimation and the bands (holes below 0.1 x this squared are
-  // filled) work at no coarser a scale than the radius: a feature size above
-  // it would fill the small holes of letters whose strokes nearly touch.
-  const double front_scale = std::min(feature_size, radius);
   const GraphThresholds t = derive_graph_thresholds(feature_size, options);
-  enter_stage("inflate", 0.0, 0.4);
-  const BoundaryOptions boundary_options{options.subdivision_ratio, options.resample,
-                                         options.boundary_simplification};
-  // The skeleton of the united bands, in one piece or tile by tile; with
-  // tiles the clean-up measures against the tiles' ring edges.
   std::vector<BufferPolygon> polygons;
   std::optional<std::vector<Segment>> tile_edges;
   std::vector<Segment> segments;
   std::vector<Point> boundary;
   std::optional<SegmentGrid> ends;  // of the strokes, for the clean-up
   {
-    ConditionedCurves conditioned = condition_curves(curves, radius, front_scale,
-                                                     options.per_curve_widths,
-                                                     options.merge_tolerance);
-    std::vector<Ring> bands =
-        offset_bands(conditioned.curves, conditioned.widths, radius, front_scale);
-    const double widest_band = largest_radius(radius, conditioned.widths);
+    CleanSkeleton skeleton =
+        assembled != nullptr
+            ? std::move(*assembled)
+            : local_skeleton(curves, radius, feature_size, options, tiles);
     const auto t0 = std::chrono::steady_clock::now();
-    ends.emplace(stroke_end_grid(conditioned.curves, radius));
+    ends.emplace(stroke_end_grid(skeleton.stroke_ends, radius));
     cleanup_seconds += seconds_since(t0);
-    conditioned = {};
-    enter_stage("skeleton", 0.4, 0.8);
-    auto run_tiles = [&](double side) {
-      TileOptions tile_options;
-      tile_options.tile_size = side;
-      tile_options.hole_feature_size = front_scale;
-      tile_options.keep_edges = true;
-      TiledSkeleton skeleton = tiled_skeleton(bands, widest_band, radius, feature_size,
-                                              boundary_options, tile_options,
-                                              options.compute_widths);
-      segments = std::move(skeleton.segments);
-      boundary = std::move(skeleton.boundary);
-      tile_edges = std::move(skeleton.edges);
-    };
-    // Left to choose, a drawing that one large polygon would lose (its
-    // triangulation refused) is done again in tiles, which retry such polygons
-    // with other clips and without ring simplification.
-    const bool may_rescue = std::holds_alternative<std::monostate>(tiles);
-    if (const std::optional<double> side = tile_side(tiles, bands)) {
-      run_tiles(*side);
-    } else {
-      polygons = preprocess_stage(
-          unite_bands(may_rescue ? std::vector<Ring>(bands) : std::move(bands), front_scale),
-          radius, feature_size, boundary_options);
-      bool refused = false;
-      for (std::size_t k = 0; k < polygons.size(); ++k) {
-        advance(double(k) / double(polygons.size()));
-        const BufferPolygon& polygon = polygons[k];
-        if (polygon.outer.size() < 3) continue;
-        std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
-        refused = refused || (part.empty() && polygon.outer.size() >= kRefusedRing);
-        segments.insert(segments.end(), part.begin(), part.end());
-      }
-      if (refused && may_rescue) {
-        polygons = {};
-        segments = {};
-        run_tiles(0.0);
-      } else if (options.compute_widths) {
-        boundary = ring_vertices(polygons);
-      }
-    }
+    polygons = std::move(skeleton.polygons);
+    tile_edges = std::move(skeleton.tile_edges);
+    segments = std::move(skeleton.segments);
+    boundary = std::move(skeleton.boundary);
   }
   if (segments.empty()) return TopologizeOutput{};
   enter_stage("graph", 0.8, 0.85);
@@ -249,8 +318,13 @@ std::optional<PipelineError> check_tiles(const TileChoice& tiles) {
                        format_float(*side)};
 }
 
-Result<CenterlinesOutput> centerlines_inner(const std::vector<Polyline>& curves, double radius,
-                                            const CenterlinesOptions& options) {
+namespace {
+
+// centerlines_inner, with the skeleton of the clean pipeline computed
+// elsewhere when `assembled` is given.
+Result<CenterlinesOutput> run_centerlines(const std::vector<Polyline>& curves, double radius,
+                                          const CenterlinesOptions& options,
+                                          CleanSkeleton* assembled) {
   const double fs = effective_feature_size(radius, options.feature_size);
   CenterlinesOutput out;
   if (auto error = check_tiles(options.tiles)) return *error;
@@ -260,7 +334,7 @@ Result<CenterlinesOutput> centerlines_inner(const std::vector<Polyline>& curves,
   out.sources_seconds = seconds_since(t0);
   Result<TopologizeOutput> graph =
       options.clean ? clean_graph(curves, radius, fs, options.topologize, options.tiles, strokes,
-                                  out.cleanup_seconds)
+                                  out.cleanup_seconds, assembled)
                     : topologize_inner(curves, radius, fs, options.topologize);
   if (auto* error = std::get_if<PipelineError>(&graph)) return *error;
   out.graph = std::get<TopologizeOutput>(std::move(graph));
@@ -268,6 +342,111 @@ Result<CenterlinesOutput> centerlines_inner(const std::vector<Polyline>& curves,
   out.sources = chain_sources(out.graph.chains, out.graph.chain_node_ids, strokes, radius);
   out.sources_seconds += seconds_since(t1);
   return out;
+}
+
+// FNV-1a over the bits of everything a call's output depends on.
+struct Fingerprint {
+  std::uint64_t h = 0xcbf29ce484222325ULL;
+  void word(std::uint64_t v) {
+    for (int k = 0; k < 8; ++k) {
+      h ^= (v >> (8 * k)) & 0xff;
+      h *= 0x100000001b3ULL;
+    }
+  }
+  void number(double v) { word(std::bit_cast<std::uint64_t>(v)); }
+  void optional(const std::optional<double>& v) {
+    word(v ? 1 : 0);
+    number(v.value_or(0.0));
+  }
+};
+
+std::uint64_t fingerprint(const std::vector<Polyline>& curves, double radius,
+                          const CenterlinesOptions& options) {
+  Fingerprint f;
+  f.number(radius);
+  f.optional(options.feature_size);
+  f.word(curves.size());
+  for (const Polyline& c : curves) {
+    f.word(c.size());
+    for (const Point& p : c) f.number(p.x), f.number(p.y);
+  }
+  const TopologizeOptions& o = options.topologize;
+  for (const std::optional<double>* v :
+       {&o.simplification, &o.min_tip_fraction, &o.junction_merge_fraction, &o.subdivision_ratio,
+        &o.resample, &o.boundary_simplification, &o.merge_tolerance})
+    f.optional(*v);
+  f.word(o.per_curve_widths ? o.per_curve_widths->size() + 1 : 0);
+  if (o.per_curve_widths) {
+    for (const std::vector<double>& list : *o.per_curve_widths) {
+      f.word(list.size());
+      for (double w : list) f.number(w);
+    }
+  }
+  f.word(o.compute_widths);
+  f.word(o.max_nodes ? *o.max_nodes + 1 : 0);
+  f.word(options.clean);
+  f.word(options.tiles.index());
+  if (const bool* b = std::get_if<bool>(&options.tiles)) f.word(*b);
+  if (const double* side = std::get_if<double>(&options.tiles)) f.number(*side);
+  return f.h;
+}
+
+}  // namespace
+
+Result<CenterlinesOutput> centerlines_inner(const std::vector<Polyline>& curves, double radius,
+                                            const CenterlinesOptions& options) {
+  return run_centerlines(curves, radius, options, nullptr);
+}
+
+Result<std::optional<CenterlinesTiles>> prepare_centerlines_tiles(
+    const std::vector<Polyline>& curves, double radius, const CenterlinesOptions& options) {
+  if (auto error = check_tiles(options.tiles)) return *error;
+  if (auto error = check_widths(curves, options.topologize.per_curve_widths)) return *error;
+  if (!options.clean) return std::optional<CenterlinesTiles>();
+  const double fs = effective_feature_size(radius, options.feature_size);
+  const TopologizeOptions clean = clean_defaults(options.topologize, radius, fs);
+  CleanFront front = clean_front(curves, radius, fs, clean, options.tiles);
+  if (!front.side) return std::optional<CenterlinesTiles>();
+  CenterlinesTiles out;
+  out.plan = plan_tile_work(front.bands, front.widest_band, radius, fs, boundary_options_of(clean),
+                            clean_tile_options(*front.side, front_scale_of(radius, fs)),
+                            clean.compute_widths);
+  out.bands = std::move(front.bands);
+  TileAssembly& a = out.assembly;
+  a.grid = out.plan.grid;
+  a.tolerance = out.plan.tolerance;
+  a.keep_boundary = clean.compute_widths;
+  for (std::size_t t = 0; t < a.grid.count(); ++t)
+    if (out.plan.member_count(t) > 0) a.tiles.push_back(t);
+  a.stroke_ends = std::move(front.stroke_ends);
+  a.fingerprint = fingerprint(curves, radius, options);
+  return std::optional<CenterlinesTiles>(std::move(out));
+}
+
+Result<CenterlinesOutput> assemble_centerlines_tiles(
+    const std::vector<Polyline>& curves, double radius, const CenterlinesOptions& options,
+    TileAssembly assembly, std::vector<std::pair<std::size_t, TileResult>> results) {
+  if (auto error = check_tiles(options.tiles)) return *error;
+  if (assembly.fingerprint != fingerprint(curves, radius, options))
+    return PipelineError{"the tiles were prepared for other curves or options"};
+  if (results.size() != assembly.tiles.size()) {
+    return PipelineError{"expected " + std::to_string(assembly.tiles.size()) +
+                         " tile results, got " + std::to_string(results.size())};
+  }
+  std::vector<TileResult> dense(assembly.grid.count());
+  for (std::size_t k = 0; k < results.size(); ++k) {
+    if (results[k].first != assembly.tiles[k]) {
+      return PipelineError{"tile result " + std::to_string(k) + " is of tile " +
+                           std::to_string(results[k].first) + ", expected tile " +
+                           std::to_string(assembly.tiles[k])};
+    }
+    dense[results[k].first] = std::move(results[k].second);
+  }
+  results = {};
+  CleanSkeleton skeleton = tiled_clean_skeleton(
+      assemble_tiles(assembly.grid, assembly.tolerance, std::move(dense), assembly.keep_boundary),
+      std::move(assembly.stroke_ends));
+  return run_centerlines(curves, radius, options, &skeleton);
 }
 
 std::optional<PipelineError> check_centerlines_jobs(const std::vector<CenterlinesJob>& jobs) {

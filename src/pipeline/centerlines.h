@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -12,6 +13,8 @@
 #include "common/geometry.h"
 #include "pipeline/thresholds.h"
 #include "pipeline/topologize.h"
+#include "tile/tile.h"
+#include "tile/tile_bytes.h"
 
 namespace strokegraph {
 
@@ -53,6 +56,29 @@ std::optional<PipelineError> check_centerlines_scale(double radius,
 // lock). With `clean` off the graph is exactly topologize_inner's.
 Result<CenterlinesOutput> centerlines_inner(const std::vector<Polyline>& curves, double radius,
                                             const CenterlinesOptions& options);
+
+// The clean pipeline split at its tiles, so that the tiles can run in other
+// processes or on other machines: prepare_centerlines_tiles; run_tile for
+// every tile of `assembly.tiles` over its bands from the plan; then
+// assemble_centerlines_tiles with the same arguments and the results in that
+// order. The output is centerlines_inner's, bit for bit.
+struct CenterlinesTiles {
+  TileAssembly assembly;
+  TilePlan plan;  // the grid, the tiles' settings and each tile's bands
+  std::vector<Ring> bands;
+};
+
+// Nothing when the call does not tile (clean off, tiles=False, or the
+// automatic choice keeps the drawing in one piece): centerlines_inner then
+// does it all. Scale checked by the caller.
+Result<std::optional<CenterlinesTiles>> prepare_centerlines_tiles(
+    const std::vector<Polyline>& curves, double radius, const CenterlinesOptions& options);
+
+// `results`: (tile, result) in the order of assembly.tiles. An assembly of
+// other curves or options, or results of other tiles, is an error.
+Result<CenterlinesOutput> assemble_centerlines_tiles(
+    const std::vector<Polyline>& curves, double radius, const CenterlinesOptions& options,
+    TileAssembly assembly, std::vector<std::pair<std::size_t, TileResult>> results);
 
 struct CenterlinesJob {
   std::vector<Polyline> curves;

@@ -31,19 +31,25 @@ bool arg(const char* name, Convert&& convert) {
   return false;
 }
 
-// Binds and converts the arguments of one centerlines call; `progress`
-// (borrowed) receives the callback, or stays nullptr when there is none or the
-// caller cannot take one (a batch job).
 bool to_job(PyObject* const* args, size_t nargsf, PyObject* kwnames, CenterlinesJob& job,
             PyObject** progress) {
+  return to_centerlines_job("centerlines", args, nargsf, kwnames, job, progress);
+}
+
+}  // namespace
+
+bool to_centerlines_job(const char* name, PyObject* const* args, size_t nargsf, PyObject* kwnames,
+                        CenterlinesJob& job, PyObject** progress, Py_ssize_t leading) {
   const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
   if (nargs > kPositional) {
-    PyErr_Format(PyExc_TypeError, "centerlines() takes from 2 to 3 positional arguments but %zd were given",
-                 nargs);
+    PyErr_Format(PyExc_TypeError, "%s() takes from %zd to %zd positional arguments but %zd were given",
+                 name, leading + 2, leading + kPositional, leading + nargs);
     return false;
   }
   PyObject* a[kParams];
-  if (!bind_arguments(centerlines_sig, args, nargsf, kwnames, a)) return false;
+  Signature sig = centerlines_sig;
+  sig.name = name;
+  if (!bind_arguments(sig, args, nargsf, kwnames, a)) return false;
   TopologizeOptions& o = job.options.topologize;
   bool clean = true;
   if (!arg("curves", [&] { return to_core_curves(a[0], job.curves); }) ||
@@ -78,6 +84,8 @@ bool to_job(PyObject* const* args, size_t nargsf, PyObject* kwnames, Centerlines
   job.options.clean = clean;
   return true;
 }
+
+namespace {
 
 PyObject* py_centerlines(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
   CenterlinesJob job;

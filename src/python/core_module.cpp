@@ -13,7 +13,8 @@ namespace {
 int exec_module(PyObject* module) {
   if (!PyModule_Check(module)) return add_functions(module, {});
   if (!share_panic_exception(module)) return -1;
-  return add_functions(module, {&centerlines_def, &centerlines_batch_def});
+  return add_functions(module, {&centerlines_def, &centerlines_batch_def, &tiles_prepare_def,
+                                &tile_run_def, &tiles_assemble_def});
 }
 
 PyModuleDef_Slot slots[] = {

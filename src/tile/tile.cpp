@@ -133,13 +133,6 @@ std::vector<Ring> unite_in_groups(std::vector<Ring> rings, const TileRect& rect)
   return rings;
 }
 
-struct TileResult {
-  std::vector<CutPiece> pieces;
-  std::vector<Point> boundary;
-  std::vector<Segment> edges;  // ring edges inside the tile's own square
-  std::size_t failed = 0;  // large polygons that gave no skeleton
-};
-
 // A polygon whose outer ring has this many points after preprocessing is
 // more than a blob: no skeleton at all means its triangulation was refused,
 // mostly because simplification made two of its rings cross. Which rings
@@ -154,6 +147,7 @@ struct TileResult {
 // that breaks the junctions and streets around it.
 constexpr std::size_t kLargeRing = 64;
 constexpr double kRetryMargins[] = {1.0, 1.25, 1.5};
+static_assert(kRetryMargins[std::size(kRetryMargins) - 1] == kLargestMarginGrowth);
 
 double point_segment_distance(Point p, Point a, Point b) {
   const double dx = b.x - a.x, dy = b.y - a.y;
@@ -188,22 +182,27 @@ bool touches_other_ring(const BufferPolygon& polygon, std::size_t h) {
   return false;
 }
 
-TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>& band_bounds,
-                    const std::vector<std::size_t>& members, const TileRect& own, double margin,
-                    double buffer_distance, double feature_size, const BoundaryOptions& boundary,
-                    const TileOptions& options, bool keep_boundary, bool fill_touching) {
+// One run of a tile: the bands (with their bounding boxes) clipped to the
+// tile grown by `margin`, united, preprocessed with `boundary`, skeletonised.
+TileResult run_tile_once(const std::vector<const Ring*>& bands,
+                         const std::vector<TileRect>& band_bounds, const TileRect& own,
+                         double margin, const TileSettings& settings,
+                         const BoundaryOptions& boundary, bool fill_touching) {
   using namespace Clipper2Lib;
+  const double buffer_distance = settings.buffer_distance;
+  const double feature_size = settings.feature_size;
   const TileRect grown{own.xmin - margin, own.ymin - margin, own.xmax + margin,
                        own.ymax + margin};
   std::vector<Ring> inside;
   PathsD crossing;
-  for (std::size_t b : members) {
+  for (std::size_t b = 0; b < bands.size(); ++b) {
+    const Ring& band = *bands[b];
     if (contains(grown, band_bounds[b])) {
-      inside.push_back(bands[b]);
+      inside.push_back(band);
     } else {
       PathD path;
-      path.reserve(bands[b].size());
-      for (const Point& p : bands[b]) path.emplace_back(p.x, p.y);
+      path.reserve(band.size());
+      for (const Point& p : band) path.emplace_back(p.x, p.y);
       crossing.push_back(std::move(path));
     }
   }
@@ -221,7 +220,7 @@ TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>&
   if (inside.empty()) return out;
   const std::vector<BufferPolygon> polygons =
       preprocess_stage(unite_bands(unite_in_groups(std::move(inside), grown),
-                                   options.hole_feature_size.value_or(feature_size)),
+                                   settings.hole_feature_size.value_or(feature_size)),
                        buffer_distance, feature_size, boundary);
   std::vector<Segment> segments;
   for (const BufferPolygon& polygon : polygons) {
@@ -245,7 +244,7 @@ TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>&
     segments.insert(segments.end(), part.begin(), part.end());
   }
   out.pieces = clip_segments(segments, own);
-  if (keep_boundary) {
+  if (settings.keep_boundary) {
     auto keep = [&](const Ring& ring) {
       for (const Point& p : ring) {
         if (own.xmin <= p.x && p.x < own.xmax && own.ymin <= p.y && p.y < own.ymax) {
@@ -258,7 +257,7 @@ TileResult run_tile(const std::vector<Ring>& bands, const std::vector<TileRect>&
       for (const Ring& hole : polygon.holes) keep(hole);
     }
   }
-  if (options.keep_edges) {
+  if (settings.keep_edges) {
     std::vector<Segment> edges;
     auto add = [&](const Ring& ring) {
       for (std::size_t k = 0; k < ring.size(); ++k)
@@ -556,93 +555,83 @@ std::size_t largest_cluster_vertices(const std::vector<Ring>& bands) {
   return largest;
 }
 
-TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
-                             double buffer_distance, double feature_size,
-                             const BoundaryOptions& boundary, const TileOptions& options,
-                             bool keep_boundary) {
-  TiledSkeleton out;
-  out.grid = plan_tiles(bands, radius, feature_size, options);
-  const TileGrid& grid = out.grid;
+TilePlan plan_tile_work(const std::vector<Ring>& bands, double radius, double buffer_distance,
+                        double feature_size, const BoundaryOptions& boundary,
+                        const TileOptions& options, bool keep_boundary) {
+  TilePlan plan;
+  plan.grid = plan_tiles(bands, radius, feature_size, options);
+  const TileGrid& grid = plan.grid;
+  plan.settings = {grid.margin,
+                   buffer_distance,
+                   feature_size,
+                   boundary,
+                   options.hole_feature_size,
+                   options.keep_edges,
+                   keep_boundary};
+  plan.tolerance = std::fabs(radius) > 0.0 ? std::fabs(radius) : feature_size;
   const std::size_t count = grid.count();
-  if (count == 0) return out;
+  plan.starts.assign(count + 1, 0);
+  if (count == 0) return plan;
   const std::size_t nx = grid.nx();
-  const double margin = grid.margin;
 
   // Which bands every tile takes (at its largest margin), as one flat list
   // per tile.
-  const double reach = margin * kRetryMargins[std::size(kRetryMargins) - 1];
-  std::vector<TileRect> band_bounds(bands.size());
-  std::vector<std::size_t> starts(count + 1, 0);
+  const double reach = grid.margin * kRetryMargins[std::size(kRetryMargins) - 1];
+  std::vector<std::size_t>& starts = plan.starts;
   std::vector<std::pair<std::size_t, std::size_t>> xr(bands.size()), yr(bands.size());
   for (std::size_t b = 0; b < bands.size(); ++b) {
-    band_bounds[b] = bounds_of(bands[b]);
     if (bands[b].empty()) continue;
-    xr[b] = tile_range(grid.xs, reach, band_bounds[b].xmin, band_bounds[b].xmax);
-    yr[b] = tile_range(grid.ys, reach, band_bounds[b].ymin, band_bounds[b].ymax);
+    const TileRect bounds = bounds_of(bands[b]);
+    xr[b] = tile_range(grid.xs, reach, bounds.xmin, bounds.xmax);
+    yr[b] = tile_range(grid.ys, reach, bounds.ymin, bounds.ymax);
     for (std::size_t iy = yr[b].first; iy < yr[b].second; ++iy)
       for (std::size_t ix = xr[b].first; ix < xr[b].second; ++ix) ++starts[iy * nx + ix + 1];
   }
   for (std::size_t t = 0; t < count; ++t) starts[t + 1] += starts[t];
-  std::vector<std::size_t> members(starts[count]);
-  {
-    std::vector<std::size_t> fill(starts.begin(), starts.end() - 1);
-    for (std::size_t b = 0; b < bands.size(); ++b) {
-      if (bands[b].empty()) continue;
-      for (std::size_t iy = yr[b].first; iy < yr[b].second; ++iy)
-        for (std::size_t ix = xr[b].first; ix < xr[b].second; ++ix)
-          members[fill[iy * nx + ix]++] = b;
-    }
+  plan.members.resize(starts[count]);
+  std::vector<std::size_t> fill(starts.begin(), starts.end() - 1);
+  for (std::size_t b = 0; b < bands.size(); ++b) {
+    if (bands[b].empty()) continue;
+    for (std::size_t iy = yr[b].first; iy < yr[b].second; ++iy)
+      for (std::size_t ix = xr[b].first; ix < xr[b].second; ++ix)
+        plan.members[fill[iy * nx + ix]++] = b;
   }
-  xr.clear();
-  yr.clear();
+  return plan;
+}
 
-  std::vector<TileResult> results(count);
-  std::atomic<bool> failed{false};
-  std::mutex failure_mu;
-  std::exception_ptr failure;
-  // Tiles on the workers check the caller's stop requests too.
-  Progress* progress = current_progress();
-  const std::function<void(std::size_t)> task = [&](std::size_t t) {
-    ProgressScope scope(progress);
-    try {
-      checkpoint();
-      const std::vector<std::size_t> mine(members.begin() + static_cast<std::ptrdiff_t>(starts[t]),
-                                          members.begin() + static_cast<std::ptrdiff_t>(starts[t + 1]));
-      if (mine.empty()) return;
-      BoundaryOptions unsimplified = boundary;
-      unsimplified.boundary_simplification = 0.0;
-      const std::size_t attempts = std::size(kRetryMargins) + 2;
-      for (std::size_t a = 0; a < attempts; ++a) {
-        const bool unsimplified_run = a == std::size(kRetryMargins);
-        const bool fill = a + 1 == attempts;
-        const double grow = a < std::size(kRetryMargins) ? kRetryMargins[a] : 1.0;
-        TileResult attempt = run_tile(bands, band_bounds, mine, grid.rect(t % nx, t / nx),
-                                      margin * grow, buffer_distance, feature_size,
-                                      unsimplified_run ? unsimplified : boundary, options,
-                                      keep_boundary, fill);
-        if (a == 0 || attempt.failed < results[t].failed) results[t] = std::move(attempt);
-        if (results[t].failed == 0) break;
-      }
-    } catch (...) {
-      std::lock_guard<std::mutex> lock(failure_mu);
-      if (!failure) failure = std::current_exception();
-      failed.store(true, std::memory_order_release);
-    }
-  };
-  const std::function<bool()> stop = [&] {
-    return failed.load(std::memory_order_acquire) ||
-           (progress != nullptr && progress->stop.load(std::memory_order_relaxed));
-  };
-  if (options.parallel && count > 1 && !on_pool_worker()) {
-    run_on_pool(count, task, stop);
-  } else {
-    for (std::size_t t = 0; t < count && !stop(); ++t) task(t);
-  }
-  if (failure) std::rethrow_exception(failure);
+TileResult run_tile(const TileSettings& settings, const TileRect& own,
+                    const std::vector<const Ring*>& bands) {
   checkpoint();
+  TileResult result;
+  if (bands.empty()) return result;
+  std::vector<TileRect> bounds(bands.size());
+  for (std::size_t b = 0; b < bands.size(); ++b) bounds[b] = bounds_of(*bands[b]);
+  BoundaryOptions unsimplified = settings.boundary;
+  unsimplified.boundary_simplification = 0.0;
+  const std::size_t attempts = std::size(kRetryMargins) + 2;
+  for (std::size_t a = 0; a < attempts; ++a) {
+    const bool unsimplified_run = a == std::size(kRetryMargins);
+    const bool fill = a + 1 == attempts;
+    const double grow = a < std::size(kRetryMargins) ? kRetryMargins[a] : 1.0;
+    TileResult attempt =
+        run_tile_once(bands, bounds, own, settings.margin * grow, settings,
+                      unsimplified_run ? unsimplified : settings.boundary, fill);
+    if (a == 0 || attempt.failed < result.failed) result = std::move(attempt);
+    if (result.failed == 0) break;
+  }
+  return result;
+}
+
+TiledSkeleton assemble_tiles(const TileGrid& grid, double tolerance,
+                             std::vector<TileResult> results, bool keep_boundary) {
+  TiledSkeleton out;
+  out.grid = grid;
+  const std::size_t count = std::min(grid.count(), results.size());
+  if (count == 0) return out;
+  const std::size_t nx = grid.nx();
+  const double tol = tolerance;
 
   // Concatenate in tile order, noting the piece ends on or near seams.
-  const double tol = std::fabs(radius) > 0.0 ? std::fabs(radius) : feature_size;
   std::vector<SeamEnd> cuts, near;
   for (std::size_t t = 0; t < count; ++t) {
     const std::size_t ix = t % nx, iy = t / nx;
@@ -677,6 +666,55 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
   }
   stitch(out.segments, std::move(cuts), std::move(near), grid, tol);
   return out;
+}
+
+TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
+                             double buffer_distance, double feature_size,
+                             const BoundaryOptions& boundary, const TileOptions& options,
+                             bool keep_boundary) {
+  const TilePlan plan = plan_tile_work(bands, radius, buffer_distance, feature_size, boundary,
+                                       options, keep_boundary);
+  const TileGrid& grid = plan.grid;
+  const std::size_t count = grid.count();
+  if (count == 0) {
+    TiledSkeleton out;
+    out.grid = grid;
+    return out;
+  }
+  const std::size_t nx = grid.nx();
+  std::vector<TileResult> results(count);
+  std::atomic<bool> failed{false};
+  std::mutex failure_mu;
+  std::exception_ptr failure;
+  // Tiles on the workers check the caller's stop requests too.
+  Progress* progress = current_progress();
+  const std::function<void(std::size_t)> task = [&](std::size_t t) {
+    ProgressScope scope(progress);
+    try {
+      checkpoint();
+      std::vector<const Ring*> mine;
+      mine.reserve(plan.member_count(t));
+      for (std::size_t k = plan.starts[t]; k < plan.starts[t + 1]; ++k)
+        mine.push_back(&bands[plan.members[k]]);
+      results[t] = run_tile(plan.settings, grid.rect(t % nx, t / nx), mine);
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(failure_mu);
+      if (!failure) failure = std::current_exception();
+      failed.store(true, std::memory_order_release);
+    }
+  };
+  const std::function<bool()> stop = [&] {
+    return failed.load(std::memory_order_acquire) ||
+           (progress != nullptr && progress->stop.load(std::memory_order_relaxed));
+  };
+  if (options.parallel && count > 1 && !on_pool_worker()) {
+    run_on_pool(count, task, stop);
+  } else {
+    for (std::size_t t = 0; t < count && !stop(); ++t) task(t);
+  }
+  if (failure) std::rethrow_exception(failure);
+  checkpoint();
+  return assemble_tiles(grid, plan.tolerance, std::move(results), keep_boundary);
 }
 
 }  // namespace strokegraph

@@ -90,24 +90,6 @@ std::size_t largest_cluster_vertices(const std::vector<Ring>& bands);
 TileGrid plan_tiles(const std::vector<Ring>& bands, double radius, double feature_size,
                     const TileOptions& options);
 
-struct TiledSkeleton {
-  std::vector<Segment> segments;  // tile by tile in row-major order, stitched on the seams
-  std::vector<Point> boundary;    // preprocessed ring vertices (only when asked)
-  std::vector<Segment> edges;     // preprocessed ring edges (only with keep_edges)
-  TileGrid grid;
-  std::size_t refused = 0;  // large polygons left without skeleton after every retry
-};
-
-// Skeleton of the union of `bands`, tile by tile. `radius` is the largest
-// band radius (the margin follows it); buffer_distance, feature_size and
-// `boundary` are passed to boundary preprocessing as in the untiled pipeline.
-// With `keep_boundary` every tile also returns the ring vertices inside its
-// own square. Output is identical for every thread count.
-TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
-                             double buffer_distance, double feature_size,
-                             const BoundaryOptions& boundary, const TileOptions& options,
-                             bool keep_boundary);
-
 // Edges of a tile, as clip_segments reports them.
 enum TileEdge : unsigned char { kNoEdge = 0, kLeft = 1, kRight = 2, kBottom = 3, kTop = 4 };
 
@@ -121,5 +103,75 @@ struct CutPiece {
 // zero length and segments with a non-finite coordinate are dropped. A piece
 // cut at an edge ends exactly on it: that coordinate is the edge's own.
 std::vector<CutPiece> clip_segments(const std::vector<Segment>& segments, const TileRect& rect);
+
+struct TiledSkeleton {
+  std::vector<Segment> segments;  // tile by tile in row-major order, stitched on the seams
+  std::vector<Point> boundary;    // preprocessed ring vertices (only when asked)
+  std::vector<Segment> edges;     // preprocessed ring edges (only with keep_edges)
+  TileGrid grid;
+  std::size_t refused = 0;  // large polygons left without skeleton after every retry
+};
+
+// Skeleton of the union of `bands`, tile by tile. `radius` is the largest
+// band radius (the margin follows it); buffer_distance, feature_size and
+// `boundary` are passed to boundary preprocessing as in the untiled pipeline.
+// With `keep_boundary` every tile also returns the ring vertices inside its
+// own square. Output is identical for every thread count.
+//
+// It is plan_tile_work, then run_tile for every tile (on the pool), then
+// assemble_tiles; the three steps also run apart, the tiles elsewhere.
+TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
+                             double buffer_distance, double feature_size,
+                             const BoundaryOptions& boundary, const TileOptions& options,
+                             bool keep_boundary);
+
+// A tile that retries grows its margin by up to this factor.
+inline constexpr double kLargestMarginGrowth = 1.5;
+
+// What every tile of one drawing runs with.
+struct TileSettings {
+  double margin = 0.0;  // of the first run; retries grow it
+  double buffer_distance = 0.0;
+  double feature_size = 0.0;
+  BoundaryOptions boundary;
+  std::optional<double> hole_feature_size;  // absent: feature_size
+  bool keep_edges = false;
+  bool keep_boundary = false;
+};
+
+// The tiles of one drawing: the grid and, per tile, the bands it takes
+// (members[starts[t]] up to members[starts[t + 1]], in band order): those
+// whose bounding box meets the tile grown by the largest margin of a retry.
+struct TilePlan {
+  TileGrid grid;
+  TileSettings settings;
+  double tolerance = 0.0;  // seam stitching distance
+  std::vector<std::size_t> starts;
+  std::vector<std::size_t> members;
+  std::size_t member_count(std::size_t tile) const { return starts[tile + 1] - starts[tile]; }
+};
+
+TilePlan plan_tile_work(const std::vector<Ring>& bands, double radius, double buffer_distance,
+                        double feature_size, const BoundaryOptions& boundary,
+                        const TileOptions& options, bool keep_boundary);
+
+// What one tile gives: its skeleton cut at its own square, with the edges
+// where the pieces were cut, and (when asked) its ring vertices and ring
+// edges inside the square.
+struct TileResult {
+  std::vector<CutPiece> pieces;
+  std::vector<Point> boundary;
+  std::vector<Segment> edges;
+  std::size_t failed = 0;  // large polygons that gave no skeleton after every retry
+};
+
+// One tile, with its retries, over the bands it takes (in band order).
+TileResult run_tile(const TileSettings& settings, const TileRect& own,
+                    const std::vector<const Ring*>& bands);
+
+// The results of every tile of `grid` (one per tile, in tile order)
+// concatenated and stitched on the seams; `tolerance` as in TilePlan.
+TiledSkeleton assemble_tiles(const TileGrid& grid, double tolerance,
+                             std::vector<TileResult> results, bool keep_boundary);
 
 }  // namespace strokegraph

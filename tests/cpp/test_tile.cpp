@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -16,6 +17,7 @@
 #include "pipeline/tiled.h"
 #include "pipeline/topologize.h"
 #include "tile/tile.h"
+#include "tile/tile_bytes.h"
 #include "topology_compare.h"
 
 using namespace strokegraph;
@@ -342,4 +344,90 @@ TEST(TiledPipeline, BlockPinchedAtTheGrownEdgeStaysAHole) {
   }
   EXPECT_LE(worst, 1.5);
   expect_faithful(curves, 1.0, 1.0, tiles, "streets at a corner");
+}
+
+// The clean call split into prepare, tasks run one by one from their bytes
+// and assembly gives the local call's output bit for bit, widths and sources
+// included; buffers that do not read, and results of other tiles or other
+// input, are errors.
+TEST(CenterlinesTiles, StepsThroughBytesEqualTheLocalCall) {
+  const std::vector<Polyline> curves = random_drawing(11, 14, 60.0);
+  CenterlinesOptions options;
+  options.tiles = 12.0;
+  options.topologize.compute_widths = true;
+  const auto local = std::get<CenterlinesOutput>(centerlines_inner(curves, 1.0, options));
+  ASSERT_FALSE(local.graph.chains.empty());
+
+  auto prepared = std::get<std::optional<CenterlinesTiles>>(
+      prepare_centerlines_tiles(curves, 1.0, options));
+  ASSERT_TRUE(prepared.has_value());
+  const TilePlan& plan = prepared->plan;
+  std::vector<std::string> results;
+  for (std::size_t t : prepared->assembly.tiles) {
+    std::vector<const Ring*> bands;
+    for (std::size_t k = plan.starts[t]; k < plan.starts[t + 1]; ++k)
+      bands.push_back(&prepared->bands[plan.members[k]]);
+    const std::string bytes = encode_tile_task(
+        t, plan.grid.rect(t % plan.grid.nx(), t / plan.grid.nx()), plan.settings, bands);
+    const TileTask task = std::get<TileTask>(decode_tile_task(bytes));
+    std::vector<const Ring*> own;
+    for (const Ring& band : task.bands) own.push_back(&band);
+    results.push_back(encode_tile_result(task.tile, run_tile(task.settings, task.own, own)));
+    // Every cut of a task short of its end, and a task with a byte more, fail to read.
+    if (t == prepared->assembly.tiles.front()) {
+      for (std::size_t cut = 0; cut < bytes.size(); cut += 8)
+        EXPECT_TRUE(std::holds_alternative<PipelineError>(decode_tile_task(bytes.substr(0, cut))));
+      EXPECT_TRUE(std::holds_alternative<PipelineError>(decode_tile_task(bytes + '\0')));
+    }
+  }
+  const std::string shared = encode_tile_assembly(prepared->assembly);
+  auto assemble = [&](const CenterlinesOptions& o, std::vector<std::string> rs) {
+    std::vector<std::pair<std::size_t, TileResult>> decoded;
+    for (const std::string& r : rs) decoded.push_back(std::get<0>(decode_tile_result(r)));
+    return assemble_centerlines_tiles(curves, 1.0, o,
+                                      std::get<TileAssembly>(decode_tile_assembly(shared)),
+                                      std::move(decoded));
+  };
+  const auto tiled = std::get<CenterlinesOutput>(assemble(options, results));
+  EXPECT_EQ(tiled.graph.chains, local.graph.chains);
+  EXPECT_EQ(tiled.graph.nodes, local.graph.nodes);
+  EXPECT_EQ(tiled.graph.chain_node_ids, local.graph.chain_node_ids);
+  EXPECT_EQ(tiled.graph.widths, local.graph.widths);
+  EXPECT_EQ(tiled.sources, local.sources);
+
+  CenterlinesOptions other = options;
+  other.topologize.compute_widths = false;
+  EXPECT_TRUE(std::holds_alternative<PipelineError>(assemble(other, results)));
+  std::vector<std::string> swapped = results;
+  std::swap(swapped.front(), swapped.back());
+  EXPECT_TRUE(std::holds_alternative<PipelineError>(assemble(options, swapped)));
+  swapped.pop_back();
+  EXPECT_TRUE(std::holds_alternative<PipelineError>(assemble(options, swapped)));
+  EXPECT_TRUE(std::holds_alternative<PipelineError>(decode_tile_result(shared)));
+  EXPECT_TRUE(std::holds_alternative<PipelineError>(decode_tile_assembly(results.front())));
+}
+
+// Values a task writer never produces are refused, whatever the lengths.
+TEST(CenterlinesTiles, TaskValuesOutOfRangeAreRefused) {
+  const Ring band{{0, 0}, {2, 0}, {2, 2}, {0, 2}};
+  TileSettings settings;
+  settings.margin = 1.0;
+  settings.buffer_distance = settings.feature_size = 1.0;
+  const std::string task = encode_tile_task(0, {0, 0, 4, 4}, settings, {&band});
+  ASSERT_TRUE(std::holds_alternative<TileTask>(decode_tile_task(task)));
+  auto with = [&](std::size_t word, auto value) {
+    std::string bytes = task;
+    std::memcpy(bytes.data() + 8 * word, &value, 8);
+    return decode_tile_task(bytes);
+  };
+  const double nan = std::nan("");
+  // Words: 3 header, tile, square (4), margin, buffer distance, feature size,
+  // 4 optionals (flag, value), 2 flags, band count, length, coordinates.
+  for (const auto& [word, value] : std::vector<std::pair<std::size_t, double>>{
+           {4, nan}, {6, -1.0}, {4, 3e12}, {8, -1.0}, {8, 2e12}, {9, 0.0}, {10, nan},
+           {23, 1e13}, {24, std::numeric_limits<double>::infinity()}})
+    EXPECT_TRUE(std::holds_alternative<PipelineError>(with(word, value))) << word;
+  for (const auto& [word, value] : std::vector<std::pair<std::size_t, std::uint64_t>>{
+           {0, 1}, {2, 2}, {11, 2}, {12, 1}, {19, 2}, {21, 1u << 30}, {22, 3}})
+    EXPECT_TRUE(std::holds_alternative<PipelineError>(with(word, value))) << word;
 }

@@ -148,3 +148,26 @@ def test_clean_graphs_of_random_drawings_are_consistent(seed):
         assert sources == sorted(set(sources)) and all(0 <= s < len(curves) for s in sources)
     assert seen == set(range(len(nodes)))
     assert len(got["widths"]) == sum(len(c) for c in got["chains"])
+
+
+def test_tile_steps_refuse_malformed_bytes():
+    curves = [[(i * 0.5, 5 * np.sin(0.3 * i + k)) for i in range(60)] for k in range(4)]
+    shared, tasks = _core.tiles_prepare(curves, 1.0, tiles=8.0)
+    assert shared is not None and len(tasks) > 1
+    results = [_core.tile_run(t) for t in tasks]
+    for bad in (b"", tasks[0][:-8], tasks[0] + b"\0" * 8, results[0], shared,
+                tasks[0][:8] + b"\x07" + tasks[0][9:]):
+        with pytest.raises(ValueError, match="malformed tile task"):
+            _core.tile_run(bad)
+    with pytest.raises(TypeError, match="bytes-like"):
+        _core.tile_run("text")
+    assemble = _core.tiles_assemble
+    with pytest.raises(ValueError, match="result 1: malformed tile result"):
+        assemble(shared, [results[0], tasks[1]] + results[2:], curves, 1.0, tiles=8.0)
+    with pytest.raises(ValueError, match="malformed tile plan"):
+        assemble(shared[:-8], results, curves, 1.0, tiles=8.0)
+    with pytest.raises(ValueError, match="expected tile"):
+        assemble(shared, results[::-1], curves, 1.0, tiles=8.0)
+    with pytest.raises(ValueError, match="other curves or options"):
+        assemble(shared, results, curves, 1.0, tiles=9.0)
+    assert assemble(shared, results, curves, 1.0, tiles=8.0) == _core.centerlines(curves, 1.0, tiles=8.0)

@@ -9,8 +9,16 @@ pytest.importorskip("distributed")
 import dask.bag as db  # noqa: E402
 from distributed import Client, LocalCluster  # noqa: E402
 
+import strokegraph  # noqa: E402
 import strokegraph.dask as sgd  # noqa: E402
 from strokegraph._trace import trace  # noqa: E402
+
+
+@pytest.fixture(scope="module")
+def client():
+    with LocalCluster(n_workers=2, processes=True, threads_per_worker=1, dashboard_address=None) as cluster, \
+            Client(cluster) as c:
+        yield c
 
 
 def drawings(count, seed=3):
@@ -33,16 +41,31 @@ def drawings(count, seed=3):
 def same(a, b):
     return (len(a.chains) == len(b.chains) and all(np.array_equal(p, q) for p, q in zip(a.chains, b.chains))
             and np.array_equal(a.nodes, b.nodes) and np.array_equal(a.edges, b.edges)
-            and all(np.array_equal(p, q) for p, q in zip(a.sources, b.sources)))
+            and all(np.array_equal(p, q) for p, q in zip(a.sources, b.sources))
+            and (a.widths is None) == (b.widths is None)
+            and (a.widths is None or all(np.array_equal(p, q) for p, q in zip(a.widths, b.widths))))
 
 
-def test_cluster_matches_local_run():
+def test_cluster_matches_local_run(client):
     work = drawings(40)
     radii = [0.8 + 0.1 * (i % 3) for i in range(len(work))]
-    with LocalCluster(n_workers=2, processes=True, threads_per_worker=1, dashboard_address=None) as cluster, \
-            Client(cluster) as client:
-        listed = sgd.centerlines(work, radii, client=client, chunk_size=7)
-        bagged = sgd.centerlines(db.from_sequence(work, npartitions=4), 1.0).compute()
+    listed = sgd.centerlines(work, radii, client=client, chunk_size=7)
+    bagged = sgd.centerlines(db.from_sequence(work, npartitions=4), 1.0).compute()
     assert len(listed) == len(bagged) == len(work)
     assert all(same(r, trace(d, rad)) for r, d, rad in zip(listed, work, radii))
     assert all(same(r, trace(d, 1.0)) for r, d in zip(bagged, work))
+
+
+@pytest.mark.parametrize("options", [
+    dict(tiles=12.0, compute_widths=True),
+    dict(tiles=10.0, tiles_per_task=4, feature_size=0.7),
+    dict(tiles=False),
+])
+def test_one_drawing_tile_by_tile_matches_local_run(client, options, monkeypatch):
+    monkeypatch.setattr(sgd, "SCATTER_GROUPS", 3)  # tasks sent in several rounds
+    # 371 points over about 56 x 43: 20 tiles of side 12, 30 of side 10.
+    work = [stroke for drawing in drawings(8, seed=11) for stroke in drawing]
+    local_options = {k: v for k, v in options.items() if k != "tiles_per_task"}
+    expected = strokegraph.centerlines(work, 1.0, **local_options)
+    assert len(expected.chains) > 10
+    assert same(sgd.centerlines_tiled(work, 1.0, client=client, **options), expected)

@@ -7,7 +7,8 @@ sketch, traces and lettering workloads (in windows of 8 lines of at most 64
 points, so that one run under the sanitizers stays short), their buffer
 polygons (from `inflate_curves`) for the boundary and triangulation targets,
 and their centerline chains (from `topologize`) as segment soups for the
-graph target.
+graph target; tile tasks, results and plans of a small drawing for the tiles
+target.
 """
 
 import math
@@ -18,9 +19,9 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "..", "bench"))
 import workloads  # noqa: E402
 
-from strokegraph import _internal  # noqa: E402
+from strokegraph import _core, _internal  # noqa: E402
 
-TARGETS = ("pipeline", "conditioning", "inflate", "boundary", "triangulate", "graph")
+TARGETS = ("pipeline", "conditioning", "inflate", "boundary", "triangulate", "graph", "tiles")
 
 
 def encode(params, mask, lines, holes=(), widths=None):
@@ -92,6 +93,15 @@ def main():
                     segs = [[a, b] for c in _internal.topologize(lines, 1.0, 1.0, simplification=0)[0]
                             for a, b in zip(c, c[1:])]
                     put("graph", name + "-soup", encode([0.05, 2.0, 1.5, 0.5, -0.53, 0.1] + params[6:], 0x03, segs))
+    # Tile tasks, results and plans of a small drawing in small tiles.
+    strokes = [[(i * 0.5, 3 * math.sin(0.3 * i + k)) for i in range(24)] for k in range(3)]
+    for widths in (False, True):
+        shared, tasks = _core.tiles_prepare(strokes, 1.0, tiles=4.0, compute_widths=widths)
+        put("tiles", f"plan-{widths:d}", shared)
+        for k, task in enumerate(tasks[:6]):
+            if len(task) <= 4096:
+                put("tiles", f"task-{widths:d}-{k}", task)
+                put("tiles", f"result-{widths:d}-{k}", _core.tile_run(task))
     print(f"{count} seeds in {out_dir}")
 
 
