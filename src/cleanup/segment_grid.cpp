@@ -37,8 +37,11 @@ SegmentGrid::SegmentGrid(std::vector<Segment> segments, double cell) : index_(0)
   }
   if (!(cell > 0.0) || !std::isfinite(cell)) cell = 1.0;
   // Each segment is cut into pieces of at most one cell; every piece touches
-  // at most four cells.
-  while (4.0 * (total / cell + static_cast<double>(segments_.size())) > kMaxEntries) cell *= 2.0;
+  // at most four cells. Only the pieces beyond one per segment shrink as the
+  // cell grows: with many segments the cap rises with their count.
+  const double count = static_cast<double>(segments_.size());
+  const double cap = 4.0 * count < kMaxEntries ? kMaxEntries : 4.0 * count + kMaxEntries;
+  while (4.0 * (total / cell + count) > cap && std::isfinite(2.0 * cell)) cell *= 2.0;
   cell_ = cell;
   inv_cell_ = 1.0 / cell;
 
