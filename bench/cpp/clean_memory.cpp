@@ -8,10 +8,11 @@
 // Usage: clean_memory WORKLOAD.bin [TILES]
 //   TILES: "auto" (default), "on", "off" or a tile side
 // Prints one JSON object: per step [seconds, resident MiB at its start, peak
-// resident MiB during it], then the peak resident set of the process
+// resident MiB during it, peak MiB allocated (mallinfo2) during it], then the peak resident set of the process
 // (getrusage), the chain count and the hash.
 // The workload file comes from bench/workloads.py (write_binary).
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -44,11 +45,18 @@ double resident_mib() {
   return got == 2 ? static_cast<double>(resident) * static_cast<double>(page) / 1048576.0 : 0.0;
 }
 
+// Bytes the allocator has handed out and not had back, in MiB.
+double allocated_mib() {
+  const struct mallinfo2 m = mallinfo2();
+  return static_cast<double>(m.uordblks + m.hblkhd) / 1048576.0;
+}
+
 struct Step {
   std::string name;
   double start_seconds = 0.0;
   double start_mib = 0.0;
   double peak_mib = 0.0;
+  double peak_allocated_mib = 0.0;
 };
 
 // FNV-1a over the bytes of the values.
@@ -101,10 +109,12 @@ int main(int argc, char** argv) {
   };
   auto sample = [&] {
     const double mib = resident_mib();
+    const double allocated = allocated_mib();
     const std::string name = step_name();
     std::lock_guard<std::mutex> lock(mu);
-    if (steps.empty() || steps.back().name != name) steps.push_back({name, now(), mib, mib});
+    if (steps.empty() || steps.back().name != name) steps.push_back({name, now(), mib, mib, allocated});
     steps.back().peak_mib = std::max(steps.back().peak_mib, mib);
+    steps.back().peak_allocated_mib = std::max(steps.back().peak_allocated_mib, allocated);
   };
   std::thread sampler([&] {
     while (!done.load()) {
@@ -141,8 +151,9 @@ int main(int argc, char** argv) {
   std::printf("{\"points\": %zu, \"steps\": {", points);
   for (std::size_t k = 0; k < steps.size(); ++k) {
     const double end = k + 1 < steps.size() ? steps[k + 1].start_seconds : total;
-    std::printf("%s\n  \"%s\": [%.2f, %.0f, %.0f]", k ? "," : "", steps[k].name.c_str(),
-                end - steps[k].start_seconds, steps[k].start_mib, steps[k].peak_mib);
+    std::printf("%s\n  \"%s\": [%.2f, %.0f, %.0f, %.0f]", k ? "," : "", steps[k].name.c_str(),
+                end - steps[k].start_seconds, steps[k].start_mib, steps[k].peak_mib,
+                steps[k].peak_allocated_mib);
   }
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);

@@ -1,5 +1,6 @@
 // Skeleton segments to graph: endpoints snap onto a square grid of cells.
 #include <cmath>
+#include <climits>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -21,11 +22,115 @@ std::optional<std::int64_t> step(std::int64_t k, int d) {
   return k + d;
 }
 
+constexpr NodeId kNoNode = std::numeric_limits<NodeId>::max();
+
+std::size_t table_capacity(std::size_t expected) {
+  std::size_t c = 16;
+  while (c < 2 * expected) c *= 2;
+  return c;
+}
+
+// Which node claims each grid cell: 12 bytes a slot with both cell
+// coordinates packed into one 64-bit key when they fit in 32 bits each (every
+// drawing of sane scale), the rest in a general table. Open addressing, never
+// iterated, so its layout cannot reach the output.
+class CellTable {
+ public:
+  explicit CellTable(std::size_t expected) : other_(0) { rehash(table_capacity(expected)); }
+
+  const NodeId* find(const CellKey& k) const {
+    std::uint64_t packed = 0;
+    if (!pack(k, packed)) return other_.find(k);
+    for (std::size_t i = MixHash{}(packed) & mask_;; i = (i + 1) & mask_) {
+      if (ids_[i] == kNoNode) return nullptr;
+      if (keys_[i] == packed) return &ids_[i];
+    }
+  }
+
+  // Claims cell k for `id` unless it is claimed already.
+  void claim(const CellKey& k, NodeId id) {
+    std::uint64_t packed = 0;
+    if (!pack(k, packed)) {
+      other_.try_emplace(k, id);
+      return;
+    }
+    if (2 * (size_ + 1) > ids_.size()) rehash(2 * ids_.size());
+    insert(packed, id);
+  }
+
+ private:
+  static bool pack(const CellKey& k, std::uint64_t& packed) {
+    if (k.x < INT32_MIN || k.x > INT32_MAX || k.y < INT32_MIN || k.y > INT32_MAX) return false;
+    packed = (std::uint64_t{static_cast<std::uint32_t>(k.x)} << 32) | static_cast<std::uint32_t>(k.y);
+    return true;
+  }
+  void insert(std::uint64_t packed, NodeId id) {
+    for (std::size_t i = MixHash{}(packed) & mask_;; i = (i + 1) & mask_) {
+      if (ids_[i] == kNoNode) {
+        keys_[i] = packed;
+        ids_[i] = id;
+        ++size_;
+        return;
+      }
+      if (keys_[i] == packed) return;
+    }
+  }
+  void rehash(std::size_t capacity) {
+    std::vector<std::uint64_t> keys = std::move(keys_);
+    std::vector<NodeId> ids = std::move(ids_);
+    keys_.assign(capacity, 0);
+    ids_.assign(capacity, kNoNode);
+    mask_ = capacity - 1;
+    size_ = 0;
+    for (std::size_t i = 0; i < ids.size(); ++i)
+      if (ids[i] != kNoNode) insert(keys[i], ids[i]);
+  }
+
+  std::vector<std::uint64_t> keys_;
+  std::vector<NodeId> ids_;  // kNoNode: a free slot
+  std::size_t mask_ = 0, size_ = 0;
+  FlatMap<CellKey, NodeId, CellKeyHash> other_;
+};
+
+// The node pairs joined so far, 8 bytes a slot (0 marks a free one: the key
+// of two distinct nodes is never 0).
+class PairSet {
+ public:
+  explicit PairSet(std::size_t expected) { rehash(table_capacity(expected)); }
+  // Whether the key was new.
+  bool insert(std::uint64_t key) {
+    if (2 * (size_ + 1) > keys_.size()) rehash(2 * keys_.size());
+    return put(key);
+  }
+
+ private:
+  bool put(std::uint64_t key) {
+    for (std::size_t i = MixHash{}(key) & mask_;; i = (i + 1) & mask_) {
+      if (keys_[i] == key) return false;
+      if (keys_[i] == 0) {
+        keys_[i] = key;
+        ++size_;
+        return true;
+      }
+    }
+  }
+  void rehash(std::size_t capacity) {
+    std::vector<std::uint64_t> old = std::move(keys_);
+    keys_.assign(capacity, 0);
+    mask_ = capacity - 1;
+    size_ = 0;
+    for (std::uint64_t k : old)
+      if (k != 0) put(k);
+  }
+
+  std::vector<std::uint64_t> keys_;
+  std::size_t mask_ = 0, size_ = 0;
+};
+
 struct Builder {
   double tolerance;
   Graph graph;
-  FlatMap<CellKey, NodeId, CellKeyHash> cells;
-  FlatMap<std::uint64_t, char, MixHash> pairs;
+  CellTable cells;
 
   NodeId lookup(const Point& p) {
     const CellKey k{round_saturating(p.x / tolerance), round_saturating(p.y / tolerance)};
@@ -40,7 +145,7 @@ struct Builder {
         if (!y) continue;
         if (const NodeId* found = cells.find(CellKey{*x, *y})) {
           const NodeId id = *found;
-          cells.try_emplace(k, id);
+          cells.claim(k, id);
           return id;
         }
       }
@@ -50,7 +155,7 @@ struct Builder {
     }
     const auto id = static_cast<NodeId>(graph.nodes.size());
     graph.nodes.push_back(p);
-    cells.try_emplace(k, id);
+    cells.claim(k, id);
     return id;
   }
 };
@@ -58,14 +163,18 @@ struct Builder {
 }  // namespace
 
 Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance) {
-  Builder b{tolerance, {}, FlatMap<CellKey, NodeId, CellKeyHash>(2 * segments.size()),
-            FlatMap<std::uint64_t, char, MixHash>(segments.size())};
+  // Most ends are shared by two segments: about one node and one edge per
+  // segment, so the tables start at that size.
+  Builder b{tolerance, {}, CellTable(segments.size())};
+  PairSet pairs(segments.size());
+  b.graph.nodes.reserve(segments.size());
+  b.graph.edges.reserve(segments.size());
   std::size_t step = 0;
   for (const Segment& s : segments) {
     poll(++step);
     const NodeId a = b.lookup(s.a);
     const NodeId c = b.lookup(s.b);
-    if (a != c && b.pairs.try_emplace(graph_detail::pair_key(a, c), 1).second) b.graph.edges.emplace_back(a, c);
+    if (a != c && pairs.insert(graph_detail::pair_key(a, c))) b.graph.edges.emplace_back(a, c);
   }
   return std::move(b.graph);
 }
