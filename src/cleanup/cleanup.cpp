@@ -17,21 +17,25 @@ using graph_detail::pair_key;
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
-// Per node, the indices of its edges in edge-list order.
+// Per node, the indices of its edges in edge-list order (32-bit: a graph of
+// more than two billion edges would not fit in memory anyway).
 struct Incidence {
-  std::vector<std::size_t> offset;
-  std::vector<std::size_t> edge;
+  std::vector<std::uint32_t> offset;
+  std::vector<std::uint32_t> edge;
   explicit Incidence(const Graph& g) : offset(g.nodes.size() + 1, 0) {
+    if (g.edges.size() > std::numeric_limits<std::uint32_t>::max() / 2) {
+      throw MemoryLimitError("clean-up: too many skeleton edges");
+    }
     for (const Edge& e : g.edges) {
       ++offset[e.first + 1];
       ++offset[e.second + 1];
     }
     for (std::size_t v = 0; v < g.nodes.size(); ++v) offset[v + 1] += offset[v];
     edge.resize(offset.back());
-    std::vector<std::size_t> fill(offset.begin(), offset.end() - 1);
+    std::vector<std::uint32_t> fill(offset.begin(), offset.end() - 1);
     for (std::size_t i = 0; i < g.edges.size(); ++i) {
-      edge[fill[g.edges[i].first]++] = i;
-      edge[fill[g.edges[i].second]++] = i;
+      edge[fill[g.edges[i].first]++] = static_cast<std::uint32_t>(i);
+      edge[fill[g.edges[i].second]++] = static_cast<std::uint32_t>(i);
     }
   }
 };
@@ -55,19 +59,22 @@ Graph collapse(const Graph& graph, std::vector<NodeId>& parent, const std::vecto
                std::vector<Point> position, std::vector<double>& clearance, bool average) {
   const std::size_t n = graph.nodes.size();
   std::vector<double> clear = clearance;
-  std::vector<double> count(n, 1.0);
+  std::vector<std::uint32_t> count(n, 1);
   for (std::size_t v = 0; v < n; ++v) {
     const NodeId r = find_root(parent, static_cast<NodeId>(v));
     if (r == v) continue;
     if (average) {
       position[r].x += graph.nodes[v].x;
       position[r].y += graph.nodes[v].y;
-      count[r] += 1.0;
+      ++count[r];
     }
     clear[r] = std::max(clear[r], clearance[v]);
   }
   for (std::size_t v = 0; v < n; ++v) {
-    if (count[v] > 1.0) position[v] = {position[v].x / count[v], position[v].y / count[v]};
+    if (count[v] > 1) {
+      const double c = static_cast<double>(count[v]);
+      position[v] = {position[v].x / c, position[v].y / c};
+    }
   }
   std::vector<char> kept(n, 0);
   for (const auto& [a, b] : graph.edges) {
@@ -84,12 +91,12 @@ Graph collapse(const Graph& graph, std::vector<NodeId>& parent, const std::vecto
     out.nodes.push_back(position[v]);
     out_clearance.push_back(clear[v]);
   }
-  FlatMap<std::uint64_t, char, MixHash> seen(graph.edges.size());
+  graph_detail::PairSet seen(graph.edges.size());
   for (const auto& [a, b] : graph.edges) {
     if (removed[a] || removed[b]) continue;
     const NodeId ra = find_root(parent, a), rb = find_root(parent, b);
     if (ra == rb) continue;
-    if (seen.try_emplace(pair_key(rank[ra], rank[rb]), 1).second) out.edges.emplace_back(rank[ra], rank[rb]);
+    if (seen.insert(pair_key(rank[ra], rank[rb]))) out.edges.emplace_back(rank[ra], rank[rb]);
   }
   clearance = std::move(out_clearance);
   return out;
@@ -135,7 +142,7 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
   const std::size_t n = graph.nodes.size();
   const Incidence inc(graph);
   std::vector<char> alive(edges.size(), 1);
-  std::vector<std::size_t> degree(n, 0);
+  std::vector<std::uint32_t> degree(n, 0);
   for (const Edge& e : edges) ++degree[e.first], ++degree[e.second];
 
   // The first alive edge of `cur` other than `from`.
@@ -159,7 +166,10 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
     bool corner;  // strokes meet at the tip: the junction moves there
   };
   std::vector<Walk> walks;
-  std::vector<std::size_t> frozen, paths, tips_at(n, 0), first_tip(n, 0);
+  // Walk indices + 1 fit: there are fewer walks than nodes, and node ids are
+  // 32-bit.
+  std::vector<std::uint32_t> frozen, tips_at(n, 0), first_tip(n, 0);
+  std::vector<std::size_t> paths;
   std::vector<Point> position = graph.nodes;
   // Two strokes meeting at an angle at the tip and half-way along the
   // branch: the branch runs inside both bands, where two strokes drawn to one
@@ -221,7 +231,7 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
       Walk& w = walks[k];
       if (frozen[w.far] != 3 || tips_at[w.far] != 2) continue;
       if (first_tip[w.far] == 0) {
-        first_tip[w.far] = k + 1;
+        first_tip[w.far] = static_cast<std::uint32_t>(k + 1);
         continue;
       }
       Walk& u = walks[first_tip[w.far] - 1];
@@ -266,7 +276,7 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
   };
   std::vector<Link> links;
   std::vector<NodeId> paths, walk;
-  FlatMap<std::uint64_t, char, MixHash> taken(graph.edges.size());
+  graph_detail::PairSet taken;
   for (std::size_t jj = 0; jj < n; ++jj) {
     const auto j = static_cast<NodeId>(jj);
     if (adj.degree(j) < 3) continue;
@@ -300,7 +310,7 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
       // A loop is found from both of its ends; its first inner nodes name it.
       constexpr std::uint64_t kLoop = std::uint64_t{1} << 63;
       const std::uint64_t key = e == j ? pair_key(walk[1], walk[walk.size() - 2]) | kLoop : pair_key(j, e);
-      if (!taken.try_emplace(key, 1).second) continue;
+      if (!taken.insert(key)) continue;
       links.push_back({length, j, e, paths.size(), paths.size() + walk.size()});
       paths.insert(paths.end(), walk.begin(), walk.end());
     }

@@ -24,19 +24,13 @@ std::optional<std::int64_t> step(std::int64_t k, int d) {
 
 constexpr NodeId kNoNode = std::numeric_limits<NodeId>::max();
 
-std::size_t table_capacity(std::size_t expected) {
-  std::size_t c = 16;
-  while (c < 2 * expected) c *= 2;
-  return c;
-}
-
 // Which node claims each grid cell: 12 bytes a slot with both cell
 // coordinates packed into one 64-bit key when they fit in 32 bits each (every
 // drawing of sane scale), the rest in a general table. Open addressing, never
 // iterated, so its layout cannot reach the output.
 class CellTable {
  public:
-  explicit CellTable(std::size_t expected) : other_(0) { rehash(table_capacity(expected)); }
+  explicit CellTable(std::size_t expected) : other_(0) { rehash(graph_detail::table_capacity(expected)); }
 
   const NodeId* find(const CellKey& k) const {
     std::uint64_t packed = 0;
@@ -92,41 +86,6 @@ class CellTable {
   FlatMap<CellKey, NodeId, CellKeyHash> other_;
 };
 
-// The node pairs joined so far, 8 bytes a slot (0 marks a free one: the key
-// of two distinct nodes is never 0).
-class PairSet {
- public:
-  explicit PairSet(std::size_t expected) { rehash(table_capacity(expected)); }
-  // Whether the key was new.
-  bool insert(std::uint64_t key) {
-    if (2 * (size_ + 1) > keys_.size()) rehash(2 * keys_.size());
-    return put(key);
-  }
-
- private:
-  bool put(std::uint64_t key) {
-    for (std::size_t i = MixHash{}(key) & mask_;; i = (i + 1) & mask_) {
-      if (keys_[i] == key) return false;
-      if (keys_[i] == 0) {
-        keys_[i] = key;
-        ++size_;
-        return true;
-      }
-    }
-  }
-  void rehash(std::size_t capacity) {
-    std::vector<std::uint64_t> old = std::move(keys_);
-    keys_.assign(capacity, 0);
-    mask_ = capacity - 1;
-    size_ = 0;
-    for (std::uint64_t k : old)
-      if (k != 0) put(k);
-  }
-
-  std::vector<std::uint64_t> keys_;
-  std::size_t mask_ = 0, size_ = 0;
-};
-
 struct Builder {
   double tolerance;
   Graph graph;
@@ -166,7 +125,7 @@ Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance) 
   // Most ends are shared by two segments: about one node and one edge per
   // segment, so the tables start at that size.
   Builder b{tolerance, {}, CellTable(segments.size())};
-  PairSet pairs(segments.size());
+  graph_detail::PairSet pairs(segments.size());
   b.graph.nodes.reserve(segments.size());
   b.graph.edges.reserve(segments.size());
   std::size_t step = 0;

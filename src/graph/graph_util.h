@@ -4,9 +4,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "common/numeric.h"
+
 #include "graph/graph.h"
 
 namespace strokegraph::graph_detail {
@@ -32,6 +34,51 @@ struct Adjacency {
 };
 
 Adjacency build_adjacency(const Graph& graph);
+
+// A power of two with room for `expected` entries at half load.
+inline std::size_t table_capacity(std::size_t expected) {
+  std::size_t c = 16;
+  while (c < 2 * expected) c *= 2;
+  return c;
+}
+
+// A set of 64-bit keys (pair keys), 8 bytes a slot; 0 marks a free slot and
+// is kept aside. Open addressing, never iterated, so its layout cannot reach
+// any output.
+class PairSet {
+ public:
+  explicit PairSet(std::size_t expected = 0) { rehash(table_capacity(expected)); }
+  // Inserts the key; whether it was new.
+  bool insert(std::uint64_t key) {
+    if (key == 0) return !std::exchange(has_zero_, true);
+    if (2 * (size_ + 1) > keys_.size()) rehash(2 * keys_.size());
+    return put(key);
+  }
+
+ private:
+  bool put(std::uint64_t key) {
+    for (std::size_t i = MixHash{}(key) & mask_;; i = (i + 1) & mask_) {
+      if (keys_[i] == key) return false;
+      if (keys_[i] == 0) {
+        keys_[i] = key;
+        ++size_;
+        return true;
+      }
+    }
+  }
+  void rehash(std::size_t capacity) {
+    std::vector<std::uint64_t> old = std::move(keys_);
+    keys_.assign(capacity, 0);
+    mask_ = capacity - 1;
+    size_ = 0;
+    for (std::uint64_t k : old)
+      if (k != 0) put(k);
+  }
+
+  std::vector<std::uint64_t> keys_;
+  std::size_t mask_ = 0, size_ = 0;
+  bool has_zero_ = false;
+};
 
 double distance(const Point& p, const Point& q);
 
