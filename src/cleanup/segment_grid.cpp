@@ -27,18 +27,23 @@ double point_segment_distance(Point p, const Segment& s) {
   return std::hypot(p.x - (s.a.x + t * dx), p.y - (s.a.y + t * dy));
 }
 
-SegmentGrid::SegmentGrid(std::vector<Segment> segments, double cell) : index_(0) {
-  segments_ = std::move(segments);
+SegmentGrid::SegmentGrid(std::vector<Segment> segments, double cell) : segments_(std::move(segments)) {
   segments_.erase(std::remove_if(segments_.begin(), segments_.end(),
                                  [](const Segment& s) { return !finite(s.a) || !finite(s.b); }),
                   segments_.end());
+  cells_ = CellIndex(segments_.size(), [this](std::size_t i) { return segments_[i]; }, cell);
+}
+
+CellIndex::CellIndex(std::size_t segment_count, const std::function<Segment(std::size_t)>& segment,
+                     double cell)
+    : index_(0) {
   double total = 0.0;
-  for (const Segment& s : segments_) total += length(s);
+  for (std::size_t i = 0; i < segment_count; ++i) total += length(segment(i));
   if (!(cell > 0.0) || !std::isfinite(cell)) cell = 1.0;
   // Each segment is cut into pieces of at most one cell; every piece touches
   // at most four cells. Only the pieces beyond one per segment shrink as the
   // cell grows: with many segments the cap rises with their count.
-  const double count = static_cast<double>(segments_.size());
+  const double count = static_cast<double>(segment_count);
   const double cap = 4.0 * count < kMaxEntries ? kMaxEntries : 4.0 * count + kMaxEntries;
   while (4.0 * (total / cell + count) > cap && std::isfinite(2.0 * cell)) cell *= 2.0;
   cell_ = cell;
@@ -47,8 +52,8 @@ SegmentGrid::SegmentGrid(std::vector<Segment> segments, double cell) : index_(0)
   // Calls visit(cell, i) for every cell that segment i crosses, in segment
   // order; the walks below repeat it rather than store the pairs.
   auto for_each_pair = [&](auto&& visit) {
-    for (std::size_t i = 0; i < segments_.size(); ++i) {
-      const Segment& s = segments_[i];
+    for (std::size_t i = 0; i < segment_count; ++i) {
+      const Segment s = segment(i);
       const auto pieces = static_cast<std::size_t>(std::ceil(length(s) * inv_cell_));
       const std::size_t n = std::max<std::size_t>(1, pieces);
       std::int64_t last_x0 = 0, last_y0 = 0, last_x1 = -1, last_y1 = -1;
@@ -120,7 +125,7 @@ SegmentGrid::SegmentGrid(std::vector<Segment> segments, double cell) : index_(0)
 
 double SegmentGrid::distance_within(Point p, double reach) const {
   double best = reach;
-  visit_box({p.x - reach, p.y - reach}, {p.x + reach, p.y + reach}, [&](std::size_t i) {
+  cells_.visit_box({p.x - reach, p.y - reach}, {p.x + reach, p.y + reach}, [&](std::size_t i) {
     best = std::min(best, point_segment_distance(p, segments_[i]));
   });
   return best;
@@ -129,7 +134,7 @@ double SegmentGrid::distance_within(Point p, double reach) const {
 double SegmentGrid::ray_distance(Point p, Point d, double reach) const {
   const Point q{p.x + d.x * reach, p.y + d.y * reach};
   double best = reach;
-  visit_box({std::min(p.x, q.x), std::min(p.y, q.y)}, {std::max(p.x, q.x), std::max(p.y, q.y)},
+  cells_.visit_box({std::min(p.x, q.x), std::min(p.y, q.y)}, {std::max(p.x, q.x), std::max(p.y, q.y)},
             [&](std::size_t i) {
               const Segment& s = segments_[i];
               const double ex = s.b.x - s.a.x, ey = s.b.y - s.a.y;

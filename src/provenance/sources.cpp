@@ -39,7 +39,6 @@ std::vector<std::vector<std::size_t>> chain_sources(
   std::vector<std::vector<std::size_t>> sources(chains.size());
   if (chains.empty() || !(radius > 0.0) || !std::isfinite(radius)) return sources;
 
-  const std::vector<Segment>& kept = strokes.grid.segments();
   const double max_reach = strokes.max_reach;
 
   std::vector<std::size_t> degree;
@@ -69,7 +68,7 @@ std::vector<std::vector<std::size_t>> chain_sources(
                      [&](std::size_t g) {
                        const std::size_t c = strokes.owner[g];
                        if (stamp[c] == sample_id) return;
-                       if (point_segment_distance(q, kept[g]) > strokes.reach[g]) return;
+                       if (point_segment_distance(q, strokes.segment(g)) > strokes.reach_of(g)) return;
                        stamp[c] = sample_id;
                        if (hits[c]++ == 0) touched.push_back(c);
                      });
