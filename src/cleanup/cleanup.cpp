@@ -85,12 +85,20 @@ Graph collapse(const Graph& graph, std::vector<NodeId>& parent, const std::vecto
   std::vector<NodeId> rank(n, 0);
   Graph out;
   std::vector<double> out_clearance;
+  const auto survivors = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), 1));
+  out.nodes.reserve(survivors);
+  out_clearance.reserve(survivors);
   for (std::size_t v = 0; v < n; ++v) {
     if (!kept[v]) continue;
     rank[v] = static_cast<NodeId>(out.nodes.size());
     out.nodes.push_back(position[v]);
     out_clearance.push_back(clear[v]);
   }
+  position = {};
+  clear = {};
+  count = {};
+  kept = {};
+  out.edges.reserve(graph.edges.size());
   graph_detail::PairSet seen(graph.edges.size());
   for (const auto& [a, b] : graph.edges) {
     if (removed[a] || removed[b]) continue;
@@ -267,7 +275,7 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
   graph_detail::check_edges(graph, "merge_crossings");
   const std::size_t n = graph.nodes.size();
   if (clearance.size() != n) throw InvariantError("merge_crossings: one clearance per node expected");
-  const graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
+  graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
 
   struct Link {
     double length;
@@ -317,6 +325,7 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
   }
   std::stable_sort(links.begin(), links.end(),
                    [](const Link& a, const Link& b) { return a.length < b.length; });
+  adj = {};
 
   std::vector<NodeId> parent(n);
   for (std::size_t v = 0; v < n; ++v) parent[v] = static_cast<NodeId>(v);
@@ -373,7 +382,7 @@ Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearanc
   graph_detail::check_edges(graph, "merge_straight_crossings");
   const std::size_t n = graph.nodes.size();
   if (clearance.size() != n) throw InvariantError("merge_straight_crossings: one clearance per node expected");
-  const graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
+  graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
   std::vector<NodeId> inner;
   std::vector<Point> pts;
   auto arms_of = [&](NodeId j, std::vector<Arm>& arms) {
@@ -467,6 +476,7 @@ Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearanc
   if (merges.empty()) return graph;
   std::stable_sort(merges.begin(), merges.end(),
                    [](const Merge& x, const Merge& y) { return x.length < y.length; });
+  adj = {};
   std::vector<NodeId> parent(n);
   for (std::size_t v = 0; v < n; ++v) parent[v] = static_cast<NodeId>(v);
   std::vector<char> removed(n, 0), used(n, 0);
@@ -480,7 +490,7 @@ Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearanc
     position[std::min(m.a, m.b)] = m.at;
     for (std::size_t k = m.inner_begin; k < m.inner_end; ++k) removed[link_nodes[k]] = 1;
   }
-  return collapse(graph, parent, removed, position, clearance, false);
+  return collapse(graph, parent, removed, std::move(position), clearance, false);
 }
 
 void relocate_junctions(Graph& graph, const std::vector<double>& clearance, double radius,

@@ -13,6 +13,7 @@
 #include "inflate/inflate.h"
 #include "pipeline/batch.h"
 #include "pipeline/front.h"
+#include "pipeline/memory.h"
 #include "pipeline/postprocess.h"
 #include "pipeline/tiled.h"
 #include "pipeline/widths.h"
@@ -175,10 +176,12 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     }
   }
   if (segments.empty()) return TopologizeOutput{};
+  release_free_memory();
   enter_stage("graph", 0.8, 0.85);
   Graph graph = segments_to_graph(segments, t.snap_tolerance);
   segments.clear();
   segments.shrink_to_fit();
+  release_free_memory();
   if (auto error = check_node_limit(graph.nodes.size(), options.max_nodes)) return *error;
   // The raw stages run only when asked for explicitly: the clean-up below
   // measures spurs and crossings against the band instead.
@@ -208,12 +211,16 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.meet_angle = kMeetAngle;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(graph, clearance, rules);
+  release_free_memory();
   advance(0.25);
   graph = merge_crossings(graph, clearance, kCrossingFactor, edges, kMinWaist);
+  release_free_memory();
   advance(0.4);
   graph = remove_spurs(graph, clearance, rules);
+  release_free_memory();
   advance(0.65);
   graph = merge_straight_crossings(graph, clearance, radius, kStraightLinkFactor, kStraightTurn);
+  release_free_memory();
   advance(0.8);
   relocate_junctions(graph, clearance, radius, kRelocateFactor);
   cleanup_seconds += seconds_since(t0);

@@ -1,0 +1,17 @@
+#include "pipeline/memory.h"
+
+#include <cstdlib>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+namespace strokegraph {
+
+void release_free_memory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
+}
+
+}  // namespace strokegraph
