@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "cleanup/cleanup.h"
@@ -140,7 +141,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
       tile_options.tile_size = side;
       tile_options.hole_feature_size = front_scale;
       tile_options.keep_edges = true;
-      TiledSkeleton skeleton = tiled_skeleton(bands, widest_band, radius, feature_size,
+      TiledSkeleton skeleton = tiled_skeleton(std::move(bands), widest_band, radius, feature_size,
                                               boundary_options, tile_options,
                                               options.compute_widths);
       segments = std::move(skeleton.segments);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "graph/graph.h"
 #include "inflate/inflate.h"
@@ -86,11 +87,11 @@ Result<TopologizeOutput> topologize_tiled(const std::vector<Polyline>& curves,
     ConditionedCurves conditioned = condition_curves(curves, buffer_distance, feature_size,
                                                      options.per_curve_widths,
                                                      options.merge_tolerance);
-    const std::vector<Ring> bands = offset_bands(
+    std::vector<Ring> bands = offset_bands(
         conditioned.curves, conditioned.widths, buffer_distance, feature_size);
     radius = largest_radius(buffer_distance, conditioned.widths);
     conditioned = {};
-    skeleton = tiled_skeleton(bands, radius, buffer_distance, feature_size,
+    skeleton = tiled_skeleton(std::move(bands), radius, buffer_distance, feature_size,
                               {options.subdivision_ratio, options.resample,
                                options.boundary_simplification},
                               tiles, options.compute_widths);

@@ -16,6 +16,7 @@
 
 #include "common/progress.h"
 #include "inflate/inflate.h"
+#include "pipeline/memory.h"
 #include "pipeline/pool.h"
 #include "skeleton_cdt/skeleton.h"
 
@@ -556,7 +557,7 @@ std::size_t largest_cluster_vertices(const std::vector<Ring>& bands) {
   return largest;
 }
 
-TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
+TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
                              double buffer_distance, double feature_size,
                              const BoundaryOptions& boundary, const TileOptions& options,
                              bool keep_boundary) {
@@ -640,10 +641,27 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
   }
   if (failure) std::rethrow_exception(failure);
   checkpoint();
+  // The pieces are all that is left to keep.
+  std::vector<Ring>().swap(bands);
+  std::vector<TileRect>().swap(band_bounds);
+  std::vector<std::size_t>().swap(members);
+  release_free_memory();
 
-  // Concatenate in tile order, noting the piece ends on or near seams.
+  // Concatenate in tile order, noting the piece ends on or near seams; the
+  // outputs are sized first so that they never hold two copies while growing.
   const double tol = std::fabs(radius) > 0.0 ? std::fabs(radius) : feature_size;
   std::vector<SeamEnd> cuts, near;
+  {
+    std::size_t pieces = 0, edges = 0, points = 0;
+    for (const TileResult& r : results) {
+      pieces += r.pieces.size();
+      edges += r.edges.size();
+      points += r.boundary.size();
+    }
+    out.segments.reserve(pieces);
+    out.edges.reserve(edges);
+    out.boundary.reserve(points);
+  }
   for (std::size_t t = 0; t < count; ++t) {
     const std::size_t ix = t % nx, iy = t / nx;
     const TileRect own = grid.rect(ix, iy);
@@ -674,6 +692,8 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
                           results[t].boundary.end());
       std::vector<Point>().swap(results[t].boundary);
     }
+    // What the tiles held goes back as it is copied, not all at the end.
+    if (t % 64 == 63) release_free_memory();
   }
   stitch(out.segments, std::move(cuts), std::move(near), grid, tol);
   return out;

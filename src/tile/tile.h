@@ -102,8 +102,9 @@ struct TiledSkeleton {
 // band radius (the margin follows it); buffer_distance, feature_size and
 // `boundary` are passed to boundary preprocessing as in the untiled pipeline.
 // With `keep_boundary` every tile also returns the ring vertices inside its
-// own square. Output is identical for every thread count.
-TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
+// own square. The bands are freed once every tile has run. Output is
+// identical for every thread count.
+TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
                              double buffer_distance, double feature_size,
                              const BoundaryOptions& boundary, const TileOptions& options,
                              bool keep_boundary);
