@@ -8,6 +8,7 @@
 #include "common/errors.h"
 #include "common/flat_map.h"
 #include "graph/graph_util.h"
+#include "pipeline/pool.h"
 
 namespace strokegraph {
 namespace {
@@ -16,6 +17,9 @@ using graph_detail::distance;
 using graph_detail::pair_key;
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+// Nodes and chains per task where a stage runs on the worker pool.
+constexpr std::size_t kNodesPerTask = 16384;
+constexpr std::size_t kChainsPerTask = 2048;
 
 // Per node, the indices of its edges in edge-list order (32-bit: a graph of
 // more than two billion edges would not fit in memory anyway).
@@ -131,13 +135,15 @@ std::vector<double> junction_clearance(const Graph& graph, const SegmentGrid& bo
   std::vector<std::size_t> degree(graph.nodes.size(), 0);
   for (const Edge& e : graph.edges) ++degree[e.first], ++degree[e.second];
   std::vector<double> clearance(graph.nodes.size(), 0.0);
-  for (std::size_t v = 0; v < graph.nodes.size(); ++v) {
-    if (degree[v] < 3) continue;
-    // Most junctions lie within a cell of the boundary: look there first.
-    const double near = std::min(reach, boundary.cell());
-    clearance[v] = boundary.distance_within(graph.nodes[v], near);
-    if (clearance[v] >= near) clearance[v] = boundary.distance_within(graph.nodes[v], reach);
-  }
+  parallel_ranges(graph.nodes.size(), kNodesPerTask, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t v = begin; v < end; ++v) {
+      if (degree[v] < 3) continue;
+      // Most junctions lie within a cell of the boundary: look there first.
+      const double near = std::min(reach, boundary.cell());
+      clearance[v] = boundary.distance_within(graph.nodes[v], near);
+      if (clearance[v] >= near) clearance[v] = boundary.distance_within(graph.nodes[v], reach);
+    }
+  });
   return clearance;
 }
 
@@ -500,48 +506,51 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
   if (clearance.size() != n) throw InvariantError("relocate_junctions: one clearance per node expected");
   const graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
   const std::vector<Point> original = graph.nodes;
-  std::vector<Point> pts;
   const double min_sin = std::sin(10.0 * 3.14159265358979323846 / 180.0);
-  for (std::size_t jj = 0; jj < n; ++jj) {
-    const auto j = static_cast<NodeId>(jj);
-    if (adj.degree(j) < 3) continue;
-    // Sum over arm lines of (I - d d^T) for the normal equations.
-    double a11 = 0.0, a12 = 0.0, a22 = 0.0, b1 = 0.0, b2 = 0.0;
-    std::vector<Point> dirs;
-    for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
-      pts.assign(1, original[j]);
-      NodeId prev = j, cur = *it;
-      double length = 0.0;
-      for (std::size_t steps = 0; length < 4.0 * radius; ++steps) {
-        pts.push_back(original[cur]);
-        length += distance(original[prev], original[cur]);
-        if (adj.degree(cur) != 2 || steps > graph.edges.size()) break;
-        const NodeId next = adj.begin(cur)[0] == prev ? adj.begin(cur)[1] : adj.begin(cur)[0];
-        prev = cur;
-        cur = next;
+  // Every junction reads the positions before any moved and writes only its own.
+  parallel_ranges(n, kNodesPerTask, [&](std::size_t begin, std::size_t end_node) {
+    std::vector<Point> pts;
+    for (std::size_t jj = begin; jj < end_node; ++jj) {
+      const auto j = static_cast<NodeId>(jj);
+      if (adj.degree(j) < 3) continue;
+      // Sum over arm lines of (I - d d^T) for the normal equations.
+      double a11 = 0.0, a12 = 0.0, a22 = 0.0, b1 = 0.0, b2 = 0.0;
+      std::vector<Point> dirs;
+      for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
+        pts.assign(1, original[j]);
+        NodeId prev = j, cur = *it;
+        double length = 0.0;
+        for (std::size_t steps = 0; length < 4.0 * radius; ++steps) {
+          pts.push_back(original[cur]);
+          length += distance(original[prev], original[cur]);
+          if (adj.degree(cur) != 2 || steps > graph.edges.size()) break;
+          const NodeId next = adj.begin(cur)[0] == prev ? adj.begin(cur)[1] : adj.begin(cur)[0];
+          prev = cur;
+          cur = next;
+        }
+        if (length < 3.0 * radius) continue;
+        const Point p = point_along(pts, 2.0 * radius), q = point_along(pts, 4.0 * radius);
+        const double dx = q.x - p.x, dy = q.y - p.y, len = std::hypot(dx, dy);
+        if (!(len > 0.0)) continue;
+        const Point d{dx / len, dy / len};
+        const double m11 = 1.0 - d.x * d.x, m12 = -d.x * d.y, m22 = 1.0 - d.y * d.y;
+        a11 += m11, a12 += m12, a22 += m22;
+        b1 += m11 * p.x + m12 * p.y;
+        b2 += m12 * p.x + m22 * p.y;
+        dirs.push_back(d);
       }
-      if (length < 3.0 * radius) continue;
-      const Point p = point_along(pts, 2.0 * radius), q = point_along(pts, 4.0 * radius);
-      const double dx = q.x - p.x, dy = q.y - p.y, len = std::hypot(dx, dy);
-      if (!(len > 0.0)) continue;
-      const Point d{dx / len, dy / len};
-      const double m11 = 1.0 - d.x * d.x, m12 = -d.x * d.y, m22 = 1.0 - d.y * d.y;
-      a11 += m11, a12 += m12, a22 += m22;
-      b1 += m11 * p.x + m12 * p.y;
-      b2 += m12 * p.x + m22 * p.y;
-      dirs.push_back(d);
-    }
-    bool crossing = false;
-    for (std::size_t a = 0; a < dirs.size() && !crossing; ++a) {
-      for (std::size_t b = a + 1; b < dirs.size(); ++b) {
-        if (std::fabs(dirs[a].x * dirs[b].y - dirs[a].y * dirs[b].x) > min_sin) crossing = true;
+      bool crossing = false;
+      for (std::size_t a = 0; a < dirs.size() && !crossing; ++a) {
+        for (std::size_t b = a + 1; b < dirs.size(); ++b) {
+          if (std::fabs(dirs[a].x * dirs[b].y - dirs[a].y * dirs[b].x) > min_sin) crossing = true;
+        }
       }
+      const double det = a11 * a22 - a12 * a12;
+      if (!crossing || !(std::fabs(det) > 1e-12)) continue;
+      const Point x{(a22 * b1 - a12 * b2) / det, (a11 * b2 - a12 * b1) / det};
+      if (distance(x, original[j]) <= max_move * clearance[j]) graph.nodes[j] = x;
     }
-    const double det = a11 * a22 - a12 * a12;
-    if (!crossing || !(std::fabs(det) > 1e-12)) continue;
-    const Point x{(a22 * b1 - a12 * b2) / det, (a11 * b2 - a12 * b1) / det};
-    if (distance(x, original[j]) <= max_move * clearance[j]) graph.nodes[j] = x;
-  }
+  });
 }
 
 void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& walked,
@@ -577,11 +586,13 @@ void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& wa
     const double move = std::clamp(hit - half, -half, 2.0 * half);
     at(0) = Point{tip.x + d.x * move, tip.y + d.y * move};
   };
-  for (std::size_t i = 0; i < chains.size(); ++i) {
-    if (walked[i].start_node == walked[i].end_node) continue;
-    if (walked[i].end_is_tip) place(chains[i], true);
-    if (walked[i].start_is_tip) place(chains[i], false);
-  }
+  parallel_ranges(chains.size(), kChainsPerTask, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      if (walked[i].start_node == walked[i].end_node) continue;
+      if (walked[i].end_is_tip) place(chains[i], true);
+      if (walked[i].start_is_tip) place(chains[i], false);
+    }
+  });
 }
 
 }  // namespace strokegraph

@@ -135,6 +135,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     ends.emplace(stroke_end_grid(conditioned.curves, radius));
     cleanup_seconds += seconds_since(t0);
     conditioned = {};
+    release_free_memory();
     enter_stage("skeleton", 0.4, 0.8);
     auto run_tiles = [&](double side) {
       TileOptions tile_options;
