@@ -56,30 +56,28 @@ NodeId find_root(std::vector<NodeId>& parent, NodeId v) {
 
 // The graph with every node replaced by its root and the removed nodes gone,
 // compacted (nodes without edges dropped, the rest renumbered in ascending
-// order); edges keep their order, duplicates go. A root takes the mean of its
-// group's positions when `average` is set (else its own entry of `position`)
-// and the largest clearance of its group.
-Graph collapse(const Graph& graph, std::vector<NodeId>& parent, const std::vector<char>& removed,
-               std::vector<Point> position, std::vector<double>& clearance, bool average) {
+// order); edges keep their order, duplicates go. A node's position is its
+// entry of `moved` (sorted by node, one entry each) or else its own; a root
+// takes the mean of its group's positions when `average` is set, and the
+// largest clearance of its group. The graph's nodes are freed on the way.
+Graph collapse(Graph& graph, std::vector<NodeId>& parent, const std::vector<char>& removed,
+               const std::vector<std::pair<NodeId, Point>>& moved, std::vector<double>& clearance,
+               bool average) {
   const std::size_t n = graph.nodes.size();
-  std::vector<double> clear = clearance;
-  std::vector<std::uint32_t> count(n, 1);
+  // The members of merged groups as (root, node), in node order within each
+  // root: few, so the groups need no arrays over all nodes.
+  std::vector<std::pair<NodeId, NodeId>> members;
   for (std::size_t v = 0; v < n; ++v) {
     const NodeId r = find_root(parent, static_cast<NodeId>(v));
-    if (r == v) continue;
-    if (average) {
-      position[r].x += graph.nodes[v].x;
-      position[r].y += graph.nodes[v].y;
-      ++count[r];
-    }
-    clear[r] = std::max(clear[r], clearance[v]);
+    if (r != v) members.push_back({r, static_cast<NodeId>(v)});
   }
-  for (std::size_t v = 0; v < n; ++v) {
-    if (count[v] > 1) {
-      const double c = static_cast<double>(count[v]);
-      position[v] = {position[v].x / c, position[v].y / c};
-    }
-  }
+  std::stable_sort(members.begin(), members.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  auto moved_at = moved.begin();
+  auto position_of = [&](NodeId v) {
+    while (moved_at != moved.end() && moved_at->first < v) ++moved_at;
+    return moved_at != moved.end() && moved_at->first == v ? moved_at->second : graph.nodes[v];
+  };
   std::vector<char> kept(n, 0);
   for (const auto& [a, b] : graph.edges) {
     if (removed[a] || removed[b]) continue;
@@ -92,15 +90,32 @@ Graph collapse(const Graph& graph, std::vector<NodeId>& parent, const std::vecto
   const auto survivors = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), 1));
   out.nodes.reserve(survivors);
   out_clearance.reserve(survivors);
+  std::size_t m = 0;  // the first member of a root not below v
   for (std::size_t v = 0; v < n; ++v) {
+    while (m < members.size() && members[m].first < v) ++m;
     if (!kept[v]) continue;
+    Point p = position_of(static_cast<NodeId>(v));
+    double clear = clearance[v];
+    std::uint32_t count = 1;
+    for (std::size_t k = m; k < members.size() && members[k].first == v; ++k) {
+      const NodeId u = members[k].second;
+      if (average) {
+        p.x += graph.nodes[u].x;
+        p.y += graph.nodes[u].y;
+        ++count;
+      }
+      clear = std::max(clear, clearance[u]);
+    }
+    if (count > 1) {
+      const double c = static_cast<double>(count);
+      p = {p.x / c, p.y / c};
+    }
     rank[v] = static_cast<NodeId>(out.nodes.size());
-    out.nodes.push_back(position[v]);
-    out_clearance.push_back(clear[v]);
+    out.nodes.push_back(p);
+    out_clearance.push_back(clear);
   }
-  position = {};
-  clear = {};
-  count = {};
+  std::vector<Point>().swap(graph.nodes);
+  members = {};
   kept = {};
   out.edges.reserve(graph.edges.size());
   graph_detail::PairSet seen(graph.edges.size());
@@ -147,7 +162,7 @@ std::vector<double> junction_clearance(const Graph& graph, const SegmentGrid& bo
   return clearance;
 }
 
-Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, const SpurRules& rules) {
+Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const SpurRules& rules) {
   graph_detail::check_edges(graph, "remove_spurs");
   if (clearance.size() != graph.nodes.size()) {
     throw InvariantError("remove_spurs: one clearance per node expected");
@@ -184,7 +199,7 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
   // 32-bit.
   std::vector<std::uint32_t> frozen, tips_at(n, 0), first_tip(n, 0);
   std::vector<std::size_t> paths;
-  std::vector<Point> position = graph.nodes;
+  std::vector<std::pair<NodeId, Point>> corners;  // junctions moved to a corner, in order
   // Two strokes meeting at an angle at the tip and half-way along the
   // branch: the branch runs inside both bands, where two strokes drawn to one
   // corner overlap.
@@ -256,7 +271,7 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
       tips_at[w.far] = 0;
       first_tip[w.far] = 0;
       if (!w.doomed) continue;
-      if (w.corner) position[w.far] = graph.nodes[w.tip];
+      if (w.corner) corners.push_back({w.far, graph.nodes[w.tip]});
       for (std::size_t k = w.begin; k < w.end; ++k) {
         const std::size_t i = paths[k];
         if (!alive[i]) continue;
@@ -268,15 +283,16 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
     }
   }
 
-  Graph out;
-  out.nodes = std::move(position);
-  for (std::size_t i = 0; i < edges.size(); ++i) {
-    if (alive[i]) out.edges.push_back(edges[i]);
+  for (const auto& [v, p] : corners) graph.nodes[v] = p;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < graph.edges.size(); ++i) {
+    if (alive[i]) graph.edges[kept++] = graph.edges[i];
   }
-  return out;
+  graph.edges.resize(kept);
+  return graph;
 }
 
-Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double factor,
+Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor,
                       const SegmentGrid& boundary, double min_waist) {
   graph_detail::check_edges(graph, "merge_crossings");
   const std::size_t n = graph.nodes.size();
@@ -345,7 +361,7 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
     for (std::size_t k = l.begin + 1; k + 1 < l.stop; ++k) removed[paths[k]] = 1;
   }
 
-  return collapse(graph, parent, removed, graph.nodes, clearance, true);
+  return collapse(graph, parent, removed, {}, clearance, true);
 }
 
 namespace {
@@ -383,7 +399,7 @@ double line_distance(Point p, Point a, Point b) {
 
 }  // namespace
 
-Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearance, double radius,
+Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, double radius,
                                double link_factor, double max_turn) {
   graph_detail::check_edges(graph, "merge_straight_crossings");
   const std::size_t n = graph.nodes.size();
@@ -486,17 +502,18 @@ Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearanc
   std::vector<NodeId> parent(n);
   for (std::size_t v = 0; v < n; ++v) parent[v] = static_cast<NodeId>(v);
   std::vector<char> removed(n, 0), used(n, 0);
-  std::vector<Point> position = graph.nodes;
+  std::vector<std::pair<NodeId, Point>> moved;
   for (const Merge& m : merges) {
     // One merge per junction: a junction of the pair already merged is now
     // of degree 4 and no longer part of a split crossing.
     if (used[m.a] || used[m.b]) continue;
     used[m.a] = used[m.b] = 1;
     parent[std::max(m.a, m.b)] = std::min(m.a, m.b);
-    position[std::min(m.a, m.b)] = m.at;
+    moved.push_back({std::min(m.a, m.b), m.at});
     for (std::size_t k = m.inner_begin; k < m.inner_end; ++k) removed[link_nodes[k]] = 1;
   }
-  return collapse(graph, parent, removed, std::move(position), clearance, false);
+  std::sort(moved.begin(), moved.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  return collapse(graph, parent, removed, moved, clearance, false);
 }
 
 void relocate_junctions(Graph& graph, const std::vector<double>& clearance, double radius,
