@@ -195,7 +195,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   enter_stage("cleanup", 0.85, 0.95);
   auto t0 = std::chrono::steady_clock::now();
   const double band = widest(radius, options.per_curve_widths);
-  const SegmentGrid edges = tile_edges ? SegmentGrid(std::move(*tile_edges), 2.0 * band)
+  SegmentGrid edges = tile_edges ? SegmentGrid(std::move(*tile_edges), 2.0 * band)
                                        : boundary_grid(polygons, 2.0 * band);
   cleanup_seconds += seconds_since(t0);
   polygons.clear();
@@ -228,11 +228,17 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   cleanup_seconds += seconds_since(t0);
   enter_stage("chains", 0.95, 1.0);
   const std::vector<Chain> chains = extract_chains(graph);
+  // The chains hold what is left to use of the graph.
+  graph = {};
+  clearance = {};
+  ends.reset();
+  release_free_memory();
 
   TopologizeOutput out;
   out.chains = finish_chains(chains, t.chain_simplification);
   const auto t1 = std::chrono::steady_clock::now();
   place_free_ends(out.chains, chains, edges, radius);
+  edges = SegmentGrid({}, 1.0);
   cleanup_seconds += seconds_since(t1);
   NumberedNodes numbered = number_nodes(chains, out.chains);
   out.nodes = std::move(numbered.nodes);

@@ -594,8 +594,38 @@ TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
           members[fill[iy * nx + ix]++] = b;
     }
   }
+  // A band is freed once every tile that may read it has run. Tiles start in
+  // index order, so only the bands of the rows in flight stay: the bands
+  // whose last tile is t are listed from last_start[t].
+  std::vector<std::size_t> last_start(count + 1, 0), last_bands;
+  for (int fill = 0; fill < 2; ++fill) {
+    std::vector<std::size_t> at(last_start.begin(), last_start.end() - 1);
+    if (fill) last_bands.resize(last_start[count]);
+    for (std::size_t b = 0; b < bands.size(); ++b) {
+      if (bands[b].empty() || xr[b].first >= xr[b].second || yr[b].first >= yr[b].second) continue;
+      const std::size_t last = (yr[b].second - 1) * nx + (xr[b].second - 1);
+      if (fill) last_bands[at[last]++] = b;
+      else ++last_start[last + 1];
+    }
+    if (!fill) for (std::size_t t = 0; t < count; ++t) last_start[t + 1] += last_start[t];
+  }
   xr.clear();
   yr.clear();
+  std::mutex done_mu;
+  std::vector<char> done(count, 0);
+  std::size_t below = 0;  // every tile below this one has run
+  auto tile_done = [&](std::size_t t) {
+    std::lock_guard<std::mutex> lock(done_mu);
+    done[t] = 1;
+    for (; below < count && done[below]; ++below)
+      for (std::size_t k = last_start[below]; k < last_start[below + 1]; ++k)
+        Ring().swap(bands[last_bands[k]]);
+  };
+  struct OnExit {
+    decltype(tile_done)& done;
+    std::size_t t;
+    ~OnExit() { done(t); }
+  };
 
   std::vector<TileResult> results(count);
   std::atomic<bool> failed{false};
@@ -605,6 +635,7 @@ TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
   Progress* progress = current_progress();
   const std::function<void(std::size_t)> task = [&](std::size_t t) {
     ProgressScope scope(progress);
+    const OnExit exit{tile_done, t};
     try {
       checkpoint();
       const std::vector<std::size_t> mine(members.begin() + static_cast<std::ptrdiff_t>(starts[t]),
