@@ -1,9 +1,12 @@
 // Skeleton segments to graph: endpoints snap onto a square grid of cells.
+#include <algorithm>
 #include <cmath>
 #include <climits>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "common/errors.h"
 #include "common/progress.h"
@@ -122,20 +125,62 @@ struct Builder {
 }  // namespace
 
 Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance) {
-  // Most ends are shared by two segments: about one node and one edge per
-  // segment, so the tables start at that size.
-  Builder b{tolerance, {}, CellTable(segments.size())};
-  graph_detail::PairSet pairs(segments.size());
-  b.graph.nodes.reserve(segments.size());
-  b.graph.edges.reserve(segments.size());
-  std::size_t step = 0;
-  for (const Segment& s : segments) {
-    poll(++step);
-    const NodeId a = b.lookup(s.a);
-    const NodeId c = b.lookup(s.b);
-    if (a != c && pairs.insert(graph_detail::pair_key(a, c))) b.graph.edges.emplace_back(a, c);
+  Graph graph;
+  {
+    // Most ends are shared by two segments: about one node and one edge per
+    // segment, so the table starts at that size.
+    Builder b{tolerance, {}, CellTable(segments.size())};
+    b.graph.nodes.reserve(segments.size());
+    b.graph.edges.reserve(segments.size());
+    std::size_t step = 0;
+    for (const Segment& s : segments) {
+      poll(++step);
+      const NodeId a = b.lookup(s.a);
+      const NodeId c = b.lookup(s.b);
+      if (a != c) b.graph.edges.emplace_back(a, c);
+    }
+    graph = std::move(b.graph);
   }
-  return std::move(b.graph);
+  // With the cell table gone, every repeat of a node pair goes (the first
+  // stays): edges bucketed by their lower node, each bucket in edge order.
+  const std::size_t n = graph.nodes.size(), m = graph.edges.size();
+  if (m > std::numeric_limits<std::uint32_t>::max()) {
+    throw MemoryLimitError("segments_to_graph: too many skeleton edges");
+  }
+  auto low = [&](std::size_t e) { return std::min(graph.edges[e].first, graph.edges[e].second); };
+  auto high = [&](std::size_t e) { return std::max(graph.edges[e].first, graph.edges[e].second); };
+  std::vector<std::uint32_t> start(n + 1, 0), bucket(m);
+  for (std::size_t e = 0; e < m; ++e) ++start[low(e) + 1];
+  for (std::size_t v = 0; v < n; ++v) start[v + 1] += start[v];
+  {
+    std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+    for (std::size_t e = 0; e < m; ++e) bucket[fill[low(e)]++] = static_cast<std::uint32_t>(e);
+  }
+  std::vector<char> repeat(m, 0);
+  std::vector<std::pair<NodeId, std::uint32_t>> sorted;
+  for (std::size_t v = 0; v < n; ++v) {
+    const std::uint32_t* first = bucket.data() + start[v];
+    const std::size_t size = start[v + 1] - start[v];
+    if (size <= 16) {
+      for (std::size_t i = 1; i < size; ++i)
+        for (std::size_t j = 0; j < i; ++j)
+          if (high(first[j]) == high(first[i])) {
+            repeat[first[i]] = 1;
+            break;
+          }
+      continue;
+    }
+    sorted.clear();
+    for (std::size_t i = 0; i < size; ++i) sorted.push_back({high(first[i]), first[i]});
+    std::sort(sorted.begin(), sorted.end());
+    for (std::size_t i = 1; i < size; ++i)
+      if (sorted[i].first == sorted[i - 1].first) repeat[sorted[i].second] = 1;
+  }
+  std::size_t kept = 0;
+  for (std::size_t e = 0; e < m; ++e)
+    if (!repeat[e]) graph.edges[kept++] = graph.edges[e];
+  graph.edges.resize(kept);
+  return graph;
 }
 
 }  // namespace strokegraph

@@ -617,9 +617,11 @@ TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
   auto tile_done = [&](std::size_t t) {
     std::lock_guard<std::mutex> lock(done_mu);
     done[t] = 1;
+    const std::size_t before = below;
     for (; below < count && done[below]; ++below)
       for (std::size_t k = last_start[below]; k < last_start[below + 1]; ++k)
         Ring().swap(bands[last_bands[k]]);
+    if (below / 32 != before / 32) release_free_memory();  // what the freed bands held
   };
   struct OnExit {
     decltype(tile_done)& done;
