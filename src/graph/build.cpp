@@ -51,7 +51,7 @@ class CellTable {
       other_.try_emplace(k, id);
       return;
     }
-    if (2 * (size_ + 1) > ids_.size()) rehash(2 * ids_.size());
+    if (graph_detail::table_full(size_ + 1, ids_.size())) rehash(2 * ids_.size());
     insert(packed, id);
   }
 
