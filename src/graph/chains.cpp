@@ -8,11 +8,12 @@
 
 namespace strokegraph {
 
-std::vector<Chain> extract_chains(const Graph& graph) {
+std::vector<Chain> extract_chains(Graph graph) {
   graph_detail::check_edges(graph, "extract_chains");
   const std::size_t n = graph.nodes.size();
   const graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
   graph_detail::PairSet visited(graph.edges.size());
+  std::vector<Edge>().swap(graph.edges);
   std::vector<Chain> chains;
 
   // Every step marks an unvisited edge, so a walk ends after at most all edges.

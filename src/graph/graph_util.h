@@ -26,13 +26,14 @@ inline std::uint64_t pair_key(NodeId a, NodeId b) {
 // Neighbour lists, built by walking the edges in order and appending b to the
 // list of a and a to the list of b; a node's list length is its degree.
 struct Adjacency {
-  std::vector<std::size_t> offset;  // nodes + 1 entries
+  std::vector<std::uint32_t> offset;  // nodes + 1 entries
   std::vector<NodeId> neighbour;
   std::size_t degree(NodeId v) const { return offset[v + 1] - offset[v]; }
   const NodeId* begin(NodeId v) const { return neighbour.data() + offset[v]; }
   const NodeId* end(NodeId v) const { return neighbour.data() + offset[v + 1]; }
 };
 
+// Throws MemoryLimitError beyond two billion edges.
 Adjacency build_adjacency(const Graph& graph);
 
 // The compact tables below fill up to three quarters before they grow:

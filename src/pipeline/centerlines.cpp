@@ -227,7 +227,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   relocate_junctions(graph, clearance, radius, kRelocateFactor);
   cleanup_seconds += seconds_since(t0);
   enter_stage("chains", 0.95, 1.0);
-  const std::vector<Chain> chains = extract_chains(graph);
+  const std::vector<Chain> chains = extract_chains(std::move(graph));
   // The chains hold what is left to use of the graph.
   graph = {};
   clearance = {};

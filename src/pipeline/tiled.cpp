@@ -105,7 +105,7 @@ Result<TopologizeOutput> topologize_tiled(const std::vector<Polyline>& curves,
   if (t.junction_fraction > 0.0) graph = merge_close_junctions(graph, t.junction_distance);
   if (t.tip_length > 0.0 && t.junction_fraction > 0.0)
     graph = prune_seam_stubs(graph, skeleton.grid, t.tip_length, 0.25 * radius);
-  const std::vector<Chain> chains = extract_chains(graph);
+  const std::vector<Chain> chains = extract_chains(std::move(graph));
 
   TopologizeOutput out;
   out.chains = finish_chains(chains, t.chain_simplification);
