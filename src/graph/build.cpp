@@ -127,11 +127,9 @@ struct Builder {
 Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance) {
   Graph graph;
   {
-    // Most ends are shared by two segments: about one node and one edge per
-    // segment, and some more cells claimed next to the nodes; the table
-    // starts at that size, so that it rarely grows (for a while both sizes
-    // would be held).
-    Builder b{tolerance, {}, CellTable(segments.size() + segments.size() / 2)};
+    // Most ends are shared by two segments: about one node, one claimed cell
+    // and one edge per segment, so the table starts at that size.
+    Builder b{tolerance, {}, CellTable(segments.size())};
     b.graph.nodes.reserve(segments.size());
     b.graph.edges.reserve(segments.size());
     std::size_t step = 0;
