@@ -105,7 +105,8 @@ std::optional<double> tile_side(const TileChoice& tiles, const std::vector<Ring>
 
 Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double radius,
                                      double feature_size, const TopologizeOptions& given,
-                                     const TileChoice& tiles, const StrokeIndex& strokes,
+                                     const TileChoice& tiles, std::optional<StrokeIndex>& strokes,
+                                     double& sources_seconds,
                                      double& cleanup_seconds) {
   if (auto error = check_widths(curves, given.per_curve_widths)) return *error;
   const TopologizeOptions options = clean_defaults(given, radius, feature_size);
@@ -193,6 +194,9 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   }
 
   enter_stage("cleanup", 0.85, 0.95);
+  const auto t_index = std::chrono::steady_clock::now();
+  strokes.emplace(stroke_index(curves, options.per_curve_widths, radius));
+  sources_seconds += seconds_since(t_index);
   auto t0 = std::chrono::steady_clock::now();
   const double band = widest(radius, options.per_curve_widths);
   SegmentGrid edges = tile_edges ? SegmentGrid(std::move(*tile_edges), 2.0 * band)
@@ -209,7 +213,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.isolated_length = kIsolatedLength * radius;
   rules.stroke_ends = &*ends;
   rules.end_distance = kEndDistance * radius;
-  rules.strokes = &strokes;
+  rules.strokes = &*strokes;
   rules.meet_angle = kMeetAngle;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(std::move(graph), clearance, rules);
@@ -270,17 +274,18 @@ Result<CenterlinesOutput> centerlines_inner(const std::vector<Polyline>& curves,
   CenterlinesOutput out;
   if (auto error = check_tiles(options.tiles)) return *error;
   if (auto error = check_widths(curves, options.topologize.per_curve_widths)) return *error;
-  const auto t0 = std::chrono::steady_clock::now();
-  const StrokeIndex strokes = stroke_index(curves, options.topologize.per_curve_widths, radius);
-  out.sources_seconds = seconds_since(t0);
+  // The stroke index is built when first needed (the clean-up builds it once
+  // the skeleton's segments are gone), so that it is not held while they are.
+  std::optional<StrokeIndex> strokes;
   Result<TopologizeOutput> graph =
       options.clean ? clean_graph(curves, radius, fs, options.topologize, options.tiles, strokes,
-                                  out.cleanup_seconds)
+                                  out.sources_seconds, out.cleanup_seconds)
                     : topologize_inner(curves, radius, fs, options.topologize);
   if (auto* error = std::get_if<PipelineError>(&graph)) return *error;
   out.graph = std::get<TopologizeOutput>(std::move(graph));
   const auto t1 = std::chrono::steady_clock::now();
-  out.sources = chain_sources(out.graph.chains, out.graph.chain_node_ids, strokes, radius);
+  if (!strokes) strokes.emplace(stroke_index(curves, options.topologize.per_curve_widths, radius));
+  out.sources = chain_sources(out.graph.chains, out.graph.chain_node_ids, *strokes, radius);
   out.sources_seconds += seconds_since(t1);
   return out;
 }
