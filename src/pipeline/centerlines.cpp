@@ -115,6 +115,9 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   // it would fill the small holes of letters whose strokes nearly touch.
   const double front_scale = std::min(feature_size, radius);
   const GraphThresholds t = derive_graph_thresholds(feature_size, options);
+  // Bytes the stages work with, roughly: some times the input points.
+  std::size_t working_set = 0;
+  for (const Polyline& c : curves) working_set += 4 * sizeof(Point) * c.size();
   enter_stage("inflate", 0.0, 0.4);
   const BoundaryOptions boundary_options{options.subdivision_ratio, options.resample,
                                          options.boundary_simplification};
@@ -136,7 +139,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     ends.emplace(stroke_end_grid(conditioned.curves, radius));
     cleanup_seconds += seconds_since(t0);
     conditioned = {};
-    release_free_memory();
+    release_free_memory(working_set);
     enter_stage("skeleton", 0.4, 0.8);
     auto run_tiles = [&](double side) {
       TileOptions tile_options;
@@ -179,12 +182,12 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     }
   }
   if (segments.empty()) return TopologizeOutput{};
-  release_free_memory();
+  release_free_memory(working_set);
   enter_stage("graph", 0.8, 0.85);
   Graph graph = segments_to_graph(segments, t.snap_tolerance);
   segments.clear();
   segments.shrink_to_fit();
-  release_free_memory();
+  release_free_memory(working_set);
   if (auto error = check_node_limit(graph.nodes.size(), options.max_nodes)) return *error;
   // The raw stages run only when asked for explicitly: the clean-up below
   // measures spurs and crossings against the band instead.
@@ -217,16 +220,16 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.meet_angle = kMeetAngle;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(std::move(graph), clearance, rules);
-  release_free_memory();
+  release_free_memory(working_set);
   advance(0.25);
   graph = merge_crossings(std::move(graph), clearance, kCrossingFactor, edges, kMinWaist);
-  release_free_memory();
+  release_free_memory(working_set);
   advance(0.4);
   graph = remove_spurs(std::move(graph), clearance, rules);
-  release_free_memory();
+  release_free_memory(working_set);
   advance(0.65);
   graph = merge_straight_crossings(std::move(graph), clearance, radius, kStraightLinkFactor, kStraightTurn);
-  release_free_memory();
+  release_free_memory(working_set);
   advance(0.8);
   relocate_junctions(graph, clearance, radius, kRelocateFactor);
   cleanup_seconds += seconds_since(t0);
@@ -236,7 +239,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   graph = {};
   clearance = {};
   ends.reset();
-  release_free_memory();
+  release_free_memory(working_set);
 
   TopologizeOutput out;
   out.chains = finish_chains(chains, t.chain_simplification);

@@ -8,7 +8,8 @@
 
 namespace strokegraph {
 
-void release_free_memory() {
+void release_free_memory(std::size_t working_set) {
+  if (working_set < kReleaseWorkingSet) return;
 #if defined(__GLIBC__)
   malloc_trim(0);
 #endif

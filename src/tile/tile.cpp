@@ -611,6 +611,8 @@ TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
   }
   xr.clear();
   yr.clear();
+  std::size_t working_set = 0;  // bytes of the bands, and about as many of pieces
+  for (const Ring& band : bands) working_set += 2 * sizeof(Point) * band.size();
   std::mutex done_mu;
   std::vector<char> done(count, 0);
   std::size_t below = 0;  // every tile below this one has run
@@ -621,7 +623,7 @@ TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
     for (; below < count && done[below]; ++below)
       for (std::size_t k = last_start[below]; k < last_start[below + 1]; ++k)
         Ring().swap(bands[last_bands[k]]);
-    if (below / 32 != before / 32) release_free_memory();  // what the freed bands held
+    if (below / 32 != before / 32) release_free_memory(working_set);  // what the freed bands held
   };
   struct OnExit {
     decltype(tile_done)& done;
@@ -678,7 +680,7 @@ TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
   std::vector<Ring>().swap(bands);
   std::vector<TileRect>().swap(band_bounds);
   std::vector<std::size_t>().swap(members);
-  release_free_memory();
+  release_free_memory(working_set);
 
   // Concatenate in tile order, noting the piece ends on or near seams; the
   // outputs are sized first so that they never hold two copies while growing.
@@ -726,7 +728,7 @@ TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
       std::vector<Point>().swap(results[t].boundary);
     }
     // What the tiles held goes back as it is copied, not all at the end.
-    if (t % 64 == 63) release_free_memory();
+    if (t % 64 == 63) release_free_memory(working_set);
   }
   stitch(out.segments, std::move(cuts), std::move(near), grid, tol);
   return out;
