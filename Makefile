@@ -115,7 +115,7 @@ $(BENCH_VENV)/.installed: bench/requirements.txt | system-packages
 
 bench-cpp: deps system-packages
 	cmake -S . -B build/bench -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DCMAKE_BUILD_TYPE=Release -DSTROKEGRAPH_BUILD_BENCH=ON
-	cmake --build build/bench -j $(JOBS) --target stage_breakdown tiled_run cleanup_share
+	cmake --build build/bench -j $(JOBS) --target stage_breakdown tiled_run cleanup_share clean_memory
 
 clean:
 	rm -rf build

@@ -83,9 +83,9 @@ int main(int argc, char** argv) {
     };
     const ConditionedCurves c = condition_curves(w->curves, r, fs, std::nullopt, std::nullopt);
     lap("condition");
-    const std::vector<Ring> bands = offset_bands(c.curves, c.widths, r, fs);
+    std::vector<Ring> bands = offset_bands(c.curves, c.widths, r, fs);
     lap("offset");
-    TiledSkeleton sk = tiled_skeleton(bands, r, r, fs, {}, tiles, false);
+    TiledSkeleton sk = tiled_skeleton(std::move(bands), r, r, fs, {}, tiles, false);
     lap("tiles");
     Graph g = segments_to_graph(sk.segments, t.snap_tolerance);
     lap("graph");

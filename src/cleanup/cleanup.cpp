@@ -8,6 +8,7 @@
 #include "common/errors.h"
 #include "common/flat_map.h"
 #include "graph/graph_util.h"
+#include "pipeline/pool.h"
 
 namespace strokegraph {
 namespace {
@@ -16,22 +17,29 @@ using graph_detail::distance;
 using graph_detail::pair_key;
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+// Nodes and chains per task where a stage runs on the worker pool.
+constexpr std::size_t kNodesPerTask = 16384;
+constexpr std::size_t kChainsPerTask = 2048;
 
-// Per node, the indices of its edges in edge-list order.
+// Per node, the indices of its edges in edge-list order (32-bit: a graph of
+// more than two billion edges would not fit in memory anyway).
 struct Incidence {
-  std::vector<std::size_t> offset;
-  std::vector<std::size_t> edge;
+  std::vector<std::uint32_t> offset;
+  std::vector<std::uint32_t> edge;
   explicit Incidence(const Graph& g) : offset(g.nodes.size() + 1, 0) {
+    if (g.edges.size() > std::numeric_limits<std::uint32_t>::max() / 2) {
+      throw MemoryLimitError("clean-up: too many skeleton edges");
+    }
     for (const Edge& e : g.edges) {
       ++offset[e.first + 1];
       ++offset[e.second + 1];
     }
     for (std::size_t v = 0; v < g.nodes.size(); ++v) offset[v + 1] += offset[v];
     edge.resize(offset.back());
-    std::vector<std::size_t> fill(offset.begin(), offset.end() - 1);
+    std::vector<std::uint32_t> fill(offset.begin(), offset.end() - 1);
     for (std::size_t i = 0; i < g.edges.size(); ++i) {
-      edge[fill[g.edges[i].first]++] = i;
-      edge[fill[g.edges[i].second]++] = i;
+      edge[fill[g.edges[i].first]++] = static_cast<std::uint32_t>(i);
+      edge[fill[g.edges[i].second]++] = static_cast<std::uint32_t>(i);
     }
   }
 };
@@ -48,27 +56,28 @@ NodeId find_root(std::vector<NodeId>& parent, NodeId v) {
 
 // The graph with every node replaced by its root and the removed nodes gone,
 // compacted (nodes without edges dropped, the rest renumbered in ascending
-// order); edges keep their order, duplicates go. A root takes the mean of its
-// group's positions when `average` is set (else its own entry of `position`)
-// and the largest clearance of its group.
-Graph collapse(const Graph& graph, std::vector<NodeId>& parent, const std::vector<char>& removed,
-               std::vector<Point> position, std::vector<double>& clearance, bool average) {
+// order); edges keep their order, duplicates go. A node's position is its
+// entry of `moved` (sorted by node, one entry each) or else its own; a root
+// takes the mean of its group's positions when `average` is set, and the
+// largest clearance of its group. The graph's nodes are freed on the way.
+Graph collapse(Graph& graph, std::vector<NodeId>& parent, const std::vector<char>& removed,
+               const std::vector<std::pair<NodeId, Point>>& moved, std::vector<double>& clearance,
+               bool average) {
   const std::size_t n = graph.nodes.size();
-  std::vector<double> clear = clearance;
-  std::vector<double> count(n, 1.0);
+  // The members of merged groups as (root, node), in node order within each
+  // root: few, so the groups need no arrays over all nodes.
+  std::vector<std::pair<NodeId, NodeId>> members;
   for (std::size_t v = 0; v < n; ++v) {
     const NodeId r = find_root(parent, static_cast<NodeId>(v));
-    if (r == v) continue;
-    if (average) {
-      position[r].x += graph.nodes[v].x;
-      position[r].y += graph.nodes[v].y;
-      count[r] += 1.0;
-    }
-    clear[r] = std::max(clear[r], clearance[v]);
+    if (r != v) members.push_back({r, static_cast<NodeId>(v)});
   }
-  for (std::size_t v = 0; v < n; ++v) {
-    if (count[v] > 1.0) position[v] = {position[v].x / count[v], position[v].y / count[v]};
-  }
+  std::stable_sort(members.begin(), members.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  auto moved_at = moved.begin();
+  auto position_of = [&](NodeId v) {
+    while (moved_at != moved.end() && moved_at->first < v) ++moved_at;
+    return moved_at != moved.end() && moved_at->first == v ? moved_at->second : graph.nodes[v];
+  };
   std::vector<char> kept(n, 0);
   for (const auto& [a, b] : graph.edges) {
     if (removed[a] || removed[b]) continue;
@@ -78,18 +87,43 @@ Graph collapse(const Graph& graph, std::vector<NodeId>& parent, const std::vecto
   std::vector<NodeId> rank(n, 0);
   Graph out;
   std::vector<double> out_clearance;
+  const auto survivors = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), 1));
+  out.nodes.reserve(survivors);
+  out_clearance.reserve(survivors);
+  std::size_t m = 0;  // the first member of a root not below v
   for (std::size_t v = 0; v < n; ++v) {
+    while (m < members.size() && members[m].first < v) ++m;
     if (!kept[v]) continue;
+    Point p = position_of(static_cast<NodeId>(v));
+    double clear = clearance[v];
+    std::uint32_t count = 1;
+    for (std::size_t k = m; k < members.size() && members[k].first == v; ++k) {
+      const NodeId u = members[k].second;
+      if (average) {
+        p.x += graph.nodes[u].x;
+        p.y += graph.nodes[u].y;
+        ++count;
+      }
+      clear = std::max(clear, clearance[u]);
+    }
+    if (count > 1) {
+      const double c = static_cast<double>(count);
+      p = {p.x / c, p.y / c};
+    }
     rank[v] = static_cast<NodeId>(out.nodes.size());
-    out.nodes.push_back(position[v]);
-    out_clearance.push_back(clear[v]);
+    out.nodes.push_back(p);
+    out_clearance.push_back(clear);
   }
-  FlatMap<std::uint64_t, char, MixHash> seen(graph.edges.size());
+  std::vector<Point>().swap(graph.nodes);
+  members = {};
+  kept = {};
+  out.edges.reserve(graph.edges.size());
+  graph_detail::PairSet seen(graph.edges.size());
   for (const auto& [a, b] : graph.edges) {
     if (removed[a] || removed[b]) continue;
     const NodeId ra = find_root(parent, a), rb = find_root(parent, b);
     if (ra == rb) continue;
-    if (seen.try_emplace(pair_key(rank[ra], rank[rb]), 1).second) out.edges.emplace_back(rank[ra], rank[rb]);
+    if (seen.insert(pair_key(rank[ra], rank[rb]))) out.edges.emplace_back(rank[ra], rank[rb]);
   }
   clearance = std::move(out_clearance);
   return out;
@@ -116,17 +150,19 @@ std::vector<double> junction_clearance(const Graph& graph, const SegmentGrid& bo
   std::vector<std::size_t> degree(graph.nodes.size(), 0);
   for (const Edge& e : graph.edges) ++degree[e.first], ++degree[e.second];
   std::vector<double> clearance(graph.nodes.size(), 0.0);
-  for (std::size_t v = 0; v < graph.nodes.size(); ++v) {
-    if (degree[v] < 3) continue;
-    // Most junctions lie within a cell of the boundary: look there first.
-    const double near = std::min(reach, boundary.cell());
-    clearance[v] = boundary.distance_within(graph.nodes[v], near);
-    if (clearance[v] >= near) clearance[v] = boundary.distance_within(graph.nodes[v], reach);
-  }
+  parallel_ranges(graph.nodes.size(), kNodesPerTask, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t v = begin; v < end; ++v) {
+      if (degree[v] < 3) continue;
+      // Most junctions lie within a cell of the boundary: look there first.
+      const double near = std::min(reach, boundary.cell());
+      clearance[v] = boundary.distance_within(graph.nodes[v], near);
+      if (clearance[v] >= near) clearance[v] = boundary.distance_within(graph.nodes[v], reach);
+    }
+  });
   return clearance;
 }
 
-Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, const SpurRules& rules) {
+Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const SpurRules& rules) {
   graph_detail::check_edges(graph, "remove_spurs");
   if (clearance.size() != graph.nodes.size()) {
     throw InvariantError("remove_spurs: one clearance per node expected");
@@ -135,7 +171,7 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
   const std::size_t n = graph.nodes.size();
   const Incidence inc(graph);
   std::vector<char> alive(edges.size(), 1);
-  std::vector<std::size_t> degree(n, 0);
+  std::vector<std::uint32_t> degree(n, 0);
   for (const Edge& e : edges) ++degree[e.first], ++degree[e.second];
 
   // The first alive edge of `cur` other than `from`.
@@ -159,8 +195,11 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
     bool corner;  // strokes meet at the tip: the junction moves there
   };
   std::vector<Walk> walks;
-  std::vector<std::size_t> frozen, paths, tips_at(n, 0), first_tip(n, 0);
-  std::vector<Point> position = graph.nodes;
+  // Walk indices + 1 fit: there are fewer walks than nodes, and node ids are
+  // 32-bit.
+  std::vector<std::uint32_t> frozen, tips_at(n, 0), first_tip(n, 0);
+  std::vector<std::size_t> paths;
+  std::vector<std::pair<NodeId, Point>> corners;  // junctions moved to a corner, in order
   // Two strokes meeting at an angle at the tip and half-way along the
   // branch: the branch runs inside both bands, where two strokes drawn to one
   // corner overlap.
@@ -221,7 +260,7 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
       Walk& w = walks[k];
       if (frozen[w.far] != 3 || tips_at[w.far] != 2) continue;
       if (first_tip[w.far] == 0) {
-        first_tip[w.far] = k + 1;
+        first_tip[w.far] = static_cast<std::uint32_t>(k + 1);
         continue;
       }
       Walk& u = walks[first_tip[w.far] - 1];
@@ -232,7 +271,7 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
       tips_at[w.far] = 0;
       first_tip[w.far] = 0;
       if (!w.doomed) continue;
-      if (w.corner) position[w.far] = graph.nodes[w.tip];
+      if (w.corner) corners.push_back({w.far, graph.nodes[w.tip]});
       for (std::size_t k = w.begin; k < w.end; ++k) {
         const std::size_t i = paths[k];
         if (!alive[i]) continue;
@@ -244,20 +283,21 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
     }
   }
 
-  Graph out;
-  out.nodes = std::move(position);
-  for (std::size_t i = 0; i < edges.size(); ++i) {
-    if (alive[i]) out.edges.push_back(edges[i]);
+  for (const auto& [v, p] : corners) graph.nodes[v] = p;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < graph.edges.size(); ++i) {
+    if (alive[i]) graph.edges[kept++] = graph.edges[i];
   }
-  return out;
+  graph.edges.resize(kept);
+  return graph;
 }
 
-Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double factor,
+Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor,
                       const SegmentGrid& boundary, double min_waist) {
   graph_detail::check_edges(graph, "merge_crossings");
   const std::size_t n = graph.nodes.size();
   if (clearance.size() != n) throw InvariantError("merge_crossings: one clearance per node expected");
-  const graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
+  graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
 
   struct Link {
     double length;
@@ -266,7 +306,7 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
   };
   std::vector<Link> links;
   std::vector<NodeId> paths, walk;
-  FlatMap<std::uint64_t, char, MixHash> taken(graph.edges.size());
+  graph_detail::PairSet taken;
   for (std::size_t jj = 0; jj < n; ++jj) {
     const auto j = static_cast<NodeId>(jj);
     if (adj.degree(j) < 3) continue;
@@ -300,13 +340,14 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
       // A loop is found from both of its ends; its first inner nodes name it.
       constexpr std::uint64_t kLoop = std::uint64_t{1} << 63;
       const std::uint64_t key = e == j ? pair_key(walk[1], walk[walk.size() - 2]) | kLoop : pair_key(j, e);
-      if (!taken.try_emplace(key, 1).second) continue;
+      if (!taken.insert(key)) continue;
       links.push_back({length, j, e, paths.size(), paths.size() + walk.size()});
       paths.insert(paths.end(), walk.begin(), walk.end());
     }
   }
   std::stable_sort(links.begin(), links.end(),
                    [](const Link& a, const Link& b) { return a.length < b.length; });
+  adj = {};
 
   std::vector<NodeId> parent(n);
   for (std::size_t v = 0; v < n; ++v) parent[v] = static_cast<NodeId>(v);
@@ -320,7 +361,7 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
     for (std::size_t k = l.begin + 1; k + 1 < l.stop; ++k) removed[paths[k]] = 1;
   }
 
-  return collapse(graph, parent, removed, graph.nodes, clearance, true);
+  return collapse(graph, parent, removed, {}, clearance, true);
 }
 
 namespace {
@@ -358,12 +399,12 @@ double line_distance(Point p, Point a, Point b) {
 
 }  // namespace
 
-Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearance, double radius,
+Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, double radius,
                                double link_factor, double max_turn) {
   graph_detail::check_edges(graph, "merge_straight_crossings");
   const std::size_t n = graph.nodes.size();
   if (clearance.size() != n) throw InvariantError("merge_straight_crossings: one clearance per node expected");
-  const graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
+  graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
   std::vector<NodeId> inner;
   std::vector<Point> pts;
   auto arms_of = [&](NodeId j, std::vector<Arm>& arms) {
@@ -457,20 +498,22 @@ Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearanc
   if (merges.empty()) return graph;
   std::stable_sort(merges.begin(), merges.end(),
                    [](const Merge& x, const Merge& y) { return x.length < y.length; });
+  adj = {};
   std::vector<NodeId> parent(n);
   for (std::size_t v = 0; v < n; ++v) parent[v] = static_cast<NodeId>(v);
   std::vector<char> removed(n, 0), used(n, 0);
-  std::vector<Point> position = graph.nodes;
+  std::vector<std::pair<NodeId, Point>> moved;
   for (const Merge& m : merges) {
     // One merge per junction: a junction of the pair already merged is now
     // of degree 4 and no longer part of a split crossing.
     if (used[m.a] || used[m.b]) continue;
     used[m.a] = used[m.b] = 1;
     parent[std::max(m.a, m.b)] = std::min(m.a, m.b);
-    position[std::min(m.a, m.b)] = m.at;
+    moved.push_back({std::min(m.a, m.b), m.at});
     for (std::size_t k = m.inner_begin; k < m.inner_end; ++k) removed[link_nodes[k]] = 1;
   }
-  return collapse(graph, parent, removed, position, clearance, false);
+  std::sort(moved.begin(), moved.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  return collapse(graph, parent, removed, moved, clearance, false);
 }
 
 void relocate_junctions(Graph& graph, const std::vector<double>& clearance, double radius,
@@ -480,48 +523,51 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
   if (clearance.size() != n) throw InvariantError("relocate_junctions: one clearance per node expected");
   const graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
   const std::vector<Point> original = graph.nodes;
-  std::vector<Point> pts;
   const double min_sin = std::sin(10.0 * 3.14159265358979323846 / 180.0);
-  for (std::size_t jj = 0; jj < n; ++jj) {
-    const auto j = static_cast<NodeId>(jj);
-    if (adj.degree(j) < 3) continue;
-    // Sum over arm lines of (I - d d^T) for the normal equations.
-    double a11 = 0.0, a12 = 0.0, a22 = 0.0, b1 = 0.0, b2 = 0.0;
-    std::vector<Point> dirs;
-    for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
-      pts.assign(1, original[j]);
-      NodeId prev = j, cur = *it;
-      double length = 0.0;
-      for (std::size_t steps = 0; length < 4.0 * radius; ++steps) {
-        pts.push_back(original[cur]);
-        length += distance(original[prev], original[cur]);
-        if (adj.degree(cur) != 2 || steps > graph.edges.size()) break;
-        const NodeId next = adj.begin(cur)[0] == prev ? adj.begin(cur)[1] : adj.begin(cur)[0];
-        prev = cur;
-        cur = next;
+  // Every junction reads the positions before any moved and writes only its own.
+  parallel_ranges(n, kNodesPerTask, [&](std::size_t begin, std::size_t end_node) {
+    std::vector<Point> pts;
+    for (std::size_t jj = begin; jj < end_node; ++jj) {
+      const auto j = static_cast<NodeId>(jj);
+      if (adj.degree(j) < 3) continue;
+      // Sum over arm lines of (I - d d^T) for the normal equations.
+      double a11 = 0.0, a12 = 0.0, a22 = 0.0, b1 = 0.0, b2 = 0.0;
+      std::vector<Point> dirs;
+      for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
+        pts.assign(1, original[j]);
+        NodeId prev = j, cur = *it;
+        double length = 0.0;
+        for (std::size_t steps = 0; length < 4.0 * radius; ++steps) {
+          pts.push_back(original[cur]);
+          length += distance(original[prev], original[cur]);
+          if (adj.degree(cur) != 2 || steps > graph.edges.size()) break;
+          const NodeId next = adj.begin(cur)[0] == prev ? adj.begin(cur)[1] : adj.begin(cur)[0];
+          prev = cur;
+          cur = next;
+        }
+        if (length < 3.0 * radius) continue;
+        const Point p = point_along(pts, 2.0 * radius), q = point_along(pts, 4.0 * radius);
+        const double dx = q.x - p.x, dy = q.y - p.y, len = std::hypot(dx, dy);
+        if (!(len > 0.0)) continue;
+        const Point d{dx / len, dy / len};
+        const double m11 = 1.0 - d.x * d.x, m12 = -d.x * d.y, m22 = 1.0 - d.y * d.y;
+        a11 += m11, a12 += m12, a22 += m22;
+        b1 += m11 * p.x + m12 * p.y;
+        b2 += m12 * p.x + m22 * p.y;
+        dirs.push_back(d);
       }
-      if (length < 3.0 * radius) continue;
-      const Point p = point_along(pts, 2.0 * radius), q = point_along(pts, 4.0 * radius);
-      const double dx = q.x - p.x, dy = q.y - p.y, len = std::hypot(dx, dy);
-      if (!(len > 0.0)) continue;
-      const Point d{dx / len, dy / len};
-      const double m11 = 1.0 - d.x * d.x, m12 = -d.x * d.y, m22 = 1.0 - d.y * d.y;
-      a11 += m11, a12 += m12, a22 += m22;
-      b1 += m11 * p.x + m12 * p.y;
-      b2 += m12 * p.x + m22 * p.y;
-      dirs.push_back(d);
-    }
-    bool crossing = false;
-    for (std::size_t a = 0; a < dirs.size() && !crossing; ++a) {
-      for (std::size_t b = a + 1; b < dirs.size(); ++b) {
-        if (std::fabs(dirs[a].x * dirs[b].y - dirs[a].y * dirs[b].x) > min_sin) crossing = true;
+      bool crossing = false;
+      for (std::size_t a = 0; a < dirs.size() && !crossing; ++a) {
+        for (std::size_t b = a + 1; b < dirs.size(); ++b) {
+          if (std::fabs(dirs[a].x * dirs[b].y - dirs[a].y * dirs[b].x) > min_sin) crossing = true;
+        }
       }
+      const double det = a11 * a22 - a12 * a12;
+      if (!crossing || !(std::fabs(det) > 1e-12)) continue;
+      const Point x{(a22 * b1 - a12 * b2) / det, (a11 * b2 - a12 * b1) / det};
+      if (distance(x, original[j]) <= max_move * clearance[j]) graph.nodes[j] = x;
     }
-    const double det = a11 * a22 - a12 * a12;
-    if (!crossing || !(std::fabs(det) > 1e-12)) continue;
-    const Point x{(a22 * b1 - a12 * b2) / det, (a11 * b2 - a12 * b1) / det};
-    if (distance(x, original[j]) <= max_move * clearance[j]) graph.nodes[j] = x;
-  }
+  });
 }
 
 void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& walked,
@@ -557,11 +603,13 @@ void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& wa
     const double move = std::clamp(hit - half, -half, 2.0 * half);
     at(0) = Point{tip.x + d.x * move, tip.y + d.y * move};
   };
-  for (std::size_t i = 0; i < chains.size(); ++i) {
-    if (walked[i].start_node == walked[i].end_node) continue;
-    if (walked[i].end_is_tip) place(chains[i], true);
-    if (walked[i].start_is_tip) place(chains[i], false);
-  }
+  parallel_ranges(chains.size(), kChainsPerTask, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      if (walked[i].start_node == walked[i].end_node) continue;
+      if (walked[i].end_is_tip) place(chains[i], true);
+      if (walked[i].start_is_tip) place(chains[i], false);
+    }
+  });
 }
 
 }  // namespace strokegraph

@@ -48,7 +48,7 @@ struct SpurRules {
 // Degrees are frozen within a pass. Nodes keep their ids (and, but for
 // such corners, their positions); the output has the surviving edges in
 // input order.
-Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, const SpurRules& rules);
+Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const SpurRules& rules);
 
 // Merges junctions joined by a link (a path through degree-2 nodes) of length
 // at most `factor` x the sum of their clearances: their discs overlap, so the
@@ -60,7 +60,7 @@ Graph remove_spurs(const Graph& graph, const std::vector<double>& clearance, con
 // A link whose middle node is closer than `min_waist` x the smaller
 // clearance of its junctions to the boundary narrows like a bar between
 // two strokes and is kept.
-Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double factor,
+Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor,
                       const SegmentGrid& boundary, double min_waist);
 
 // Merges two degree-3 junctions joined by a link of at most `link_factor` x
@@ -73,7 +73,7 @@ Graph merge_crossings(const Graph& graph, std::vector<double>& clearance, double
 // of the link's middle. The merged node goes where the two strokes'
 // lines cross. The graph is compacted and `clearance` renumbered as in
 // merge_crossings.
-Graph merge_straight_crossings(const Graph& graph, std::vector<double>& clearance, double radius,
+Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, double radius,
                                double link_factor, double max_turn);
 
 // Moves every junction to the point nearest (in least squares) to the lines

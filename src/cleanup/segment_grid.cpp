@@ -27,92 +27,105 @@ double point_segment_distance(Point p, const Segment& s) {
   return std::hypot(p.x - (s.a.x + t * dx), p.y - (s.a.y + t * dy));
 }
 
-SegmentGrid::SegmentGrid(std::vector<Segment> segments, double cell) : index_(0) {
-  segments_.reserve(segments.size());
+SegmentGrid::SegmentGrid(std::vector<Segment> segments, double cell) : segments_(std::move(segments)) {
+  segments_.erase(std::remove_if(segments_.begin(), segments_.end(),
+                                 [](const Segment& s) { return !finite(s.a) || !finite(s.b); }),
+                  segments_.end());
+  cells_ = CellIndex(segments_.size(), [this](std::size_t i) { return segments_[i]; }, cell);
+}
+
+CellIndex::CellIndex(std::size_t segment_count, const std::function<Segment(std::size_t)>& segment,
+                     double cell)
+    : index_(0) {
   double total = 0.0;
-  for (const Segment& s : segments) {
-    if (!finite(s.a) || !finite(s.b)) continue;
-    segments_.push_back(s);
-    total += length(s);
-  }
+  for (std::size_t i = 0; i < segment_count; ++i) total += length(segment(i));
   if (!(cell > 0.0) || !std::isfinite(cell)) cell = 1.0;
   // Each segment is cut into pieces of at most one cell; every piece touches
-  // at most four cells.
-  while (4.0 * (total / cell + static_cast<double>(segments_.size())) > kMaxEntries) cell *= 2.0;
+  // at most four cells. Only the pieces beyond one per segment shrink as the
+  // cell grows: with many segments the cap rises with their count.
+  const double count = static_cast<double>(segment_count);
+  const double cap = 4.0 * count < kMaxEntries ? kMaxEntries : 4.0 * count + kMaxEntries;
+  while (4.0 * (total / cell + count) > cap && std::isfinite(2.0 * cell)) cell *= 2.0;
   cell_ = cell;
   inv_cell_ = 1.0 / cell;
 
-  std::vector<std::pair<CellKey, std::uint32_t>> pairs;
-  pairs.reserve(2 * segments_.size());
-  for (std::size_t i = 0; i < segments_.size(); ++i) {
-    const Segment& s = segments_[i];
-    const auto pieces = static_cast<std::size_t>(std::ceil(length(s) * inv_cell_));
-    const std::size_t n = std::max<std::size_t>(1, pieces);
-    std::int64_t last_x0 = 0, last_y0 = 0, last_x1 = -1, last_y1 = -1;
-    for (std::size_t k = 0; k < n; ++k) {
-      const double t0 = static_cast<double>(k) / static_cast<double>(n);
-      const double t1 = static_cast<double>(k + 1) / static_cast<double>(n);
-      const Point p{s.a.x + (s.b.x - s.a.x) * t0, s.a.y + (s.b.y - s.a.y) * t0};
-      const Point q{s.a.x + (s.b.x - s.a.x) * t1, s.a.y + (s.b.y - s.a.y) * t1};
-      const std::int64_t x0 = key(std::min(p.x, q.x)), x1 = key(std::max(p.x, q.x));
-      const std::int64_t y0 = key(std::min(p.y, q.y)), y1 = key(std::max(p.y, q.y));
-      for (std::int64_t y = y0; y <= y1; ++y) {
-        for (std::int64_t x = x0; x <= x1; ++x) {
-          // Consecutive pieces share cells; skip what the last piece listed.
-          if (x >= last_x0 && x <= last_x1 && y >= last_y0 && y <= last_y1) continue;
-          pairs.push_back({CellKey{x, y}, static_cast<std::uint32_t>(i)});
+  // Calls visit(cell, i) for every cell that segment i crosses, in segment
+  // order; the walks below repeat it rather than store the pairs.
+  auto for_each_pair = [&](auto&& visit) {
+    for (std::size_t i = 0; i < segment_count; ++i) {
+      const Segment s = segment(i);
+      const auto pieces = static_cast<std::size_t>(std::ceil(length(s) * inv_cell_));
+      const std::size_t n = std::max<std::size_t>(1, pieces);
+      std::int64_t last_x0 = 0, last_y0 = 0, last_x1 = -1, last_y1 = -1;
+      for (std::size_t k = 0; k < n; ++k) {
+        const double t0 = static_cast<double>(k) / static_cast<double>(n);
+        const double t1 = static_cast<double>(k + 1) / static_cast<double>(n);
+        const Point p{s.a.x + (s.b.x - s.a.x) * t0, s.a.y + (s.b.y - s.a.y) * t0};
+        const Point q{s.a.x + (s.b.x - s.a.x) * t1, s.a.y + (s.b.y - s.a.y) * t1};
+        const std::int64_t x0 = key(std::min(p.x, q.x)), x1 = key(std::max(p.x, q.x));
+        const std::int64_t y0 = key(std::min(p.y, q.y)), y1 = key(std::max(p.y, q.y));
+        for (std::int64_t y = y0; y <= y1; ++y) {
+          for (std::int64_t x = x0; x <= x1; ++x) {
+            // Consecutive pieces share cells; skip what the last piece listed.
+            if (x >= last_x0 && x <= last_x1 && y >= last_y0 && y <= last_y1) continue;
+            visit(CellKey{x, y}, static_cast<std::uint32_t>(i));
+          }
         }
+        last_x0 = x0, last_x1 = x1, last_y0 = y0, last_y1 = y1;
       }
-      last_x0 = x0, last_x1 = x1, last_y0 = y0, last_y1 = y1;
     }
-  }
-  if (pairs.empty()) return;
-  // Bucket the pairs by cell without sorting; every cell's entries keep pair
-  // order, which is segment order.
+  };
+  std::size_t pairs = 0;
   std::int64_t x_lo = INT64_MAX, x_hi = INT64_MIN, y_lo = INT64_MAX, y_hi = INT64_MIN;
-  for (const auto& [k, i] : pairs) {
+  for_each_pair([&](CellKey k, std::uint32_t) {
+    ++pairs;
     x_lo = std::min(x_lo, k.x), x_hi = std::max(x_hi, k.x);
     y_lo = std::min(y_lo, k.y), y_hi = std::max(y_hi, k.y);
-  }
+  });
+  if (pairs == 0) return;
+  // Bucket the pairs by cell without sorting; every cell's entries keep pair
+  // order, which is segment order.
   const double span = (static_cast<double>(x_hi) - static_cast<double>(x_lo) + 1.0) *
                       (static_cast<double>(y_hi) - static_cast<double>(y_lo) + 1.0);
-  std::vector<std::uint32_t> slot_of(pairs.size());
-  std::uint32_t cells = 0;
-  if (span <= std::max(4.0 * static_cast<double>(pairs.size()), 65536.0)) {
+  std::vector<std::uint32_t> start;
+  if (span <= std::max(4.0 * static_cast<double>(pairs), 65536.0)) {
     ox_ = x_lo, oy_ = y_lo, nx_ = x_hi - x_lo + 1, ny_ = y_hi - y_lo + 1;
-    cells = static_cast<std::uint32_t>(nx_ * ny_);
-    for (std::size_t k = 0; k < pairs.size(); ++k) {
-      slot_of[k] = static_cast<std::uint32_t>((pairs[k].first.y - oy_) * nx_ + (pairs[k].first.x - ox_));
-    }
-  } else {
-    // Slots in order of first appearance, found through the table.
-    index_ = FlatMap<CellKey, Range, CellKeyHash>(pairs.size() / 2 + 1);
-    for (std::size_t k = 0; k < pairs.size(); ++k) {
-      auto [range, inserted] = index_.try_emplace(pairs[k].first, Range{cells, 0});
-      if (inserted) ++cells;
-      slot_of[k] = range->begin;
-    }
-  }
-  std::vector<std::uint32_t> start(std::size_t{cells} + 1, 0);
-  for (std::size_t k = 0; k < pairs.size(); ++k) ++start[slot_of[k] + 1];
-  for (std::size_t c = 0; c < cells; ++c) start[c + 1] += start[c];
-  entries_.assign(pairs.size(), 0);
-  std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
-  for (std::size_t k = 0; k < pairs.size(); ++k) entries_[fill[slot_of[k]]++] = pairs[k].second;
-  if (nx_ > 0) {
+    auto slot = [&](CellKey k) { return static_cast<std::size_t>((k.y - oy_) * nx_ + (k.x - ox_)); };
+    start.assign(static_cast<std::size_t>(nx_ * ny_) + 1, 0);
+    for_each_pair([&](CellKey k, std::uint32_t) { ++start[slot(k) + 1]; });
+    for (std::size_t c = 0; c + 1 < start.size(); ++c) start[c + 1] += start[c];
+    entries_.assign(pairs, 0);
+    std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+    for_each_pair([&](CellKey k, std::uint32_t i) { entries_[fill[slot(k)]++] = i; });
     start_ = std::move(start);
     return;
   }
-  for (std::size_t k = 0; k < pairs.size(); ++k) {
-    Range* range = index_.find(pairs[k].first);
-    range->begin = start[slot_of[k]];
-    range->end = start[slot_of[k] + 1];
-  }
+  // Slots in order of first appearance, found through the table; a range
+  // holds its slot in `begin` (with `end` 0) until the entries are placed.
+  index_ = FlatMap<CellKey, Range, CellKeyHash>(pairs / 2 + 1);
+  start.push_back(0);
+  for_each_pair([&](CellKey k, std::uint32_t) {
+    auto [range, inserted] =
+        index_.try_emplace(k, Range{static_cast<std::uint32_t>(start.size() - 1), 0});
+    if (inserted) start.push_back(0);
+    ++start[range->begin + 1];
+  });
+  for (std::size_t c = 0; c + 1 < start.size(); ++c) start[c + 1] += start[c];
+  entries_.assign(pairs, 0);
+  std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+  for_each_pair([&](CellKey k, std::uint32_t i) { entries_[fill[index_.find(k)->begin]++] = i; });
+  for_each_pair([&](CellKey k, std::uint32_t) {
+    Range* range = index_.find(k);
+    if (range->end != 0) return;
+    const std::uint32_t slot = range->begin;
+    range->begin = start[slot];
+    range->end = start[slot + 1];
+  });
 }
 
 double SegmentGrid::distance_within(Point p, double reach) const {
   double best = reach;
-  visit_box({p.x - reach, p.y - reach}, {p.x + reach, p.y + reach}, [&](std::size_t i) {
+  cells_.visit_box({p.x - reach, p.y - reach}, {p.x + reach, p.y + reach}, [&](std::size_t i) {
     best = std::min(best, point_segment_distance(p, segments_[i]));
   });
   return best;
@@ -121,7 +134,7 @@ double SegmentGrid::distance_within(Point p, double reach) const {
 double SegmentGrid::ray_distance(Point p, Point d, double reach) const {
   const Point q{p.x + d.x * reach, p.y + d.y * reach};
   double best = reach;
-  visit_box({std::min(p.x, q.x), std::min(p.y, q.y)}, {std::max(p.x, q.x), std::max(p.y, q.y)},
+  cells_.visit_box({std::min(p.x, q.x), std::min(p.y, q.y)}, {std::max(p.x, q.x), std::max(p.y, q.y)},
             [&](std::size_t i) {
               const Segment& s = segments_[i];
               const double ex = s.b.x - s.a.x, ey = s.b.y - s.a.y;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "common/flat_map.h"
@@ -15,13 +16,15 @@
 
 namespace strokegraph {
 
-class SegmentGrid {
+// The cells of a uniform grid, each listing (in index order) the segments
+// 0..count-1 that cross it; the segments themselves stay with the caller.
+class CellIndex {
  public:
+  CellIndex() : index_(0) {}
   // `cell` is the side of a cell; it is raised when the segments would fill
-  // too many cells. Non-finite segments are left out.
-  SegmentGrid(std::vector<Segment> segments, double cell);
+  // too many cells. Every segment must be finite.
+  CellIndex(std::size_t count, const std::function<Segment(std::size_t)>& segment, double cell);
 
-  const std::vector<Segment>& segments() const { return segments_; }
   double cell() const { return cell_; }
 
   // Calls visit(i) for the segments listed in every cell that the box
@@ -52,6 +55,39 @@ class SegmentGrid {
     }
   }
 
+ private:
+  static constexpr std::int64_t kMaxSpan = 64;
+  struct Range {
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
+  };
+  std::int64_t key(double v) const { return saturating_i64(std::floor(v * inv_cell_)); }
+
+  double cell_ = 1.0;
+  double inv_cell_ = 1.0;
+  std::vector<std::uint32_t> entries_;
+  // Cells of a compact layout sit in a dense array (`start_`, row by row
+  // from cell (ox_, oy_)); a sparse one keeps only its cells in a table.
+  std::vector<std::uint32_t> start_;
+  std::int64_t ox_ = 0, oy_ = 0, nx_ = 0, ny_ = 0;
+  FlatMap<CellKey, Range, CellKeyHash> index_;
+};
+
+class SegmentGrid {
+ public:
+  // `cell` is the side of a cell; it is raised when the segments would fill
+  // too many cells. Non-finite segments are left out.
+  SegmentGrid(std::vector<Segment> segments, double cell);
+
+  const std::vector<Segment>& segments() const { return segments_; }
+  double cell() const { return cells_.cell(); }
+
+  // As CellIndex::visit_box, with indices into segments().
+  template <class Visit>
+  void visit_box(Point lo, Point hi, Visit&& visit) const {
+    cells_.visit_box(lo, hi, std::forward<Visit>(visit));
+  }
+
   // Smallest distance from p to any segment within `reach` of it; `reach`
   // when there is none.
   double distance_within(Point p, double reach) const;
@@ -61,22 +97,8 @@ class SegmentGrid {
   double ray_distance(Point p, Point d, double reach) const;
 
  private:
-  static constexpr std::int64_t kMaxSpan = 64;
-  struct Range {
-    std::uint32_t begin = 0;
-    std::uint32_t end = 0;
-  };
-  std::int64_t key(double v) const { return saturating_i64(std::floor(v * inv_cell_)); }
-
   std::vector<Segment> segments_;
-  double cell_;
-  double inv_cell_;
-  std::vector<std::uint32_t> entries_;
-  // Cells of a compact layout sit in a dense array (`start_`, row by row
-  // from cell (ox_, oy_)); a sparse one keeps only its cells in a table.
-  std::vector<std::uint32_t> start_;
-  std::int64_t ox_ = 0, oy_ = 0, nx_ = 0, ny_ = 0;
-  FlatMap<CellKey, Range, CellKeyHash> index_;
+  CellIndex cells_;
 };
 
 // Distance from p to the segment s.

@@ -2,17 +2,30 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
+
+#include "common/errors.h"
 
 namespace strokegraph {
 
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
                          double radius) {
-  std::vector<Segment> segments;
-  StrokeIndex index{SegmentGrid({}, 1.0), &curves, {}, {}, {}, radius};
+  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius};
+  if (curves.size() > std::numeric_limits<std::uint32_t>::max()) {
+    throw MemoryLimitError("stroke index: too many curves");
+  }
+  // Radii per segment only where some curve has its own widths.
+  bool uniform = true;
+  for (std::size_t c = 0; c < curves.size() && widths; ++c) {
+    if (c < widths->size() && (*widths)[c].size() == curves[c].size() && curves[c].size() >= 2) uniform = false;
+  }
   for (std::size_t c = 0; c < curves.size(); ++c) {
     const Polyline& curve = curves[c];
     if (curve.size() < 2) continue;  // no band
+    if (curve.size() > std::numeric_limits<std::uint32_t>::max()) {
+      throw MemoryLimitError("stroke index: a curve has too many points");
+    }
     const bool own = widths && c < widths->size() && (*widths)[c].size() == curve.size();
     for (std::size_t k = 1; k < curve.size(); ++k) {
       double r = radius;
@@ -22,14 +35,14 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
           !std::isfinite(b.y)) {
         continue;
       }
-      segments.push_back({a, b});
-      index.owner.push_back(c);
-      index.vertex.push_back(k);
-      index.reach.push_back(r);
+      index.owner.push_back(static_cast<std::uint32_t>(c));
+      index.vertex.push_back(static_cast<std::uint32_t>(k));
+      if (!uniform) index.reach.push_back(r);
       index.max_reach = std::max(index.max_reach, r);
     }
   }
-  index.grid = SegmentGrid(std::move(segments), 2.0 * index.max_reach);
+  index.grid = CellIndex(index.owner.size(), [&](std::size_t i) { return index.segment(i); },
+                         2.0 * index.max_reach);
   return index;
 }
 
@@ -40,8 +53,8 @@ bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
   std::vector<std::pair<std::size_t, std::size_t>> nearest;  // (curve, segment)
   std::vector<double> best;
   strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
-    const double d = point_segment_distance(p, strokes.grid.segments()[i]);
-    if (d > strokes.reach[i]) return;
+    const double d = point_segment_distance(p, strokes.segment(i));
+    if (d > strokes.reach_of(i)) return;
     const std::size_t c = strokes.owner[i];
     for (std::size_t k = 0; k < nearest.size(); ++k) {
       if (nearest[k].first != c) continue;
@@ -54,7 +67,7 @@ bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
   std::vector<Point> dirs;
   for (const auto& [c, i] : nearest) {
     const Polyline& curve = (*strokes.curves)[c];
-    const double reach = strokes.reach[i];
+    const double reach = strokes.reach_of(i);
     std::size_t lo = strokes.vertex[i] - 1, hi = strokes.vertex[i];
     for (double run = 0.0; lo > 0 && run < reach; --lo) {
       run += std::hypot(curve[lo].x - curve[lo - 1].x, curve[lo].y - curve[lo - 1].y);

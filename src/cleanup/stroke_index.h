@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -11,13 +12,21 @@
 
 namespace strokegraph {
 
+// Segment i runs from point vertex[i] - 1 to point vertex[i] of curve
+// owner[i]; the segments are read from the curves, not copied.
 struct StrokeIndex {
-  SegmentGrid grid;
+  CellIndex grid;
   const std::vector<Polyline>* curves = nullptr;
-  std::vector<std::size_t> owner;  // curve index per grid segment
-  std::vector<std::size_t> vertex; // index of the segment's second point in its curve
-  std::vector<double> reach;       // band radius per grid segment
+  std::vector<std::uint32_t> owner;   // curve index per grid segment
+  std::vector<std::uint32_t> vertex;  // index of the segment's second point in its curve
+  std::vector<double> reach;  // band radius per grid segment; empty: max_reach for every one
   double max_reach = 0.0;
+
+  Segment segment(std::size_t i) const {
+    const Polyline& c = (*curves)[owner[i]];
+    return {c[vertex[i] - 1], c[vertex[i]]};
+  }
+  double reach_of(std::size_t i) const { return reach.empty() ? max_reach : reach[i]; }
 };
 
 // Every segment of every curve of at least 2 points (`curves` must outlive

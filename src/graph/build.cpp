@@ -1,8 +1,12 @@
 // Skeleton segments to graph: endpoints snap onto a square grid of cells.
+#include <algorithm>
 #include <cmath>
+#include <climits>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "common/errors.h"
 #include "common/progress.h"
@@ -21,11 +25,74 @@ std::optional<std::int64_t> step(std::int64_t k, int d) {
   return k + d;
 }
 
+constexpr NodeId kNoNode = std::numeric_limits<NodeId>::max();
+
+// Which node claims each grid cell: 12 bytes a slot with both cell
+// coordinates packed into one 64-bit key when they fit in 32 bits each (every
+// drawing of sane scale), the rest in a general table. Open addressing, never
+// iterated, so its layout cannot reach the output.
+class CellTable {
+ public:
+  explicit CellTable(std::size_t expected) : other_(0) { rehash(graph_detail::table_capacity(expected)); }
+
+  const NodeId* find(const CellKey& k) const {
+    std::uint64_t packed = 0;
+    if (!pack(k, packed)) return other_.find(k);
+    for (std::size_t i = MixHash{}(packed) & mask_;; i = (i + 1) & mask_) {
+      if (ids_[i] == kNoNode) return nullptr;
+      if (keys_[i] == packed) return &ids_[i];
+    }
+  }
+
+  // Claims cell k for `id` unless it is claimed already.
+  void claim(const CellKey& k, NodeId id) {
+    std::uint64_t packed = 0;
+    if (!pack(k, packed)) {
+      other_.try_emplace(k, id);
+      return;
+    }
+    if (graph_detail::table_full(size_ + 1, ids_.size())) rehash(2 * ids_.size());
+    insert(packed, id);
+  }
+
+ private:
+  static bool pack(const CellKey& k, std::uint64_t& packed) {
+    if (k.x < INT32_MIN || k.x > INT32_MAX || k.y < INT32_MIN || k.y > INT32_MAX) return false;
+    packed = (std::uint64_t{static_cast<std::uint32_t>(k.x)} << 32) | static_cast<std::uint32_t>(k.y);
+    return true;
+  }
+  void insert(std::uint64_t packed, NodeId id) {
+    for (std::size_t i = MixHash{}(packed) & mask_;; i = (i + 1) & mask_) {
+      if (ids_[i] == kNoNode) {
+        keys_[i] = packed;
+        ids_[i] = id;
+        ++size_;
+        return;
+      }
+      if (keys_[i] == packed) return;
+    }
+  }
+  void rehash(std::size_t capacity) {
+    std::vector<std::uint64_t> keys = std::move(keys_);
+    std::vector<NodeId> ids = std::move(ids_);
+    keys_.assign(capacity, 0);
+    ids_.assign(capacity, kNoNode);
+    mask_ = capacity - 1;
+    size_ = 0;
+    for (std::size_t i = 0; i < ids.size(); ++i)
+      if (ids[i] != kNoNode) insert(keys[i], ids[i]);
+  }
+
+  std::vector<std::uint64_t> keys_;
+  std::vector<NodeId> ids_;  // kNoNode: a free slot
+  std::size_t mask_ = 0, size_ = 0;
+  FlatMap<CellKey, NodeId, CellKeyHash> other_;
+};
+
 struct Builder {
   double tolerance;
   Graph graph;
-  FlatMap<CellKey, NodeId, CellKeyHash> cells;
-  FlatMap<std::uint64_t, char, MixHash> pairs;
+  CellTable cells;
 
   NodeId lookup(const Point& p) {
     const CellKey k{round_saturating(p.x / tolerance), round_saturating(p.y / tolerance)};
@@ -40,7 +107,7 @@ struct Builder {
         if (!y) continue;
         if (const NodeId* found = cells.find(CellKey{*x, *y})) {
           const NodeId id = *found;
-          cells.try_emplace(k, id);
+          cells.claim(k, id);
           return id;
         }
       }
@@ -50,7 +117,7 @@ struct Builder {
     }
     const auto id = static_cast<NodeId>(graph.nodes.size());
     graph.nodes.push_back(p);
-    cells.try_emplace(k, id);
+    cells.claim(k, id);
     return id;
   }
 };
@@ -58,16 +125,62 @@ struct Builder {
 }  // namespace
 
 Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance) {
-  Builder b{tolerance, {}, FlatMap<CellKey, NodeId, CellKeyHash>(2 * segments.size()),
-            FlatMap<std::uint64_t, char, MixHash>(segments.size())};
-  std::size_t step = 0;
-  for (const Segment& s : segments) {
-    poll(++step);
-    const NodeId a = b.lookup(s.a);
-    const NodeId c = b.lookup(s.b);
-    if (a != c && b.pairs.try_emplace(graph_detail::pair_key(a, c), 1).second) b.graph.edges.emplace_back(a, c);
+  Graph graph;
+  {
+    // Most ends are shared by two segments: about one node, one claimed cell
+    // and one edge per segment, so the table starts at that size.
+    Builder b{tolerance, {}, CellTable(segments.size())};
+    b.graph.nodes.reserve(segments.size());
+    b.graph.edges.reserve(segments.size());
+    std::size_t step = 0;
+    for (const Segment& s : segments) {
+      poll(++step);
+      const NodeId a = b.lookup(s.a);
+      const NodeId c = b.lookup(s.b);
+      if (a != c) b.graph.edges.emplace_back(a, c);
+    }
+    graph = std::move(b.graph);
   }
-  return std::move(b.graph);
+  // With the cell table gone, every repeat of a node pair goes (the first
+  // stays): edges bucketed by their lower node, each bucket in edge order.
+  const std::size_t n = graph.nodes.size(), m = graph.edges.size();
+  if (m > std::numeric_limits<std::uint32_t>::max()) {
+    throw MemoryLimitError("segments_to_graph: too many skeleton edges");
+  }
+  auto low = [&](std::size_t e) { return std::min(graph.edges[e].first, graph.edges[e].second); };
+  auto high = [&](std::size_t e) { return std::max(graph.edges[e].first, graph.edges[e].second); };
+  std::vector<std::uint32_t> start(n + 1, 0), bucket(m);
+  for (std::size_t e = 0; e < m; ++e) ++start[low(e) + 1];
+  for (std::size_t v = 0; v < n; ++v) start[v + 1] += start[v];
+  {
+    std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+    for (std::size_t e = 0; e < m; ++e) bucket[fill[low(e)]++] = static_cast<std::uint32_t>(e);
+  }
+  std::vector<char> repeat(m, 0);
+  std::vector<std::pair<NodeId, std::uint32_t>> sorted;
+  for (std::size_t v = 0; v < n; ++v) {
+    const std::uint32_t* first = bucket.data() + start[v];
+    const std::size_t size = start[v + 1] - start[v];
+    if (size <= 16) {
+      for (std::size_t i = 1; i < size; ++i)
+        for (std::size_t j = 0; j < i; ++j)
+          if (high(first[j]) == high(first[i])) {
+            repeat[first[i]] = 1;
+            break;
+          }
+      continue;
+    }
+    sorted.clear();
+    for (std::size_t i = 0; i < size; ++i) sorted.push_back({high(first[i]), first[i]});
+    std::sort(sorted.begin(), sorted.end());
+    for (std::size_t i = 1; i < size; ++i)
+      if (sorted[i].first == sorted[i - 1].first) repeat[sorted[i].second] = 1;
+  }
+  std::size_t kept = 0;
+  for (std::size_t e = 0; e < m; ++e)
+    if (!repeat[e]) graph.edges[kept++] = graph.edges[e];
+  graph.edges.resize(kept);
+  return graph;
 }
 
 }  // namespace strokegraph

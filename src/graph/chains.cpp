@@ -8,16 +8,17 @@
 
 namespace strokegraph {
 
-std::vector<Chain> extract_chains(const Graph& graph) {
+std::vector<Chain> extract_chains(Graph graph) {
   graph_detail::check_edges(graph, "extract_chains");
   const std::size_t n = graph.nodes.size();
   const graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
-  FlatMap<std::uint64_t, char, MixHash> visited(graph.edges.size());
+  graph_detail::PairSet visited(graph.edges.size());
+  std::vector<Edge>().swap(graph.edges);
   std::vector<Chain> chains;
 
   // Every step marks an unvisited edge, so a walk ends after at most all edges.
   auto walk = [&](NodeId s, NodeId first) {
-    if (!visited.try_emplace(graph_detail::pair_key(s, first), 1).second) return;
+    if (!visited.insert(graph_detail::pair_key(s, first))) return;
     Chain chain;
     chain.points = {graph.nodes[s], graph.nodes[first]};
     NodeId prev = s;
@@ -26,7 +27,7 @@ std::vector<Chain> extract_chains(const Graph& graph) {
       NodeId next = adj.begin(cur)[0];
       if (next == prev) next = adj.begin(cur)[1];
       if (next == prev) break;
-      if (!visited.try_emplace(graph_detail::pair_key(cur, next), 1).second) break;
+      if (!visited.insert(graph_detail::pair_key(cur, next))) break;
       chain.points.push_back(graph.nodes[next]);
       prev = cur;
       cur = next;

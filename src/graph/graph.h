@@ -35,7 +35,8 @@ struct Chain {
 Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance);
 Graph prune_short_tips(const Graph& graph, double threshold);
 Graph merge_close_junctions(const Graph& graph, double max_distance);
-std::vector<Chain> extract_chains(const Graph& graph);
+// Takes the graph over: its edges are freed once the walk no longer needs them.
+std::vector<Chain> extract_chains(Graph graph);
 std::vector<Point> smooth_chain_taubin(const std::vector<Point>& points, unsigned iterations,
                                        double lambda, double mu);
 

@@ -1,6 +1,8 @@
 #include "graph/graph_util.h"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <string>
 
 #include "common/errors.h"
@@ -18,6 +20,9 @@ void check_edges(const Graph& graph, const char* stage) {
 
 Adjacency build_adjacency(const Graph& graph) {
   const std::size_t n = graph.nodes.size();
+  if (graph.edges.size() > std::numeric_limits<std::uint32_t>::max() / 2) {
+    throw MemoryLimitError("graph: too many edges");
+  }
   Adjacency adj;
   adj.offset.assign(n + 1, 0);
   for (const Edge& e : graph.edges) {
@@ -26,7 +31,7 @@ Adjacency build_adjacency(const Graph& graph) {
   }
   for (std::size_t v = 0; v < n; ++v) adj.offset[v + 1] += adj.offset[v];
   adj.neighbour.resize(adj.offset[n]);
-  std::vector<std::size_t> fill(adj.offset.begin(), adj.offset.end() - 1);
+  std::vector<std::uint32_t> fill(adj.offset.begin(), adj.offset.end() - 1);
   for (const Edge& e : graph.edges) {
     adj.neighbour[fill[e.first]++] = e.second;
     adj.neighbour[fill[e.second]++] = e.first;

@@ -58,9 +58,9 @@ Graph compact(const Graph& graph) {
   for (std::size_t v = 0; v < kept.size(); ++v) {
     if (kept[v]) out.nodes.push_back(graph.nodes[v]);
   }
-  FlatMap<std::uint64_t, char, MixHash> seen(graph.edges.size());
+  graph_detail::PairSet seen(graph.edges.size());
   for (const auto& [a, b] : graph.edges) {
-    if (seen.try_emplace(pair_key(rank[a], rank[b]), 1).second) out.edges.emplace_back(rank[a], rank[b]);
+    if (seen.insert(pair_key(rank[a], rank[b]))) out.edges.emplace_back(rank[a], rank[b]);
   }
   return out;
 }
@@ -133,13 +133,13 @@ Graph merge_close_junctions(const Graph& graph, double max_distance) {
   for (std::size_t v = 0; v < n; ++v) {
     if (kept[v]) out.nodes.push_back(position[v]);
   }
-  FlatMap<std::uint64_t, char, MixHash> seen(graph.edges.size());
+  graph_detail::PairSet seen(graph.edges.size());
   for (const auto& [a, b] : graph.edges) {
     if (removed[a] || removed[b]) continue;
     const NodeId ra = find_root(parent, a);
     const NodeId rb = find_root(parent, b);
     if (ra == rb) continue;
-    if (seen.try_emplace(pair_key(rank[ra], rank[rb]), 1).second) out.edges.emplace_back(rank[ra], rank[rb]);
+    if (seen.insert(pair_key(rank[ra], rank[rb]))) out.edges.emplace_back(rank[ra], rank[rb]);
   }
   return out;
 }

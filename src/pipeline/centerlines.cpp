@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "cleanup/cleanup.h"
@@ -15,6 +16,7 @@
 #include "inflate/inflate.h"
 #include "pipeline/batch.h"
 #include "pipeline/front.h"
+#include "pipeline/memory.h"
 #include "pipeline/postprocess.h"
 #include "pipeline/tiled.h"
 #include "pipeline/widths.h"
@@ -138,6 +140,13 @@ struct CleanFront {
   std::optional<double> side;
 };
 
+// Bytes the stages work with, roughly: some times the input points.
+std::size_t working_set_of(const std::vector<Polyline>& curves) {
+  std::size_t bytes = 0;
+  for (const Polyline& c : curves) bytes += 4 * sizeof(Point) * c.size();
+  return bytes;
+}
+
 CleanFront clean_front(const std::vector<Polyline>& curves, double radius, double feature_size,
                        const TopologizeOptions& options, const TileChoice& tiles) {
   const double front_scale = front_scale_of(radius, feature_size);
@@ -181,10 +190,11 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
   const double front_scale = front_scale_of(radius, feature_size);
   const BoundaryOptions boundary_options = boundary_options_of(options);
   CleanFront front = clean_front(curves, radius, feature_size, options, tiles);
+  release_free_memory(working_set_of(curves));  // what conditioning held
   enter_stage("skeleton", 0.4, 0.8);
   auto run_tiles = [&](double side) {
     return tiled_clean_skeleton(
-        tiled_skeleton(front.bands, front.widest_band, radius, feature_size, boundary_options,
+        tiled_skeleton(std::move(front.bands), front.widest_band, radius, feature_size, boundary_options,
                        clean_tile_options(side, front_scale), options.compute_widths),
         std::move(front.stroke_ends));
   };
@@ -220,11 +230,13 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
 // here.
 Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double radius,
                                      double feature_size, const TopologizeOptions& given,
-                                     const TileChoice& tiles, const StrokeIndex& strokes,
-                                     double& cleanup_seconds, CleanSkeleton* assembled) {
+                                     const TileChoice& tiles, std::optional<StrokeIndex>& strokes,
+                                     double& sources_seconds, double& cleanup_seconds,
+                                     CleanSkeleton* assembled) {
   if (auto error = check_widths(curves, given.per_curve_widths)) return *error;
   const TopologizeOptions options = clean_defaults(given, radius, feature_size);
   const GraphThresholds t = derive_graph_thresholds(feature_size, options);
+  const std::size_t working_set = working_set_of(curves);
   std::vector<BufferPolygon> polygons;
   std::optional<std::vector<Segment>> tile_edges;
   std::vector<Segment> segments;
@@ -244,10 +256,12 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     boundary = std::move(skeleton.boundary);
   }
   if (segments.empty()) return TopologizeOutput{};
+  release_free_memory(working_set);
   enter_stage("graph", 0.8, 0.85);
   Graph graph = segments_to_graph(segments, t.snap_tolerance);
   segments.clear();
   segments.shrink_to_fit();
+  release_free_memory(working_set);
   if (auto error = check_node_limit(graph.nodes.size(), options.max_nodes)) return *error;
   // The raw stages run only when asked for explicitly: the clean-up below
   // measures spurs and crossings against the band instead.
@@ -257,9 +271,12 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   }
 
   enter_stage("cleanup", 0.85, 0.95);
+  const auto t_index = std::chrono::steady_clock::now();
+  strokes.emplace(stroke_index(curves, options.per_curve_widths, radius));
+  sources_seconds += seconds_since(t_index);
   auto t0 = std::chrono::steady_clock::now();
   const double band = widest(radius, options.per_curve_widths);
-  const SegmentGrid edges = tile_edges ? SegmentGrid(std::move(*tile_edges), 2.0 * band)
+  SegmentGrid edges = tile_edges ? SegmentGrid(std::move(*tile_edges), 2.0 * band)
                                        : boundary_grid(polygons, 2.0 * band);
   cleanup_seconds += seconds_since(t0);
   polygons.clear();
@@ -273,26 +290,36 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.isolated_length = kIsolatedLength * radius;
   rules.stroke_ends = &*ends;
   rules.end_distance = kEndDistance * radius;
-  rules.strokes = &strokes;
+  rules.strokes = &*strokes;
   rules.meet_angle = kMeetAngle;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
-  graph = remove_spurs(graph, clearance, rules);
+  graph = remove_spurs(std::move(graph), clearance, rules);
+  release_free_memory(working_set);
   advance(0.25);
-  graph = merge_crossings(graph, clearance, kCrossingFactor, edges, kMinWaist);
+  graph = merge_crossings(std::move(graph), clearance, kCrossingFactor, edges, kMinWaist);
+  release_free_memory(working_set);
   advance(0.4);
-  graph = remove_spurs(graph, clearance, rules);
+  graph = remove_spurs(std::move(graph), clearance, rules);
+  release_free_memory(working_set);
   advance(0.65);
-  graph = merge_straight_crossings(graph, clearance, radius, kStraightLinkFactor, kStraightTurn);
+  graph = merge_straight_crossings(std::move(graph), clearance, radius, kStraightLinkFactor, kStraightTurn);
+  release_free_memory(working_set);
   advance(0.8);
   relocate_junctions(graph, clearance, radius, kRelocateFactor);
   cleanup_seconds += seconds_since(t0);
   enter_stage("chains", 0.95, 1.0);
-  const std::vector<Chain> chains = extract_chains(graph);
+  const std::vector<Chain> chains = extract_chains(std::move(graph));
+  // The chains hold what is left to use of the graph.
+  graph = {};
+  clearance = {};
+  ends.reset();
+  release_free_memory(working_set);
 
   TopologizeOutput out;
   out.chains = finish_chains(chains, t.chain_simplification);
   const auto t1 = std::chrono::steady_clock::now();
   place_free_ends(out.chains, chains, edges, radius);
+  edges = SegmentGrid({}, 1.0);
   cleanup_seconds += seconds_since(t1);
   NumberedNodes numbered = number_nodes(chains, out.chains);
   out.nodes = std::move(numbered.nodes);
@@ -329,17 +356,18 @@ Result<CenterlinesOutput> run_centerlines(const std::vector<Polyline>& curves, d
   CenterlinesOutput out;
   if (auto error = check_tiles(options.tiles)) return *error;
   if (auto error = check_widths(curves, options.topologize.per_curve_widths)) return *error;
-  const auto t0 = std::chrono::steady_clock::now();
-  const StrokeIndex strokes = stroke_index(curves, options.topologize.per_curve_widths, radius);
-  out.sources_seconds = seconds_since(t0);
+  // The stroke index is built when first needed (the clean-up builds it once
+  // the skeleton's segments are gone), so that it is not held while they are.
+  std::optional<StrokeIndex> strokes;
   Result<TopologizeOutput> graph =
       options.clean ? clean_graph(curves, radius, fs, options.topologize, options.tiles, strokes,
-                                  out.cleanup_seconds, assembled)
+                                  out.sources_seconds, out.cleanup_seconds, assembled)
                     : topologize_inner(curves, radius, fs, options.topologize);
   if (auto* error = std::get_if<PipelineError>(&graph)) return *error;
   out.graph = std::get<TopologizeOutput>(std::move(graph));
   const auto t1 = std::chrono::steady_clock::now();
-  out.sources = chain_sources(out.graph.chains, out.graph.chain_node_ids, strokes, radius);
+  if (!strokes) strokes.emplace(stroke_index(curves, options.topologize.per_curve_widths, radius));
+  out.sources = chain_sources(out.graph.chains, out.graph.chain_node_ids, *strokes, radius);
   out.sources_seconds += seconds_since(t1);
   return out;
 }

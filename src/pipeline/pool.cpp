@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -188,6 +189,16 @@ void parallel_for(std::size_t count, const std::function<void(std::size_t)>& tas
   for (const std::exception_ptr& failure : failures) {
     if (failure) std::rethrow_exception(failure);
   }
+}
+
+void parallel_ranges(std::size_t count, std::size_t grain,
+                     const std::function<void(std::size_t, std::size_t)>& body) {
+  if (grain == 0) grain = 1;
+  const std::size_t ranges = count / grain + (count % grain != 0);
+  parallel_for(
+      ranges,
+      [&](std::size_t r) { body(r * grain, std::min(count, (r + 1) * grain)); },
+      true);
 }
 
 }  // namespace strokegraph

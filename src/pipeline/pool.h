@@ -36,4 +36,12 @@ std::size_t pool_worker_count();
 // Tasks must write only to their own slots.
 void parallel_for(std::size_t count, const std::function<void(std::size_t)>& task, bool parallel);
 
+// Runs body(begin, end) over consecutive ranges that cover [0, count), of
+// `grain` items each (the last may be shorter), through parallel_for: on the
+// pool when there is more than one range, else inline. The ranges do not
+// depend on the worker count, so a body that writes only to its own items
+// gives the same result for every count.
+void parallel_ranges(std::size_t count, std::size_t grain,
+                     const std::function<void(std::size_t, std::size_t)>& body);
+
 }  // namespace strokegraph

@@ -6,6 +6,7 @@
 #include "common/errors.h"
 #include "common/progress.h"
 #include "conditioning/rdp.h"
+#include "pipeline/pool.h"
 
 namespace strokegraph {
 namespace {
@@ -33,15 +34,18 @@ void straighten_free_ends(std::vector<Point>& p, bool start_is_tip, bool end_is_
 }
 
 std::vector<Polyline> finish_chains(const std::vector<Chain>& chains, double simplification) {
-  std::vector<Polyline> out;
-  out.reserve(chains.size());
-  for (const Chain& chain : chains) {
-    poll(out.size());
-    std::vector<Point> p = smooth_chain_taubin(chain.points, 3, 0.5, -0.53);
-    straighten_free_ends(p, chain.start_is_tip, chain.end_is_tip);
-    if (simplification > 0.0) p = rdp(p, simplification);
-    out.push_back(std::move(p));
-  }
+  std::vector<Polyline> out(chains.size());
+  // Each chain on its own: on the worker pool, in ranges.
+  parallel_ranges(chains.size(), 2048, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      poll(i);
+      const Chain& chain = chains[i];
+      std::vector<Point> p = smooth_chain_taubin(chain.points, 3, 0.5, -0.53);
+      straighten_free_ends(p, chain.start_is_tip, chain.end_is_tip);
+      if (simplification > 0.0) p = rdp(p, simplification);
+      out[i] = std::move(p);
+    }
+  });
   return out;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "graph/graph.h"
 #include "inflate/inflate.h"
@@ -86,11 +87,11 @@ Result<TopologizeOutput> topologize_tiled(const std::vector<Polyline>& curves,
     ConditionedCurves conditioned = condition_curves(curves, buffer_distance, feature_size,
                                                      options.per_curve_widths,
                                                      options.merge_tolerance);
-    const std::vector<Ring> bands = offset_bands(
+    std::vector<Ring> bands = offset_bands(
         conditioned.curves, conditioned.widths, buffer_distance, feature_size);
     radius = largest_radius(buffer_distance, conditioned.widths);
     conditioned = {};
-    skeleton = tiled_skeleton(bands, radius, buffer_distance, feature_size,
+    skeleton = tiled_skeleton(std::move(bands), radius, buffer_distance, feature_size,
                               {options.subdivision_ratio, options.resample,
                                options.boundary_simplification},
                               tiles, options.compute_widths);
@@ -104,7 +105,7 @@ Result<TopologizeOutput> topologize_tiled(const std::vector<Polyline>& curves,
   if (t.junction_fraction > 0.0) graph = merge_close_junctions(graph, t.junction_distance);
   if (t.tip_length > 0.0 && t.junction_fraction > 0.0)
     graph = prune_seam_stubs(graph, skeleton.grid, t.tip_length, 0.25 * radius);
-  const std::vector<Chain> chains = extract_chains(graph);
+  const std::vector<Chain> chains = extract_chains(std::move(graph));
 
   TopologizeOutput out;
   out.chains = finish_chains(chains, t.chain_simplification);

@@ -75,7 +75,7 @@ Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
   advance(0.6);
   if (t.junction_fraction > 0.0) graph = merge_close_junctions(graph, t.junction_distance);
   advance(0.8);
-  const std::vector<Chain> chains = extract_chains(graph);
+  const std::vector<Chain> chains = extract_chains(std::move(graph));
 
   enter_stage("chains", 0.95, 1.0);
   TopologizeOutput out;

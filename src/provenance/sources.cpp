@@ -6,9 +6,14 @@
 
 #include "cleanup/stroke_index.h"
 #include "common/errors.h"
+#include "pipeline/pool.h"
 
 namespace strokegraph {
 namespace {
+
+// Chains per task on the worker pool; each task clears counters over all
+// curves once.
+constexpr std::size_t kChainsPerTask = 8192;
 
 double dist(const Point& p, const Point& q) { return std::hypot(q.x - p.x, q.y - p.y); }
 
@@ -39,7 +44,6 @@ std::vector<std::vector<std::size_t>> chain_sources(
   std::vector<std::vector<std::size_t>> sources(chains.size());
   if (chains.empty() || !(radius > 0.0) || !std::isfinite(radius)) return sources;
 
-  const std::vector<Segment>& kept = strokes.grid.segments();
   const double max_reach = strokes.max_reach;
 
   std::vector<std::size_t> degree;
@@ -47,41 +51,44 @@ std::vector<std::vector<std::size_t>> chain_sources(
   for (const auto& [a, b] : ends) ++degree[a], ++degree[b];
 
   const double step = radius * 0.5;
-  std::vector<Point> samples;
   const std::size_t curve_count = strokes.curves != nullptr ? strokes.curves->size() : 0;
-  std::vector<std::size_t> hits(curve_count, 0), stamp(curve_count, 0), touched;
-  std::size_t sample_id = 0;
-  for (std::size_t i = 0; i < chains.size(); ++i) {
-    const Polyline& p = chains[i];
-    double length = 0.0;
-    for (std::size_t k = 1; k < p.size(); ++k) length += dist(p[k - 1], p[k]);
-    const bool closed = ends[i].first == ends[i].second;
-    const double skip_start = !closed && degree[ends[i].first] >= 3 ? 2.0 * radius : 0.0;
-    const double skip_end = !closed && degree[ends[i].second] >= 3 ? 2.0 * radius : 0.0;
-    double from = skip_start, to = length - skip_end;
-    if (to < from) from = to = 0.5 * length;
-    sample(p, from, to, step, samples);
+  // Chains in ranges on the worker pool, each range with its own counters.
+  parallel_ranges(chains.size(), kChainsPerTask, [&](std::size_t first, std::size_t last) {
+    std::vector<Point> samples;
+    std::vector<std::size_t> hits(curve_count, 0), stamp(curve_count, 0), touched;
+    std::size_t sample_id = 0;
+    for (std::size_t i = first; i < last; ++i) {
+      const Polyline& p = chains[i];
+      double length = 0.0;
+      for (std::size_t k = 1; k < p.size(); ++k) length += dist(p[k - 1], p[k]);
+      const bool closed = ends[i].first == ends[i].second;
+      const double skip_start = !closed && degree[ends[i].first] >= 3 ? 2.0 * radius : 0.0;
+      const double skip_end = !closed && degree[ends[i].second] >= 3 ? 2.0 * radius : 0.0;
+      double from = skip_start, to = length - skip_end;
+      if (to < from) from = to = 0.5 * length;
+      sample(p, from, to, step, samples);
 
-    touched.clear();
-    for (const Point& q : samples) {
-      ++sample_id;
-      strokes.grid.visit_box({q.x - max_reach, q.y - max_reach}, {q.x + max_reach, q.y + max_reach},
-                     [&](std::size_t g) {
-                       const std::size_t c = strokes.owner[g];
-                       if (stamp[c] == sample_id) return;
-                       if (point_segment_distance(q, kept[g]) > strokes.reach[g]) return;
-                       stamp[c] = sample_id;
-                       if (hits[c]++ == 0) touched.push_back(c);
-                     });
+      touched.clear();
+      for (const Point& q : samples) {
+        ++sample_id;
+        strokes.grid.visit_box({q.x - max_reach, q.y - max_reach}, {q.x + max_reach, q.y + max_reach},
+                               [&](std::size_t g) {
+                                 const std::size_t c = strokes.owner[g];
+                                 if (stamp[c] == sample_id) return;
+                                 if (point_segment_distance(q, strokes.segment(g)) > strokes.reach_of(g)) return;
+                                 stamp[c] = sample_id;
+                                 if (hits[c]++ == 0) touched.push_back(c);
+                               });
+      }
+      const double covered_min = std::min(radius, 0.5 * (to - from));
+      std::sort(touched.begin(), touched.end());
+      for (std::size_t c : touched) {
+        const double covered = static_cast<double>(hits[c] > 0 ? hits[c] - 1 : 0) * step;
+        if (covered >= covered_min - 1e-12) sources[i].push_back(c);
+        hits[c] = 0;
+      }
     }
-    const double covered_min = std::min(radius, 0.5 * (to - from));
-    std::sort(touched.begin(), touched.end());
-    for (std::size_t c : touched) {
-      const double covered = static_cast<double>(hits[c] > 0 ? hits[c] - 1 : 0) * step;
-      if (covered >= covered_min - 1e-12) sources[i].push_back(c);
-      hits[c] = 0;
-    }
-  }
+  });
   return sources;
 }
 

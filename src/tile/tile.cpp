@@ -16,6 +16,7 @@
 
 #include "common/progress.h"
 #include "inflate/inflate.h"
+#include "pipeline/memory.h"
 #include "pipeline/pool.h"
 #include "skeleton_cdt/skeleton.h"
 
@@ -631,8 +632,22 @@ TiledSkeleton assemble_tiles(const TileGrid& grid, double tolerance,
   const std::size_t nx = grid.nx();
   const double tol = tolerance;
 
-  // Concatenate in tile order, noting the piece ends on or near seams.
+  // Concatenate in tile order, noting the piece ends on or near seams; the
+  // outputs are sized first so that they never hold two copies while growing.
   std::vector<SeamEnd> cuts, near;
+  std::size_t working_set = 0;  // bytes of what the tiles hand over
+  {
+    std::size_t pieces = 0, edges = 0, points = 0;
+    for (std::size_t t = 0; t < count; ++t) {
+      pieces += results[t].pieces.size();
+      edges += results[t].edges.size();
+      points += results[t].boundary.size();
+    }
+    out.segments.reserve(pieces);
+    out.edges.reserve(edges);
+    out.boundary.reserve(points);
+    working_set = pieces * sizeof(CutPiece) + edges * sizeof(Segment) + points * sizeof(Point);
+  }
   for (std::size_t t = 0; t < count; ++t) {
     const std::size_t ix = t % nx, iy = t / nx;
     const TileRect own = grid.rect(ix, iy);
@@ -663,12 +678,14 @@ TiledSkeleton assemble_tiles(const TileGrid& grid, double tolerance,
                           results[t].boundary.end());
       std::vector<Point>().swap(results[t].boundary);
     }
+    // What the tiles held goes back as it is copied, not all at the end.
+    if (t % 64 == 63) release_free_memory(working_set);
   }
   stitch(out.segments, std::move(cuts), std::move(near), grid, tol);
   return out;
 }
 
-TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
+TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
                              double buffer_distance, double feature_size,
                              const BoundaryOptions& boundary, const TileOptions& options,
                              bool keep_boundary) {
@@ -682,6 +699,41 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
     return out;
   }
   const std::size_t nx = grid.nx();
+  // A band is freed once every tile that reads it has run. Tiles start in
+  // index order, so only the bands of the rows in flight stay: the bands
+  // whose last tile is t are listed from last_start[t].
+  std::vector<std::size_t> last_start(count + 1, 0), last_bands;
+  {
+    std::vector<std::size_t> last(bands.size(), count);
+    for (std::size_t t = 0; t < count; ++t)
+      for (std::size_t k = plan.starts[t]; k < plan.starts[t + 1]; ++k) last[plan.members[k]] = t;
+    for (std::size_t b = 0; b < bands.size(); ++b)
+      if (last[b] < count) ++last_start[last[b] + 1];
+    for (std::size_t t = 0; t < count; ++t) last_start[t + 1] += last_start[t];
+    last_bands.resize(last_start[count]);
+    std::vector<std::size_t> at(last_start.begin(), last_start.end() - 1);
+    for (std::size_t b = 0; b < bands.size(); ++b)
+      if (last[b] < count) last_bands[at[last[b]]++] = b;
+  }
+  std::size_t working_set = 0;  // bytes of the bands, and about as many of pieces
+  for (const Ring& band : bands) working_set += 2 * sizeof(Point) * band.size();
+  std::mutex done_mu;
+  std::vector<char> done(count, 0);
+  std::size_t below = 0;  // every tile below this one has run
+  auto tile_done = [&](std::size_t t) {
+    std::lock_guard<std::mutex> lock(done_mu);
+    done[t] = 1;
+    const std::size_t before = below;
+    for (; below < count && done[below]; ++below)
+      for (std::size_t k = last_start[below]; k < last_start[below + 1]; ++k)
+        Ring().swap(bands[last_bands[k]]);
+    if (below / 32 != before / 32) release_free_memory(working_set);  // what the freed bands held
+  };
+  struct OnExit {
+    decltype(tile_done)& done;
+    std::size_t t;
+    ~OnExit() { done(t); }
+  };
   std::vector<TileResult> results(count);
   std::atomic<bool> failed{false};
   std::mutex failure_mu;
@@ -690,6 +742,7 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
   Progress* progress = current_progress();
   const std::function<void(std::size_t)> task = [&](std::size_t t) {
     ProgressScope scope(progress);
+    const OnExit exit{tile_done, t};
     try {
       checkpoint();
       std::vector<const Ring*> mine;
@@ -714,6 +767,9 @@ TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
   }
   if (failure) std::rethrow_exception(failure);
   checkpoint();
+  // The pieces are all that is left to keep.
+  std::vector<Ring>().swap(bands);
+  release_free_memory(working_set);
   return assemble_tiles(grid, plan.tolerance, std::move(results), keep_boundary);
 }
 

@@ -116,11 +116,12 @@ struct TiledSkeleton {
 // band radius (the margin follows it); buffer_distance, feature_size and
 // `boundary` are passed to boundary preprocessing as in the untiled pipeline.
 // With `keep_boundary` every tile also returns the ring vertices inside its
-// own square. Output is identical for every thread count.
+// own square. Each band is freed once every tile that reads it has run.
+// Output is identical for every thread count.
 //
 // It is plan_tile_work, then run_tile for every tile (on the pool), then
 // assemble_tiles; the three steps also run apart, the tiles elsewhere.
-TiledSkeleton tiled_skeleton(const std::vector<Ring>& bands, double radius,
+TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
                              double buffer_distance, double feature_size,
                              const BoundaryOptions& boundary, const TileOptions& options,
                              bool keep_boundary);

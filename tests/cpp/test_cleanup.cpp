@@ -67,6 +67,18 @@ TEST(SegmentGrid, DistanceAndRayMatchBruteForce) {
   }
 }
 
+// More segments than the cap on cell entries allows at any cell size: the
+// grid is built (the cap rises with the count) and answers.
+TEST(SegmentGrid, BuildsOverMillionsOfSegments) {
+  std::vector<Segment> segs;
+  const int side = 1500;  // 2.25 M segments
+  for (int y = 0; y < side; ++y)
+    for (int x = 0; x < side; ++x) segs.push_back({{x * 1.0, y * 1.0}, {x + 0.5, y * 1.0}});
+  const SegmentGrid grid(std::move(segs), 1.0);
+  EXPECT_EQ(grid.segments().size(), std::size_t{side} * side);
+  EXPECT_DOUBLE_EQ(grid.distance_within({700.25, 300.25}, 2.0), 0.25);
+}
+
 // A stroke from (0, 0) to (20, 0) whose skeleton forks into two corner spurs
 // at its right end, and a short bump spur off its middle.
 Graph forked_stroke() {

@@ -33,6 +33,26 @@ TEST(SegmentsToGraph, DuplicateSegmentsGiveOneEdgeOrientedAsFirstMet) {
   EXPECT_EQ(g.edges, (std::vector<Edge>{{0, 1}}));
 }
 
+// Two hubs of 40 spokes, drawn alternately, then the first hub's spokes once
+// more, reversed: the repeats go and the first drawing of each stays.
+TEST(SegmentsToGraph, RepeatsAtABusyNodeGoKeepingTheFirst) {
+  std::vector<Segment> segments;
+  std::vector<Edge> expected;
+  for (int k = 0; k < 40; ++k) {
+    const double a = 0.15 * k;
+    segments.push_back(seg(0, 0, 10 * std::cos(a), 10 * std::sin(a)));
+    segments.push_back(seg(100, 0, 100 + 10 * std::cos(a), 10 * std::sin(a)));
+    // Ids: hub 0, its first spoke 1, hub 2, its first spoke 3, then two a pair.
+    expected.push_back({0, static_cast<NodeId>(k == 0 ? 1 : 2 * k + 2)});
+    expected.push_back({2, static_cast<NodeId>(2 * k + 3)});
+  }
+  for (int k = 39; k >= 0; --k) {
+    const double a = 0.15 * k;
+    segments.push_back(seg(10 * std::cos(a), 10 * std::sin(a), 0, 0));
+  }
+  EXPECT_EQ(segments_to_graph(segments, 0.1).edges, expected);
+}
+
 TEST(SegmentsToGraph, SegmentInsideOneCellLeavesANodeWithoutEdge) {
   const Graph g = segments_to_graph({seg(0, 0, 0.01, 0.01), seg(3, 0, 4, 0)}, 0.1);
   EXPECT_EQ(g.nodes.size(), 3u);

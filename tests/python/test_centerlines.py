@@ -1,6 +1,7 @@
 """The high-level layer: inputs, the Centerlines object, its exports."""
 
 import json
+import os
 import pathlib
 import subprocess
 import sys
@@ -306,3 +307,24 @@ def test_tiles_must_be_a_positive_size(tiles):
         centerlines(DRAWING, 1.0, tiles=tiles)
     with pytest.raises(ValueError, match="job 0 failed: tiles must be"):
         strokegraph._core.centerlines_batch([dict(curves=DRAWING, radius=1.0, tiles=tiles)])
+
+
+# A lattice of 2 x 44 crossing strokes: more skeleton nodes and chains than
+# one task of the parallel clean-up stages takes, so they run in several.
+LATTICE = """[[(x, k * 6.0 + 0.3 * math.sin(0.2 * x + k)) for x in range(0, 264)] for k in range(44)] + \\
+             [[(k * 6.0 + 0.3 * math.cos(0.2 * y + k), y) for y in range(0, 264)] for k in range(44)]"""
+
+
+def test_clean_call_is_identical_for_every_worker_count():
+    script = ("import hashlib, math, numpy as np, strokegraph\n"
+              f"g = strokegraph.centerlines({LATTICE}, 1.0, tiles=True)\n"
+              "h = hashlib.sha256(np.concatenate(g.chains).tobytes() + g.nodes.tobytes() + g.edges.tobytes())\n"
+              "print(len(g.chains), len(g.nodes), h.hexdigest())")
+    outputs = {
+        subprocess.run([sys.executable, "-c", script], env=dict(os.environ, RAYON_NUM_THREADS=n),
+                       capture_output=True, text=True, check=True, timeout=120).stdout
+        for n in ("1", "2", "3")
+    }
+    assert len(outputs) == 1
+    chains = int(outputs.pop().split()[0])
+    assert chains > 2048
