@@ -1,8 +1,10 @@
 // Plain value types shared by every stage of the pipeline.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -41,5 +43,24 @@ struct Segment {
 
 // Three corners of one triangle of a polygon's constrained triangulation.
 using Triangle = std::array<Point, 3>;
+
+// Axis-aligned bounds; empty (inverted, infinite) until a point is added.
+struct Bounds {
+  double xmin = std::numeric_limits<double>::infinity();
+  double xmax = -std::numeric_limits<double>::infinity();
+  double ymin = std::numeric_limits<double>::infinity();
+  double ymax = -std::numeric_limits<double>::infinity();
+};
+
+inline Bounds bounds_of(const Ring& ring) {
+  Bounds b;
+  for (const Point& p : ring) {
+    b.xmin = std::min(b.xmin, p.x);
+    b.xmax = std::max(b.xmax, p.x);
+    b.ymin = std::min(b.ymin, p.y);
+    b.ymax = std::max(b.ymax, p.y);
+  }
+  return b;
+}
 
 }  // namespace strokegraph

@@ -124,24 +124,6 @@ std::vector<char> points_in_ring(const Ring& ring, const std::vector<Point>& pts
   return inside;
 }
 
-struct Bounds {
-  double xmin = std::numeric_limits<double>::infinity();
-  double xmax = -std::numeric_limits<double>::infinity();
-  double ymin = std::numeric_limits<double>::infinity();
-  double ymax = -std::numeric_limits<double>::infinity();
-};
-
-Bounds bounds_of(const Ring& ring) {
-  Bounds b;
-  for (const Point& p : ring) {
-    b.xmin = std::min(b.xmin, p.x);
-    b.xmax = std::max(b.xmax, p.x);
-    b.ymin = std::min(b.ymin, p.y);
-    b.ymax = std::max(b.ymax, p.y);
-  }
-  return b;
-}
-
 // Whether the crossing test of p against a ring with bounds b can come out
 // inside. A crossing needs an edge with one end above p.y and one not, so
 // ymin <= p.y < ymax exactly. The crossing abscissae lie within the ring's x

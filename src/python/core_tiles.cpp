@@ -64,14 +64,10 @@ PyObject* py_tiles_prepare(PyObject*, PyObject* const* args, size_t nargsf, PyOb
         out.tiled = true;
         out.assembly = encode_tile_assembly(tiles->assembly);
         const TilePlan& plan = tiles->plan;
-        std::vector<const Ring*> bands;
         for (std::size_t t : tiles->assembly.tiles) {
           checkpoint();
-          bands.clear();
-          for (std::size_t k = plan.starts[t]; k < plan.starts[t + 1]; ++k)
-            bands.push_back(&tiles->bands[plan.members[k]]);
-          out.tasks.push_back(encode_tile_task(
-              t, plan.grid.rect(t % plan.grid.nx(), t / plan.grid.nx()), plan.settings, bands));
+          out.tasks.push_back(encode_tile_task(t, plan.rect_of(t), plan.settings,
+                                               plan.bands_of(t, tiles->bands)));
         }
         return out;
       },

@@ -20,15 +20,26 @@ bool init_panic_exception() {
   return panic_exception != nullptr;
 }
 
-bool expose_panic_exception(PyObject* module) {
+namespace {
+
+// The name of the module's package ("strokegraph._internal" -> "strokegraph")
+// as a new reference in *out, or nullptr for a module loaded on its own,
+// which has no package to tell. False with an exception set on failure.
+bool package_name_of(PyObject* module, PyObject** out) {
+  *out = nullptr;
   PyObject* name = PyModule_GetNameObject(module);
   if (name == nullptr) return false;
-  // "strokegraph._internal" -> "strokegraph"; a module loaded on its own has
-  // no package to tell.
   const Py_ssize_t dot = PyUnicode_FindChar(name, '.', 0, PyUnicode_GET_LENGTH(name), -1);
-  PyObject* package_name = dot > 0 ? PyUnicode_Substring(name, 0, dot) : nullptr;
+  *out = dot > 0 ? PyUnicode_Substring(name, 0, dot) : nullptr;
   Py_DECREF(name);
-  if (dot < -1 || (dot > 0 && package_name == nullptr)) return false;
+  return !(dot < -1 || (dot > 0 && *out == nullptr));
+}
+
+}  // namespace
+
+bool expose_panic_exception(PyObject* module) {
+  PyObject* package_name = nullptr;
+  if (!package_name_of(module, &package_name)) return false;
   if (package_name == nullptr) return true;
   PyObject* package = PyImport_GetModule(package_name);
   Py_DECREF(package_name);
@@ -40,12 +51,8 @@ bool expose_panic_exception(PyObject* module) {
 
 bool share_panic_exception(PyObject* module) {
   if (panic_exception != nullptr) return true;
-  PyObject* name = PyModule_GetNameObject(module);
-  if (name == nullptr) return false;
-  const Py_ssize_t dot = PyUnicode_FindChar(name, '.', 0, PyUnicode_GET_LENGTH(name), -1);
-  PyObject* package_name = dot > 0 ? PyUnicode_Substring(name, 0, dot) : nullptr;
-  Py_DECREF(name);
-  if (dot < -1 || (dot > 0 && package_name == nullptr)) return false;
+  PyObject* package_name = nullptr;
+  if (!package_name_of(module, &package_name)) return false;
   if (package_name == nullptr) return init_panic_exception();
   PyObject* internal_name = PyUnicode_FromFormat("%U._internal", package_name);
   PyObject* internal = internal_name != nullptr ? PyImport_Import(internal_name) : nullptr;

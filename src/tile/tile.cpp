@@ -27,16 +27,9 @@ namespace {
 // tile side given that small grows until the grid fits.
 constexpr double kMaxTilesPerAxis = 4096.0;
 
-TileRect bounds_of(const Ring& ring) {
-  TileRect b{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
-             -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
-  for (const Point& p : ring) {
-    b.xmin = std::min(b.xmin, p.x);
-    b.ymin = std::min(b.ymin, p.y);
-    b.xmax = std::max(b.xmax, p.x);
-    b.ymax = std::max(b.ymax, p.y);
-  }
-  return b;
+TileRect rect_bounds(const Ring& ring) {
+  const Bounds b = bounds_of(ring);
+  return {b.xmin, b.ymin, b.xmax, b.ymax};
 }
 
 bool contains(const TileRect& outer, const TileRect& inner) {
@@ -163,7 +156,7 @@ double point_segment_distance(Point p, Point a, Point b) {
 bool touches_other_ring(const BufferPolygon& polygon, std::size_t h) {
   constexpr double kTouch = 1e-6;
   const Ring& hole = polygon.holes[h];
-  TileRect b = bounds_of(hole);
+  TileRect b = rect_bounds(hole);
   b = {b.xmin - kTouch, b.ymin - kTouch, b.xmax + kTouch, b.ymax + kTouch};
   auto near = [&](const Ring& ring) {
     for (std::size_t k = 0; k < ring.size(); ++k) {
@@ -227,7 +220,7 @@ TileResult run_tile_once(const std::vector<const Ring*>& bands,
   for (const BufferPolygon& polygon : polygons) {
     if (polygon.outer.size() < 3) continue;
     // A polygon within the margin only shapes its neighbours' refinement.
-    const TileRect b = bounds_of(polygon.outer);
+    const TileRect b = rect_bounds(polygon.outer);
     if (b.xmax < own.xmin || b.xmin > own.xmax || b.ymax < own.ymin || b.ymin > own.ymax) continue;
     std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
     if (fill_touching && part.empty() && polygon.outer.size() >= kLargeRing &&
@@ -446,7 +439,7 @@ TileGrid plan_tiles(const std::vector<Ring>& bands, double radius, double featur
                -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
   std::size_t vertices = 0;
   for (const Ring& ring : bands) {
-    const TileRect b = bounds_of(ring);
+    const TileRect b = rect_bounds(ring);
     all = {std::min(all.xmin, b.xmin), std::min(all.ymin, b.ymin), std::max(all.xmax, b.xmax),
            std::max(all.ymax, b.ymax)};
     vertices += ring.size();
@@ -526,7 +519,7 @@ std::size_t largest_cluster_vertices(const std::vector<Ring>& bands) {
   std::vector<TileRect> b(n);
   std::vector<std::size_t> order, parent(n);
   for (std::size_t i = 0; i < n; ++i) {
-    b[i] = bounds_of(bands[i]);
+    b[i] = rect_bounds(bands[i]);
     parent[i] = i;
     if (!bands[i].empty()) order.push_back(i);
   }
@@ -582,7 +575,7 @@ TilePlan plan_tile_work(const std::vector<Ring>& bands, double radius, double bu
   std::vector<std::pair<std::size_t, std::size_t>> xr(bands.size()), yr(bands.size());
   for (std::size_t b = 0; b < bands.size(); ++b) {
     if (bands[b].empty()) continue;
-    const TileRect bounds = bounds_of(bands[b]);
+    const TileRect bounds = rect_bounds(bands[b]);
     xr[b] = tile_range(grid.xs, reach, bounds.xmin, bounds.xmax);
     yr[b] = tile_range(grid.ys, reach, bounds.ymin, bounds.ymax);
     for (std::size_t iy = yr[b].first; iy < yr[b].second; ++iy)
@@ -606,7 +599,7 @@ TileResult run_tile(const TileSettings& settings, const TileRect& own,
   TileResult result;
   if (bands.empty()) return result;
   std::vector<TileRect> bounds(bands.size());
-  for (std::size_t b = 0; b < bands.size(); ++b) bounds[b] = bounds_of(*bands[b]);
+  for (std::size_t b = 0; b < bands.size(); ++b) bounds[b] = rect_bounds(*bands[b]);
   BoundaryOptions unsimplified = settings.boundary;
   unsimplified.boundary_simplification = 0.0;
   const std::size_t attempts = std::size(kRetryMargins) + 2;
@@ -698,7 +691,6 @@ TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
     out.grid = grid;
     return out;
   }
-  const std::size_t nx = grid.nx();
   // A band is freed once every tile that reads it has run. Tiles start in
   // index order, so only the bands of the rows in flight stay: the bands
   // whose last tile is t are listed from last_start[t].
@@ -745,11 +737,7 @@ TiledSkeleton tiled_skeleton(std::vector<Ring> bands, double radius,
     const OnExit exit{tile_done, t};
     try {
       checkpoint();
-      std::vector<const Ring*> mine;
-      mine.reserve(plan.member_count(t));
-      for (std::size_t k = plan.starts[t]; k < plan.starts[t + 1]; ++k)
-        mine.push_back(&bands[plan.members[k]]);
-      results[t] = run_tile(plan.settings, grid.rect(t % nx, t / nx), mine);
+      results[t] = run_tile(plan.settings, plan.rect_of(t), plan.bands_of(t, bands));
     } catch (...) {
       std::lock_guard<std::mutex> lock(failure_mu);
       if (!failure) failure = std::current_exception();

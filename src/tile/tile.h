@@ -150,6 +150,14 @@ struct TilePlan {
   std::vector<std::size_t> starts;
   std::vector<std::size_t> members;
   std::size_t member_count(std::size_t tile) const { return starts[tile + 1] - starts[tile]; }
+  // The bands tile `tile` reads, pointing into the list the plan was made of.
+  std::vector<const Ring*> bands_of(std::size_t tile, const std::vector<Ring>& bands) const {
+    std::vector<const Ring*> out;
+    out.reserve(member_count(tile));
+    for (std::size_t k = starts[tile]; k < starts[tile + 1]; ++k) out.push_back(&bands[members[k]]);
+    return out;
+  }
+  TileRect rect_of(std::size_t tile) const { return grid.rect(tile % grid.nx(), tile / grid.nx()); }
 };
 
 TilePlan plan_tile_work(const std::vector<Ring>& bands, double radius, double buffer_distance,

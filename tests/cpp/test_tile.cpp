@@ -364,11 +364,8 @@ TEST(CenterlinesTiles, StepsThroughBytesEqualTheLocalCall) {
   const TilePlan& plan = prepared->plan;
   std::vector<std::string> results;
   for (std::size_t t : prepared->assembly.tiles) {
-    std::vector<const Ring*> bands;
-    for (std::size_t k = plan.starts[t]; k < plan.starts[t + 1]; ++k)
-      bands.push_back(&prepared->bands[plan.members[k]]);
-    const std::string bytes = encode_tile_task(
-        t, plan.grid.rect(t % plan.grid.nx(), t / plan.grid.nx()), plan.settings, bands);
+    const std::string bytes =
+        encode_tile_task(t, plan.rect_of(t), plan.settings, plan.bands_of(t, prepared->bands));
     const TileTask task = std::get<TileTask>(decode_tile_task(bytes));
     std::vector<const Ring*> own;
     for (const Ring& band : task.bands) own.push_back(&band);
