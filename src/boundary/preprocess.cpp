@@ -10,6 +10,7 @@
 #include "boundary/resample.h"
 #include "common/format.h"
 #include "common/progress.h"
+#include "boundary/local_simplify.h"
 #include "conditioning/rdp.h"
 
 namespace strokegraph {
@@ -110,7 +111,8 @@ std::vector<BufferPolygon> preprocess_boundaries(std::vector<BufferPolygon> poly
                                                  double feature_size, double buffer_distance,
                                                  std::optional<double> subdivision_ratio,
                                                  std::optional<double> resample,
-                                                 std::optional<double> boundary_simplification) {
+                                                 std::optional<double> boundary_simplification,
+                                                 bool locally) {
   const double b = buffer_distance;
   const double tolerance = !boundary_simplification ? 0.05 * feature_size
                            : *boundary_simplification > 0.0 ? *boundary_simplification
@@ -124,8 +126,13 @@ std::vector<BufferPolygon> preprocess_boundaries(std::vector<BufferPolygon> poly
   const bool resampling = resample && *resample > 0.0;
 
   PointLedger ledger;
+  if (locally && tolerance > 0.0) {
+    for (BufferPolygon& polygon : polygons) {
+      simplify_polygon_locally(polygon, tolerance, kLocalSimplificationCell * tolerance);
+    }
+  }
   for_each_ring(polygons, [&](Ring& ring) {
-    if (tolerance > 0.0) ring = rdp(ring, tolerance);
+    if (tolerance > 0.0 && !locally) ring = rdp(ring, tolerance);
     ledger.live += ring.size();
   });
 

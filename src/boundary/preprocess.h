@@ -17,11 +17,16 @@ namespace strokegraph {
 // does not switch refinement off. Keeps the polygons, their holes and their
 // order. Throws MemoryLimitError, naming the parameter at fault, rather than
 // hold more than kMaxBoundaryPoints points in its rings and corner index.
+// With `locally` the rings are simplified piece by piece and never made to
+// cross (simplify_polygon_locally), else each as one polyline from its
+// first vertex.
 std::vector<BufferPolygon> preprocess_boundaries(std::vector<BufferPolygon> polygons,
                                                  double feature_size, double buffer_distance,
                                                  std::optional<double> subdivision_ratio,
                                                  std::optional<double> resample,
-                                                 std::optional<double> boundary_simplification);
+                                                 std::optional<double> boundary_simplification,
+                                                 bool locally = false);
+
 
 // Splits every edge (the closing one too) into pieces no longer than `max_edge`.
 std::vector<Point> subdivide_ring(const std::vector<Point>& ring, double max_edge,

@@ -12,10 +12,10 @@ namespace strokegraph {
 // and concatenates left before right: that is exactly the kept indices in
 // ascending order. So the spans go on an explicit stack (any order gives the
 // same set) and the kept points are emitted in index order at the end.
-std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {
+std::vector<char> rdp_kept(const std::vector<Point>& points, double epsilon) {
   const std::size_t n = points.size();
-  if (n < 3) return points;
   std::vector<char> keep(n, 0);
+  if (n == 0) return keep;
   keep[0] = keep[n - 1] = 1;
   std::vector<std::pair<std::size_t, std::size_t>> spans{{0, n - 1}};
   std::size_t round = 0;
@@ -54,6 +54,13 @@ std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {
     spans.emplace_back(k, hi);
     spans.emplace_back(lo, k);
   }
+  return keep;
+}
+
+std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {
+  const std::size_t n = points.size();
+  if (n < 3) return points;
+  const std::vector<char> keep = rdp_kept(points, epsilon);
   std::vector<Point> out;
   for (std::size_t i = 0; i < n; ++i) {
     if (keep[i]) out.push_back(points[i]);

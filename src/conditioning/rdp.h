@@ -10,6 +10,9 @@ namespace strokegraph {
 // Simplifies an open polyline with tolerance `epsilon` (> 0).
 std::vector<Point> rdp(const std::vector<Point>& points, double epsilon);
 
+// Which points rdp keeps: one flag per point, both ends always kept.
+std::vector<char> rdp_kept(const std::vector<Point>& points, double epsilon);
+
 // Drops interior vertices closer than `min_spacing` to the last kept one.
 std::vector<Point> decimate_curve(const std::vector<Point>& points, double min_spacing);
 

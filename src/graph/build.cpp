@@ -91,12 +91,19 @@ class CellTable {
 
 struct Builder {
   double tolerance;
+  bool lowest_end;
   Graph graph;
   CellTable cells;
 
+  NodeId joined(NodeId id, const Point& p) {
+    Point& at = graph.nodes[id];
+    if (lowest_end && (p.x < at.x || (p.x == at.x && p.y < at.y))) at = p;
+    return id;
+  }
+
   NodeId lookup(const Point& p) {
     const CellKey k{round_saturating(p.x / tolerance), round_saturating(p.y / tolerance)};
-    if (const NodeId* id = cells.find(k)) return *id;
+    if (const NodeId* id = cells.find(k)) return joined(*id, p);
     // The first claimed cell of the 3 x 3 block, dx outer, dy inner. The
     // cell then belongs to that node too, so claims chain across cells.
     for (int dx = -1; dx <= 1; ++dx) {
@@ -108,7 +115,7 @@ struct Builder {
         if (const NodeId* found = cells.find(CellKey{*x, *y})) {
           const NodeId id = *found;
           cells.claim(k, id);
-          return id;
+          return joined(id, p);
         }
       }
     }
@@ -124,12 +131,12 @@ struct Builder {
 
 }  // namespace
 
-Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance) {
+Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance, bool lowest_end) {
   Graph graph;
   {
     // Most ends are shared by two segments: about one node, one claimed cell
     // and one edge per segment, so the table starts at that size.
-    Builder b{tolerance, {}, CellTable(segments.size())};
+    Builder b{tolerance, lowest_end, {}, CellTable(segments.size())};
     b.graph.nodes.reserve(segments.size());
     b.graph.edges.reserve(segments.size());
     std::size_t step = 0;

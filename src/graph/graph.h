@@ -32,7 +32,12 @@ struct Chain {
   friend bool operator==(const Chain&, const Chain&) = default;
 };
 
-Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance);
+// Snaps segment ends within about `tolerance` into nodes. A node sits at
+// the first end snapped to it or, with `lowest_end`, at the lowest of them
+// (least x, then least y): the latter does not depend on the segments' order,
+// so the same skeleton listed in another order gives its nodes the same places.
+Graph segments_to_graph(const std::vector<Segment>& segments, double tolerance,
+                        bool lowest_end = false);
 Graph prune_short_tips(const Graph& graph, double threshold);
 Graph merge_close_junctions(const Graph& graph, double max_distance);
 // Takes the graph over: its edges are freed once the walk no longer needs them.

@@ -119,7 +119,7 @@ std::optional<double> tile_side(const TileChoice& tiles, const std::vector<Ring>
 double front_scale_of(double radius, double feature_size) { return std::min(feature_size, radius); }
 
 BoundaryOptions boundary_options_of(const TopologizeOptions& options) {
-  return {options.subdivision_ratio, options.resample, options.boundary_simplification};
+  return {options.subdivision_ratio, options.resample, options.boundary_simplification, true};
 }
 
 TileOptions clean_tile_options(double side, double front_scale) {
@@ -204,19 +204,28 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
   // with other clips and without ring simplification.
   const bool may_rescue = std::holds_alternative<std::monostate>(tiles);
   CleanSkeleton out;
-  out.polygons = preprocess_stage(
-      unite_bands(may_rescue ? std::vector<Ring>(front.bands) : std::move(front.bands),
-                  front_scale),
-      radius, feature_size, boundary_options);
+  std::vector<BufferPolygon> united =
+      unite_bands(may_rescue ? std::vector<Ring>(front.bands) : std::move(front.bands), front_scale);
+  out.polygons = preprocess_stage(united, radius, feature_size, boundary_options);
+  // A large polygon without skeleton had its triangulation refused, mostly
+  // because simplification made two of its rings cross: it is done again
+  // without (the union's own rings do not cross).
+  BoundaryOptions unsimplified = boundary_options;
+  unsimplified.boundary_simplification = 0.0;
   bool refused = false;
   for (std::size_t k = 0; k < out.polygons.size(); ++k) {
     advance(double(k) / double(out.polygons.size()));
-    const BufferPolygon& polygon = out.polygons[k];
+    BufferPolygon& polygon = out.polygons[k];
     if (polygon.outer.size() < 3) continue;
     std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
-    refused = refused || (part.empty() && polygon.outer.size() >= kRefusedRing);
+    if (part.empty() && polygon.outer.size() >= kRefusedRing) {
+      polygon = std::move(preprocess_stage({std::move(united[k])}, radius, feature_size, unsimplified)[0]);
+      part = skeletonize(polygon.outer, polygon.holes);
+      refused = refused || part.empty();
+    }
     out.segments.insert(out.segments.end(), part.begin(), part.end());
   }
+  united = {};
   if (refused && may_rescue) {
     out = {};
     return run_tiles(0.0);
@@ -258,7 +267,9 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   if (segments.empty()) return TopologizeOutput{};
   release_free_memory(working_set);
   enter_stage("graph", 0.8, 0.85);
-  Graph graph = segments_to_graph(segments, t.snap_tolerance);
+  // Nodes at their lowest end: tiled and untiled, the same skeleton comes in
+  // another order.
+  Graph graph = segments_to_graph(segments, t.snap_tolerance, true);
   segments.clear();
   segments.shrink_to_fit();
   release_free_memory(working_set);

@@ -75,7 +75,7 @@ std::vector<BufferPolygon> preprocess_stage(std::vector<BufferPolygon> polygons,
                                             const BoundaryOptions& options) {
   return preprocess_boundaries(std::move(polygons), feature_size, buffer_distance,
                                options.subdivision_ratio, options.resample,
-                               options.boundary_simplification);
+                               options.boundary_simplification, options.local_simplification);
 }
 
 }  // namespace strokegraph

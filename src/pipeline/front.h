@@ -46,6 +46,9 @@ struct BoundaryOptions {
   std::optional<double> subdivision_ratio;
   std::optional<double> resample;
   std::optional<double> boundary_simplification;
+  // Rings simplified piece by piece (the clean pipeline: its tiles must
+  // simplify an outline as the whole drawing does, and its rings not cross).
+  bool local_simplification = false;
 };
 
 std::vector<BufferPolygon> preprocess_stage(std::vector<BufferPolygon> polygons,

@@ -10,7 +10,7 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "tile bytes are little-endian");
 
 constexpr std::uint64_t kMagic = 0x73656c6974677373ULL;  // "ssgtiles"
-constexpr std::uint64_t kVersion = 1;
+constexpr std::uint64_t kVersion = 2;
 enum Kind : std::uint64_t { kTask = 1, kResult = 2, kAssembly = 3 };
 
 void put_u64(std::string& out, std::uint64_t v) {
@@ -125,6 +125,7 @@ std::string encode_tile_task(std::size_t tile, const TileRect& own, const TileSe
   put_optional(out, settings.boundary.subdivision_ratio);
   put_optional(out, settings.boundary.resample);
   put_optional(out, settings.boundary.boundary_simplification);
+  put_u64(out, settings.boundary.local_simplification ? 1 : 0);
   put_optional(out, settings.hole_feature_size);
   put_u64(out, settings.keep_edges ? 1 : 0);
   put_u64(out, settings.keep_boundary ? 1 : 0);
@@ -146,7 +147,8 @@ Result<TileTask> decode_tile_task(std::string_view bytes) {
             r.finite(task.own.ymin) && r.finite(task.own.xmax) && r.finite(task.own.ymax) &&
             r.finite(s.margin) && r.finite(s.buffer_distance) && r.finite(s.feature_size) &&
             r.optional(s.boundary.subdivision_ratio) && r.optional(s.boundary.resample) &&
-            r.optional(s.boundary.boundary_simplification) && r.optional(s.hole_feature_size) &&
+            r.optional(s.boundary.boundary_simplification) && r.flag(s.boundary.local_simplification) &&
+            r.optional(s.hole_feature_size) &&
             r.flag(s.keep_edges) && r.flag(s.keep_boundary) && r.length(bands, 1);
   if (ok) {
     const double reach = kLargestMarginGrowth * s.margin;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -24,6 +25,19 @@ TEST(SegmentsToGraph, SharedEndpointsBecomeOneNodeAtTheFirstPositionMet) {
   ASSERT_EQ(g.nodes.size(), 3u);
   EXPECT_EQ(g.nodes[1], (Point{10, 0}));
   EXPECT_EQ(g.edges, (std::vector<Edge>{{0, 1}, {1, 2}, {2, 0}}));
+}
+
+TEST(SegmentsToGraph, LowestEndPlacesNodesWhateverTheOrder) {
+  const std::vector<Segment> forward{seg(0, 0, 10, 0), seg(10.04, 0.03, 10, 10), seg(9.97, 0.02, 5, 5)};
+  const std::vector<Segment> backward(forward.rbegin(), forward.rend());
+  const Graph a = segments_to_graph(forward, 0.1, true), b = segments_to_graph(backward, 0.1, true);
+  ASSERT_EQ(a.nodes.size(), 4u);
+  EXPECT_EQ(a.nodes[1], (Point{9.97, 0.02}));
+  std::vector<Point> pa = a.nodes, pb = b.nodes;
+  auto less = [](Point p, Point q) { return p.x < q.x || (p.x == q.x && p.y < q.y); };
+  std::sort(pa.begin(), pa.end(), less);
+  std::sort(pb.begin(), pb.end(), less);
+  EXPECT_EQ(pa, pb);
 }
 
 TEST(SegmentsToGraph, DuplicateSegmentsGiveOneEdgeOrientedAsFirstMet) {

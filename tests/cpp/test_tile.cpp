@@ -419,12 +419,13 @@ TEST(CenterlinesTiles, TaskValuesOutOfRangeAreRefused) {
   };
   const double nan = std::nan("");
   // Words: 3 header, tile, square (4), margin, buffer distance, feature size,
-  // 4 optionals (flag, value), 2 flags, band count, length, coordinates.
+  // 3 optionals (flag, value), a flag, an optional, 2 flags, band count,
+  // length, coordinates.
   for (const auto& [word, value] : std::vector<std::pair<std::size_t, double>>{
            {4, nan}, {6, -1.0}, {4, 3e12}, {8, -1.0}, {8, 2e12}, {9, 0.0}, {10, nan},
-           {23, 1e13}, {24, std::numeric_limits<double>::infinity()}})
+           {24, 1e13}, {25, std::numeric_limits<double>::infinity()}})
     EXPECT_TRUE(std::holds_alternative<PipelineError>(with(word, value))) << word;
   for (const auto& [word, value] : std::vector<std::pair<std::size_t, std::uint64_t>>{
-           {0, 1}, {2, 2}, {11, 2}, {12, 1}, {19, 2}, {21, 1u << 30}, {22, 3}})
+           {0, 1}, {2, 3}, {11, 2}, {12, 1}, {17, 2}, {20, 2}, {22, 1u << 30}, {23, 3}})
     EXPECT_TRUE(std::holds_alternative<PipelineError>(with(word, value))) << word;
 }

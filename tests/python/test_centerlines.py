@@ -292,13 +292,18 @@ def test_tiles_give_the_untiled_graph(seed):
 
 
 @pytest.mark.parametrize("seed, r", [(2, 0.5), (5, 1.0)])
-def test_a_refused_triangulation_is_done_again_in_tiles(seed, r):
-    # Whole, one large polygon of these drawings cannot be triangulated, and
-    # the drawing would come back as a handful of chains.
+def test_rings_that_plain_simplification_would_cross_are_kept_apart(seed, r):
+    # Simplified as one polyline per ring, two rings of one large polygon of
+    # these drawings crossed, its triangulation was refused and the drawing
+    # came back whole as a handful of chains.
     curves = random_drawing(seed)
-    assert len(centerlines(curves, r, tiles=False)) < 10
-    result = centerlines(curves, r)
-    assert len(result) > 200 and flat(result) == flat(centerlines(curves, r, tiles=True))
+    whole, tiled = centerlines(curves, r, tiles=False), centerlines(curves, r, tiles=True)
+    assert len(whole) > 200
+    assert (len(whole.chains), len(whole.junctions), len(whole.ends)) == (
+        len(tiled.chains),
+        len(tiled.junctions),
+        len(tiled.ends),
+    )
 
 
 @pytest.mark.parametrize("tiles", [0, -3.0, float("nan"), float("inf")])

@@ -1,0 +1,251 @@
+#include "boundary/local_simplify.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <climits>
+#include <cstdint>
+#include <vector>
+
+#include "common/numeric.h"
+#include "common/progress.h"
+#include "conditioning/rdp.h"
+
+namespace strokegraph {
+namespace {
+
+// A ring cut into pieces: piece k runs from vertex cuts[k] to vertex
+// cuts[k + 1] (the last one round to cuts[0]), both ends kept.
+struct RingPieces {
+  std::vector<std::size_t> cuts;
+  std::vector<std::uint32_t> piece_of;  // per vertex: the piece its outgoing edge lies in
+  std::vector<char> keep;
+};
+
+CellKey cell_of(Point p, double cell) {
+  return {saturating_i64(std::floor(p.x / cell)), saturating_i64(std::floor(p.y / cell))};
+}
+
+RingPieces cut_ring(const Ring& ring, double cell) {
+  const std::size_t n = ring.size();
+  RingPieces r;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!(cell_of(ring[i], cell) == cell_of(ring[(i + n - 1) % n], cell))) r.cuts.push_back(i);
+  }
+  if (r.cuts.empty()) {
+    std::size_t low = 0;
+    for (std::size_t i = 1; i < n; ++i) {
+      if (ring[i].x < ring[low].x || (ring[i].x == ring[low].x && ring[i].y < ring[low].y)) low = i;
+    }
+    r.cuts.push_back(low);
+  }
+  return r;
+}
+
+// Vertices of piece k, in ring order from its start to its end.
+std::vector<std::size_t> piece_vertices(const RingPieces& r, std::size_t k, std::size_t n) {
+  const std::size_t m = r.cuts.size();
+  const std::size_t a = r.cuts[k], b = r.cuts[(k + 1) % m];
+  const std::size_t length = b > a ? b - a : b + n - a;  // one piece: the whole ring
+  std::vector<std::size_t> out(length + 1);
+  for (std::size_t j = 0; j <= length; ++j) out[j] = (a + j) % n;
+  return out;
+}
+
+void number_pieces(RingPieces& r, std::size_t n) {
+  r.piece_of.assign(n, 0);
+  const std::size_t m = r.cuts.size();
+  for (std::size_t k = 0; k < m; ++k) {
+    const std::size_t a = r.cuts[k], b = r.cuts[(k + 1) % m];
+    std::size_t i = a;
+    do {
+      r.piece_of[i] = static_cast<std::uint32_t>(k);
+      i = (i + 1) % n;
+    } while (i != b);
+  }
+}
+
+void simplify_pieces(const Ring& ring, RingPieces& r, double epsilon) {
+  const std::size_t n = ring.size(), m = r.cuts.size();
+  r.keep.assign(n, 0);
+  std::vector<Point> span;
+  for (std::size_t k = 0; k < m; ++k) {
+    const std::size_t a = r.cuts[k], b = r.cuts[(k + 1) % m];
+    const std::size_t length = b > a ? b - a : b + n - a;
+    span.clear();
+    for (std::size_t j = 0; j <= length; ++j) span.push_back(ring[(a + j) % n]);
+    const std::vector<char> kept = rdp_kept(span, epsilon);
+    for (std::size_t j = 0; j <= length; ++j) r.keep[(a + j) % n] |= kept[j];
+  }
+}
+
+double cross(Point o, Point a, Point b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
+
+double point_segment_distance2(Point p, Point a, Point b) {
+  const double dx = b.x - a.x, dy = b.y - a.y;
+  const double len2 = dx * dx + dy * dy;
+  const double t =
+      len2 > 0.0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+  const double ex = a.x + t * dx - p.x, ey = a.y + t * dy - p.y;
+  return ex * ex + ey * ey;
+}
+
+// Whether two segments cross, touch or pass within `hair` of each other.
+bool too_close(Point a, Point b, Point c, Point d, double hair) {
+  if (std::max(a.x, b.x) + hair < std::min(c.x, d.x) || std::max(c.x, d.x) + hair < std::min(a.x, b.x) ||
+      std::max(a.y, b.y) + hair < std::min(c.y, d.y) || std::max(c.y, d.y) + hair < std::min(a.y, b.y))
+    return false;
+  const double o1 = cross(a, b, c), o2 = cross(a, b, d), o3 = cross(c, d, a), o4 = cross(c, d, b);
+  if (((o1 < 0.0 && o2 > 0.0) || (o1 > 0.0 && o2 < 0.0)) &&
+      ((o3 < 0.0 && o4 > 0.0) || (o3 > 0.0 && o4 < 0.0)))
+    return true;
+  return std::min({point_segment_distance2(c, a, b), point_segment_distance2(d, a, b),
+                   point_segment_distance2(a, c, d), point_segment_distance2(b, c, d)}) < hair * hair;
+}
+
+struct Edge {
+  Point a, b;
+  std::uint32_t ring;
+  std::uint32_t from, to;  // vertex indices in the ring
+  bool original;           // an edge of the ring as given
+};
+
+// An edge in one cell of the grid; cells packed into one key, coordinates
+// saturated to 32 bits (cells merged far out only make more pairs to test).
+struct CellEntry {
+  std::uint64_t cell;
+  std::uint32_t edge;
+  bool operator<(const CellEntry& o) const { return cell < o.cell || (cell == o.cell && edge < o.edge); }
+};
+
+std::uint64_t pack(std::int64_t x, std::int64_t y) {
+  auto c = [](std::int64_t v) {
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)));
+  };
+  return (std::uint64_t{c(x)} << 32) | c(y);
+}
+
+// Cells of side `g` that every point within `hair` of the edge lies in.
+void add_cells(std::vector<CellEntry>& out, Point a, Point b, std::uint32_t id, double g, double hair) {
+  const CellKey lo = cell_of({std::min(a.x, b.x) - hair, std::min(a.y, b.y) - hair}, g);
+  const CellKey hi = cell_of({std::max(a.x, b.x) + hair, std::max(a.y, b.y) + hair}, g);
+  if (hi.x - lo.x < 3 && hi.y - lo.y < 3) {
+    for (std::int64_t x = lo.x; x <= hi.x; ++x)
+      for (std::int64_t y = lo.y; y <= hi.y; ++y) out.push_back({pack(x, y), id});
+    return;
+  }
+  const double dx = b.x - a.x, dy = b.y - a.y;
+  // Samples every half cell: each point of the edge lies within a quarter
+  // cell of one, so in its cell or a neighbour of it.
+  const auto steps = static_cast<std::size_t>(std::ceil(2.0 * std::hypot(dx, dy) / g));
+  for (std::size_t s = 0; s <= steps; ++s) {
+    const double t = double(s) / double(steps);
+    const CellKey c = cell_of({a.x + t * dx, a.y + t * dy}, g);
+    for (int ox = -1; ox <= 1; ++ox)
+      for (int oy = -1; oy <= 1; ++oy) out.push_back({pack(c.x + ox, c.y + oy), id});
+  }
+}
+
+bool adjacent(const Edge& e, const Edge& f) {
+  return e.ring == f.ring && (e.from == f.to || e.to == f.from || e.from == f.from);
+}
+
+}  // namespace
+
+void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cell) {
+  std::vector<Ring*> rings{&polygon.outer};
+  for (Ring& h : polygon.holes) rings.push_back(&h);
+  std::vector<RingPieces> pieces(rings.size());
+  std::vector<std::vector<char>> kept_as_is(rings.size());  // per piece
+  for (std::size_t r = 0; r < rings.size(); ++r) {
+    if (rings[r]->size() < 3) continue;
+    pieces[r] = cut_ring(*rings[r], cell);
+    number_pieces(pieces[r], rings[r]->size());
+    simplify_pieces(*rings[r], pieces[r], epsilon);
+    kept_as_is[r].assign(pieces[r].cuts.size(), 0);
+  }
+
+  // Pieces whose simplified edges come too close to another edge go back to
+  // their vertices as given, until none does (the rings as given do not
+  // cross). First every pair of edges sharing a cell is tested, then the
+  // edges of the pieces put back against the simplified edges still in place.
+  const double hair = std::max(1e-4 * epsilon, 1e-9);
+  const double g = cell;
+  std::vector<Edge> edges;
+  for (std::size_t r = 0; r < rings.size(); ++r) {
+    const Ring& ring = *rings[r];
+    const std::size_t n = ring.size();
+    if (n < 3) continue;
+    std::vector<std::uint32_t> at;
+    for (std::size_t i = 0; i < n; ++i)
+      if (pieces[r].keep[i]) at.push_back(static_cast<std::uint32_t>(i));
+    if (at.size() < 3) continue;
+    for (std::size_t j = 0; j < at.size(); ++j) {
+      const std::uint32_t u = at[j], v = at[(j + 1) % at.size()];
+      edges.push_back({ring[u], ring[v], static_cast<std::uint32_t>(r), u, v, (u + 1) % n == v});
+    }
+  }
+  std::vector<CellEntry> entries;
+  for (std::size_t e = 0; e < edges.size(); ++e)
+    add_cells(entries, edges[e].a, edges[e].b, static_cast<std::uint32_t>(e), g, hair);
+  std::sort(entries.begin(), entries.end());
+
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> put_back;  // (ring, piece)
+  auto doom = [&](const Edge& e) {
+    const std::uint32_t k = pieces[e.ring].piece_of[e.from];
+    if (kept_as_is[e.ring][k]) return;
+    kept_as_is[e.ring][k] = 1;
+    put_back.emplace_back(e.ring, k);
+  };
+  auto in_place = [&](const Edge& e) {
+    return !e.original && !kept_as_is[e.ring][pieces[e.ring].piece_of[e.from]];
+  };
+  for (std::size_t i = 0; i < entries.size();) {
+    std::size_t j = i;
+    while (j < entries.size() && entries[j].cell == entries[i].cell) ++j;
+    for (std::size_t p = i; p < j; ++p) {
+      const Edge& e = edges[entries[p].edge];
+      for (std::size_t q = p + 1; q < j; ++q) {
+        const Edge& f = edges[entries[q].edge];
+        if ((e.original && f.original) || adjacent(e, f)) continue;
+        if (!too_close(e.a, e.b, f.a, f.b, hair)) continue;
+        if (!e.original) doom(e);
+        if (!f.original) doom(f);
+      }
+    }
+    i = j;
+  }
+  std::vector<CellEntry> cells;
+  for (std::size_t done = 0; done < put_back.size(); ++done) {
+    checkpoint();
+    const auto [r, k] = put_back[done];
+    const Ring& ring = *rings[r];
+    RingPieces& rp = pieces[r];
+    const std::vector<std::size_t> at = piece_vertices(rp, k, ring.size());
+    for (std::size_t v : at) rp.keep[v] = 1;
+    for (std::size_t j = 0; j + 1 < at.size(); ++j) {
+      const Edge e{ring[at[j]], ring[at[j + 1]], r, static_cast<std::uint32_t>(at[j]),
+                   static_cast<std::uint32_t>(at[j + 1]), true};
+      cells.clear();
+      add_cells(cells, e.a, e.b, 0, g, hair);
+      for (const CellEntry& c : cells) {
+        auto it = std::lower_bound(entries.begin(), entries.end(), CellEntry{c.cell, 0});
+        for (; it != entries.end() && it->cell == c.cell; ++it) {
+          const Edge& f = edges[it->edge];
+          if (in_place(f) && !adjacent(e, f) && too_close(e.a, e.b, f.a, f.b, hair)) doom(f);
+        }
+      }
+    }
+  }
+
+  for (std::size_t r = 0; r < rings.size(); ++r) {
+    Ring& ring = *rings[r];
+    if (ring.size() < 3) continue;
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < ring.size(); ++i)
+      if (pieces[r].keep[i]) ring[out++] = ring[i];
+    ring.resize(out);
+  }
+}
+
+}  // namespace strokegraph

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "boundary/local_simplify.h"
+#include "conditioning/rdp.h"
+
+using namespace strokegraph;
+
+namespace {
+
+bool has(const Ring& ring, Point p) { return std::find(ring.begin(), ring.end(), p) != ring.end(); }
+
+// A strip whose top wobbles by less than the tolerance, cut off at x = `end`.
+Ring wobbly_strip(double end) {
+  Ring ring;
+  for (int i = 0; i * 0.1 <= end + 1e-9; ++i) ring.push_back({i * 0.1, 3.0 + 0.03 * std::sin(i * 0.7)});
+  ring.push_back({end, 1.0});
+  ring.push_back({0.0, 1.0});
+  std::reverse(ring.begin(), ring.end());
+  return ring;
+}
+
+}  // namespace
+
+// A stretch of outline simplifies the same way in a long ring and in the
+// same ring cut short (as a tile cuts a drawing), away from the cut.
+TEST(LocalSimplification, AStretchDoesNotDependOnTheRestOfItsRing) {
+  BufferPolygon whole{wobbly_strip(20.0), {}}, cut{wobbly_strip(12.0), {}};
+  simplify_polygon_locally(whole, 0.05, 2.0);
+  simplify_polygon_locally(cut, 0.05, 2.0);
+  auto before = [](const Ring& ring, double x) {
+    std::vector<Point> out;
+    for (Point p : ring)
+      if (p.x <= x && p.y > 2.0) out.push_back(p);
+    std::sort(out.begin(), out.end(), [](Point a, Point b) { return a.x < b.x; });
+    return out;
+  };
+  const std::vector<Point> kept = before(whole.outer, 8.0);
+  EXPECT_LT(kept.size(), 40u);  // simplified, not kept as is
+  EXPECT_EQ(kept, before(cut.outer, 8.0));
+}
+
+// A notch of the outer ring shallower than the tolerance goes, unless a hole
+// reaches into it: then its piece stays as it was and the rings do not cross.
+TEST(LocalSimplification, PiecesThatWouldCrossAnotherRingStayAsGiven) {
+  const Ring outer{{0, 1}, {4, 1}, {5, 0.96}, {6, 1}, {10, 1}, {10, 10}, {0, 10}};
+  const Ring hole{{4.8, 0.98}, {5, 3}, {5.2, 0.98}};
+  BufferPolygon alone{outer, {}}, with_hole{outer, {hole}};
+  simplify_polygon_locally(alone, 0.05, 2.0);
+  simplify_polygon_locally(with_hole, 0.05, 2.0);
+  EXPECT_FALSE(has(alone.outer, {5, 0.96}));
+  EXPECT_TRUE(has(with_hole.outer, {5, 0.96}));
+  EXPECT_EQ(with_hole.holes[0], hole);
+}
