@@ -22,6 +22,7 @@
 #include "pipeline/widths.h"
 #include "provenance/sources.h"
 #include "skeleton_cdt/skeleton.h"
+#include "tile/join_cuts.h"
 #include "tile/tile.h"
 
 namespace strokegraph {
@@ -171,6 +172,7 @@ struct CleanSkeleton {
   std::vector<BufferPolygon> polygons;
   std::optional<std::vector<Segment>> tile_edges;
   std::vector<Point> stroke_ends;
+  std::optional<TileGrid> grid;  // of the tiles, when computed tile by tile
 };
 
 CleanSkeleton tiled_clean_skeleton(TiledSkeleton skeleton, std::vector<Point> ends) {
@@ -179,6 +181,7 @@ CleanSkeleton tiled_clean_skeleton(TiledSkeleton skeleton, std::vector<Point> en
   out.boundary = std::move(skeleton.boundary);
   out.tile_edges = std::move(skeleton.edges);
   out.stroke_ends = std::move(ends);
+  out.grid = std::move(skeleton.grid);
   return out;
 }
 
@@ -248,6 +251,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   const std::size_t working_set = working_set_of(curves);
   std::vector<BufferPolygon> polygons;
   std::optional<std::vector<Segment>> tile_edges;
+  std::optional<TileGrid> grid;
   std::vector<Segment> segments;
   std::vector<Point> boundary;
   std::optional<SegmentGrid> ends;  // of the strokes, for the clean-up
@@ -261,6 +265,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     cleanup_seconds += seconds_since(t0);
     polygons = std::move(skeleton.polygons);
     tile_edges = std::move(skeleton.tile_edges);
+    grid = std::move(skeleton.grid);
     segments = std::move(skeleton.segments);
     boundary = std::move(skeleton.boundary);
   }
@@ -272,6 +277,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   Graph graph = segments_to_graph(segments, t.snap_tolerance, true);
   segments.clear();
   segments.shrink_to_fit();
+  if (grid) graph = join_seam_cuts(std::move(graph), *grid);
   release_free_memory(working_set);
   if (auto error = check_node_limit(graph.nodes.size(), options.max_nodes)) return *error;
   // The raw stages run only when asked for explicitly: the clean-up below
