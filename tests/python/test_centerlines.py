@@ -271,7 +271,7 @@ def distances_to(points, chains):
     return np.hypot(*np.moveaxis(a + t[..., None] * d - points[:, None, :], 2, 0)).min(1)
 
 
-@pytest.mark.parametrize("seed", [0, 3])
+@pytest.mark.parametrize("seed", [0, 3, 5, 6, 15])
 def test_tiles_give_the_untiled_graph(seed):
     # 12-unit tiles on a 60-unit drawing: 25 tiles, junctions and ends on seams.
     curves, r = random_drawing(seed), 0.5
@@ -284,7 +284,7 @@ def test_tiles_give_the_untiled_graph(seed):
     )
     for a, b in [(tiled, whole), (whole, tiled)]:
         d = distances_to(np.concatenate(a.chains), b.chains)
-        assert np.mean(d <= 0.05 * r) >= 0.95 and d.max() <= r
+        assert np.mean(d <= 0.05 * r) >= 0.99 and d.max() <= 0.5 * r
     assert flat(centerlines(curves, r, tiles=12.0)) == flat(tiled)
     # The automatic choice leaves a drawing this small whole; clean=False never tiles.
     assert flat(centerlines(curves, r)) == flat(whole)
