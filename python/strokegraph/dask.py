@@ -34,6 +34,7 @@ except ImportError as e:  # pragma: no cover - depends on the installation
 
 from . import _core
 from ._trace import trace_many
+from ._native import Progress
 from .api import prepare_call, wrap
 from .result import Centerlines
 
@@ -103,8 +104,14 @@ def _run_tiles(tasks: List[bytes]) -> List[bytes]:
     return [_core.tile_run(task) for task in tasks]
 
 
-def _run_on_cluster(c: Any, tasks: List[bytes], tiles_per_task: int) -> List[bytes]:
-    """The results of the tile tasks, in task order; empties `tasks` once they are sent."""
+def _run_on_cluster(c: Any, tasks: List[bytes], tiles_per_task: int,
+                    progress: Optional[Progress]) -> List[bytes]:
+    """The results of the tile tasks, in task order; empties `tasks` once they are sent.
+
+    `progress` hears ("skeleton", f) as groups finish, f from 0.4 to 0.8 (the
+    share of the skeleton in the local call); an exception it raises cancels
+    the tasks and propagates.
+    """
     # Largest tasks first, so that no worker is left with a large one at the
     # end; the results go back to task order.
     order = sorted(range(len(tasks)), key=lambda k: -len(tasks[k]))
@@ -117,6 +124,13 @@ def _run_on_cluster(c: Any, tasks: List[bytes], tiles_per_task: int) -> List[byt
     for s in range(0, len(groups), SCATTER_GROUPS):
         futures += c.map(_run_tiles, c.scatter(groups[s:s + SCATTER_GROUPS]), pure=False)
         groups[s:s + SCATTER_GROUPS] = [[]] * len(groups[s:s + SCATTER_GROUPS])
+    if progress is not None:
+        try:
+            for done, _ in enumerate(_distributed.as_completed(futures), 1):
+                progress("skeleton", 0.4 + 0.4 * done / len(futures))
+        except BaseException:
+            c.cancel(futures)
+            raise
     results: List[bytes] = [b""] * len(order)
     for k, r in zip(order, (r for group in c.gather(futures) for r in group)):
         results[k] = r
@@ -130,7 +144,7 @@ def _whole(curves: Any, radius: float, feature_size: Optional[float],
 
 def centerlines_tiled(curves: Any, radius: float, *, client: Optional["_distributed.Client"] = None,
                       tiles: Union[bool, float, None] = True, tiles_per_task: int = 1,
-                      **options: Any) -> Centerlines:
+                      progress: Optional[Progress] = None, **options: Any) -> Centerlines:
     """`strokegraph.centerlines` of one large drawing, its tiles run on a Dask cluster.
 
     - `curves`, `radius`: as for `strokegraph.centerlines`.
@@ -141,8 +155,11 @@ def centerlines_tiled(curves: Any, radius: float, *, client: Optional["_distribu
       drawing too small to tile), the whole call runs as one task.
     - `tiles_per_task`: tiles run one after the other in one task; more than
       one saves scheduling for very small tiles.
-    - `options`: the other keyword options of `strokegraph.centerlines`
-      except `progress`.
+    - `progress`: as for `strokegraph.centerlines`, on the calling thread:
+      ("start", 0.0), the client's own stages (`inflate`, then `graph`,
+      `cleanup`, `chains`), ("skeleton", f) as the tasks finish, and ("done",
+      1.0). An exception it raises cancels the call (and the tasks sent).
+    - `options`: the other keyword options of `strokegraph.centerlines`.
 
     The client conditions the curves, cuts the bands into tiles and sends
     each tile with the bands it needs to a worker; the skeleton pieces come
@@ -150,19 +167,22 @@ def centerlines_tiled(curves: Any, radius: float, *, client: Optional["_distribu
     `Centerlines` of ``strokegraph.centerlines(curves, radius, tiles=tiles,
     **options)`` run locally, bit for bit, for any number of workers.
     """
-    if "progress" in options:
-        raise TypeError("centerlines_tiled() takes no progress callback")
     if isinstance(tiles_per_task, bool) or not isinstance(tiles_per_task, int) or tiles_per_task < 1:
         raise ValueError(f"tiles_per_task must be an integer of at least 1, got {tiles_per_task!r}")
-    call = prepare_call(curves, radius, tiles=tiles, **options)
-    shared, tasks = _core.tiles_prepare(call.curves, call.radius, call.feature_size, **call.options)
+    call = prepare_call(curves, radius, tiles=tiles, progress=progress, **options)
     c: Any = client if client is not None else _distributed.get_client()
+    if progress is not None:
+        progress("start", 0.0)
+    shared, tasks = _core.tiles_prepare(call.curves, call.radius, call.feature_size,
+                                        progress=progress, **call.options)
     if shared is None:
         [data] = c.scatter([call.curves])
         raw = c.submit(_whole, data, call.radius, call.feature_size, call.options,
                        pure=False).result()
     else:
-        results = _run_on_cluster(c, tasks, tiles_per_task)
+        results = _run_on_cluster(c, tasks, tiles_per_task, progress)
         raw = _core.tiles_assemble(shared, results, call.curves, call.radius, call.feature_size,
-                                   **call.options)
+                                   progress=progress, **call.options)
+    if progress is not None:
+        progress("done", 1.0)
     return wrap(raw, call.curves, call.owners, call.radius, call.feature_size)

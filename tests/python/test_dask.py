@@ -69,3 +69,21 @@ def test_one_drawing_tile_by_tile_matches_local_run(client, options, monkeypatch
     expected = strokegraph.centerlines(work, 1.0, **local_options)
     assert len(expected.chains) > 10
     assert same(sgd.centerlines_tiled(work, 1.0, client=client, **options), expected)
+
+
+def test_tiled_progress_reports_the_tasks_and_cancels(client):
+    work = [stroke for drawing in drawings(8, seed=11) for stroke in drawing]
+    heard = []
+    result = sgd.centerlines_tiled(work, 1.0, client=client, tiles=12.0,
+                                   progress=lambda s, f: heard.append((s, f)))
+    assert same(result, strokegraph.centerlines(work, 1.0, tiles=12.0))
+    # (The native stages report at most ten times a second: this call is too short.)
+    assert heard[0] == ("start", 0.0) and heard[-1] == ("done", 1.0)
+    fractions = [f for _, f in heard]
+    assert fractions == sorted(fractions) and ("skeleton", 0.8) in heard
+
+    def stop(stage, fraction):
+        if stage == "skeleton":
+            raise KeyboardInterrupt
+    with pytest.raises(KeyboardInterrupt):
+        sgd.centerlines_tiled(work, 1.0, client=client, tiles=12.0, progress=stop)
