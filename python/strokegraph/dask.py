@@ -126,7 +126,8 @@ def _run_on_cluster(c: Any, tasks: List[bytes], tiles_per_task: int,
         groups[s:s + SCATTER_GROUPS] = [[]] * len(groups[s:s + SCATTER_GROUPS])
     if progress is not None:
         try:
-            for done, _ in enumerate(_distributed.as_completed(futures), 1):
+            finished: Any = _distributed.as_completed(futures)  # type: ignore[no-untyped-call]
+            for done, _ in enumerate(finished, 1):
                 progress("skeleton", 0.4 + 0.4 * done / len(futures))
         except BaseException:
             c.cancel(futures)
