@@ -384,7 +384,10 @@ Result<CenterlinesOutput> run_centerlines(const std::vector<Polyline>& curves, d
   out.graph = std::get<TopologizeOutput>(std::move(graph));
   const auto t1 = std::chrono::steady_clock::now();
   if (!strokes) strokes.emplace(stroke_index(curves, options.topologize.per_curve_widths, radius));
-  out.sources = chain_sources(out.graph.chains, out.graph.chain_node_ids, *strokes, radius);
+  // Measured on the widest band: chains are sampled every half of it, and
+  // widths far above `radius` would otherwise ask for millions of samples.
+  out.sources = chain_sources(out.graph.chains, out.graph.chain_node_ids, *strokes,
+                              widest(radius, options.topologize.per_curve_widths));
   out.sources_seconds += seconds_since(t1);
   return out;
 }

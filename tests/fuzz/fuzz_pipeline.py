@@ -97,6 +97,11 @@ def run(seed):
               o["subdivision_ratio"], o["resample"], o["boundary_simplification"], o["merge_tolerance"])] * 2
         ),
     ]
+    if rng.random() < 0.5:
+        tiles = rng.choice([None, False, True, 3.0, 0.7])
+        calls.append(lambda: strokegraph.centerlines(
+            curves, bd, feature_size=fs if math.isfinite(fs) and fs > 0 else None, per_curve_widths=widths,
+            tiles=tiles, boundary_simplification=o["boundary_simplification"]))
     for call in calls:
         try:
             call()

@@ -333,3 +333,17 @@ def test_clean_call_is_identical_for_every_worker_count():
     assert len(outputs) == 1
     chains = int(outputs.pop().split()[0])
     assert chains > 2048
+
+
+@pytest.mark.parametrize("clean", [True, False])
+def test_sources_of_widths_far_above_the_radius(clean):
+    # Measured on the radius, sources took 1e8 samples on these chains (and
+    # much longer on longer ones), and gave both strokes to every chain.
+    code = ("import strokegraph\n"
+            "g = strokegraph.centerlines([[(0, 0), (50, 0)], [(25, -20), (25, 20)]], 1e-6, feature_size=1.0,\n"
+            f"    per_curve_widths=[[1.0, 1.0], [1.5, 1.5]], clean={clean})\n"
+            "import numpy as np\n"
+            "print(sorted((round(float(np.ptp(c[:, 1]))), s.tolist()) for c, s in zip(g.chains, g.sources)))\n")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.strip() == "[(0, [0]), (0, [0]), (20, [1]), (20, [1])]"

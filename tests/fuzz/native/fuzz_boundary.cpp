@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     const std::size_t count = polygons.size();
     std::vector<BufferPolygon> out =
-        preprocess_boundaries(std::move(polygons), fs, bd, d.opt(2), resample, d.opt(4));
+        preprocess_boundaries(std::move(polygons), fs, bd, d.opt(2), resample, d.opt(4),
+                              (d.mask >> 7) & 1);
     if (out.size() != count) __builtin_trap();
   } catch (const MemoryLimitError&) {
   }
