@@ -100,7 +100,8 @@ def run(seed):
     if rng.random() < 0.5:
         # A side fixed far below the margin (6 radii) makes every tile hold the
         # whole drawing: slow by request, so sides stay at a few margins.
-        tiles = rng.choice([None, False, True, 30.0 * abs(bd) + 1.0])
+        widest = max([abs(bd)] + [abs(v) for w in widths or [] for v in w if math.isfinite(v)])
+        tiles = rng.choice([None, False, True, 30.0 * widest + 1.0])
         calls.append(lambda: strokegraph.centerlines(
             curves, bd, feature_size=fs if math.isfinite(fs) and fs > 0 else None, per_curve_widths=widths,
             tiles=tiles, boundary_simplification=o["boundary_simplification"]))
