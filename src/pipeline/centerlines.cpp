@@ -169,7 +169,7 @@ struct CleanSkeleton {
   std::vector<Segment> segments;
   std::vector<Point> boundary;
   std::vector<BufferPolygon> polygons;
-  std::optional<std::vector<Segment>> tile_edges;
+  std::optional<PointRuns> tile_edges;
   std::vector<Point> stroke_ends;
 };
 
@@ -238,7 +238,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   const GraphThresholds t = derive_graph_thresholds(feature_size, options);
   const std::size_t working_set = working_set_of(curves);
   std::vector<BufferPolygon> polygons;
-  std::optional<std::vector<Segment>> tile_edges;
+  std::optional<PointRuns> tile_edges;
   std::vector<Segment> segments;
   std::vector<Point> boundary;
   std::optional<SegmentGrid> ends;  // of the strokes, for the clean-up
@@ -319,7 +319,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   out.chains = finish_chains(chains, t.chain_simplification);
   const auto t1 = std::chrono::steady_clock::now();
   place_free_ends(out.chains, chains, edges, radius);
-  edges = SegmentGrid({}, 1.0);
+  edges = SegmentGrid(PointRuns{}, 1.0);
   cleanup_seconds += seconds_since(t1);
   NumberedNodes numbered = number_nodes(chains, out.chains);
   out.nodes = std::move(numbered.nodes);

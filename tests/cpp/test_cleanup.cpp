@@ -75,7 +75,7 @@ TEST(SegmentGrid, BuildsOverMillionsOfSegments) {
   for (int y = 0; y < side; ++y)
     for (int x = 0; x < side; ++x) segs.push_back({{x * 1.0, y * 1.0}, {x + 0.5, y * 1.0}});
   const SegmentGrid grid(std::move(segs), 1.0);
-  EXPECT_EQ(grid.segments().size(), std::size_t{side} * side);
+  EXPECT_EQ(grid.size(), std::size_t{side} * side);
   EXPECT_DOUBLE_EQ(grid.distance_within({700.25, 300.25}, 2.0), 0.25);
 }
 
