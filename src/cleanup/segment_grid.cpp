@@ -43,9 +43,9 @@ PointRuns runs_of(const std::vector<Segment>& segments) {
 }  // namespace
 
 SegmentGrid::SegmentGrid(const std::vector<Segment>& segments, double cell)
-    : SegmentGrid(runs_of(segments), cell) {}
+    : SegmentGrid(runs_of(segments), cell, RunsTag{}) {}
 
-SegmentGrid::SegmentGrid(PointRuns runs, double cell) : points_(std::move(runs.points)) {
+SegmentGrid::SegmentGrid(PointRuns runs, double cell, RunsTag) : points_(std::move(runs.points)) {
   // Point i starts a segment when point i + 1 is of the same run and both
   // are finite.
   std::vector<char> present(points_.size(), 0);

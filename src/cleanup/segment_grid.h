@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "common/flat_map.h"
@@ -82,7 +83,10 @@ class SegmentGrid {
   // `cell` is the side of a cell; it is raised when the segments would fill
   // too many cells. Non-finite segments are left out.
   SegmentGrid(const std::vector<Segment>& segments, double cell);
-  SegmentGrid(PointRuns runs, double cell);
+  // The segments of `runs`, kept without a copy.
+  static SegmentGrid of_runs(PointRuns runs, double cell) {
+    return SegmentGrid(std::move(runs), cell, RunsTag{});
+  }
 
   // Segments listed (the finite ones).
   std::size_t size() const { return size_; }
@@ -105,6 +109,9 @@ class SegmentGrid {
   double ray_distance(Point p, Point d, double reach) const;
 
  private:
+  struct RunsTag {};
+  SegmentGrid(PointRuns runs, double cell, RunsTag);
+
   std::vector<Point> points_;
   std::size_t size_ = 0;
   CellIndex cells_;

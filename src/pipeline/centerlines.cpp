@@ -276,7 +276,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   sources_seconds += seconds_since(t_index);
   auto t0 = std::chrono::steady_clock::now();
   const double band = widest(radius, options.per_curve_widths);
-  SegmentGrid edges = tile_edges ? SegmentGrid(std::move(*tile_edges), 2.0 * band)
+  SegmentGrid edges = tile_edges ? SegmentGrid::of_runs(std::move(*tile_edges), 2.0 * band)
                                        : boundary_grid(polygons, 2.0 * band);
   cleanup_seconds += seconds_since(t0);
   polygons.clear();
@@ -319,7 +319,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   out.chains = finish_chains(chains, t.chain_simplification);
   const auto t1 = std::chrono::steady_clock::now();
   place_free_ends(out.chains, chains, edges, radius);
-  edges = SegmentGrid(PointRuns{}, 1.0);
+  edges = SegmentGrid({}, 1.0);
   cleanup_seconds += seconds_since(t1);
   NumberedNodes numbered = number_nodes(chains, out.chains);
   out.nodes = std::move(numbered.nodes);
