@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace strokegraph {
@@ -27,18 +28,52 @@ double point_segment_distance(Point p, const Segment& s) {
   return std::hypot(p.x - (s.a.x + t * dx), p.y - (s.a.y + t * dy));
 }
 
-SegmentGrid::SegmentGrid(std::vector<Segment> segments, double cell) : segments_(std::move(segments)) {
-  segments_.erase(std::remove_if(segments_.begin(), segments_.end(),
-                                 [](const Segment& s) { return !finite(s.a) || !finite(s.b); }),
-                  segments_.end());
-  cells_ = CellIndex(segments_.size(), [this](std::size_t i) { return segments_[i]; }, cell);
+namespace {
+
+PointRuns runs_of(const std::vector<Segment>& segments) {
+  PointRuns runs;
+  std::size_t points = 0;
+  for (std::size_t i = 0; i < segments.size(); ++i)
+    points += i > 0 && std::memcmp(&segments[i - 1].b, &segments[i].a, sizeof(Point)) == 0 ? 1 : 2;
+  runs.points.reserve(points);
+  for (const Segment& s : segments) runs.add(s);
+  return runs;
 }
 
-CellIndex::CellIndex(std::size_t segment_count, const std::function<Segment(std::size_t)>& segment,
-                     double cell)
+}  // namespace
+
+SegmentGrid::SegmentGrid(const std::vector<Segment>& segments, double cell)
+    : SegmentGrid(runs_of(segments), cell, RunsTag{}) {}
+
+SegmentGrid::SegmentGrid(PointRuns runs, double cell, RunsTag) : points_(std::move(runs.points)) {
+  // Point i starts a segment when point i + 1 is of the same run and both
+  // are finite.
+  std::vector<char> present(points_.size(), 0);
+  std::size_t begin = 0;
+  for (std::size_t end : runs.ends) {
+    for (std::size_t i = begin; i + 1 < end; ++i) {
+      present[i] = finite(points_[i]) && finite(points_[i + 1]);
+      size_ += present[i];
+    }
+    begin = end;
+  }
+  std::vector<std::size_t>().swap(runs.ends);
+  cells_ = CellIndex(
+      points_.size(), [this](std::size_t i) { return segment(i); }, cell,
+      [&](std::size_t i) { return present[i] != 0; });
+}
+
+CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)>& segment,
+                     double cell, const std::function<bool(std::size_t)>& present)
     : index_(0) {
+  auto listed = [&](std::size_t i) { return !present || present(i); };
   double total = 0.0;
-  for (std::size_t i = 0; i < segment_count; ++i) total += length(segment(i));
+  std::size_t segment_count = 0;
+  for (std::size_t i = 0; i < slots; ++i) {
+    if (!listed(i)) continue;
+    total += length(segment(i));
+    ++segment_count;
+  }
   if (!(cell > 0.0) || !std::isfinite(cell)) cell = 1.0;
   // Each segment is cut into pieces of at most one cell; every piece touches
   // at most four cells. Only the pieces beyond one per segment shrink as the
@@ -52,7 +87,8 @@ CellIndex::CellIndex(std::size_t segment_count, const std::function<Segment(std:
   // Calls visit(cell, i) for every cell that segment i crosses, in segment
   // order; the walks below repeat it rather than store the pairs.
   auto for_each_pair = [&](auto&& visit) {
-    for (std::size_t i = 0; i < segment_count; ++i) {
+    for (std::size_t i = 0; i < slots; ++i) {
+      if (!listed(i)) continue;
       const Segment s = segment(i);
       const auto pieces = static_cast<std::size_t>(std::ceil(length(s) * inv_cell_));
       const std::size_t n = std::max<std::size_t>(1, pieces);
@@ -126,7 +162,7 @@ CellIndex::CellIndex(std::size_t segment_count, const std::function<Segment(std:
 double SegmentGrid::distance_within(Point p, double reach) const {
   double best = reach;
   cells_.visit_box({p.x - reach, p.y - reach}, {p.x + reach, p.y + reach}, [&](std::size_t i) {
-    best = std::min(best, point_segment_distance(p, segments_[i]));
+    best = std::min(best, point_segment_distance(p, segment(i)));
   });
   return best;
 }
@@ -136,7 +172,7 @@ double SegmentGrid::ray_distance(Point p, Point d, double reach) const {
   double best = reach;
   cells_.visit_box({std::min(p.x, q.x), std::min(p.y, q.y)}, {std::max(p.x, q.x), std::max(p.y, q.y)},
             [&](std::size_t i) {
-              const Segment& s = segments_[i];
+              const Segment s = segment(i);
               const double ex = s.b.x - s.a.x, ey = s.b.y - s.a.y;
               const double denom = d.x * ey - d.y * ex;
               if (denom == 0.0) return;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "common/flat_map.h"
@@ -22,8 +23,10 @@ class CellIndex {
  public:
   CellIndex() : index_(0) {}
   // `cell` is the side of a cell; it is raised when the segments would fill
-  // too many cells. Every segment must be finite.
-  CellIndex(std::size_t count, const std::function<Segment(std::size_t)>& segment, double cell);
+  // too many cells. Every segment must be finite. With `present`, only the
+  // indices it accepts are segments (the others are never read nor listed).
+  CellIndex(std::size_t count, const std::function<Segment(std::size_t)>& segment, double cell,
+            const std::function<bool(std::size_t)>& present = {});
 
   double cell() const { return cell_; }
 
@@ -73,16 +76,25 @@ class CellIndex {
   FlatMap<CellKey, Range, CellKeyHash> index_;
 };
 
+// The segments are kept as runs of points (16 bytes a segment along a ring
+// instead of 32); a segment is known by the index of its first point.
 class SegmentGrid {
  public:
   // `cell` is the side of a cell; it is raised when the segments would fill
   // too many cells. Non-finite segments are left out.
-  SegmentGrid(std::vector<Segment> segments, double cell);
+  SegmentGrid(const std::vector<Segment>& segments, double cell);
+  // The segments of `runs`, kept without a copy.
+  static SegmentGrid of_runs(PointRuns runs, double cell) {
+    return SegmentGrid(std::move(runs), cell, RunsTag{});
+  }
 
-  const std::vector<Segment>& segments() const { return segments_; }
+  // Segments listed (the finite ones).
+  std::size_t size() const { return size_; }
   double cell() const { return cells_.cell(); }
+  // The segment whose first point is points[i]: what visit_box hands out.
+  Segment segment(std::size_t i) const { return {points_[i], points_[i + 1]}; }
 
-  // As CellIndex::visit_box, with indices into segments().
+  // As CellIndex::visit_box, with indices for segment().
   template <class Visit>
   void visit_box(Point lo, Point hi, Visit&& visit) const {
     cells_.visit_box(lo, hi, std::forward<Visit>(visit));
@@ -97,7 +109,11 @@ class SegmentGrid {
   double ray_distance(Point p, Point d, double reach) const;
 
  private:
-  std::vector<Segment> segments_;
+  struct RunsTag {};
+  SegmentGrid(PointRuns runs, double cell, RunsTag);
+
+  std::vector<Point> points_;
+  std::size_t size_ = 0;
   CellIndex cells_;
 };
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -39,6 +40,28 @@ struct Segment {
   Point a;
   Point b;
   friend bool operator==(const Segment&, const Segment&) = default;
+};
+
+// Line segments kept as runs of points, half the bytes of Segments where
+// consecutive segments share their ends (ring edges): run r holds
+// points[ends[r - 1]] to points[ends[r] - 1] (ends[-1] taken as 0) and its
+// segments join consecutive points. The segments keep their order.
+struct PointRuns {
+  std::vector<Point> points;
+  std::vector<std::size_t> ends;
+
+  // Appends s, continuing the last run when s.a has the bits of its last point.
+  void add(const Segment& s) {
+    if (!points.empty() && std::memcmp(&points.back(), &s.a, sizeof(Point)) == 0) {
+      points.push_back(s.b);
+      ends.back() = points.size();
+      return;
+    }
+    points.push_back(s.a);
+    points.push_back(s.b);
+    ends.push_back(points.size());
+  }
+  std::size_t segment_count() const { return points.size() - ends.size(); }
 };
 
 // Three corners of one triangle of a polygon's constrained triangulation.

@@ -170,7 +170,7 @@ struct CleanSkeleton {
   std::vector<Segment> segments;
   std::vector<Point> boundary;
   std::vector<BufferPolygon> polygons;
-  std::optional<std::vector<Segment>> tile_edges;
+  std::optional<PointRuns> tile_edges;
   std::vector<Point> stroke_ends;
   std::optional<TileGrid> grid;  // of the tiles, when computed tile by tile
 };
@@ -250,7 +250,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   const GraphThresholds t = derive_graph_thresholds(feature_size, options);
   const std::size_t working_set = working_set_of(curves);
   std::vector<BufferPolygon> polygons;
-  std::optional<std::vector<Segment>> tile_edges;
+  std::optional<PointRuns> tile_edges;
   std::optional<TileGrid> grid;
   std::vector<Segment> segments;
   std::vector<Point> boundary;
@@ -288,12 +288,18 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   }
 
   enter_stage("cleanup", 0.85, 0.95);
-  const auto t_index = std::chrono::steady_clock::now();
-  strokes.emplace(stroke_index(curves, options.per_curve_widths, radius));
-  sources_seconds += seconds_since(t_index);
+  // The stroke index is held only while a pass reads it: the crossing merges
+  // in between take the most memory of the clean-up, and rebuilding it costs
+  // a small share of what they take in time. Provenance builds it again.
+  auto index_strokes = [&] {
+    const auto t_index = std::chrono::steady_clock::now();
+    strokes.emplace(stroke_index(curves, options.per_curve_widths, radius));
+    sources_seconds += seconds_since(t_index);
+  };
+  index_strokes();
   auto t0 = std::chrono::steady_clock::now();
   const double band = widest(radius, options.per_curve_widths);
-  SegmentGrid edges = tile_edges ? SegmentGrid(std::move(*tile_edges), 2.0 * band)
+  SegmentGrid edges = tile_edges ? SegmentGrid::of_runs(std::move(*tile_edges), 2.0 * band)
                                        : boundary_grid(polygons, 2.0 * band);
   cleanup_seconds += seconds_since(t0);
   polygons.clear();
@@ -311,25 +317,30 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.meet_angle = kMeetAngle;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(std::move(graph), clearance, rules);
+  strokes.reset();
   release_free_memory(working_set);
   advance(0.25);
   graph = merge_crossings(std::move(graph), clearance, kCrossingFactor, edges, kMinWaist);
   release_free_memory(working_set);
   advance(0.4);
+  index_strokes();
+  rules.strokes = &*strokes;
   graph = remove_spurs(std::move(graph), clearance, rules);
+  rules = {};
+  strokes.reset();
+  ends.reset();
   release_free_memory(working_set);
   advance(0.65);
   graph = merge_straight_crossings(std::move(graph), clearance, radius, kStraightLinkFactor, kStraightTurn);
   release_free_memory(working_set);
   advance(0.8);
   relocate_junctions(graph, clearance, radius, kRelocateFactor);
+  clearance = {};
   cleanup_seconds += seconds_since(t0);
   enter_stage("chains", 0.95, 1.0);
   const std::vector<Chain> chains = extract_chains(std::move(graph));
   // The chains hold what is left to use of the graph.
   graph = {};
-  clearance = {};
-  ends.reset();
   release_free_memory(working_set);
 
   TopologizeOutput out;
@@ -374,7 +385,8 @@ Result<CenterlinesOutput> run_centerlines(const std::vector<Polyline>& curves, d
   if (auto error = check_tiles(options.tiles)) return *error;
   if (auto error = check_widths(curves, options.topologize.per_curve_widths)) return *error;
   // The stroke index is built when first needed (the clean-up builds it once
-  // the skeleton's segments are gone), so that it is not held while they are.
+  // the skeleton's segments are gone, and drops it again), so that it is not
+  // held while they are.
   std::optional<StrokeIndex> strokes;
   Result<TopologizeOutput> graph =
       options.clean ? clean_graph(curves, radius, fs, options.topologize, options.tiles, strokes,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <iterator>
@@ -630,14 +631,19 @@ TiledSkeleton assemble_tiles(const TileGrid& grid, double tolerance,
   std::vector<SeamEnd> cuts, near;
   std::size_t working_set = 0;  // bytes of what the tiles hand over
   {
-    std::size_t pieces = 0, edges = 0, points = 0;
+    std::size_t pieces = 0, edges = 0, edge_points = 0, points = 0;
+    const Segment* last = nullptr;
     for (std::size_t t = 0; t < count; ++t) {
       pieces += results[t].pieces.size();
       edges += results[t].edges.size();
+      for (const Segment& e : results[t].edges) {
+        edge_points += last != nullptr && std::memcmp(&last->b, &e.a, sizeof(Point)) == 0 ? 1 : 2;
+        last = &e;
+      }
       points += results[t].boundary.size();
     }
     out.segments.reserve(pieces);
-    out.edges.reserve(edges);
+    out.edges.points.reserve(edge_points);
     out.boundary.reserve(points);
     working_set = pieces * sizeof(CutPiece) + edges * sizeof(Segment) + points * sizeof(Point);
   }
@@ -664,7 +670,7 @@ TiledSkeleton assemble_tiles(const TileGrid& grid, double tolerance,
     }
     std::vector<CutPiece>().swap(results[t].pieces);
     out.refused += results[t].failed;
-    out.edges.insert(out.edges.end(), results[t].edges.begin(), results[t].edges.end());
+    for (const Segment& e : results[t].edges) out.edges.add(e);
     std::vector<Segment>().swap(results[t].edges);
     if (keep_boundary) {
       out.boundary.insert(out.boundary.end(), results[t].boundary.begin(),

@@ -107,7 +107,7 @@ std::vector<CutPiece> clip_segments(const std::vector<Segment>& segments, const 
 struct TiledSkeleton {
   std::vector<Segment> segments;  // tile by tile in row-major order, stitched on the seams
   std::vector<Point> boundary;    // preprocessed ring vertices (only when asked)
-  std::vector<Segment> edges;     // preprocessed ring edges (only with keep_edges)
+  PointRuns edges;                // preprocessed ring edges (only with keep_edges), in tile order
   TileGrid grid;
   std::size_t refused = 0;  // large polygons left without skeleton after every retry
 };

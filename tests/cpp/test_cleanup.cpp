@@ -67,6 +67,49 @@ TEST(SegmentGrid, DistanceAndRayMatchBruteForce) {
   }
 }
 
+// Segments that share ends go into one run; a run breaks where the next
+// segment starts elsewhere, even at an equal point of other bits (-0.0).
+TEST(PointRuns, JoinsSegmentsSharingTheBitsOfAnEnd) {
+  PointRuns runs;
+  for (const Segment& s : std::vector<Segment>{{{0, 0}, {1, 0}}, {{1, 0}, {1, 1}}, {{1, 1}, {0, 0}},
+                                               {{2, 0}, {3, 0}}, {{3, 0}, {-0.0, 0}},
+                                               {{0.0, 0}, {0, 1}}})
+    runs.add(s);
+  EXPECT_EQ(runs.points.size(), 9u);
+  EXPECT_EQ(runs.ends, (std::vector<std::size_t>{4, 7, 9}));
+  EXPECT_EQ(runs.segment_count(), 6u);
+}
+
+// A grid over point runs (rings, a run broken by a non-finite point) answers
+// as the grid over the same segments listed one by one.
+TEST(SegmentGrid, RunsAnswerAsTheirSegments) {
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> u(-20.0, 20.0), l(-1.5, 1.5);
+  PointRuns runs;
+  std::vector<Segment> finite;
+  for (int r = 0; r < 40; ++r) {
+    Point p{u(rng), u(rng)};
+    const Point first = p;
+    for (int k = 0; k < 12; ++k) {
+      Point q = k == 11 ? first : Point{p.x + l(rng), p.y + l(rng)};
+      if (r == 3 && k == 5) q.x = std::nan("");
+      runs.add({p, q});
+      if (std::isfinite(p.x) && std::isfinite(q.x)) finite.push_back({p, q});
+      p = q;
+    }
+  }
+  const SegmentGrid listed(finite, 1.0);
+  const SegmentGrid grid = SegmentGrid::of_runs(std::move(runs), 1.0);
+  EXPECT_EQ(grid.size(), finite.size());
+  EXPECT_EQ(grid.cell(), listed.cell());
+  for (int q = 0; q < 200; ++q) {
+    const Point p{u(rng), u(rng)};
+    const Point d{std::cos(q * 0.1), std::sin(q * 0.1)};
+    EXPECT_EQ(grid.distance_within(p, 3.0), listed.distance_within(p, 3.0));
+    EXPECT_EQ(grid.ray_distance(p, d, 4.0), listed.ray_distance(p, d, 4.0));
+  }
+}
+
 // More segments than the cap on cell entries allows at any cell size: the
 // grid is built (the cap rises with the count) and answers.
 TEST(SegmentGrid, BuildsOverMillionsOfSegments) {
@@ -75,7 +118,7 @@ TEST(SegmentGrid, BuildsOverMillionsOfSegments) {
   for (int y = 0; y < side; ++y)
     for (int x = 0; x < side; ++x) segs.push_back({{x * 1.0, y * 1.0}, {x + 0.5, y * 1.0}});
   const SegmentGrid grid(std::move(segs), 1.0);
-  EXPECT_EQ(grid.segments().size(), std::size_t{side} * side);
+  EXPECT_EQ(grid.size(), std::size_t{side} * side);
   EXPECT_DOUBLE_EQ(grid.distance_within({700.25, 300.25}, 2.0), 0.25);
 }
 
