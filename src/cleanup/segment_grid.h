@@ -3,9 +3,9 @@
 // and segment index, so results never depend on hashing.
 #pragma once
 
-#include <cstddef>
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <utility>
@@ -64,7 +64,13 @@ class CellIndex {
     std::uint32_t begin = 0;
     std::uint32_t end = 0;
   };
-  std::int64_t key(double v) const { return saturating_i64(std::floor(v * inv_cell_)); }
+  // Cell coordinates stop at +-2^61, so that walks over a range of cells
+  // (up to and including its last) and the span of two keys never overflow:
+  // far beyond any drawing, cells merge instead.
+  static constexpr std::int64_t kKeyLimit = std::int64_t{1} << 61;
+  std::int64_t key(double v) const {
+    return std::clamp(saturating_i64(std::floor(v * inv_cell_)), -kKeyLimit, kKeyLimit);
+  }
 
   double cell_ = 1.0;
   double inv_cell_ = 1.0;

@@ -122,6 +122,15 @@ TEST(SegmentGrid, BuildsOverMillionsOfSegments) {
   EXPECT_DOUBLE_EQ(grid.distance_within({700.25, 300.25}, 2.0), 0.25);
 }
 
+// Stroke ends out at 1e300 saturated the cell keys, and the walks up to the
+// last cell of a range never ended.
+TEST(SegmentGrid, EndsFarOutAreFound) {
+  const SegmentGrid grid({{{1e300, 1e300}, {1e300, 1e300}}, {{-1e300, 5}, {-1e300, 5}}, {{0, 0}, {1, 0}}}, 1.0);
+  EXPECT_EQ(grid.distance_within({1e300, 1e300}, 1.0), 0.0);
+  EXPECT_EQ(grid.distance_within({-1e300, 5}, 1.0), 0.0);
+  EXPECT_DOUBLE_EQ(grid.distance_within({0.5, 0.5}, 1.0), 0.5);
+}
+
 // A stroke from (0, 0) to (20, 0) whose skeleton forks into two corner spurs
 // at its right end, and a short bump spur off its middle.
 Graph forked_stroke() {
