@@ -97,7 +97,9 @@ def run(seed):
               o["subdivision_ratio"], o["resample"], o["boundary_simplification"], o["merge_tolerance"])] * 2
         ),
     ]
-    if rng.random() < 0.5:
+    # Without a feature size the radius sets it: with widths far above a tiny
+    # radius the rings would be sampled at that radius, slow by request.
+    if rng.random() < 0.5 and (math.isfinite(fs) and fs > 0 or not widths):
         # A side fixed far below the margin (6 radii) makes every tile hold the
         # whole drawing: slow by request, so sides stay at a few margins.
         widest = max([abs(bd)] + [abs(v) for w in widths or [] for v in w if math.isfinite(v)])
