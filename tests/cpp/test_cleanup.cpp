@@ -67,6 +67,28 @@ TEST(SegmentGrid, DistanceAndRayMatchBruteForce) {
   }
 }
 
+// A grid of many rows is filled band by band on the pool: far from the
+// origin too, where the cell is finer than the coordinates' spacing.
+TEST(SegmentGrid, TallGridsMatchBruteForceFarFromTheOrigin) {
+  for (const double offset : {0.0, 3.0e12, 1.0e17}) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> x(-20.0, 20.0), y(-400.0, 400.0), l(-6.0, 6.0);
+    std::vector<Segment> segs;
+    for (int i = 0; i < 3000; ++i) {
+      const Point a{offset + x(rng), offset + y(rng)};
+      segs.push_back({a, {a.x + l(rng), a.y + 4.0 * l(rng)}});
+    }
+    segs.push_back({{offset, offset - 450.0}, {offset + 1.0, offset + 450.0}});  // through every band
+    const SegmentGrid grid(segs, 1.0);
+    for (int q = 0; q < 300; ++q) {
+      const Point p{offset + x(rng), offset + y(rng)};
+      double best = 3.0;
+      for (const Segment& s : segs) best = std::min(best, point_segment_distance(p, s));
+      ASSERT_EQ(grid.distance_within(p, 3.0), best) << offset;
+    }
+  }
+}
+
 // More segments than the cap on cell entries allows at any cell size: the
 // grid is built (the cap rises with the count) and answers.
 TEST(SegmentGrid, BuildsOverMillionsOfSegments) {
