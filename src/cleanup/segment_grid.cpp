@@ -14,9 +14,9 @@ namespace {
 // the cell grows until the segments fit in this many (cell, segment) pairs.
 constexpr double kMaxEntries = 8.0e6;
 // Segments per task where the grid is built on the worker pool, and the
-// number of row bands that a dense grid is filled in (at most 256).
+// number of row bands that a dense grid is filled in (at most 16).
 constexpr std::size_t kSegmentsPerTask = 65536;
-constexpr std::int64_t kBands = 32;
+constexpr std::int64_t kBands = 16;
 
 bool finite(const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
@@ -43,14 +43,12 @@ SegmentGrid::SegmentGrid(std::vector<Segment> segments, double cell) : segments_
 CellIndex::CellIndex(std::size_t segment_count, const std::function<Segment(std::size_t)>& segment,
                      double cell)
     : index_(0) {
-  // The lengths on the pool, their sum in segment order.
-  std::vector<double> lengths(segment_count);
-  parallel_ranges(segment_count, kSegmentsPerTask, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t i = begin; i < end; ++i) lengths[i] = length(segment(i));
-  });
+  // The total length, summed by fixed ranges on the pool.
+  auto sum_lengths = [&](std::size_t begin, std::size_t end, double& sum) {
+    for (std::size_t i = begin; i < end; ++i) sum += length(segment(i));
+  };
   double total = 0.0;
-  for (double l : lengths) total += l;
-  lengths = {};
+  for (double sum : parallel_parts<double>(segment_count, kSegmentsPerTask, sum_lengths)) total += sum;
   if (!(cell > 0.0) || !std::isfinite(cell)) cell = 1.0;
   // Each segment is cut into pieces of at most one cell; every piece touches
   // at most four cells. Only the pieces beyond one per segment shrink as the
@@ -93,8 +91,7 @@ CellIndex::CellIndex(std::size_t segment_count, const std::function<Segment(std:
     std::size_t pairs = 0;
     std::int64_t x_lo = INT64_MAX, x_hi = INT64_MIN, y_lo = INT64_MAX, y_hi = INT64_MIN;
   };
-  Bounds all;
-  const auto parts = parallel_parts<Bounds>(segment_count, kSegmentsPerTask, [&](std::size_t begin, std::size_t end, Bounds& b) {
+  auto bound = [&](std::size_t begin, std::size_t end, Bounds& b) {
     for (std::size_t i = begin; i < end; ++i) {
       pairs_of(i, INT64_MIN, INT64_MAX, [&](CellKey k, std::uint32_t) {
         ++b.pairs;
@@ -102,8 +99,9 @@ CellIndex::CellIndex(std::size_t segment_count, const std::function<Segment(std:
         b.y_lo = std::min(b.y_lo, k.y), b.y_hi = std::max(b.y_hi, k.y);
       });
     }
-  });
-  for (const Bounds& b : parts) {
+  };
+  Bounds all;
+  for (const Bounds& b : parallel_parts<Bounds>(segment_count, kSegmentsPerTask, bound)) {
     all.pairs += b.pairs;
     all.x_lo = std::min(all.x_lo, b.x_lo), all.x_hi = std::max(all.x_hi, b.x_hi);
     all.y_lo = std::min(all.y_lo, b.y_lo), all.y_hi = std::max(all.y_hi, b.y_hi);
@@ -128,7 +126,8 @@ CellIndex::CellIndex(std::size_t segment_count, const std::function<Segment(std:
       const std::uint64_t d = static_cast<std::uint64_t>(row) - static_cast<std::uint64_t>(oy_);
       return d >= static_cast<std::uint64_t>(ny_) ? bands - 1 : static_cast<std::int64_t>(d) / rows;
     };
-    std::vector<std::uint8_t> band_lo(segment_count), band_hi(segment_count);
+    // Per segment its first and last band, four bits each.
+    std::vector<std::uint8_t> reach(segment_count);
     parallel_ranges(segment_count, kSegmentsPerTask, [&](std::size_t begin, std::size_t end) {
       for (std::size_t i = begin; i < end; ++i) {
         const Segment s = segment(i);
@@ -136,26 +135,27 @@ CellIndex::CellIndex(std::size_t segment_count, const std::function<Segment(std:
         // large for the cell to resolve: the pieces' ends are rounded.
         const double lo = std::min(s.a.y, s.b.y), hi = std::max(s.a.y, s.b.y);
         const double slack = cell_ + 0x1p-48 * std::max(std::fabs(lo), std::fabs(hi));
-        band_lo[i] = static_cast<std::uint8_t>(band_of(key(lo - slack)));
-        band_hi[i] = static_cast<std::uint8_t>(band_of(key(hi + slack)));
+        reach[i] = static_cast<std::uint8_t>(band_of(key(lo - slack)) << 4 | band_of(key(hi + slack)));
       }
     });
     auto for_band = [&](std::int64_t band, auto&& visit) {
       const std::int64_t row_lo = oy_ + band * rows, row_hi = row_lo + std::min(rows, ny_ - band * rows) - 1;
       for (std::size_t i = 0; i < segment_count; ++i) {
-        if (band_lo[i] <= band && band <= band_hi[i]) pairs_of(i, row_lo, row_hi, visit);
+        if (reach[i] >> 4 <= band && band <= (reach[i] & 15)) pairs_of(i, row_lo, row_hi, visit);
       }
     };
     start.assign(static_cast<std::size_t>(nx_ * ny_) + 1, 0);
-    parallel_for(static_cast<std::size_t>(bands), [&](std::size_t band) {
+    auto count_band = [&](std::size_t band) {
       for_band(static_cast<std::int64_t>(band), [&](CellKey k, std::uint32_t) { ++start[slot(k) + 1]; });
-    }, true);
+    };
+    parallel_for(static_cast<std::size_t>(bands), count_band, true);
     for (std::size_t c = 0; c + 1 < start.size(); ++c) start[c + 1] += start[c];
     entries_.assign(pairs, 0);
     std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
-    parallel_for(static_cast<std::size_t>(bands), [&](std::size_t band) {
+    auto fill_band = [&](std::size_t band) {
       for_band(static_cast<std::int64_t>(band), [&](CellKey k, std::uint32_t i) { entries_[fill[slot(k)]++] = i; });
-    }, true);
+    };
+    parallel_for(static_cast<std::size_t>(bands), fill_band, true);
     start_ = std::move(start);
     return;
   }
