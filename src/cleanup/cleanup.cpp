@@ -225,25 +225,26 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
   struct Walk {
     NodeId tip, far;
     double length;
-    std::size_t begin, end;  // edges in `paths`
+    std::size_t part;        // the range of tips it was found in
+    std::size_t begin, end;  // edges in that range's `paths`
     bool doomed;
     bool corner;  // strokes meet at the tip: the junction moves there
   };
   // The walks of a range of tips, with their edges.
   struct Walks {
     std::vector<Walk> walks;
-    std::vector<std::size_t> paths;
+    std::vector<std::uint32_t> paths;
   };
   std::vector<Walk> walks;
+  std::vector<Walks> parts;
   // Walk indices + 1 fit: there are fewer walks than nodes, and node ids are
   // 32-bit.
   std::vector<std::uint32_t> frozen, tips_at(n, 0), first_tip(n, 0);
-  std::vector<std::size_t> paths;
   std::vector<std::pair<NodeId, Point>> corners;  // junctions moved to a corner, in order
   // Two strokes meeting at an angle at the tip and half-way along the
   // branch: the branch runs inside both bands, where two strokes drawn to one
   // corner overlap.
-  auto strokes_meet_along = [&](const Walk& w, const std::vector<std::size_t>& path) {
+  auto strokes_meet_along = [&](const Walk& w, const std::vector<std::uint32_t>& path) {
     if (rules.strokes == nullptr || !strokes_meet_at(*rules.strokes, graph.nodes[w.tip], rules.meet_angle)) {
       return false;
     }
@@ -262,14 +263,15 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
   auto walk_tips = [&](std::size_t begin, std::size_t end, Walks& found) {
     for (std::size_t j = begin; j < end; ++j) {
       if (frozen[j] != 1) continue;
-      std::vector<std::size_t>& path = found.paths;
-      Walk w{static_cast<NodeId>(j), static_cast<NodeId>(j), 0.0, path.size(), path.size(), false, false};
+      std::vector<std::uint32_t>& path = found.paths;
+      Walk w{static_cast<NodeId>(j), static_cast<NodeId>(j), 0.0, begin / kNodesPerTask, path.size(), path.size(),
+             false, false};
       auto cur = static_cast<NodeId>(j);
       std::size_t from = kNone;
       for (;;) {
         const std::size_t i = next_edge(cur, from);
         if (i == kNone) break;
-        path.push_back(i);
+        path.push_back(static_cast<std::uint32_t>(i));
         w.far = other_end(edges[i], cur);
         w.length += distance(graph.nodes[cur], graph.nodes[w.far]);
         if (frozen[w.far] != 2 || path.size() - w.begin > edges.size()) break;
@@ -295,15 +297,13 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
     removed = false;
     frozen = degree;
     walks.clear();
-    paths.clear();
-    for (Walks& part : parallel_parts<Walks>(n, kNodesPerTask, walk_tips)) {
-      for (Walk w : part.walks) {
-        w.begin += paths.size();
-        w.end += paths.size();
+    parts = parallel_parts<Walks>(n, kNodesPerTask, walk_tips);
+    for (Walks& part : parts) {
+      for (const Walk& w : part.walks) {
         if (frozen[w.far] >= 3) ++tips_at[w.far];
         walks.push_back(w);
       }
-      paths.insert(paths.end(), part.paths.begin(), part.paths.end());
+      part.walks = {};
     }
     // A fork of exactly two short tips on a node of degree 3: a square cap's
     // corners; both go and the fork becomes the free end.
@@ -326,7 +326,7 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
       if (!w.doomed) continue;
       if (w.corner) corners.push_back({w.far, graph.nodes[w.tip]});
       for (std::size_t k = w.begin; k < w.end; ++k) {
-        const std::size_t i = paths[k];
+        const std::size_t i = parts[w.part].paths[k];
         if (!alive[i]) continue;
         alive[i] = 0;
         --degree[edges[i].first];
