@@ -151,6 +151,27 @@ TEST(RemoveSpurs, LongArmsStayAndCornerTipsMoveTheirJunction) {
   EXPECT_EQ(out, (Graph{g.nodes, g.edges}));
 }
 
+// Junctions A and B merge; their edges to a common neighbour C become one,
+// the first. Enough copies for several edge ranges and duplicate shards.
+TEST(MergeCrossings, MergedEdgesToACommonNeighbourBecomeTheFirstOne) {
+  constexpr NodeId kCopies = 110000;
+  Graph g;
+  for (NodeId k = 0; k < kCopies; ++k) {
+    const double x = 10.0 * k;
+    g.nodes.insert(g.nodes.end(), {{x, 0.0}, {x + 0.5, 0.0}, {x + 0.25, 3.0}, {x - 2.0, 0.0}, {x + 2.5, 0.0}});
+    const NodeId a = 5 * k, b = a + 1, c = a + 2, d = a + 3, e = a + 4;
+    g.edges.insert(g.edges.end(), {{a, b}, {a, c}, {c, b}, {a, d}, {e, b}});
+  }
+  std::vector<double> clearance(g.nodes.size(), 0.0);
+  for (NodeId k = 0; k < kCopies; ++k) clearance[5 * k] = clearance[5 * k + 1] = 1.0;
+  const Graph out = merge_crossings(g, clearance, 1.0, SegmentGrid({}, 1.0), 0.0);
+  std::vector<Edge> expected;
+  for (NodeId k = 0; k < kCopies; ++k) expected.insert(expected.end(), {{4 * k, 4 * k + 1}, {4 * k, 4 * k + 2}, {4 * k + 3, 4 * k}});
+  ASSERT_EQ(out.nodes.size(), 4u * kCopies);
+  EXPECT_TRUE(out.edges == expected);
+  EXPECT_EQ(out.nodes[4], (Point{10.25, 0.0}));
+}
+
 TEST(MergeCrossings, ShortLinkMergesAtTheMeanLongOneStays) {
   // Two junctions 1 apart (a split plus) and a third 10 further on.
   Graph g;
