@@ -20,6 +20,11 @@ constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 // Nodes and chains per task where a stage runs on the worker pool.
 constexpr std::size_t kNodesPerTask = 16384;
 constexpr std::size_t kChainsPerTask = 2048;
+constexpr std::size_t kEdgesPerTask = 65536;
+// Duplicate edges are looked for in up to this many shards, one per this
+// many edges.
+constexpr std::size_t kMaxShards = 8;
+constexpr std::size_t kEdgesPerShard = 262144;
 
 // Per node, the indices of its edges in edge-list order (32-bit: a graph of
 // more than two billion edges would not fit in memory anyway).
@@ -56,7 +61,8 @@ NodeId find_root(std::vector<NodeId>& parent, NodeId v) {
 
 // The graph with every node replaced by its root and the removed nodes gone,
 // compacted (nodes without edges dropped, the rest renumbered in ascending
-// order); edges keep their order, duplicates go. A node's position is its
+// order); edges keep their order, duplicates go. A group hangs off its
+// smallest node (parent[v] <= v). A node's position is its
 // entry of `moved` (sorted by node, one entry each) or else its own; a root
 // takes the mean of its group's positions when `average` is set, and the
 // largest clearance of its group. The graph's nodes are freed on the way.
@@ -64,12 +70,14 @@ Graph collapse(Graph& graph, std::vector<NodeId>& parent, const std::vector<char
                const std::vector<std::pair<NodeId, Point>>& moved, std::vector<double>& clearance,
                bool average) {
   const std::size_t n = graph.nodes.size();
+  // Parents come before their children: one pass in node order points every
+  // node at its root.
+  for (std::size_t v = 0; v < n; ++v) parent[v] = parent[parent[v]];
   // The members of merged groups as (root, node), in node order within each
   // root: few, so the groups need no arrays over all nodes.
   std::vector<std::pair<NodeId, NodeId>> members;
   for (std::size_t v = 0; v < n; ++v) {
-    const NodeId r = find_root(parent, static_cast<NodeId>(v));
-    if (r != v) members.push_back({r, static_cast<NodeId>(v)});
+    if (parent[v] != v) members.push_back({parent[v], static_cast<NodeId>(v)});
   }
   std::stable_sort(members.begin(), members.end(),
                    [](const auto& x, const auto& y) { return x.first < y.first; });
@@ -81,8 +89,8 @@ Graph collapse(Graph& graph, std::vector<NodeId>& parent, const std::vector<char
   std::vector<char> kept(n, 0);
   for (const auto& [a, b] : graph.edges) {
     if (removed[a] || removed[b]) continue;
-    kept[find_root(parent, a)] = 1;
-    kept[find_root(parent, b)] = 1;
+    kept[parent[a]] = 1;
+    kept[parent[b]] = 1;
   }
   std::vector<NodeId> rank(n, 0);
   Graph out;
@@ -117,14 +125,41 @@ Graph collapse(Graph& graph, std::vector<NodeId>& parent, const std::vector<char
   std::vector<Point>().swap(graph.nodes);
   members = {};
   kept = {};
-  out.edges.reserve(graph.edges.size());
-  graph_detail::PairSet seen(graph.edges.size());
-  for (const auto& [a, b] : graph.edges) {
-    if (removed[a] || removed[b]) continue;
-    const NodeId ra = find_root(parent, a), rb = find_root(parent, b);
-    if (ra == rb) continue;
-    if (seen.insert(pair_key(rank[ra], rank[rb]))) out.edges.emplace_back(rank[ra], rank[rb]);
+  // Every edge renumbered, or marked gone when removed or inside a group.
+  const std::size_t edge_count = graph.edges.size();
+  constexpr NodeId kGone = std::numeric_limits<NodeId>::max();
+  out.edges.resize(edge_count);
+  parallel_ranges(edge_count, kEdgesPerTask, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      const auto [a, b] = graph.edges[i];
+      const NodeId ra = parent[a], rb = parent[b];
+      out.edges[i] = removed[a] || removed[b] || ra == rb ? Edge{kGone, kGone} : Edge{rank[ra], rank[rb]};
+    }
+  });
+  // Of equal edges the first stays. Edges are split by their smaller end
+  // into shards, each scanning all edges in order for its own with its own
+  // set: the same first ones for any number of shards.
+  const std::size_t nodes = out.nodes.size();
+  const std::size_t shards = std::clamp<std::size_t>(edge_count / kEdgesPerShard, 1, kMaxShards);
+  std::vector<char> first(edge_count, 0);
+  parallel_for(
+      shards,
+      [&](std::size_t k) {
+        const std::size_t lo = nodes * k / shards, hi = nodes * (k + 1) / shards;
+        graph_detail::PairSet seen(edge_count / shards);
+        for (std::size_t i = 0; i < edge_count; ++i) {
+          const auto [a, b] = out.edges[i];
+          const NodeId low = std::min(a, b);
+          if (a == kGone || low < lo || low >= hi) continue;
+          first[i] = seen.insert(pair_key(a, b));
+        }
+      },
+      true);
+  std::size_t kept_edges = 0;
+  for (std::size_t i = 0; i < edge_count; ++i) {
+    if (first[i]) out.edges[kept_edges++] = out.edges[i];
   }
+  out.edges.resize(kept_edges);
   clearance = std::move(out_clearance);
   return out;
 }
@@ -190,67 +225,85 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
   struct Walk {
     NodeId tip, far;
     double length;
-    std::size_t begin, end;  // edges in `paths`
+    std::size_t part;        // the range of tips it was found in
+    std::size_t begin, end;  // edges in that range's `paths`
     bool doomed;
     bool corner;  // strokes meet at the tip: the junction moves there
   };
+  // The walks of a range of tips, with their edges.
+  struct Walks {
+    std::vector<Walk> walks;
+    std::vector<std::uint32_t> paths;
+  };
   std::vector<Walk> walks;
+  std::vector<Walks> parts;
   // Walk indices + 1 fit: there are fewer walks than nodes, and node ids are
   // 32-bit.
   std::vector<std::uint32_t> frozen, tips_at(n, 0), first_tip(n, 0);
-  std::vector<std::size_t> paths;
   std::vector<std::pair<NodeId, Point>> corners;  // junctions moved to a corner, in order
   // Two strokes meeting at an angle at the tip and half-way along the
   // branch: the branch runs inside both bands, where two strokes drawn to one
   // corner overlap.
-  auto strokes_meet_along = [&](const Walk& w) {
+  auto strokes_meet_along = [&](const Walk& w, const std::vector<std::uint32_t>& path) {
     if (rules.strokes == nullptr || !strokes_meet_at(*rules.strokes, graph.nodes[w.tip], rules.meet_angle)) {
       return false;
     }
     double run = 0.0;
     NodeId cur = w.tip;
     for (std::size_t k = w.begin; k < w.end; ++k) {
-      const NodeId next = other_end(edges[paths[k]], cur);
+      const NodeId next = other_end(edges[path[k]], cur);
       run += distance(graph.nodes[cur], graph.nodes[next]);
       cur = next;
       if (run >= 0.5 * w.length) break;
     }
     return strokes_meet_at(*rules.strokes, graph.nodes[cur], rules.meet_angle);
   };
-  bool removed = true;
-  while (removed) {
-    removed = false;
-    frozen = degree;
-    walks.clear();
-    paths.clear();
-    for (std::size_t j = 0; j < n; ++j) {
+  // The walks from the tips in [begin, end) to the next node not of degree
+  // 2, each judged on its own: it reads the graph and the frozen degrees only.
+  auto walk_tips = [&](std::size_t begin, std::size_t end, Walks& found) {
+    for (std::size_t j = begin; j < end; ++j) {
       if (frozen[j] != 1) continue;
-      Walk w{static_cast<NodeId>(j), static_cast<NodeId>(j), 0.0, paths.size(), paths.size(), false, false};
+      std::vector<std::uint32_t>& path = found.paths;
+      Walk w{static_cast<NodeId>(j), static_cast<NodeId>(j), 0.0, begin / kNodesPerTask, path.size(), path.size(),
+             false, false};
       auto cur = static_cast<NodeId>(j);
       std::size_t from = kNone;
       for (;;) {
         const std::size_t i = next_edge(cur, from);
         if (i == kNone) break;
-        paths.push_back(i);
+        path.push_back(static_cast<std::uint32_t>(i));
         w.far = other_end(edges[i], cur);
         w.length += distance(graph.nodes[cur], graph.nodes[w.far]);
-        if (frozen[w.far] != 2 || paths.size() - w.begin > edges.size()) break;
+        if (frozen[w.far] != 2 || path.size() - w.begin > edges.size()) break;
         from = i;
         cur = w.far;
       }
-      w.end = paths.size();
+      w.end = path.size();
       if (w.end == w.begin) continue;
       if (frozen[w.far] >= 3) {
         const double c = clearance[w.far];
         w.doomed = w.length < rules.factor * c;
         if (!w.doomed && w.length < rules.corner_factor * c) {
-          w.doomed = w.corner = !near_stroke_end(graph.nodes[j]) || strokes_meet_along(w);
+          w.doomed = w.corner = !near_stroke_end(graph.nodes[j]) || strokes_meet_along(w, path);
         }
-        ++tips_at[w.far];
       } else if (frozen[w.far] == 1) {
         w.doomed = w.length < rules.isolated_length;
       }
-      walks.push_back(w);
+      found.walks.push_back(w);
+    }
+  };
+  bool removed = true;
+  while (removed) {
+    removed = false;
+    frozen = degree;
+    walks.clear();
+    parts = parallel_parts<Walks>(n, kNodesPerTask, walk_tips);
+    for (Walks& part : parts) {
+      for (const Walk& w : part.walks) {
+        if (frozen[w.far] >= 3) ++tips_at[w.far];
+        walks.push_back(w);
+      }
+      part.walks = {};
     }
     // A fork of exactly two short tips on a node of degree 3: a square cap's
     // corners; both go and the fork becomes the free end.
@@ -273,7 +326,7 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
       if (!w.doomed) continue;
       if (w.corner) corners.push_back({w.far, graph.nodes[w.tip]});
       for (std::size_t k = w.begin; k < w.end; ++k) {
-        const std::size_t i = paths[k];
+        const std::size_t i = parts[w.part].paths[k];
         if (!alive[i]) continue;
         alive[i] = 0;
         --degree[edges[i].first];
@@ -303,46 +356,63 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
     double length;
     NodeId start, end;
     std::size_t begin, stop;  // walked nodes in `paths`
+    std::uint64_t key;        // names the link: found twice, it counts once
+  };
+  struct Links {
+    std::vector<Link> links;
+    std::vector<NodeId> paths;
+  };
+  // The links short enough to merge from the junctions in [begin, end), in
+  // order; every walk reads the graph only.
+  auto find_links = [&](std::size_t begin, std::size_t end, Links& found) {
+    std::vector<NodeId> walk;
+    for (std::size_t jj = begin; jj < end; ++jj) {
+      const auto j = static_cast<NodeId>(jj);
+      if (adj.degree(j) < 3) continue;
+      for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
+        walk.assign(1, j);
+        NodeId prev = j, cur = *it;
+        double length = 0.0;
+        for (;;) {
+          walk.push_back(cur);
+          length += distance(graph.nodes[prev], graph.nodes[cur]);
+          if (adj.degree(cur) != 2 || walk.size() > graph.edges.size() + 1) break;
+          const NodeId next = adj.begin(cur)[0] == prev ? adj.begin(cur)[1] : adj.begin(cur)[0];
+          prev = cur;
+          cur = next;
+        }
+        const NodeId e = walk.back();
+        if (adj.degree(e) < 3) continue;
+        const double limit = e == j ? 2.0 * factor * clearance[j] : factor * (clearance[j] + clearance[e]);
+        if (!(length <= limit)) continue;
+        // A link that narrows in its middle is a bar between two strokes.
+        if (e != j && min_waist > 0.0) {
+          double run = 0.0;
+          std::size_t k = 1;
+          for (; k + 1 < walk.size(); ++k) {
+            run += distance(graph.nodes[walk[k - 1]], graph.nodes[walk[k]]);
+            if (run >= 0.5 * length) break;
+          }
+          const double need = min_waist * std::min(clearance[j], clearance[e]);
+          if (boundary.distance_within(graph.nodes[walk[std::min(k, walk.size() - 1)]], need) < need) continue;
+        }
+        // A loop is found from both of its ends; its first inner nodes name it.
+        constexpr std::uint64_t kLoop = std::uint64_t{1} << 63;
+        const std::uint64_t key = e == j ? pair_key(walk[1], walk[walk.size() - 2]) | kLoop : pair_key(j, e);
+        found.links.push_back({length, j, e, found.paths.size(), found.paths.size() + walk.size(), key});
+        found.paths.insert(found.paths.end(), walk.begin(), walk.end());
+      }
+    }
   };
   std::vector<Link> links;
-  std::vector<NodeId> paths, walk;
+  std::vector<NodeId> paths;
   graph_detail::PairSet taken;
-  for (std::size_t jj = 0; jj < n; ++jj) {
-    const auto j = static_cast<NodeId>(jj);
-    if (adj.degree(j) < 3) continue;
-    for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
-      walk.assign(1, j);
-      NodeId prev = j, cur = *it;
-      double length = 0.0;
-      for (;;) {
-        walk.push_back(cur);
-        length += distance(graph.nodes[prev], graph.nodes[cur]);
-        if (adj.degree(cur) != 2 || walk.size() > graph.edges.size() + 1) break;
-        const NodeId next = adj.begin(cur)[0] == prev ? adj.begin(cur)[1] : adj.begin(cur)[0];
-        prev = cur;
-        cur = next;
-      }
-      const NodeId e = walk.back();
-      if (adj.degree(e) < 3) continue;
-      const double limit = e == j ? 2.0 * factor * clearance[j] : factor * (clearance[j] + clearance[e]);
-      if (!(length <= limit)) continue;
-      // A link that narrows in its middle is a bar between two strokes.
-      if (e != j && min_waist > 0.0) {
-        double run = 0.0;
-        std::size_t k = 1;
-        for (; k + 1 < walk.size(); ++k) {
-          run += distance(graph.nodes[walk[k - 1]], graph.nodes[walk[k]]);
-          if (run >= 0.5 * length) break;
-        }
-        const double need = min_waist * std::min(clearance[j], clearance[e]);
-        if (boundary.distance_within(graph.nodes[walk[std::min(k, walk.size() - 1)]], need) < need) continue;
-      }
-      // A loop is found from both of its ends; its first inner nodes name it.
-      constexpr std::uint64_t kLoop = std::uint64_t{1} << 63;
-      const std::uint64_t key = e == j ? pair_key(walk[1], walk[walk.size() - 2]) | kLoop : pair_key(j, e);
-      if (!taken.insert(key)) continue;
-      links.push_back({length, j, e, paths.size(), paths.size() + walk.size()});
-      paths.insert(paths.end(), walk.begin(), walk.end());
+  for (Links& part : parallel_parts<Links>(n, kNodesPerTask, find_links)) {
+    for (const Link& l : part.links) {
+      if (!taken.insert(l.key)) continue;
+      links.push_back({l.length, l.start, l.end, paths.size(), paths.size() + (l.stop - l.begin), l.key});
+      paths.insert(paths.end(), part.paths.begin() + static_cast<std::ptrdiff_t>(l.begin),
+                   part.paths.begin() + static_cast<std::ptrdiff_t>(l.stop));
     }
   }
   std::stable_sort(links.begin(), links.end(),
@@ -405,9 +475,8 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
   const std::size_t n = graph.nodes.size();
   if (clearance.size() != n) throw InvariantError("merge_straight_crossings: one clearance per node expected");
   graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
-  std::vector<NodeId> inner;
-  std::vector<Point> pts;
-  auto arms_of = [&](NodeId j, std::vector<Arm>& arms) {
+  // The arms of junction j; their inner nodes go to the end of `inner`.
+  auto arms_of = [&](NodeId j, std::vector<Arm>& arms, std::vector<NodeId>& inner, std::vector<Point>& pts) {
     arms.clear();
     for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
       Arm arm{*it, *it, inner.size(), inner.size(), 0.0, {}, {}};
@@ -442,58 +511,77 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
   struct Merge {
     double length;
     NodeId a, b;
-    std::size_t inner_begin, inner_end;
+    std::size_t inner_begin, inner_end;  // link nodes in `link_nodes`
     Point at;
+  };
+  struct Merges {
+    std::vector<Merge> merges;
+    std::vector<NodeId> link_nodes;
+  };
+  // The split crossings found from the junctions in [begin, end), in order;
+  // each reads the graph only.
+  auto find_merges = [&](std::size_t begin, std::size_t end, Merges& found) {
+    std::vector<NodeId> inner;
+    std::vector<Point> pts;
+    std::vector<Arm> arms_a, arms_b;
+    for (std::size_t jj = begin; jj < end; ++jj) {
+      const auto j = static_cast<NodeId>(jj);
+      if (adj.degree(j) != 3) continue;
+      inner.clear();
+      arms_of(j, arms_a, inner, pts);
+      for (const Arm& link : arms_a) {
+        const NodeId e = link.end;
+        if (e <= j || adj.degree(e) != 3) continue;
+        if (!(link.length <= link_factor * (clearance[j] + clearance[e]))) continue;
+        const std::size_t mark = inner.size();
+        arms_of(e, arms_b, inner, pts);
+        std::vector<const Arm*> outer_a, outer_b;
+        for (const Arm& x : arms_a) {
+          if (&x != &link) outer_a.push_back(&x);
+        }
+        for (const Arm& y : arms_b) {
+          if (!(y.end == j && y.inner_end - y.inner_begin == link.inner_end - link.inner_begin)) outer_b.push_back(&y);
+        }
+        inner.resize(mark);
+        if (outer_a.size() != 2 || outer_b.size() != 2) continue;
+        for (int swap = 0; swap < 2; ++swap) {
+          const Arm& a1 = *outer_a[0];
+          const Arm& a2 = *outer_a[1];
+          const Arm& b1 = *outer_b[swap];
+          const Arm& b2 = *outer_b[1 - swap];
+          if (!continues(a1, b1) || !continues(a2, b2)) continue;
+          // Both strokes run through the link: it is their crossing, not a
+          // bar between two strokes whose lines meet elsewhere.
+          const Point mid{(graph.nodes[j].x + graph.nodes[e].x) * 0.5, (graph.nodes[j].y + graph.nodes[e].y) * 0.5};
+          if (line_distance(mid, a1.q, b1.q) > radius || line_distance(mid, a2.q, b2.q) > radius) continue;
+          // Where the two strokes' lines cross: a1.q - b1.q and a2.q - b2.q.
+          const Point u{b1.q.x - a1.q.x, b1.q.y - a1.q.y}, v{b2.q.x - a2.q.x, b2.q.y - a2.q.y};
+          const double den = u.x * v.y - u.y * v.x;
+          Point at = mid;
+          if (std::fabs(den) > 1e-3 * std::hypot(u.x, u.y) * std::hypot(v.x, v.y)) {
+            const double t = ((a2.q.x - a1.q.x) * v.y - (a2.q.y - a1.q.y) * v.x) / den;
+            const Point x{a1.q.x + u.x * t, a1.q.y + u.y * t};
+            if (distance(x, at) <= 0.5 * link.length + radius) at = x;
+          }
+          found.merges.push_back({link.length, j, e, found.link_nodes.size(), 0, at});
+          found.link_nodes.insert(found.link_nodes.end(),
+                                  inner.begin() + static_cast<std::ptrdiff_t>(link.inner_begin),
+                                  inner.begin() + static_cast<std::ptrdiff_t>(link.inner_end));
+          found.merges.back().inner_end = found.link_nodes.size();
+          break;
+        }
+      }
+    }
   };
   std::vector<Merge> merges;
   std::vector<NodeId> link_nodes;
-  std::vector<Arm> arms_a, arms_b;
-  for (std::size_t jj = 0; jj < n; ++jj) {
-    const auto j = static_cast<NodeId>(jj);
-    if (adj.degree(j) != 3) continue;
-    inner.clear();
-    arms_of(j, arms_a);
-    for (const Arm& link : arms_a) {
-      const NodeId e = link.end;
-      if (e <= j || adj.degree(e) != 3) continue;
-      if (!(link.length <= link_factor * (clearance[j] + clearance[e]))) continue;
-      const std::size_t mark = inner.size();
-      arms_of(e, arms_b);
-      std::vector<const Arm*> outer_a, outer_b;
-      for (const Arm& x : arms_a) {
-        if (&x != &link) outer_a.push_back(&x);
-      }
-      for (const Arm& y : arms_b) {
-        if (!(y.end == j && y.inner_end - y.inner_begin == link.inner_end - link.inner_begin)) outer_b.push_back(&y);
-      }
-      inner.resize(mark);
-      if (outer_a.size() != 2 || outer_b.size() != 2) continue;
-      for (int swap = 0; swap < 2; ++swap) {
-        const Arm& a1 = *outer_a[0];
-        const Arm& a2 = *outer_a[1];
-        const Arm& b1 = *outer_b[swap];
-        const Arm& b2 = *outer_b[1 - swap];
-        if (!continues(a1, b1) || !continues(a2, b2)) continue;
-        // Both strokes run through the link: it is their crossing, not a
-        // bar between two strokes whose lines meet elsewhere.
-        const Point mid{(graph.nodes[j].x + graph.nodes[e].x) * 0.5, (graph.nodes[j].y + graph.nodes[e].y) * 0.5};
-        if (line_distance(mid, a1.q, b1.q) > radius || line_distance(mid, a2.q, b2.q) > radius) continue;
-        // Where the two strokes' lines cross: a1.q - b1.q and a2.q - b2.q.
-        const Point u{b1.q.x - a1.q.x, b1.q.y - a1.q.y}, v{b2.q.x - a2.q.x, b2.q.y - a2.q.y};
-        const double den = u.x * v.y - u.y * v.x;
-        Point at{(graph.nodes[j].x + graph.nodes[e].x) * 0.5, (graph.nodes[j].y + graph.nodes[e].y) * 0.5};
-        if (std::fabs(den) > 1e-3 * std::hypot(u.x, u.y) * std::hypot(v.x, v.y)) {
-          const double t = ((a2.q.x - a1.q.x) * v.y - (a2.q.y - a1.q.y) * v.x) / den;
-          const Point x{a1.q.x + u.x * t, a1.q.y + u.y * t};
-          if (distance(x, at) <= 0.5 * link.length + radius) at = x;
-        }
-        merges.push_back({link.length, j, e, link_nodes.size(), 0, at});
-        link_nodes.insert(link_nodes.end(), inner.begin() + static_cast<std::ptrdiff_t>(link.inner_begin),
-                          inner.begin() + static_cast<std::ptrdiff_t>(link.inner_end));
-        merges.back().inner_end = link_nodes.size();
-        break;
-      }
+  for (Merges& part : parallel_parts<Merges>(n, kNodesPerTask, find_merges)) {
+    for (Merge m : part.merges) {
+      m.inner_begin += link_nodes.size();
+      m.inner_end += link_nodes.size();
+      merges.push_back(m);
     }
+    link_nodes.insert(link_nodes.end(), part.link_nodes.begin(), part.link_nodes.end());
   }
   if (merges.empty()) return graph;
   std::stable_sort(merges.begin(), merges.end(),

@@ -6,12 +6,18 @@
 #include <cstring>
 #include <utility>
 
+#include "pipeline/pool.h"
+
 namespace strokegraph {
 namespace {
 
 // Cell entries are capped so that a few huge segments cannot blow up memory:
 // the cell grows until the segments fit in this many (cell, segment) pairs.
 constexpr double kMaxEntries = 8.0e6;
+// Segments per task where the grid is built on the worker pool, and the
+// number of row bands that a dense grid is filled in (at most 16).
+constexpr std::size_t kSegmentsPerTask = 65536;
+constexpr std::int64_t kBands = 16;
 
 bool finite(const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
@@ -67,12 +73,24 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
                      double cell, const std::function<bool(std::size_t)>& present)
     : index_(0) {
   auto listed = [&](std::size_t i) { return !present || present(i); };
+  // The total length and the count of listed segments, summed by fixed
+  // ranges on the pool.
+  struct Sum {
+    double length = 0.0;
+    std::size_t count = 0;
+  };
+  auto sum_lengths = [&](std::size_t begin, std::size_t end, Sum& sum) {
+    for (std::size_t i = begin; i < end; ++i) {
+      if (!listed(i)) continue;
+      sum.length += length(segment(i));
+      ++sum.count;
+    }
+  };
   double total = 0.0;
   std::size_t segment_count = 0;
-  for (std::size_t i = 0; i < slots; ++i) {
-    if (!listed(i)) continue;
-    total += length(segment(i));
-    ++segment_count;
+  for (const Sum& sum : parallel_parts<Sum>(slots, kSegmentsPerTask, sum_lengths)) {
+    total += sum.length;
+    segment_count += sum.count;
   }
   if (!(cell > 0.0) || !std::isfinite(cell)) cell = 1.0;
   // Each segment is cut into pieces of at most one cell; every piece touches
@@ -84,55 +102,107 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   cell_ = cell;
   inv_cell_ = 1.0 / cell;
 
-  // Calls visit(cell, i) for every cell that segment i crosses, in segment
-  // order; the walks below repeat it rather than store the pairs.
-  auto for_each_pair = [&](auto&& visit) {
-    for (std::size_t i = 0; i < slots; ++i) {
-      if (!listed(i)) continue;
-      const Segment s = segment(i);
-      const auto pieces = static_cast<std::size_t>(std::ceil(length(s) * inv_cell_));
-      const std::size_t n = std::max<std::size_t>(1, pieces);
-      std::int64_t last_x0 = 0, last_y0 = 0, last_x1 = -1, last_y1 = -1;
-      for (std::size_t k = 0; k < n; ++k) {
-        const double t0 = static_cast<double>(k) / static_cast<double>(n);
-        const double t1 = static_cast<double>(k + 1) / static_cast<double>(n);
-        const Point p{s.a.x + (s.b.x - s.a.x) * t0, s.a.y + (s.b.y - s.a.y) * t0};
-        const Point q{s.a.x + (s.b.x - s.a.x) * t1, s.a.y + (s.b.y - s.a.y) * t1};
-        const std::int64_t x0 = key(std::min(p.x, q.x)), x1 = key(std::max(p.x, q.x));
-        const std::int64_t y0 = key(std::min(p.y, q.y)), y1 = key(std::max(p.y, q.y));
-        for (std::int64_t y = y0; y <= y1; ++y) {
-          for (std::int64_t x = x0; x <= x1; ++x) {
-            // Consecutive pieces share cells; skip what the last piece listed.
-            if (x >= last_x0 && x <= last_x1 && y >= last_y0 && y <= last_y1) continue;
-            visit(CellKey{x, y}, static_cast<std::uint32_t>(i));
-          }
+  // Calls visit(cell, i) for every cell of rows [row_lo, row_hi] that
+  // segment i crosses; the walks below repeat it rather than store the pairs.
+  auto pairs_of = [&](std::size_t i, std::int64_t row_lo, std::int64_t row_hi, auto&& visit) {
+    const Segment s = segment(i);
+    const auto pieces = static_cast<std::size_t>(std::ceil(length(s) * inv_cell_));
+    const std::size_t n = std::max<std::size_t>(1, pieces);
+    std::int64_t last_x0 = 0, last_y0 = 0, last_x1 = -1, last_y1 = -1;
+    for (std::size_t k = 0; k < n; ++k) {
+      const double t0 = static_cast<double>(k) / static_cast<double>(n);
+      const double t1 = static_cast<double>(k + 1) / static_cast<double>(n);
+      const Point p{s.a.x + (s.b.x - s.a.x) * t0, s.a.y + (s.b.y - s.a.y) * t0};
+      const Point q{s.a.x + (s.b.x - s.a.x) * t1, s.a.y + (s.b.y - s.a.y) * t1};
+      const std::int64_t x0 = key(std::min(p.x, q.x)), x1 = key(std::max(p.x, q.x));
+      const std::int64_t y0 = key(std::min(p.y, q.y)), y1 = key(std::max(p.y, q.y));
+      for (std::int64_t y = std::max(y0, row_lo); y <= std::min(y1, row_hi); ++y) {
+        for (std::int64_t x = x0; x <= x1; ++x) {
+          // Consecutive pieces share cells; skip what the last piece listed.
+          if (x >= last_x0 && x <= last_x1 && y >= last_y0 && y <= last_y1) continue;
+          visit(CellKey{x, y}, static_cast<std::uint32_t>(i));
         }
-        last_x0 = x0, last_x1 = x1, last_y0 = y0, last_y1 = y1;
       }
+      last_x0 = x0, last_x1 = x1, last_y0 = y0, last_y1 = y1;
     }
   };
-  std::size_t pairs = 0;
-  std::int64_t x_lo = INT64_MAX, x_hi = INT64_MIN, y_lo = INT64_MAX, y_hi = INT64_MIN;
-  for_each_pair([&](CellKey k, std::uint32_t) {
-    ++pairs;
-    x_lo = std::min(x_lo, k.x), x_hi = std::max(x_hi, k.x);
-    y_lo = std::min(y_lo, k.y), y_hi = std::max(y_hi, k.y);
-  });
+  // Every (cell, segment) pair, in segment order.
+  auto for_each_pair = [&](auto&& visit) {
+    for (std::size_t i = 0; i < slots; ++i)
+      if (listed(i)) pairs_of(i, INT64_MIN, INT64_MAX, visit);
+  };
+  struct Bounds {
+    std::size_t pairs = 0;
+    std::int64_t x_lo = INT64_MAX, x_hi = INT64_MIN, y_lo = INT64_MAX, y_hi = INT64_MIN;
+  };
+  auto bound = [&](std::size_t begin, std::size_t end, Bounds& b) {
+    for (std::size_t i = begin; i < end; ++i) {
+      if (!listed(i)) continue;
+      pairs_of(i, INT64_MIN, INT64_MAX, [&](CellKey k, std::uint32_t) {
+        ++b.pairs;
+        b.x_lo = std::min(b.x_lo, k.x), b.x_hi = std::max(b.x_hi, k.x);
+        b.y_lo = std::min(b.y_lo, k.y), b.y_hi = std::max(b.y_hi, k.y);
+      });
+    }
+  };
+  Bounds all;
+  for (const Bounds& b : parallel_parts<Bounds>(slots, kSegmentsPerTask, bound)) {
+    all.pairs += b.pairs;
+    all.x_lo = std::min(all.x_lo, b.x_lo), all.x_hi = std::max(all.x_hi, b.x_hi);
+    all.y_lo = std::min(all.y_lo, b.y_lo), all.y_hi = std::max(all.y_hi, b.y_hi);
+  }
+  const std::size_t pairs = all.pairs;
   if (pairs == 0) return;
   // Bucket the pairs by cell without sorting; every cell's entries keep pair
   // order, which is segment order.
-  const double span = (static_cast<double>(x_hi) - static_cast<double>(x_lo) + 1.0) *
-                      (static_cast<double>(y_hi) - static_cast<double>(y_lo) + 1.0);
+  const double span = (static_cast<double>(all.x_hi) - static_cast<double>(all.x_lo) + 1.0) *
+                      (static_cast<double>(all.y_hi) - static_cast<double>(all.y_lo) + 1.0);
   std::vector<std::uint32_t> start;
   if (span <= std::max(4.0 * static_cast<double>(pairs), 65536.0)) {
-    ox_ = x_lo, oy_ = y_lo, nx_ = x_hi - x_lo + 1, ny_ = y_hi - y_lo + 1;
+    ox_ = all.x_lo, oy_ = all.y_lo, nx_ = all.x_hi - all.x_lo + 1, ny_ = all.y_hi - all.y_lo + 1;
     auto slot = [&](CellKey k) { return static_cast<std::size_t>((k.y - oy_) * nx_ + (k.x - ox_)); };
+    // The rows go in bands, each counted and filled on its own from the
+    // segments that may reach it: a band writes only its own cells, and
+    // within a cell the segments come in order whatever the band.
+    const std::int64_t rows = (ny_ + kBands - 1) / kBands;
+    const std::int64_t bands = (ny_ + rows - 1) / rows;
+    auto band_of = [&](std::int64_t row) -> std::int64_t {
+      if (row <= oy_) return 0;
+      const std::uint64_t d = static_cast<std::uint64_t>(row) - static_cast<std::uint64_t>(oy_);
+      return d >= static_cast<std::uint64_t>(ny_) ? bands - 1 : static_cast<std::int64_t>(d) / rows;
+    };
+    // Per segment its first and last band, four bits each (a slot without a
+    // segment: past the last band, before the first).
+    std::vector<std::uint8_t> reach(slots, 0xF0);
+    parallel_ranges(slots, kSegmentsPerTask, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) {
+        if (!listed(i)) continue;
+        const Segment s = segment(i);
+        // A cell beyond the ends' rows, and more where coordinates are too
+        // large for the cell to resolve: the pieces' ends are rounded.
+        const double lo = std::min(s.a.y, s.b.y), hi = std::max(s.a.y, s.b.y);
+        const double slack = cell_ + 0x1p-48 * std::max(std::fabs(lo), std::fabs(hi));
+        reach[i] = static_cast<std::uint8_t>(band_of(key(lo - slack)) << 4 | band_of(key(hi + slack)));
+      }
+    });
+    auto for_band = [&](std::int64_t band, auto&& visit) {
+      const std::int64_t row_lo = oy_ + band * rows, row_hi = row_lo + std::min(rows, ny_ - band * rows) - 1;
+      for (std::size_t i = 0; i < slots; ++i) {
+        if (reach[i] >> 4 <= band && band <= (reach[i] & 15)) pairs_of(i, row_lo, row_hi, visit);
+      }
+    };
     start.assign(static_cast<std::size_t>(nx_ * ny_) + 1, 0);
-    for_each_pair([&](CellKey k, std::uint32_t) { ++start[slot(k) + 1]; });
+    auto count_band = [&](std::size_t band) {
+      for_band(static_cast<std::int64_t>(band), [&](CellKey k, std::uint32_t) { ++start[slot(k) + 1]; });
+    };
+    parallel_for(static_cast<std::size_t>(bands), count_band, true);
     for (std::size_t c = 0; c + 1 < start.size(); ++c) start[c + 1] += start[c];
     entries_.assign(pairs, 0);
     std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
-    for_each_pair([&](CellKey k, std::uint32_t i) { entries_[fill[slot(k)]++] = i; });
+    auto fill_band = [&](std::size_t band) {
+      for_band(static_cast<std::int64_t>(band), [&](CellKey k, std::uint32_t i) { entries_[fill[slot(k)]++] = i; });
+    };
+    parallel_for(static_cast<std::size_t>(bands), fill_band, true);
     start_ = std::move(start);
     return;
   }

@@ -88,4 +88,10 @@ class PairSet {
 
 double distance(const Point& p, const Point& q);
 
+// The chains of any graph, loops and repeated edges included, found by one
+// walk over the nodes in order that marks every edge it takes: from each node
+// of degree other than 2 along each of its untaken edges, then what is left.
+// extract_chains gives the same for simple graphs, on the pool.
+std::vector<Chain> walk_chains(const Graph& graph, const Adjacency& adj);
+
 }  // namespace strokegraph::graph_detail

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <vector>
 
 namespace strokegraph {
 
@@ -43,5 +44,17 @@ void parallel_for(std::size_t count, const std::function<void(std::size_t)>& tas
 // gives the same result for every count.
 void parallel_ranges(std::size_t count, std::size_t grain,
                      const std::function<void(std::size_t, std::size_t)>& body);
+
+// As parallel_ranges, with one Part per range that only body(begin, end,
+// part) writes to; returns the parts in range order. Work that collects what
+// it finds over its own items (walks, candidates) concatenates the parts in
+// that order and gets the same list as one pass over all items would.
+template <class Part, class Body>
+std::vector<Part> parallel_parts(std::size_t count, std::size_t grain, Body&& body) {
+  if (grain == 0) grain = 1;
+  std::vector<Part> parts(count / grain + (count % grain != 0));
+  parallel_ranges(count, grain, [&](std::size_t begin, std::size_t end) { body(begin, end, parts[begin / grain]); });
+  return parts;
+}
 
 }  // namespace strokegraph

@@ -110,6 +110,28 @@ TEST(SegmentGrid, RunsAnswerAsTheirSegments) {
   }
 }
 
+// A grid of many rows is filled band by band on the pool: far from the
+// origin too, where the cell is finer than the coordinates' spacing.
+TEST(SegmentGrid, TallGridsMatchBruteForceFarFromTheOrigin) {
+  for (const double offset : {0.0, 3.0e12, 1.0e17}) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> x(-20.0, 20.0), y(-400.0, 400.0), l(-6.0, 6.0);
+    std::vector<Segment> segs;
+    for (int i = 0; i < 3000; ++i) {
+      const Point a{offset + x(rng), offset + y(rng)};
+      segs.push_back({a, {a.x + l(rng), a.y + 4.0 * l(rng)}});
+    }
+    segs.push_back({{offset, offset - 450.0}, {offset + 1.0, offset + 450.0}});  // through every band
+    const SegmentGrid grid(segs, 1.0);
+    for (int q = 0; q < 300; ++q) {
+      const Point p{offset + x(rng), offset + y(rng)};
+      double best = 3.0;
+      for (const Segment& s : segs) best = std::min(best, point_segment_distance(p, s));
+      ASSERT_EQ(grid.distance_within(p, 3.0), best) << offset;
+    }
+  }
+}
+
 // More segments than the cap on cell entries allows at any cell size: the
 // grid is built (the cap rises with the count) and answers.
 TEST(SegmentGrid, BuildsOverMillionsOfSegments) {
@@ -179,6 +201,27 @@ TEST(RemoveSpurs, LongArmsStayAndCornerTipsMoveTheirJunction) {
   rules.stroke_ends = &more;
   out = remove_spurs(g, clearance, rules);
   EXPECT_EQ(out, (Graph{g.nodes, g.edges}));
+}
+
+// Junctions A and B merge; their edges to a common neighbour C become one,
+// the first. Enough copies for several edge ranges and duplicate shards.
+TEST(MergeCrossings, MergedEdgesToACommonNeighbourBecomeTheFirstOne) {
+  constexpr NodeId kCopies = 110000;
+  Graph g;
+  for (NodeId k = 0; k < kCopies; ++k) {
+    const double x = 10.0 * k;
+    g.nodes.insert(g.nodes.end(), {{x, 0.0}, {x + 0.5, 0.0}, {x + 0.25, 3.0}, {x - 2.0, 0.0}, {x + 2.5, 0.0}});
+    const NodeId a = 5 * k, b = a + 1, c = a + 2, d = a + 3, e = a + 4;
+    g.edges.insert(g.edges.end(), {{a, b}, {a, c}, {c, b}, {a, d}, {e, b}});
+  }
+  std::vector<double> clearance(g.nodes.size(), 0.0);
+  for (NodeId k = 0; k < kCopies; ++k) clearance[5 * k] = clearance[5 * k + 1] = 1.0;
+  const Graph out = merge_crossings(g, clearance, 1.0, SegmentGrid({}, 1.0), 0.0);
+  std::vector<Edge> expected;
+  for (NodeId k = 0; k < kCopies; ++k) expected.insert(expected.end(), {{4 * k, 4 * k + 1}, {4 * k, 4 * k + 2}, {4 * k + 3, 4 * k}});
+  ASSERT_EQ(out.nodes.size(), 4u * kCopies);
+  EXPECT_TRUE(out.edges == expected);
+  EXPECT_EQ(out.nodes[4], (Point{10.25, 0.0}));
 }
 
 TEST(MergeCrossings, ShortLinkMergesAtTheMeanLongOneStays) {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "graph/graph.h"
+#include "graph/graph_util.h"
 #include "graph_test_util.h"
 
 using namespace strokegraph;
@@ -69,6 +72,38 @@ TEST(ExtractChains, EveryEdgeLiesOnExactlyOneChain) {
       segments += c.points.size() - 1;
     }
     EXPECT_EQ(segments, g.edges.size());
+  }
+}
+
+// Many node ranges on the pool, loops at junctions, and rings of degree-2
+// nodes alone with their ids spread among the others: the same chains in the
+// same order as the walk that marks edges in node order.
+TEST(ExtractChains, MatchesTheOrderedWalkOnLargeGraphs) {
+  for (std::uint64_t seed = 1; seed <= 3; ++seed) {
+    Graph g = graph_test::random_graph(50000, seed, 0.5, 2.0, seed * 3000);
+    std::mt19937_64 rng(seed);
+    for (int ring = 0; ring < 40; ++ring) {
+      const auto first = static_cast<NodeId>(g.nodes.size());
+      const std::size_t size = 3 + rng() % 50;
+      for (std::size_t k = 0; k < size; ++k) {
+        g.nodes.push_back({ring * 100.0 + std::cos(k * 0.1), std::sin(k * 0.1)});
+        g.edges.emplace_back(static_cast<NodeId>(first + k), static_cast<NodeId>(first + (k + 1) % size));
+      }
+    }
+    for (int loop = 0; loop < 40; ++loop) {
+      const auto at = static_cast<NodeId>(rng() % 50000), first = static_cast<NodeId>(g.nodes.size());
+      for (int k = 0; k < 3; ++k) g.nodes.push_back({g.nodes[at].x + k, g.nodes[at].y + 1.0});
+      g.edges.insert(g.edges.end(), {{at, first}, {first, first + 1}, {first + 1, first + 2}, {first + 2, at}});
+    }
+    std::vector<NodeId> id(g.nodes.size());
+    for (std::size_t v = 0; v < id.size(); ++v) id[v] = static_cast<NodeId>(v);
+    std::shuffle(id.begin(), id.end(), rng);
+    Graph shuffled{std::vector<Point>(g.nodes.size()), {}};
+    for (std::size_t v = 0; v < id.size(); ++v) shuffled.nodes[id[v]] = g.nodes[v];
+    for (const Edge& e : g.edges) shuffled.edges.emplace_back(id[e.first], id[e.second]);
+    const std::vector<Chain> walked = graph_detail::walk_chains(shuffled, graph_detail::build_adjacency(shuffled));
+    ASSERT_GT(walked.size(), 1000u);
+    EXPECT_TRUE(extract_chains(shuffled) == walked) << seed;
   }
 }
 
