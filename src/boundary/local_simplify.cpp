@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstddef>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -19,14 +19,23 @@ namespace {
 struct RingPieces {
   std::vector<std::size_t> cuts;
   std::vector<std::uint32_t> piece_of;  // per vertex: the piece its outgoing edge lies in
-  std::vector<char> keep;
+  std::vector<char> keep;               // per vertex
+  std::vector<char> as_given;           // per piece: put back as it was
 };
 
 CellKey cell_of(Point p, double cell) {
   return {saturating_i64(std::floor(p.x / cell)), saturating_i64(std::floor(p.y / cell))};
 }
 
-RingPieces cut_ring(const Ring& ring, double cell) {
+// Edges in piece k of a ring of n vertices: the whole ring when it is the
+// only piece.
+std::size_t piece_length(const RingPieces& r, std::size_t k, std::size_t n) {
+  const std::size_t a = r.cuts[k], b = r.cuts[(k + 1) % r.cuts.size()];
+  return b > a ? b - a : b + n - a;
+}
+
+// Cuts the ring, then simplifies every piece on its own.
+RingPieces simplify_pieces(const Ring& ring, double epsilon, double cell) {
   const std::size_t n = ring.size();
   RingPieces r;
   for (std::size_t i = 0; i < n; ++i) {
@@ -39,56 +48,22 @@ RingPieces cut_ring(const Ring& ring, double cell) {
     }
     r.cuts.push_back(low);
   }
-  return r;
-}
-
-// Vertices of piece k, in ring order from its start to its end.
-std::vector<std::size_t> piece_vertices(const RingPieces& r, std::size_t k, std::size_t n) {
-  const std::size_t m = r.cuts.size();
-  const std::size_t a = r.cuts[k], b = r.cuts[(k + 1) % m];
-  const std::size_t length = b > a ? b - a : b + n - a;  // one piece: the whole ring
-  std::vector<std::size_t> out(length + 1);
-  for (std::size_t j = 0; j <= length; ++j) out[j] = (a + j) % n;
-  return out;
-}
-
-void number_pieces(RingPieces& r, std::size_t n) {
   r.piece_of.assign(n, 0);
-  const std::size_t m = r.cuts.size();
-  for (std::size_t k = 0; k < m; ++k) {
-    const std::size_t a = r.cuts[k], b = r.cuts[(k + 1) % m];
-    std::size_t i = a;
-    do {
-      r.piece_of[i] = static_cast<std::uint32_t>(k);
-      i = (i + 1) % n;
-    } while (i != b);
-  }
-}
-
-void simplify_pieces(const Ring& ring, RingPieces& r, double epsilon) {
-  const std::size_t n = ring.size(), m = r.cuts.size();
   r.keep.assign(n, 0);
+  r.as_given.assign(r.cuts.size(), 0);
   std::vector<Point> span;
-  for (std::size_t k = 0; k < m; ++k) {
-    const std::size_t a = r.cuts[k], b = r.cuts[(k + 1) % m];
-    const std::size_t length = b > a ? b - a : b + n - a;
+  for (std::size_t k = 0; k < r.cuts.size(); ++k) {
+    const std::size_t a = r.cuts[k], length = piece_length(r, k, n);
     span.clear();
     for (std::size_t j = 0; j <= length; ++j) span.push_back(ring[(a + j) % n]);
     const std::vector<char> kept = rdp_kept(span, epsilon);
     for (std::size_t j = 0; j <= length; ++j) r.keep[(a + j) % n] |= kept[j];
+    for (std::size_t j = 0; j < length; ++j) r.piece_of[(a + j) % n] = static_cast<std::uint32_t>(k);
   }
+  return r;
 }
 
 double cross(Point o, Point a, Point b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
-
-double point_segment_distance2(Point p, Point a, Point b) {
-  const double dx = b.x - a.x, dy = b.y - a.y;
-  const double len2 = dx * dx + dy * dy;
-  const double t =
-      len2 > 0.0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
-  const double ex = a.x + t * dx - p.x, ey = a.y + t * dy - p.y;
-  return ex * ex + ey * ey;
-}
 
 // Whether two segments cross, touch or pass within `hair` of each other.
 bool too_close(Point a, Point b, Point c, Point d, double hair) {
@@ -99,8 +74,8 @@ bool too_close(Point a, Point b, Point c, Point d, double hair) {
   if (((o1 < 0.0 && o2 > 0.0) || (o1 > 0.0 && o2 < 0.0)) &&
       ((o3 < 0.0 && o4 > 0.0) || (o3 > 0.0 && o4 < 0.0)))
     return true;
-  return std::min({point_segment_distance2(c, a, b), point_segment_distance2(d, a, b),
-                   point_segment_distance2(a, c, d), point_segment_distance2(b, c, d)}) < hair * hair;
+  return std::min({point_segment_distance(c, a, b), point_segment_distance(d, a, b),
+                   point_segment_distance(a, c, d), point_segment_distance(b, c, d)}) < hair;
 }
 
 struct Edge {
@@ -156,13 +131,8 @@ void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cel
   std::vector<Ring*> rings{&polygon.outer};
   for (Ring& h : polygon.holes) rings.push_back(&h);
   std::vector<RingPieces> pieces(rings.size());
-  std::vector<std::vector<char>> kept_as_is(rings.size());  // per piece
   for (std::size_t r = 0; r < rings.size(); ++r) {
-    if (rings[r]->size() < 3) continue;
-    pieces[r] = cut_ring(*rings[r], cell);
-    number_pieces(pieces[r], rings[r]->size());
-    simplify_pieces(*rings[r], pieces[r], epsilon);
-    kept_as_is[r].assign(pieces[r].cuts.size(), 0);
+    if (rings[r]->size() >= 3) pieces[r] = simplify_pieces(*rings[r], epsilon, cell);
   }
 
   // Pieces whose simplified edges come too close to another edge go back to
@@ -170,7 +140,6 @@ void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cel
   // cross). First every pair of edges sharing a cell is tested, then the
   // edges of the pieces put back against the simplified edges still in place.
   const double hair = std::max(1e-4 * epsilon, 1e-9);
-  const double g = cell;
   std::vector<Edge> edges;
   for (std::size_t r = 0; r < rings.size(); ++r) {
     const Ring& ring = *rings[r];
@@ -187,18 +156,19 @@ void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cel
   }
   std::vector<CellEntry> entries;
   for (std::size_t e = 0; e < edges.size(); ++e)
-    add_cells(entries, edges[e].a, edges[e].b, static_cast<std::uint32_t>(e), g, hair);
+    add_cells(entries, edges[e].a, edges[e].b, static_cast<std::uint32_t>(e), cell, hair);
   std::sort(entries.begin(), entries.end());
 
   std::vector<std::pair<std::uint32_t, std::uint32_t>> put_back;  // (ring, piece)
   auto doom = [&](const Edge& e) {
-    const std::uint32_t k = pieces[e.ring].piece_of[e.from];
-    if (kept_as_is[e.ring][k]) return;
-    kept_as_is[e.ring][k] = 1;
+    RingPieces& rp = pieces[e.ring];
+    const std::uint32_t k = rp.piece_of[e.from];
+    if (rp.as_given[k]) return;
+    rp.as_given[k] = 1;
     put_back.emplace_back(e.ring, k);
   };
   auto in_place = [&](const Edge& e) {
-    return !e.original && !kept_as_is[e.ring][pieces[e.ring].piece_of[e.from]];
+    return !e.original && !pieces[e.ring].as_given[pieces[e.ring].piece_of[e.from]];
   };
   for (std::size_t i = 0; i < entries.size();) {
     std::size_t j = i;
@@ -221,13 +191,13 @@ void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cel
     const auto [r, k] = put_back[done];
     const Ring& ring = *rings[r];
     RingPieces& rp = pieces[r];
-    const std::vector<std::size_t> at = piece_vertices(rp, k, ring.size());
-    for (std::size_t v : at) rp.keep[v] = 1;
-    for (std::size_t j = 0; j + 1 < at.size(); ++j) {
-      const Edge e{ring[at[j]], ring[at[j + 1]], r, static_cast<std::uint32_t>(at[j]),
-                   static_cast<std::uint32_t>(at[j + 1]), true};
+    const std::size_t n = ring.size(), a = rp.cuts[k], length = piece_length(rp, k, n);
+    for (std::size_t j = 0; j <= length; ++j) rp.keep[(a + j) % n] = 1;
+    for (std::size_t j = 0; j < length; ++j) {
+      const auto u = static_cast<std::uint32_t>((a + j) % n), v = static_cast<std::uint32_t>((a + j + 1) % n);
+      const Edge e{ring[u], ring[v], r, u, v, true};
       cells.clear();
-      add_cells(cells, e.a, e.b, 0, g, hair);
+      add_cells(cells, e.a, e.b, 0, cell, hair);
       for (const CellEntry& c : cells) {
         auto it = std::lower_bound(entries.begin(), entries.end(), CellEntry{c.cell, 0});
         for (; it != entries.end() && it->cell == c.cell; ++it) {

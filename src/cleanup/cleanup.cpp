@@ -49,7 +49,7 @@ struct Incidence {
   }
 };
 
-NodeId other_end(const Edge& e, NodeId v) { return e.first == v ? e.second : e.first; }
+using graph_detail::other_end;
 
 NodeId find_root(std::vector<NodeId>& parent, NodeId v) {
   while (parent[v] != v) {

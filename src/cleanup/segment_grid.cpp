@@ -25,15 +25,6 @@ double length(const Segment& s) { return std::hypot(s.b.x - s.a.x, s.b.y - s.a.y
 
 }  // namespace
 
-double point_segment_distance(Point p, const Segment& s) {
-  const double dx = s.b.x - s.a.x;
-  const double dy = s.b.y - s.a.y;
-  const double dd = dx * dx + dy * dy;
-  double t = dd > 0.0 ? ((p.x - s.a.x) * dx + (p.y - s.a.y) * dy) / dd : 0.0;
-  t = std::clamp(t, 0.0, 1.0);
-  return std::hypot(p.x - (s.a.x + t * dx), p.y - (s.a.y + t * dy));
-}
-
 namespace {
 
 PointRuns runs_of(const std::vector<Segment>& segments) {

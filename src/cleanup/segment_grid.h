@@ -123,7 +123,4 @@ class SegmentGrid {
   CellIndex cells_;
 };
 
-// Distance from p to the segment s.
-double point_segment_distance(Point p, const Segment& s);
-
 }  // namespace strokegraph

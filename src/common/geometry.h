@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <limits>
@@ -85,5 +86,16 @@ inline Bounds bounds_of(const Ring& ring) {
   }
   return b;
 }
+
+// Distance from p to the segment from a to b.
+inline double point_segment_distance(Point p, Point a, Point b) {
+  const double dx = b.x - a.x, dy = b.y - a.y;
+  const double len2 = dx * dx + dy * dy;
+  const double t =
+      len2 > 0.0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+  return std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
+}
+
+inline double point_segment_distance(Point p, const Segment& s) { return point_segment_distance(p, s.a, s.b); }
 
 }  // namespace strokegraph

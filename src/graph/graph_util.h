@@ -13,6 +13,9 @@
 
 namespace strokegraph::graph_detail {
 
+// The end of edge e that is not v.
+inline NodeId other_end(const Edge& e, NodeId v) { return e.first == v ? e.second : e.first; }
+
 // Throws InvariantError when an edge refers to a node that does not exist.
 void check_edges(const Graph& graph, const char* stage);
 

@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "common/progress.h"
+#include "graph/graph_util.h"
 
 namespace strokegraph {
 namespace {
 
 constexpr std::uint32_t kDead = UINT32_MAX;
-
-NodeId other_end(const Edge& e, NodeId v) { return e.first == v ? e.second : e.first; }
 
 // Whether p lies on the segment from a to b, strictly between its ends, to
 // within rounding.
@@ -64,7 +63,8 @@ Graph join_seam_cuts(Graph graph, const TileGrid& grid) {
     const std::uint32_t first = std::min(incident[s][0], incident[s][1]);
     const std::uint32_t second = std::max(incident[s][0], incident[s][1]);
     if (first == second) continue;
-    const NodeId a = other_end(graph.edges[first], v), b = other_end(graph.edges[second], v);
+    const NodeId a = graph_detail::other_end(graph.edges[first], v);
+    const NodeId b = graph_detail::other_end(graph.edges[second], v);
     if (a == b || a == v || b == v) continue;
     if (!on_segment(graph.nodes[v], graph.nodes[a], graph.nodes[b])) continue;
     Edge& kept = graph.edges[first];

@@ -144,14 +144,6 @@ constexpr std::size_t kLargeRing = 64;
 constexpr double kRetryMargins[] = {1.0, 1.25, 1.5};
 static_assert(kRetryMargins[std::size(kRetryMargins) - 1] == kLargestMarginGrowth);
 
-double point_segment_distance(Point p, Point a, Point b) {
-  const double dx = b.x - a.x, dy = b.y - a.y;
-  const double len2 = dx * dx + dy * dy;
-  const double t =
-      len2 > 0.0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
-  return std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
-}
-
 // Whether a vertex of hole h lies within a grid unit (1e-6) of an edge of
 // another ring of the polygon.
 bool touches_other_ring(const BufferPolygon& polygon, std::size_t h) {

@@ -47,21 +47,6 @@ bool inside(Point p, const Ring& r) {
   return in;
 }
 
-struct Box {
-  double xmin, ymin, xmax, ymax;
-};
-
-Box box_of(const Ring& r) {
-  Box b{r[0].x, r[0].y, r[0].x, r[0].y};
-  for (const Point& p : r) {
-    b.xmin = std::min(b.xmin, p.x);
-    b.ymin = std::min(b.ymin, p.y);
-    b.xmax = std::max(b.xmax, p.x);
-    b.ymax = std::max(b.ymax, p.y);
-  }
-  return b;
-}
-
 Polyline square_loop(double lo, double hi) {
   return {{lo, lo}, {hi, lo}, {hi, hi}, {lo, hi}, {lo, lo}};
 }
@@ -105,7 +90,7 @@ TEST_P(Rectangle, TwoPointStrokeGivesCappedBand) {
     ASSERT_EQ(out.size(), 1u);
     EXPECT_TRUE(out[0].holes.empty());
     ASSERT_EQ(out[0].outer.size(), 4u);
-    const Box b = box_of(out[0].outer);
+    const Bounds b = bounds_of(out[0].outer);
     EXPECT_NEAR(b.xmin, 2 - r, 1e-6);
     EXPECT_NEAR(b.xmax, 2 + d + r, 1e-6);
     EXPECT_NEAR(b.ymin, 3 - r, 1e-6);
@@ -152,7 +137,7 @@ TEST(Inflate, IslandIsItsOwnPolygonAndHolesFindTheirOuterRing) {
   ASSERT_EQ(out.size(), 2u);
   expect_guarantees(out, 1.0);
   // The island has the shorter outer ring and comes first.
-  EXPECT_NEAR(box_of(out[0].outer).xmin, 5.0, 1e-9);
+  EXPECT_NEAR(bounds_of(out[0].outer).xmin, 5.0, 1e-9);
   ASSERT_EQ(out[0].holes.size(), 1u);
   EXPECT_NEAR(area_of(out[0].holes[0]), -36.0, 1e-6);
   ASSERT_EQ(out[1].holes.size(), 1u);
@@ -171,9 +156,9 @@ TEST(Inflate, HoleOfALongRingInsideAShortFrameStaysWithItsRing) {
   ASSERT_EQ(out.size(), 2u);
   expect_guarantees(out, 1.0);
   // The frame's outer ring is the shorter one, yet only its own hole is its.
-  EXPECT_NEAR(box_of(out[0].outer).xmax, 20.5, 1e-9);
+  EXPECT_NEAR(bounds_of(out[0].outer).xmax, 20.5, 1e-9);
   ASSERT_EQ(out[0].holes.size(), 1u);
-  EXPECT_NEAR(box_of(out[0].holes[0]).xmax, 19.5, 1e-9);
+  EXPECT_NEAR(bounds_of(out[0].holes[0]).xmax, 19.5, 1e-9);
   EXPECT_EQ(out[1].holes.size(), 1u);
 }
 
@@ -196,7 +181,7 @@ TEST(Inflate, RadiiComeFromTheCurvesOwnVertexPastDuplicates) {
   // the last vertex's radius 4, not the third entry 3.
   const auto out = inflate({{{0, 0}, {5, 0}, {5, 0}, {10, 0}}}, WidthLists{{1, 2, 3, 4}}, 9.0, 1.0);
   ASSERT_EQ(out.size(), 1u);
-  const Box b = box_of(out[0].outer);
+  const Bounds b = bounds_of(out[0].outer);
   EXPECT_NEAR(b.xmax, 14.0, 1e-6);
   EXPECT_NEAR(b.ymax, 4.0, 1e-6);
   EXPECT_NEAR(b.xmin, -1.0, 1e-6);
@@ -206,7 +191,7 @@ TEST(Inflate, CurveCollapsingToOneIntegerPointIsSound) {
   // Both points round to the same micro-unit: a square of the radius.
   const auto square = inflate({{{1, 1}, {1.0000001, 1}}}, WidthLists{{1, 2}}, 9.0, 1.0);
   ASSERT_EQ(square.size(), 1u);
-  const Box b = box_of(square[0].outer);
+  const Bounds b = bounds_of(square[0].outer);
   EXPECT_NEAR(b.xmin, 0.0, 1e-9);
   EXPECT_NEAR(b.xmax, 2.0, 1e-9);
   // Below one integer unit nothing is drawn.

@@ -27,14 +27,6 @@ inline Degrees degrees(const TopologizeOutput& out) {
   return d;
 }
 
-inline double point_segment_distance(Point p, Point a, Point b) {
-  const double dx = b.x - a.x, dy = b.y - a.y;
-  const double len2 = dx * dx + dy * dy;
-  double t = len2 > 0.0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / len2 : 0.0;
-  t = std::clamp(t, 0.0, 1.0);
-  return std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
-}
-
 // The distance from every chain point of `from` to the chains of `to`, capped
 // at `cap` (segments are looked up on a grid of that cell size). Points
 // within `skip` of a node of either result are left out.
