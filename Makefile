@@ -2,6 +2,7 @@
 #   Debian packages: g++, libgtest-dev (tools/install_system_packages.sh)
 #   .venv:           the pinned tools of requirements-dev.txt
 #   third-party C++: Clipper2 and CDT sources, hash-checked (tools/fetch_deps.py)
+#   test data:       a real street network, hash-checked (tools/fetch_street_sample.py)
 # Builds are cached under build/, so a second run only rebuilds what changed.
 
 PYTHON ?= python3
@@ -35,8 +36,13 @@ build/cpp/workloads/%.bin: bench/workloads.py | venv
 	@mkdir -p $(@D)
 	$(PY) bench/workloads.py $(subst -, ,$*) $(@:.bin=.json)
 
-test-python: build
-	$(PY) -m pytest tests/python -q
+# The street network the GIS tests and the tutorial notebook trace (pinned, hash-checked).
+STREET_SAMPLE := build/data/apalachicola_original.parquet
+$(STREET_SAMPLE): tools/fetch_street_sample.py | venv
+	$(PY) tools/fetch_street_sample.py --dest $(@D) >/dev/null
+
+test-python: build $(STREET_SAMPLE)
+	STROKEGRAPH_STREETS=$(abspath $(STREET_SAMPLE)) $(PY) -m pytest tests/python -q
 
 ## test-asan: the C++ tests under AddressSanitizer and UBSan
 test-asan: deps system-packages

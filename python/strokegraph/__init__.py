@@ -16,10 +16,12 @@ from ._internal import inflate_curves, topologize, topologize_batch, triangulate
 PanicException: type = globals()["PanicException"]
 
 from .api import centerlines  # noqa: E402
+from .geo import GeographicCRSError  # noqa: E402
 from .result import Centerlines  # noqa: E402
 
 __all__ = [
     "Centerlines",
+    "GeographicCRSError",
     "PanicException",
     "centerlines",
     "inflate_curves",

@@ -6,7 +6,8 @@ import importlib
 from types import ModuleType
 
 # module -> the extra of strokegraph that installs it
-_EXTRA = {"shapely": "shapely", "networkx": "networkx", "matplotlib": "plot"}
+_EXTRA = {"shapely": "shapely", "networkx": "networkx", "matplotlib": "plot", "geopandas": "geopandas",
+          "pandas": "geopandas", "pyproj": "geopandas", "pyogrio": "gis", "pyarrow": "gis"}
 
 
 def require(module: str, what: str) -> ModuleType:

@@ -9,7 +9,7 @@ from typing import Any, NamedTuple, Optional, SupportsFloat, Union
 import numpy as np
 import numpy.typing as npt
 
-from . import _native
+from . import _native, geo
 from ._inputs import normalise
 from .result import Centerlines
 
@@ -34,6 +34,8 @@ def centerlines(
     clean: bool = True,
     tiles: Union[bool, float, None] = None,
     progress: Optional[Callable[[str, float], None]] = None,
+    crs: Any = None,
+    to_crs: Any = None,
 ) -> Centerlines:
     """The centerline graph of a drawing.
 
@@ -43,9 +45,10 @@ def centerlines(
         The strokes: a sequence of curves, each a sequence of (x, y) points or
         an (n, 2) array of any real dtype; shapely LineStrings, LinearRings,
         Polygons (each ring a closed curve) and Multi* / GeometryCollections
-        of them; or GeoJSON geometry, Feature and FeatureCollection dicts
-        (z coordinates are dropped). A single geometry or GeoJSON dict may
-        also stand for the whole drawing.
+        of them; GeoJSON geometry, Feature and FeatureCollection dicts
+        (z coordinates are dropped); or a GeoSeries / GeoDataFrame, one item
+        per row, whose CRS and index the result keeps. A single geometry or
+        GeoJSON dict may also stand for the whole drawing.
     radius
         The band radius: half the stroke width.
     feature_size
@@ -77,6 +80,18 @@ def centerlines(
     progress
         ``callable(stage: str, fraction: float)``, called as the pipeline
         advances (fraction from 0 to 1 within each stage).
+    crs
+        The drawing's coordinate reference system (anything pyproj takes),
+        for input that does not carry one; needs ``strokegraph[geopandas]``.
+        A geographic CRS (degrees) raises `GeographicCRSError` unless
+        `to_crs` is given; a projected one whose unit is far from a metre on
+        the ground (Web Mercator away from the equator) warns.
+    to_crs
+        Trace in this projected CRS, or ``"local"`` for an azimuthal
+        equidistant projection about the drawing's centre, and return the
+        result in the drawing's CRS. `radius` is then in the units of that
+        CRS (metres for ``"local"``), and so are the result's radius,
+        widths and lengths.
 
     Returns
     -------
@@ -90,6 +105,10 @@ def centerlines(
     Bad input raises TypeError or ValueError naming the curve; NaN and
     infinite coordinates are passed on as the low-level call does.
     """
+    frame = geo.frame_input(curves)
+    if frame is not None:
+        curves = frame.items
+        crs = frame.crs if crs is None else crs
     call = prepare_call(
         curves,
         radius,
@@ -108,8 +127,16 @@ def centerlines(
         tiles=tiles,
         progress=progress,
     )
-    raw = _native.run_native(call.curves, call.radius, call.feature_size, call.options, progress)
-    return wrap(raw, call.curves, call.owners, call.radius, call.feature_size)
+    if crs is None and to_crs is None:
+        if frame is None:
+            raw = _native.run_native(call.curves, call.radius, call.feature_size, call.options, progress)
+            return wrap(raw, call.curves, call.owners, call.radius, call.feature_size)
+    projection = geo.plan_projection(crs, to_crs, call.curves, call.radius)
+    work = call.curves
+    if projection.to_work is not None:
+        work = [geo.transform(projection.to_work, c) for c in call.curves]
+    raw = _native.run_native(work, call.radius, call.feature_size, call.options, progress)
+    return geo.finish(wrap(raw, work, call.owners, call.radius, call.feature_size), projection, frame, call.curves)
 
 
 class PreparedCall(NamedTuple):

@@ -1,12 +1,15 @@
 """The `strokegraph` command: trace drawing files, describe them, picture them.
 
     strokegraph trace INPUT... -o OUT [--radius R|auto] [--feature-size F]
-                      [--format svg|geojson|json] [--jobs N] [--plot] [--quiet]
+                      [--layer NAME] [--to-crs local|CRS]
+                      [--format svg|geojson|json|gpkg|parquet|shp|fgb]
+                      [--jobs N] [--plot] [--quiet]
     strokegraph info FILE...
     strokegraph plot FILE -o out.png
 
-INPUT may be files or folders (searched recursively for .svg, .geojson and
-.json files). A file that cannot be traced is reported with its name and the
+INPUT may be files or folders (searched recursively for .svg, .geojson,
+.json, .gpkg, .parquet, .shp and .fgb files; the GIS formats need
+strokegraph[gis]). A file that cannot be traced is reported with its name and the
 reason; the others still finish. The exit status is the number of files that
 failed (at most 125), 0 when all were traced; 2 also stands for a usage error,
 130 for an interrupted run. Every output is written to a temporary file and
@@ -21,11 +24,11 @@ import os
 import signal
 import sys
 import time
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from pathlib import Path
 from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Type, Union
 
-from . import PanicException, io
+from . import GeographicCRSError, PanicException, geo, io
 from ._trace import trace
 
 MAX_STATUS = 125
@@ -33,7 +36,7 @@ AUTO_PARALLEL_FILES = 8   # without --jobs, fewer files run in this process
 # What a file may fail with without stopping the others: an internal failure
 # (PanicException) too, which an `except Exception` would not catch.
 FAILURES: Tuple[Type[BaseException], ...] = (Exception, PanicException)
-INPUT_SUFFIXES = (".svg", ".geojson", ".json")
+INPUT_SUFFIXES = (".svg", ".geojson", ".json", *io.GIS_SUFFIXES)
 
 
 @dataclass(frozen=True)
@@ -46,6 +49,8 @@ class Task:
     feature_size: Optional[float]   # None: the file's, else the library default
     picture: bool = False
     over_input: bool = False
+    layer: Optional[str] = None
+    to_crs: Optional[str] = None
 
 
 @dataclass
@@ -56,6 +61,7 @@ class Outcome:
     reading: float = 0.0
     tracing: float = 0.0
     writing: float = 0.0
+    radius_rule: Optional[str] = None   # how --radius auto chose the radius
 
 
 def _reason(e: BaseException, source: Optional[str] = None) -> str:
@@ -63,7 +69,7 @@ def _reason(e: BaseException, source: Optional[str] = None) -> str:
         text = e.strerror[0].lower() + e.strerror[1:]
         name = os.fsdecode(e.filename) if e.filename is not None else None
         return text if name is None or name == source else f"{text}: {name}"
-    if isinstance(e, (io.DrawingError, ImportError)):
+    if isinstance(e, (io.DrawingError, ImportError, GeographicCRSError)):
         return str(e)
     if isinstance(e, MemoryError):
         return "out of memory" + (f": {e}" if str(e) else "")
@@ -86,11 +92,15 @@ def process(task: Task) -> Outcome:
     try:
         if _same_file(task.source, task.output):
             raise io.DrawingError(f"the output {task.output} would overwrite the input")
-        drawing = io.read(task.source, radius=task.radius)
+        drawing = io.read(task.source, radius=task.radius, layer=task.layer)
         t1 = time.perf_counter()
-        radius = task.radius if task.radius is not None else drawing.suggested_radius()[0]
+        radius = task.radius
+        if radius is None:
+            radius, how = auto_radius(drawing, task.to_crs)
+            out.radius_rule = f"{radius:g}, {how}"
         feature_size = task.feature_size if task.feature_size is not None else drawing.feature_size
-        result = trace(drawing.curves, radius, feature_size=feature_size, compute_widths=task.format != "svg")
+        result = trace(drawing.curves, radius, feature_size=feature_size, compute_widths=task.format != "svg",
+                       crs=drawing_crs(drawing), to_crs=task.to_crs)
         t2 = time.perf_counter()
         Path(task.output).parent.mkdir(parents=True, exist_ok=True)
         io.write(result, task.output, drawing, format=task.format, over_input=task.over_input)
@@ -104,6 +114,29 @@ def process(task: Task) -> Outcome:
     return out
 
 
+def drawing_crs(drawing: io.Drawing) -> Any:
+    """The drawing's CRS for tracing: without pyproj a CRS stated as text is
+    only checked for being a common geographic one."""
+    if drawing.crs is None or not isinstance(drawing.crs, str):
+        return drawing.crs
+    try:
+        import pyproj  # noqa: F401
+    except ImportError:
+        if geo.is_geographic_name(drawing.crs):
+            raise GeographicCRSError(geo.geographic_message(drawing.crs, float("nan"))) from None
+        return None
+    return drawing.crs
+
+
+def auto_radius(drawing: io.Drawing, to_crs: Optional[str]) -> Tuple[float, str]:
+    """The drawing's suggested radius, measured in the CRS it is traced in."""
+    if to_crs is None or drawing.crs is None or drawing.radius is not None:
+        return drawing.suggested_radius()
+    projection = geo.plan_projection(drawing.crs, to_crs, drawing.curves, 1.0)
+    curves = [geo.transform(projection.to_work, c) for c in drawing.curves]
+    return replace(drawing, curves=curves).suggested_radius()
+
+
 # ---------------------------------------------------------------- pictures
 
 def save_picture(drawing: io.Drawing, result: Any, path: str, *, dpi: int = 120) -> None:
@@ -114,9 +147,12 @@ def save_picture(drawing: io.Drawing, result: Any, path: str, *, dpi: int = 120)
         raise ImportError("pictures need matplotlib: pip install 'strokegraph[plot]'") from e
     fig = Figure(figsize=(12, 6), layout="constrained")
     left, right = fig.subplots(1, 2, sharex=True, sharey=True)
+    if result.crs is None or result.traced_crs is result.crs:
+        # The bands at their true width show which gaps the radius bridges.
+        result.plot(ax=left, show_bands=True, show_nodes=False, color="none")
     for c in drawing.curves:
         left.plot(c[:, 0], c[:, 1], "-", color="0.2", linewidth=0.8)
-    left.set_title(f"input: {len(drawing.curves)} curves, {drawing.point_count} points")
+    left.set_title(f"input: {len(drawing.curves)} curves, {drawing.point_count} points, bands of the radius")
     result.plot(ax=right)
     right.set_title(f"result: {len(result.chains)} chains, {len(result.junctions)} junctions, "
                     f"{len(result.ends)} ends (radius {result.radius:g})")
@@ -214,7 +250,7 @@ def plan(inputs: Sequence[str], out: str, fmt: Optional[str]) -> Tuple[List[Tupl
     single = (len(inputs) == 1 and not Path(inputs[0]).is_dir() and not Path(out).is_dir()
               and Path(out).suffix != "")
     if single:
-        fmt = fmt or {".svg": "svg", ".geojson": "geojson"}.get(Path(out).suffix.lower(), "json")
+        fmt = fmt or io.OUTPUT_SUFFIXES.get(Path(out).suffix.lower(), "json")
         return [(inputs[0], out)], fmt, []
     fmt = fmt or "svg"
     pairs: List[Tuple[str, str]] = []
@@ -241,7 +277,7 @@ def cmd_trace(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             parser.error(f"{seen[key]} and {src} would both be written to {dst}")
         seen[key] = src
     radius = None if args.radius == "auto" else args.radius
-    tasks = [Task(i, src, dst, fmt, radius, args.feature_size, args.plot, args.over_input)
+    tasks = [Task(i, src, dst, fmt, radius, args.feature_size, args.plot, args.over_input, args.layer, args.to_crs)
              for i, (src, dst) in enumerate(pairs)]
     # By default one process per processor, unless there are too few files to
     # pay for starting them.
@@ -251,6 +287,7 @@ def cmd_trace(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     for folder in empty:
         progress.message(f"strokegraph: {folder}: no .svg, .geojson or .json files in this folder")
     totals = [0.0, 0.0, 0.0]
+    rules: Dict[str, int] = {}
     start = time.perf_counter()
     try:
         for outcome in run(tasks, jobs):
@@ -258,6 +295,10 @@ def cmd_trace(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             if outcome.error is not None:
                 failed += 1
                 progress.message(f"strokegraph: {task.source}: {outcome.error}")
+            if outcome.radius_rule is not None:
+                rules[outcome.radius_rule] = rules.get(outcome.radius_rule, 0) + 1
+                if len(tasks) < AUTO_PARALLEL_FILES and not args.quiet:
+                    progress.message(f"strokegraph: {task.source}: radius {outcome.radius_rule}")
             totals[0] += outcome.reading
             totals[1] += outcome.tracing
             totals[2] += outcome.writing
@@ -273,6 +314,13 @@ def cmd_trace(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         rate = f" ({done / elapsed:.1f} files/s)" if elapsed > 0 and done else ""
         print(f"strokegraph: traced {done} of {len(tasks)} files in {elapsed:.2f} s{rate}"
               + (f", {failed} failed" if failed else ""), file=sys.stderr)
+        if len(tasks) >= AUTO_PARALLEL_FILES and rules:
+            kinds: Dict[str, int] = {}
+            for rule, n in rules.items():
+                kind = rule.split(", ", 1)[-1].split(" (", 1)[0]
+                kinds[kind] = kinds.get(kind, 0) + n
+            print("strokegraph: radius auto: " + ", ".join(f"{n} files by {k}" for k, n in sorted(kinds.items())),
+                  file=sys.stderr)
     if args.timings:
         busy = sum(totals) or 1.0
         print("strokegraph: time per stage, summed over files: " + ", ".join(
@@ -288,7 +336,7 @@ def describe(drawing: io.Drawing) -> List[str]:
     items = len(set(drawing.items.tolist()))
     lines = [f"  format:           {drawing.format}",
              f"  curves:           {len(drawing.curves)} from {items} "
-             f"{'elements' if drawing.format == 'svg' else 'features' if drawing.format == 'geojson' else 'strokes'}",
+             f"{'elements' if drawing.format == 'svg' else 'strokes' if drawing.format == 'json' else 'features'}",
              f"  points:           {drawing.point_count}",
              f"  extent:           x {x0:g} .. {x1:g}, y {y0:g} .. {y1:g} ({x1 - x0:g} x {y1 - y0:g})"]
     sw = drawing.stroke_widths
@@ -299,6 +347,8 @@ def describe(drawing: io.Drawing) -> List[str]:
         lines.append("  stroke widths:    " + (f"{ok.min():g} .. {ok.max():g}" if len(ok) else "none stroked"))
     if drawing.skipped:
         lines.append("  skipped:          " + ", ".join(f"{n} {k}" for k, n in sorted(drawing.skipped.items())))
+    if drawing.crs is not None:
+        lines.append(f"  crs:              {drawing.crs if isinstance(drawing.crs, str) else geo.crs_label(drawing.crs)}")
     radius, how = drawing.suggested_radius()
     lines.append(f"  suggested radius: {radius:g} ({how})")
     if drawing.feature_size is not None:
@@ -310,7 +360,7 @@ def cmd_info(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     failed = 0
     for path in args.files:
         try:
-            drawing = io.read(path)
+            drawing = io.read(path, layer=args.layer)
         except FAILURES as e:
             failed += 1
             print(f"strokegraph: {path}: {_reason(e, path)}", file=sys.stderr)
@@ -323,11 +373,12 @@ def cmd_info(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
 def cmd_plot(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     try:
         radius = None if args.radius == "auto" else args.radius
-        drawing = io.read(args.file, radius=radius)
+        drawing = io.read(args.file, radius=radius, layer=args.layer)
         if radius is None:
-            radius = drawing.suggested_radius()[0]
+            radius, how = auto_radius(drawing, args.to_crs)
+            print(f"strokegraph: {args.file}: radius {radius:g}, {how}", file=sys.stderr)
         fs = args.feature_size if args.feature_size is not None else drawing.feature_size
-        result = trace(drawing.curves, radius, feature_size=fs)
+        result = trace(drawing.curves, radius, feature_size=fs, crs=drawing_crs(drawing), to_crs=args.to_crs)
         save_picture(drawing, result, args.output, dpi=args.dpi)
     except FAILURES as e:
         print(f"strokegraph: {args.file}: {_reason(e, args.file)}", file=sys.stderr)
@@ -342,9 +393,16 @@ def build_parser() -> argparse.ArgumentParser:
     def tracing(p: argparse.ArgumentParser) -> None:
         p.add_argument("--radius", type=_radius, default="auto", metavar="R|auto",
                        help="band radius, half the stroke width (default auto: the file's own, "
-                            "else half the median SVG stroke width, else 1/200 of the diagonal)")
+                            "else half the median SVG stroke width, else 3/4 of the typical spacing "
+                            "of parallel strokes, else 1/20 of the median stroke length; the rule is printed)")
         p.add_argument("--feature-size", type=_positive, default=None, metavar="F",
                        help="smallest feature to keep (default: the file's, else derived from the radius)")
+        p.add_argument("--layer", default=None, metavar="NAME",
+                       help="the layer of a GeoPackage to read (default: its only layer of lines or polygons)")
+        p.add_argument("--to-crs", default=None, metavar="local|CRS",
+                       help="trace in this projected CRS, or 'local' (a local metric projection about the "
+                            "drawing's centre), and write the result in the input's CRS; needed for "
+                            "input in longitude / latitude, and the radius is then in metres")
 
     p = sub.add_parser("trace", help="trace files or folders of drawings",
                        description="Trace drawings into centerline graphs, one output file per input.")
@@ -368,6 +426,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     p = sub.add_parser("info", help="print what a drawing file holds")
     p.add_argument("files", nargs="+", metavar="FILE")
+    p.add_argument("--layer", default=None, metavar="NAME", help="the layer of a GeoPackage to describe")
     p.set_defaults(func=cmd_info)
 
     p = sub.add_parser("plot", help="draw input and result side by side as PNG")

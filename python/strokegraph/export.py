@@ -77,7 +77,14 @@ def to_geojson(result: Centerlines) -> dict[str, Any]:
                 },
             }
         )
-    return {"type": "FeatureCollection", "features": features}
+    doc: dict[str, Any] = {"type": "FeatureCollection", "features": features}
+    if result.crs is not None:
+        from .geo import geojson_crs_member
+
+        member = geojson_crs_member(result.crs)
+        if member is not None:
+            doc["crs"] = member
+    return doc
 
 
 def to_svg(
@@ -91,12 +98,17 @@ def to_svg(
     end_fill: str = "#27ae60",
     node_radius: Optional[float] = None,
     background: Optional[str] = "white",
+    max_vertices: Optional[int] = None,
 ) -> str:
     """A standalone SVG document: the chains as paths, junctions and ends as dots.
 
     y points up as in the drawing. `size` is the larger side in pixels,
     `stroke_width` in pixels whatever the zoom, `node_radius` in drawing units
-    (default half the radius)."""
+    (default half the radius). `max_vertices` bounds the document's size: a
+    larger graph has its chains thinned to about that many points in all
+    (every chain keeps its ends; beyond max_vertices / 2 chains only the
+    longest are drawn, end to end; nodes beyond that count are left out),
+    and the picture says so in its corner."""
     pts = result.points[np.isfinite(result.points).all(axis=1)]
     if len(pts):
         lo, hi = pts.min(axis=0), pts.max(axis=0)
@@ -119,20 +131,55 @@ def to_svg(
         f'<g fill="none" stroke="{stroke}" stroke-width="{stroke_width}" '
         'stroke-linecap="round" stroke-linejoin="round">'
     )
-    for chain in result.chains:
+    chains, drawn = _thinned(result, max_vertices)
+    for chain in chains:
         if len(chain):
             coords = " ".join(f"{_f(x)},{_f(-y)}" for x, y in chain.tolist())
             out.append(f'<path vector-effect="non-scaling-stroke" d="M{coords}"/>')
     out.append("</g>")
+    marked = 0
+    node_cap = len(result.nodes) if max_vertices is None else max_vertices
     if show_nodes:
         for nodes, fill in ((result.junctions, junction_fill), (result.ends, end_fill)):
+            nodes = nodes[: max(0, node_cap - marked)]
+            marked += len(nodes)
             out.append(f'<g fill="{fill}">')
             out.extend(
                 f'<circle cx="{_f(x)}" cy="{_f(-y)}" r="{_f(node_radius)}"/>' for x, y in result.nodes[nodes].tolist()
             )
             out.append("</g>")
+    shown_all_nodes = not show_nodes or marked == len(result.junctions) + len(result.ends)
+    if drawn < len(result.points) or not shown_all_nodes:
+        note = f"{drawn:,} of {len(result.points):,} points drawn"
+        if len(chains) < len(result):
+            note += f" ({len(chains):,} of {len(result):,} chains)"
+        if not shown_all_nodes:
+            note += f", {marked:,} of {len(result.junctions) + len(result.ends):,} nodes marked"
+        out.append(
+            f'<text x="{_f(x0 + w / 100)}" y="{_f(y0 + h - h / 100)}" font-family="sans-serif" '
+            f'font-size="{_f(h / 30)}" fill="#555">{note}</text>'
+        )
     out.append("</svg>\n")
     return "\n".join(out)
+
+
+def _thinned(result: Centerlines, max_vertices: Optional[int]) -> tuple[list[Any], int]:
+    """The chains with every k-th point (and both ends) so that about
+    `max_vertices` points remain, and how many points that is. With more
+    than `max_vertices` / 2 chains only that many of the longest are kept,
+    each as the line between its ends."""
+    total = len(result.points)
+    if max_vertices is None or total <= max_vertices:
+        return result.chains, total
+    if 2 * len(result) > max_vertices:
+        keep = np.sort(np.argsort(-result.lengths, kind="stable")[: max(max_vertices // 2, 1)])
+        chains = [result.chains[i][[0, -1]] for i in keep.tolist() if len(result.chains[i])]
+        return chains, sum(len(c) for c in chains)
+    # Each chain keeps its two ends; the budget left is shared by a common step.
+    budget = max(max_vertices - 2 * len(result), 1)
+    step = max(2, -(-total // budget))
+    chains = [np.concatenate([c[:-1:step], c[-1:]]) if len(c) > 2 else c for c in result.chains]
+    return chains, sum(len(c) for c in chains)
 
 
 def _f(v: float) -> str:

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 from collections.abc import Sequence
-from typing import TYPE_CHECKING, Any, Optional
+from typing import TYPE_CHECKING, Any, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -44,6 +44,10 @@ class Centerlines:
     radius, feature_size : the band radius and the feature size used
     curves : list of (k, 2) float64 arrays, the input as curves
     curve_items : (len(curves),) int64 array, the caller's item of each curve
+    crs : the drawing's CRS (a pyproj CRS), or None
+    traced_crs : the CRS it was traced in (``to_crs``), or None
+    input_index : the index of the GeoSeries / GeoDataFrame traced, or None
+    input_frame : the GeoDataFrame traced (for ``to_geopandas(properties=...)``), or None
     """
 
     def __init__(
@@ -102,6 +106,10 @@ class Centerlines:
             step[:-1] = np.hypot(*(self.points[1:] - self.points[:-1]).T)
             step[self.offsets[1:-1][self.offsets[1:-1] > 0] - 1] = 0.0
         self.lengths: FloatArray = _readonly(_per_chain_sum(step, self.offsets))
+        self.crs: Any = None
+        self.traced_crs: Any = None
+        self.input_index: Any = None
+        self.input_frame: Any = None
 
     def __len__(self) -> int:
         return len(self.chains)
@@ -111,6 +119,31 @@ class Centerlines:
             f"Centerlines({_count(len(self), 'chain')}, {_count(len(self.nodes), 'node')}: "
             f"{_count(len(self.junctions), 'junction')}, {_count(len(self.ends), 'end')}, "
             f"{_count(len(self.loops), 'loop')})"
+        )
+
+    # ------------------------------------------------------------ notebooks
+
+    REPR_MAX_VERTICES = 20000   # a notebook picture draws about this many points at most
+
+    def _repr_svg_(self) -> str:
+        """The graph as a picture in a notebook, at most about
+        `REPR_MAX_VERTICES` points of it (the picture says when it is thinned)."""
+        from .export import to_svg
+
+        return to_svg(self, size=480, max_vertices=self.REPR_MAX_VERTICES)
+
+    def _repr_html_(self) -> str:
+        """The counts, the radius and the CRS above the picture."""
+        import html
+
+        from .geo import crs_label
+
+        crs = "" if self.crs is None else f", CRS {html.escape(crs_label(self.crs))}"
+        return (
+            f"<div><p><b>Centerlines</b>: {_count(len(self), 'chain')}, {_count(len(self.nodes), 'node')} "
+            f"({_count(len(self.junctions), 'junction')}, {_count(len(self.ends), 'end')}, "
+            f"{_count(len(self.loops), 'loop')}); radius {self.radius:g}{crs}</p>"
+            f"{self._repr_svg_()}</div>"
         )
 
     # ------------------------------------------------------------ exports
@@ -134,11 +167,44 @@ class Centerlines:
     def to_geojson(self) -> dict[str, Any]:
         """A GeoJSON FeatureCollection dict: one LineString feature per chain with
         properties ``chain``, ``start``, ``end`` (node indices), ``length``,
-        ``width`` (mean width or None) and ``sources``. ``json.dumps`` writes it
+        ``width`` (mean width or None) and ``sources``, and a ``crs`` member
+        naming the result's CRS when it has one. ``json.dumps`` writes it
         (non-finite numbers become null) and ``shapely.from_geojson`` reads it."""
         from .export import to_geojson
 
         return to_geojson(self)
+
+    def to_geopandas(
+        self,
+        properties: Any = None,
+        *,
+        rule: Union[str, dict[str, str]] = "first",
+        nodes: bool = False,
+        frame: Any = None,
+    ) -> Any:
+        """The chains as a GeoDataFrame in the result's CRS, one row per chain:
+        ``chain``, ``start`` and ``end`` (node indices), ``start_deg`` and
+        ``end_deg`` (the degree of those nodes), ``length``, ``width`` (mean
+        band width, NaN without widths), ``sources`` (the source rows' index
+        labels: those of the GeoSeries / GeoDataFrame traced, else the item
+        positions) and a LineString geometry.
+
+        `properties` adds columns of the source rows (a name, a list of
+        names, or ``"all"``), taken from the GeoDataFrame traced or from
+        `frame` (rows in item order). `rule` says how the rows of a chain
+        become one value (per column with a dict): ``"first"`` the first
+        source row's, ``"majority"`` the most common value (ties to the
+        first), ``"list"`` a list of them all. The columns keep their dtypes
+        (integers with gaps become pandas' nullable integers). A column whose
+        name is taken gets the prefix ``src_``.
+
+        ``nodes=True`` returns ``(chains, nodes)``, the nodes as points with
+        ``node``, ``kind`` (junction, end, node) and ``degree``. Needs
+        ``strokegraph[geopandas]``."""
+        from .geo import chains_frame, nodes_frame
+
+        chains = chains_frame(self, properties, rule, frame)
+        return (chains, nodes_frame(self)) if nodes else chains
 
     def to_svg(self, **style: Any) -> str:
         """A standalone SVG document of the chains and nodes (y pointing up, as

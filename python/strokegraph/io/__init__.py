@@ -1,4 +1,5 @@
-"""Drawings in, centerlines out: SVG, GeoJSON and JSON files.
+"""Drawings in, centerlines out: SVG, GeoJSON and JSON files, and GeoPackage,
+GeoParquet, Shapefile and FlatGeobuf through ``strokegraph[gis]`` (`io.gis`).
 
 Reading gives a `Drawing`: its curves as (k, 2) float64 arrays plus, for each
 curve, the *item* it came from (an SVG element, a GeoJSON feature, a JSON
@@ -25,20 +26,26 @@ from typing import Any, Optional, Union
 from ._drawing import Drawing, DrawingError, atomic_write
 from .geojson import read_geojson, write_geojson
 from .jsonfile import read_json, write_json
+from .gis import GIS_SUFFIXES, read_gis, write_gis
+from .gis import MAGIC as _GIS_MAGIC
+from .gis import SUFFIXES as _GIS_OUT
 from .svg import read_svg, write_svg
 
 PathLike = Union[str, "os.PathLike[str]"]
-FORMATS = ("svg", "geojson", "json")
-SUFFIXES = {"svg": ".svg", "geojson": ".geojson", "json": ".json"}
+FORMATS = ("svg", "geojson", "json", "gpkg", "parquet", "shp", "fgb")
+SUFFIXES = {"svg": ".svg", "geojson": ".geojson", "json": ".json", **_GIS_OUT}
+OUTPUT_SUFFIXES = {".svg": "svg", ".geojson": "geojson", **GIS_SUFFIXES}
 
 __all__ = ["Drawing", "DrawingError", "FORMATS", "atomic_write", "detect_format", "read",
-           "read_geojson", "read_json", "read_svg", "write", "write_geojson", "write_json",
-           "write_svg"]
+           "read_geojson", "read_gis", "read_json", "read_svg", "write", "write_geojson", "write_gis",
+           "write_json", "write_svg"]
 
 
 def detect_format(path: PathLike, head: Optional[bytes] = None) -> str:
-    """"svg", "geojson" or "json", from the suffix, else from the first bytes."""
+    """"svg", "geojson", "json" or a GIS format, from the suffix, else from the first bytes."""
     suffix = Path(path).suffix.lower()
+    if suffix in GIS_SUFFIXES:
+        return GIS_SUFFIXES[suffix]
     if suffix == ".svg":
         return "svg"
     if suffix == ".geojson":
@@ -46,21 +53,28 @@ def detect_format(path: PathLike, head: Optional[bytes] = None) -> str:
     if head is None:
         with open(path, "rb") as f:
             head = f.read(4096)
+    for magic, fmt in _GIS_MAGIC:
+        if head.startswith(magic):
+            return fmt
     text = head.lstrip(b"\xef\xbb\xbf \t\r\n")
     if text.startswith(b"<"):
         return "svg"
     if text.startswith((b"{", b"[")):
         return "json"  # the JSON reader also takes GeoJSON
-    raise DrawingError("not an SVG, GeoJSON or JSON file")
+    raise DrawingError("not an SVG, GeoJSON, JSON, GeoPackage, GeoParquet or FlatGeobuf file")
 
 
-def read(path: PathLike, *, format: Optional[str] = None, radius: Optional[float] = None) -> Drawing:
+def read(path: PathLike, *, format: Optional[str] = None, radius: Optional[float] = None,
+         layer: Optional[str] = None) -> Drawing:
     """Read a drawing; the format comes from the suffix or the content unless given.
 
     `radius` (SVG only) sets the flattening tolerance of curves (radius / 20);
-    without it the stroke widths of the file decide.
+    without it the stroke widths of the file decide. `layer` chooses the
+    layer of a GeoPackage (by default its only layer of lines or polygons).
     """
     fmt = format or detect_format(path)
+    if fmt in _GIS_OUT:
+        return read_gis(path, fmt, layer=layer)
     if fmt == "svg":
         return read_svg(path, radius=radius)
     if fmt == "geojson":
@@ -77,8 +91,10 @@ def write(result: Any, path: PathLike, drawing: Optional[Drawing] = None, *,
     `drawing` (the input) supplies the items' properties and, for SVG with
     `over_input`, the strokes drawn underneath.
     """
-    fmt = format or {".svg": "svg", ".geojson": "geojson"}.get(Path(path).suffix.lower(), "json")
-    if fmt == "svg":
+    fmt = format or OUTPUT_SUFFIXES.get(Path(path).suffix.lower(), "json")
+    if fmt in _GIS_OUT:
+        write_gis(result, path, fmt, drawing)
+    elif fmt == "svg":
         write_svg(result, path, drawing, over_input=over_input)
     elif fmt == "geojson":
         write_geojson(result, path, drawing)

@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import math
 import os
 import tempfile
 from contextlib import contextmanager
@@ -11,6 +10,8 @@ from pathlib import Path
 from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple
 
 import numpy as np
+
+from ._spacing import spacing_radius
 
 
 class DrawingError(ValueError):
@@ -30,6 +31,10 @@ class Drawing:
       only; NaN where the element has no stroke), else None.
     - `radius`, `feature_size`: the values stated in the file (JSON), else None.
     - `y_down`: True when y grows downwards (SVG), which pictures respect.
+    - `crs`: the coordinate reference system the file states (a GeoJSON
+      ``crs`` member's name, a pyproj CRS for GIS files), else None.
+    - `columns`: the items' attributes as a pandas DataFrame with the file's
+      dtypes (GIS files), else None.
     """
 
     curves: List[np.ndarray]
@@ -42,6 +47,8 @@ class Drawing:
     y_down: bool = False
     path: Optional[str] = None
     skipped: Dict[str, int] = field(default_factory=dict)
+    crs: Any = None
+    columns: Any = None
 
     @property
     def point_count(self) -> int:
@@ -58,7 +65,10 @@ class Drawing:
         """The band radius to trace with, and where it comes from.
 
         The file's own radius if it states one; else half the median stroke
-        width (weighted by curve length); else 1/200 of the extent's diagonal.
+        width (weighted by curve length); else, from the strokes themselves,
+        3/4 of the typical spacing between parallel strokes, or 1/20 of the
+        median stroke length where few strokes run side by side (see
+        ``io._spacing``; neither grows with the drawing's extent).
         """
         if self.radius is not None:
             return self.radius, "stated in the file"
@@ -68,9 +78,7 @@ class Drawing:
                 widths = self.stroke_widths[ok]
                 lengths = np.array([curve_length(c) for c, k in zip(self.curves, ok) if k])
                 return weighted_median(widths, lengths) / 2, "half the median stroke width"
-        x0, y0, x1, y1 = self.extent
-        diagonal = math.hypot(x1 - x0, y1 - y0)
-        return (diagonal / 200 if diagonal > 0 else 1.0), "1/200 of the drawing's diagonal"
+        return spacing_radius(self.curves)
 
 
 def curve_length(c: np.ndarray) -> float:

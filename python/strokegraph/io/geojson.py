@@ -16,6 +16,7 @@ from typing import Any, Dict, Iterator, List, Optional, Union
 
 import numpy as np
 
+from ..geo import geojson_crs_member, geojson_crs_name
 from ._drawing import Drawing, DrawingError, as_curve, atomic_write, make_drawing, mean_widths, source_items
 
 GEOMETRY_TYPES = ("Point", "MultiPoint", "LineString", "MultiLineString", "Polygon", "MultiPolygon",
@@ -76,7 +77,7 @@ def from_geojson(doc: Any, name: Optional[str] = None) -> Drawing:
         except (DrawingError, ValueError, TypeError) as e:
             raise DrawingError(f"feature {i}: bad coordinates ({e})") from None
     return make_drawing(curves, items, properties, "geojson", name,
-                        skipped={"degenerate curves": skipped} if skipped else {})
+                        skipped={"degenerate curves": skipped} if skipped else {}, crs=geojson_crs_name(doc))
 
 
 def _lines(geom: Any) -> Iterator[Any]:
@@ -110,7 +111,8 @@ def to_geojson_dict(result: Any, drawing: Optional[Drawing] = None) -> Dict[str,
     "chain", `chain`, `start`, `end`, `length`, `width` (mean band width or
     null), `sources` (input items) and, when the input items have properties,
     `source_properties` in the same order), then one Point per node (`kind`
-    "junction", "end" or "node", `node`, `degree`)."""
+    "junction", "end" or "node", `node`, `degree`); with a `crs` member when
+    the result or the drawing has a CRS other than GeoJSON's default."""
     items = source_items(result, drawing)
     widths = mean_widths(result)
     edges = np.asarray(result.edges).tolist()
@@ -128,7 +130,12 @@ def to_geojson_dict(result: Any, drawing: Optional[Drawing] = None) -> Dict[str,
         kind = "junction" if degree[n] >= 3 else "end" if degree[n] == 1 else "node"
         features.append({"type": "Feature", "properties": {"kind": kind, "node": n, "degree": degree[n]},
                          "geometry": {"type": "Point", "coordinates": xy}})
-    return {"type": "FeatureCollection", "features": features}
+    doc: Dict[str, Any] = {"type": "FeatureCollection", "features": features}
+    crs = getattr(result, "crs", None) or (drawing.crs if drawing is not None else None)
+    member = geojson_crs_member(crs) if crs is not None else None
+    if member is not None:
+        doc["crs"] = member
+    return doc
 
 
 def write_geojson(result: Any, path: Union[str, "os.PathLike[str]"], drawing: Optional[Drawing] = None) -> None:

@@ -5,10 +5,12 @@ object with such a list under "strokes" (or "curves", or "chains" as written
 below), optionally with "buffer_distance" (or "radius") and "feature_size".
 Each curve is its own item. A file holding GeoJSON is read as GeoJSON.
 
-The output is {"radius", "feature_size", "chains", "nodes", "edges",
-"lengths", "widths", "sources"}: chains as lists of [x, y], `edges` the start
-and end node of every chain, `widths` per chain point (or null), `sources` the
-input items of every chain. Read back, its chains are the strokes.
+The output is {"radius", "feature_size", "chains", "nodes", "node_kinds",
+"degrees", "edges", "lengths", "widths", "sources"} (and "crs" when the input
+states one): chains as lists of [x, y], `node_kinds` "junction", "end" or
+"node" and `degrees` the chain ends at every node, `edges` the start and end
+node of every chain, `widths` per chain point (or null), `sources` the input
+items of every chain. Read back, its chains are the strokes.
 """
 
 from __future__ import annotations
@@ -20,6 +22,7 @@ from typing import Any, Dict, List, Optional, Union
 
 import numpy as np
 
+from ..geo import node_kinds
 from ._drawing import Drawing, DrawingError, as_curve, atomic_write, make_drawing, source_items
 from .geojson import from_geojson, load_json
 
@@ -65,16 +68,23 @@ def from_strokes(doc: Any, name: Optional[str] = None) -> Drawing:
 
 def to_json_dict(result: Any, drawing: Optional[Drawing] = None) -> Dict[str, Any]:
     widths = getattr(result, "widths", None)
-    return {
+    degree = np.asarray(result.degree)
+    doc = {
         "radius": float(result.radius),
         "feature_size": float(result.feature_size),
         "chains": [np.asarray(c).tolist() for c in result.chains],
         "nodes": np.asarray(result.nodes).tolist(),
+        "node_kinds": node_kinds(degree).tolist(),
+        "degrees": degree.tolist(),
         "edges": np.asarray(result.edges).tolist(),
         "lengths": np.asarray(result.lengths, dtype=np.float64).tolist(),
         "widths": None if widths is None else [np.asarray(w).tolist() for w in widths],
         "sources": source_items(result, drawing),
     }
+    crs = getattr(result, "crs", None) or (drawing.crs if drawing is not None else None)
+    if crs is not None:
+        doc["crs"] = crs if isinstance(crs, str) else crs.to_string()
+    return doc
 
 
 def write_json(result: Any, path: Union[str, "os.PathLike[str]"], drawing: Optional[Drawing] = None) -> None:
