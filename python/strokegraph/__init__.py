@@ -16,12 +16,11 @@ from ._internal import inflate_curves, topologize, topologize_batch, triangulate
 PanicException: type = globals()["PanicException"]
 
 from .api import centerlines  # noqa: E402
-from .geo import GeographicCRSError  # noqa: E402
+from .geo import GeographicCRSError as GeographicCRSError  # noqa: E402  (raised for input in degrees)
 from .result import Centerlines  # noqa: E402
 
 __all__ = [
     "Centerlines",
-    "GeographicCRSError",
     "PanicException",
     "centerlines",
     "inflate_curves",

@@ -348,7 +348,8 @@ def describe(drawing: io.Drawing) -> List[str]:
     if drawing.skipped:
         lines.append("  skipped:          " + ", ".join(f"{n} {k}" for k, n in sorted(drawing.skipped.items())))
     if drawing.crs is not None:
-        lines.append(f"  crs:              {drawing.crs if isinstance(drawing.crs, str) else geo.crs_label(drawing.crs)}")
+        crs = drawing.crs if isinstance(drawing.crs, str) else geo.crs_label(drawing.crs)
+        lines.append(f"  crs:              {crs}")
     radius, how = drawing.suggested_radius()
     lines.append(f"  suggested radius: {radius:g} ({how})")
     if drawing.feature_size is not None:

@@ -57,8 +57,15 @@ def to_shapely(result: Centerlines) -> list[shapely.LineString]:
     return [shp.LineString(c) for c in _two_point_chains(result)]
 
 
-def to_geojson(result: Centerlines) -> dict[str, Any]:
-    """A FeatureCollection of one LineString feature per chain."""
+def to_geojson(result: Centerlines, properties: Any = None, *, rule: Any = "first",
+               frame: Any = None) -> dict[str, Any]:
+    """A FeatureCollection of one LineString feature per chain; `properties`,
+    `rule` and `frame` add the source rows' attributes as for `to_geopandas`."""
+    attributes: dict[str, list[Any]] = {}
+    if properties is not None:
+        from .geo import attribute_lists
+
+        attributes = attribute_lists(result, properties, rule, frame)
     features = []
     for i, ((u, v), points, length, width, sources) in enumerate(
         zip(result.edges.tolist(), _two_point_chains(result), result.lengths.tolist(), _mean_widths(result), result.sources)
@@ -74,6 +81,7 @@ def to_geojson(result: Centerlines) -> dict[str, Any]:
                     "length": length if math.isfinite(length) else None,
                     "width": width,
                     "sources": sources.tolist(),
+                    **{name: values[i] for name, values in attributes.items()},
                 },
             }
         )

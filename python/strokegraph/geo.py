@@ -325,6 +325,22 @@ def nodes_frame(result: Centerlines) -> Any:
     )
 
 
+def attribute_lists(result: Centerlines, properties: Any, rule: Union[str, dict[str, str]],
+                    frame: Any) -> dict[str, list[Any]]:
+    """The attributes of `to_geopandas` as lists of plain values (missing ones None),
+    keyed by the name the chains' properties give them."""
+    pd = require("pandas", "to_geojson(properties=...)")
+    taken = {"chain", "start", "end", "length", "width", "sources"}
+    columns = _attributes([np.asarray(s, dtype=np.int64) for s in result.sources], properties, rule,
+                          frame if frame is not None else result.input_frame, pd)
+    return {(f"src_{k}" if k in taken else k): [None if _missing_value(pd, v) else _plain(v) for v in values]
+            for k, values in columns.items()}
+
+
+def _missing_value(pd: Any, value: Any) -> bool:
+    return not isinstance(value, (list, tuple, dict, np.ndarray)) and bool(pd.isna(value))
+
+
 def _attributes(sources: list[npt.NDArray[np.int64]], properties: Any, rule: Union[str, dict[str, str]],
                 frame: Any, pd: Any) -> dict[str, Any]:
     """Per chain, the chosen attributes of its source rows, one column each."""

@@ -164,15 +164,18 @@ class Centerlines:
 
         return to_shapely(self)
 
-    def to_geojson(self) -> dict[str, Any]:
+    def to_geojson(self, properties: Any = None, *, rule: Union[str, dict[str, str]] = "first",
+                   frame: Any = None) -> dict[str, Any]:
         """A GeoJSON FeatureCollection dict: one LineString feature per chain with
         properties ``chain``, ``start``, ``end`` (node indices), ``length``,
         ``width`` (mean width or None) and ``sources``, and a ``crs`` member
-        naming the result's CRS when it has one. ``json.dumps`` writes it
+        naming the result's CRS when it has one. `properties`, `rule` and
+        `frame` add the source rows' attributes as for ``to_geopandas`` (a
+        name that is taken gets the prefix ``src_``). ``json.dumps`` writes it
         (non-finite numbers become null) and ``shapely.from_geojson`` reads it."""
         from .export import to_geojson
 
-        return to_geojson(self)
+        return to_geojson(self, properties, rule=rule, frame=frame)
 
     def to_geopandas(
         self,

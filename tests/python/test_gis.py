@@ -228,3 +228,23 @@ def test_notebook_pictures_are_bounded():
     svg = large._repr_svg_()
     assert svg.count("<path") == 500 and f"(500 of {len(large):,} chains)" in svg
     assert svg.count("<circle") == min(1000, len(large.junctions) + len(large.ends)) and len(svg) < 200 * large.REPR_MAX_VERTICES
+
+
+def test_geojson_properties_keep_their_types(tmp_path):
+    import pyogrio
+
+    streets = street_grid()
+    result = strokegraph.centerlines(streets, 6)
+    doc = result.to_geojson(["name", "lanes"], rule={"lanes": "majority"})
+    props = [f["properties"] for f in doc["features"]]
+    assert all(type(p["lanes"]) is int and isinstance(p["name"], str) for p in props)
+    assert doc["crs"]["properties"]["name"] == "urn:ogc:def:crs:EPSG::32616"
+    json.dumps(doc)
+    # GeoJSON in, GeoPackage out: an integer property that some features lack stays an integer field.
+    source = json.loads(streets.to_json())
+    del source["features"][0]["properties"]["lanes"]
+    (tmp_path / "in.geojson").write_text(json.dumps(source))
+    drawing = io.read(tmp_path / "in.geojson")
+    io.write(strokegraph.centerlines(drawing.curves, 6), tmp_path / "out.gpkg", drawing)
+    info = pyogrio.read_info(tmp_path / "out.gpkg", layer="chains")
+    assert dict(zip(info["fields"], info["dtypes"]))["lanes"] == "int64"

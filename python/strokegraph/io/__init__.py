@@ -36,9 +36,9 @@ FORMATS = ("svg", "geojson", "json", "gpkg", "parquet", "shp", "fgb")
 SUFFIXES = {"svg": ".svg", "geojson": ".geojson", "json": ".json", **_GIS_OUT}
 OUTPUT_SUFFIXES = {".svg": "svg", ".geojson": "geojson", **GIS_SUFFIXES}
 
-__all__ = ["Drawing", "DrawingError", "FORMATS", "atomic_write", "detect_format", "read",
-           "read_geojson", "read_gis", "read_json", "read_svg", "write", "write_geojson", "write_gis",
-           "write_json", "write_svg"]
+__all__ = ["Drawing", "DrawingError", "FORMATS", "GIS_SUFFIXES", "OUTPUT_SUFFIXES", "atomic_write",
+           "detect_format", "read", "read_geojson", "read_gis", "read_json", "read_svg", "write",
+           "write_geojson", "write_gis", "write_json", "write_svg"]
 
 
 def detect_format(path: PathLike, head: Optional[bytes] = None) -> str:

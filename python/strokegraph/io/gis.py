@@ -141,7 +141,7 @@ def write_gis(result: Any, path: Union[str, "os.PathLike[str]"], fmt: str, drawi
     pd = require("pandas", f"writing {NAMES[fmt]}")
     attributes = None
     if drawing is not None:
-        attributes = drawing.columns if drawing.columns is not None else pd.DataFrame(drawing.properties)
+        attributes = drawing.columns if drawing.columns is not None else _columns(pd, drawing.properties)
         attributes = _storable(attributes)
     crs = getattr(result, "crs", None)
     if crs is None and drawing is not None:
@@ -171,6 +171,21 @@ def write_gis(result: Any, path: Union[str, "os.PathLike[str]"], fmt: str, drawi
                     stale.unlink()
         for f in written:
             os.replace(f, target.parent / f.name)
+
+
+def _columns(pd: Any, properties: List[Dict[str, Any]]) -> Any:
+    """The items' properties (GeoJSON, SVG) as columns; integers stay integers
+    where some items lack the property (pandas' nullable Int64)."""
+    names: Dict[str, None] = {}
+    for p in properties:
+        names.update(dict.fromkeys(p))
+    data = {}
+    for name in names:
+        values = [p.get(name) for p in properties]
+        present = [v for v in values if v is not None]
+        integral = present and all(isinstance(v, int) and not isinstance(v, bool) for v in present)
+        data[name] = pd.array(values, dtype="Int64") if integral and len(present) < len(values) else values
+    return pd.DataFrame(data, index=pd.RangeIndex(len(properties)))
 
 
 def _storable(columns: Any) -> Any:
