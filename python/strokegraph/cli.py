@@ -24,6 +24,7 @@ import os
 import signal
 import sys
 import time
+import warnings
 from dataclasses import dataclass, replace
 from pathlib import Path
 from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Type, Union
@@ -62,6 +63,7 @@ class Outcome:
     tracing: float = 0.0
     writing: float = 0.0
     radius_rule: Optional[str] = None   # how --radius auto chose the radius
+    warnings: Tuple[str, ...] = ()
 
 
 def _reason(e: BaseException, source: Optional[str] = None) -> str:
@@ -89,6 +91,15 @@ def process(task: Task) -> Outcome:
     """Read, trace and write one file; failures become the outcome's `error`."""
     out = Outcome(task.index)
     start = time.perf_counter()
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", UserWarning)
+        _process(task, out, start)
+    out.warnings = tuple(dict.fromkeys(str(w.message) for w in caught))
+    out.seconds = time.perf_counter() - start
+    return out
+
+
+def _process(task: Task, out: Outcome, start: float) -> None:
     try:
         if _same_file(task.source, task.output):
             raise io.DrawingError(f"the output {task.output} would overwrite the input")
@@ -110,8 +121,6 @@ def process(task: Task) -> Outcome:
         out.reading, out.tracing, out.writing = t1 - start, t2 - t1, t3 - t2
     except FAILURES as e:
         out.error = _reason(e, task.source)
-    out.seconds = time.perf_counter() - start
-    return out
 
 
 def drawing_crs(drawing: io.Drawing) -> Any:
@@ -147,9 +156,8 @@ def save_picture(drawing: io.Drawing, result: Any, path: str, *, dpi: int = 120)
         raise ImportError("pictures need matplotlib: pip install 'strokegraph[plot]'") from e
     fig = Figure(figsize=(12, 6), layout="constrained")
     left, right = fig.subplots(1, 2, sharex=True, sharey=True)
-    if result.crs is None or result.traced_crs is result.crs:
-        # The bands at their true width show which gaps the radius bridges.
-        result.plot(ax=left, show_bands=True, show_nodes=False, color="none")
+    # The bands at their true width show which gaps the radius bridges.
+    result.plot(ax=left, show_bands=True, show_nodes=False, color="none")
     for c in drawing.curves:
         left.plot(c[:, 0], c[:, 1], "-", color="0.2", linewidth=0.8)
     left.set_title(f"input: {len(drawing.curves)} curves, {drawing.point_count} points, bands of the radius")
@@ -292,6 +300,8 @@ def cmd_trace(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     try:
         for outcome in run(tasks, jobs):
             task = tasks[outcome.index]
+            for warning in outcome.warnings:
+                progress.message(f"strokegraph: {task.source}: warning: {warning}")
             if outcome.error is not None:
                 failed += 1
                 progress.message(f"strokegraph: {task.source}: {outcome.error}")

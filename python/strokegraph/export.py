@@ -29,9 +29,10 @@ def _mean_widths(result: Centerlines) -> list[Optional[float]]:
 
 def to_networkx(result: Centerlines) -> networkx.MultiGraph:
     """A MultiGraph with node attribute ``pos`` and, per chain i, an edge with
-    key i and attributes ``points``, ``length``, ``width``, ``sources``."""
+    key i and attributes ``points``, ``length``, ``width``, ``sources``; the
+    graph's ``crs`` is the result's (or None)."""
     nx = require("networkx", "to_networkx()")
-    graph = nx.MultiGraph(radius=result.radius, feature_size=result.feature_size)
+    graph = nx.MultiGraph(radius=result.radius, feature_size=result.feature_size, crs=result.crs)
     graph.add_nodes_from((i, {"pos": (x, y)}) for i, (x, y) in enumerate(result.nodes.tolist()))
     graph.add_edges_from(
         (u, v, i, {"points": points, "length": length, "width": width, "sources": sources.tolist()})

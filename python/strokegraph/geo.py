@@ -203,7 +203,8 @@ def plan_projection(crs: Any, to_crs: Any, curves: Sequence[FloatArray], radius:
         if abs(scale - 1.0) > SCALE_TOLERANCE and crs.axis_info and crs.axis_info[0].unit_name in ("metre", "meter"):
             warnings.warn(
                 f"one unit of {crs_label(crs)} spans {scale:.3g} m on the ground at the drawing's centre, "
-                f"so radius {radius:g} is {radius * scale:.3g} m there; pass to_crs='local' to trace in metres",
+                f"so radius {radius:g} is {radius * scale:.3g} m there; pass to_crs='local' (--to-crs local) "
+                "to trace in metres",
                 stacklevel=3,
             )
         return Projection(crs, crs, None, None)

@@ -35,9 +35,10 @@ def plot(
     the current axes) and return the axes.
 
     ``show_input`` draws the input curves underneath as thin lines,
-    ``show_bands`` the union of their bands of the result's radius (round caps
-    and joins; needs shapely, skipped with a warning without it). The axes get
-    an equal aspect ratio."""
+    ``show_bands`` the union of their bands of the result's radius at its
+    true width (round caps and joins, in the CRS traced in for a result of
+    ``to_crs``; needs shapely, skipped with a warning without it). The axes
+    get an equal aspect ratio."""
     plt = require("matplotlib.pyplot", "plot()")
     from matplotlib.collections import LineCollection
 
@@ -73,12 +74,24 @@ def _draw_bands(ax: Axes, result: Centerlines, color: Any) -> None:
     from matplotlib.patches import PathPatch
     from matplotlib.path import Path
 
-    lines = [shapely.LineString(c) if len(c) > 1 else shapely.Point(c[0]) for c in result.curves if len(c)]
+    curves, back = list(result.curves), None
+    if result.traced_crs is not None and result.crs is not None and result.traced_crs != result.crs:
+        # Traced in another CRS (to_crs): the bands are buffered there, where the radius is a length.
+        import pyproj
+
+        from .geo import transform
+
+        forward = pyproj.Transformer.from_crs(result.crs, result.traced_crs, always_xy=True)
+        back = pyproj.Transformer.from_crs(result.traced_crs, result.crs, always_xy=True)
+        curves = [transform(forward, c) for c in curves]
+    lines = [shapely.LineString(c) if len(c) > 1 else shapely.Point(c[0]) for c in curves if len(c)]
     union = shapely.union_all(shapely.buffer(lines, result.radius))
     for polygon in getattr(union, "geoms", [union]):
         if polygon.is_empty or polygon.geom_type != "Polygon":
             continue
         rings = [np.asarray(r.coords) for r in (polygon.exterior, *polygon.interiors)]
+        if back is not None:
+            rings = [transform(back, r) for r in rings]
         codes = [np.r_[Path.MOVETO, np.full(len(r) - 2, Path.LINETO), Path.CLOSEPOLY] for r in rings]
         path = Path(np.concatenate(rings), np.concatenate(codes).astype(np.uint8))
         ax.add_patch(PathPatch(path, facecolor=color, edgecolor="none", zorder=0))

@@ -152,7 +152,7 @@ class Centerlines:
         """A networkx MultiGraph: node i with attribute ``pos`` (x, y); per chain i
         an edge keyed i with ``points`` ((k, 2) array), ``length``, ``width``
         (mean width or None) and ``sources`` (list of ints). The graph's own
-        attributes hold ``radius`` and ``feature_size``. Needs networkx."""
+        attributes hold ``radius``, ``feature_size`` and ``crs``. Needs networkx."""
         from .export import to_networkx
 
         return to_networkx(self)

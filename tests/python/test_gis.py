@@ -161,6 +161,11 @@ def test_layers_and_command_line(tmp_path, capsys):
     assert gpd.read_file(out, layer="chains").crs.to_epsg() == 32616
     assert cli.main(["info", str(out)]) == 0
     assert "crs:              EPSG:32616" in capsys.readouterr().out
+    # Web Mercator's units are not metres on the ground: the command line says so, once per file.
+    streets.to_crs("EPSG:3857").to_file(tmp_path / "mercator.fgb", engine="pyogrio")
+    assert cli.main(["trace", str(tmp_path / "mercator.fgb"), "-o", str(tmp_path / "m.fgb"), "--radius", "8"]) == 0
+    err = capsys.readouterr().err
+    assert err.count("mercator.fgb: warning: one unit of EPSG:3857, WGS 84 / Pseudo-Mercator spans 0.8") == 1
 
 
 def test_geojson_crs_member_survives_the_command_line(tmp_path, capsys):
@@ -248,3 +253,17 @@ def test_geojson_properties_keep_their_types(tmp_path):
     io.write(strokegraph.centerlines(drawing.curves, 6), tmp_path / "out.gpkg", drawing)
     info = pyogrio.read_info(tmp_path / "out.gpkg", layer="chains")
     assert dict(zip(info["fields"], info["dtypes"]))["lanes"] == "int64"
+
+
+def test_bands_of_a_local_trace_are_drawn_in_metres():
+    pytest.importorskip("matplotlib")
+    from matplotlib.figure import Figure
+
+    streets = street_grid().to_crs("EPSG:4326")
+    result = strokegraph.centerlines(streets, 20, to_crs="local")
+    ax = Figure().subplots()
+    result.plot(ax=ax, show_bands=True)
+    bands = np.concatenate([p.get_path().vertices for p in ax.patches])
+    # 400 m of streets plus 20 m of band either side: about 440 m, in degrees.
+    width = gpd.GeoSeries(gpd.points_from_xy(bands[:, 0], bands[:, 1]), crs=4326).to_crs(UTM).total_bounds
+    assert width[2] - width[0] == pytest.approx(440, rel=0.01)
