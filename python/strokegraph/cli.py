@@ -111,7 +111,7 @@ def _process(task: Task, out: Outcome, start: float) -> None:
             out.radius_rule = f"{radius:g}, {how}"
         feature_size = task.feature_size if task.feature_size is not None else drawing.feature_size
         result = trace(drawing.curves, radius, feature_size=feature_size, compute_widths=task.format != "svg",
-                       crs=drawing_crs(drawing), to_crs=task.to_crs)
+                       crs=drawing_crs(drawing, task.to_crs), to_crs=task.to_crs)
         t2 = time.perf_counter()
         Path(task.output).parent.mkdir(parents=True, exist_ok=True)
         io.write(result, task.output, drawing, format=task.format, over_input=task.over_input)
@@ -123,25 +123,32 @@ def _process(task: Task, out: Outcome, start: float) -> None:
         out.error = _reason(e, task.source)
 
 
-def drawing_crs(drawing: io.Drawing) -> Any:
-    """The drawing's CRS for tracing: without pyproj a CRS stated as text is
-    only checked for being a common geographic one."""
-    if drawing.crs is None or not isinstance(drawing.crs, str):
-        return drawing.crs
+def drawing_crs(drawing: io.Drawing, to_crs: Optional[str]) -> Any:
+    """The drawing's CRS for tracing. GeoJSON without a ``crs`` member is in
+    longitude / latitude by its definition, which counts once --to-crs asks
+    for a projection (drawings in GeoJSON often are in units of their own).
+    Without pyproj a CRS stated as text is only checked for being a common
+    geographic one."""
+    crs = drawing.crs
+    if crs is None and to_crs is not None and drawing.format == "geojson":
+        crs = "OGC:CRS84"
+    if crs is None or not isinstance(crs, str):
+        return crs
     try:
         import pyproj  # noqa: F401
     except ImportError:
-        if geo.is_geographic_name(drawing.crs):
-            raise GeographicCRSError(geo.geographic_message(drawing.crs, float("nan"))) from None
+        if geo.is_geographic_name(crs):
+            raise GeographicCRSError(geo.geographic_message(crs)) from None
         return None
-    return drawing.crs
+    return crs
 
 
 def auto_radius(drawing: io.Drawing, to_crs: Optional[str]) -> Tuple[float, str]:
     """The drawing's suggested radius, measured in the CRS it is traced in."""
-    if to_crs is None or drawing.crs is None or drawing.radius is not None:
+    crs = drawing_crs(drawing, to_crs)
+    if to_crs is None or crs is None or drawing.radius is not None:
         return drawing.suggested_radius()
-    projection = geo.plan_projection(drawing.crs, to_crs, drawing.curves, 1.0)
+    projection = geo.plan_projection(crs, to_crs, drawing.curves, 1.0)
     curves = [geo.transform(projection.to_work, c) for c in drawing.curves]
     return replace(drawing, curves=curves).suggested_radius()
 
@@ -389,7 +396,8 @@ def cmd_plot(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             radius, how = auto_radius(drawing, args.to_crs)
             print(f"strokegraph: {args.file}: radius {radius:g}, {how}", file=sys.stderr)
         fs = args.feature_size if args.feature_size is not None else drawing.feature_size
-        result = trace(drawing.curves, radius, feature_size=fs, crs=drawing_crs(drawing), to_crs=args.to_crs)
+        result = trace(drawing.curves, radius, feature_size=fs, crs=drawing_crs(drawing, args.to_crs),
+                       to_crs=args.to_crs)
         save_picture(drawing, result, args.output, dpi=args.dpi)
     except FAILURES as e:
         print(f"strokegraph: {args.file}: {_reason(e, args.file)}", file=sys.stderr)

@@ -123,10 +123,11 @@ def geojson_crs_name(doc: Any) -> Optional[str]:
     return name if isinstance(name, str) and name else None
 
 
-def geographic_message(crs: Any, radius: float) -> str:
+def geographic_message(crs: Any, radius: Optional[float] = None) -> str:
+    degrees = "" if radius is None else f", so radius {radius:g} would be {radius:g} degrees"
     return (
-        f"the drawing's CRS ({crs_label(crs)}) is geographic: its coordinates are degrees, so radius "
-        f"{radius:g} would be {radius:g} degrees. Project it to a metric CRS first, for instance "
+        f"the drawing's CRS ({crs_label(crs)}) is geographic: its coordinates are degrees{degrees}. "
+        "Project it to a metric CRS first, for instance "
         "gdf.to_crs(gdf.estimate_utm_crs()), or pass to_crs='local' (command line: --to-crs local) "
         "to trace in a local metric projection (radius in metres) and get the result back in the "
         "drawing's CRS"

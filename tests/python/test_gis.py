@@ -171,14 +171,15 @@ def test_layers_and_command_line(tmp_path, capsys):
 def test_geojson_crs_member_survives_the_command_line(tmp_path, capsys):
     streets = street_grid()
     src = tmp_path / "town.geojson"
-    doc = json.loads(streets.to_json())
-    doc["crs"] = {"type": "name", "properties": {"name": "urn:ogc:def:crs:EPSG::32616"}}
-    src.write_text(json.dumps(doc))
+    streets.to_file(src, engine="pyogrio")   # GDAL names the CRS in a crs member
+    doc = json.loads(src.read_text())
+    assert doc["crs"]["properties"]["name"] == "urn:ogc:def:crs:EPSG::32616"
     for suffix in (".geojson", ".json"):
         out = tmp_path / ("out" + suffix)
         assert cli.main(["trace", str(src), "-o", str(out), "--radius", "6", "-q"]) == 0
         written = json.loads(out.read_text())
-        assert written["crs"] in (doc["crs"], "EPSG:32616")
+        assert written["crs"] == (doc["crs"] if suffix == ".geojson" else "EPSG:32616")
+    assert gpd.read_file(tmp_path / "out.geojson", engine="pyogrio").crs.to_epsg() == 32616
     assert written["node_kinds"].count("junction") == 21
     assert all(k == ("junction" if d >= 3 else "end" if d == 1 else "node")
                for k, d in zip(written["node_kinds"], written["degrees"]))
@@ -193,6 +194,12 @@ def test_geojson_crs_member_survives_the_command_line(tmp_path, capsys):
     assert cli.main(["trace", str(tmp_path / "lonlat.geojson"), "-o", str(tmp_path / "ll.geojson"),
                      "--to-crs", "local", "-q"]) == 0
     assert len(gpd.read_file(tmp_path / "ll.geojson").query("kind == 'junction'")) == 21
+    # Without a crs member GeoJSON is longitude / latitude, which --to-crs takes it for.
+    del doc["crs"]
+    (tmp_path / "plain.geojson").write_text(json.dumps(doc))
+    assert cli.main(["trace", str(tmp_path / "plain.geojson"), "-o", str(tmp_path / "pl.json"),
+                     "--to-crs", "local", "-q"]) == 0
+    assert json.loads((tmp_path / "pl.json").read_text())["node_kinds"].count("junction") == 21
 
 
 # ---------------------------------------------------------------- --radius auto

@@ -47,6 +47,8 @@ def read_gis(path: Union[str, "os.PathLike[str]"], fmt: str, *, layer: Optional[
     """Read the curves of one layer of a GIS file."""
     gpd = _geopandas(fmt, "reading")
     name = os.fspath(path)
+    if not os.path.exists(path):
+        raise FileNotFoundError(2, "No such file or directory", name)
     try:
         if fmt == "parquet":
             if layer is not None:
@@ -59,7 +61,7 @@ def read_gis(path: Union[str, "os.PathLike[str]"], fmt: str, *, layer: Optional[
     except (OSError, ValueError, RuntimeError) as e:   # pyogrio's and pyarrow's errors derive from these
         if isinstance(e, OSError) and e.strerror and not type(e).__module__.startswith(("pyogrio", "pyarrow")):
             raise
-        raise DrawingError(f"cannot read the {NAMES[fmt]} file: {e}") from None
+        raise DrawingError(f"cannot read as {NAMES[fmt]}: {' '.join(str(e).split())}") from None
     return from_frame(frame, fmt, name)
 
 
@@ -67,8 +69,6 @@ def _layer(path: Any, layer: Optional[str]) -> str:
     """The layer asked for, else the only one holding lines or polygons."""
     import pyogrio
 
-    if not os.path.exists(path):
-        raise FileNotFoundError(2, "No such file or directory", os.fspath(path))
     layers = [(str(n), str(t)) for n, t in pyogrio.list_layers(path)]
     names = [n for n, _ in layers]
     listing = ", ".join(f"{n} ({t})" for n, t in layers)
