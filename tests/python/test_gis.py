@@ -96,6 +96,13 @@ def test_to_geopandas_labels_attributes_and_dtypes():
                                   source_index=np.zeros(0, np.int64), source_offsets=np.zeros(len(result) + 1, np.int64))
     holes = gap.to_geopandas("lanes", frame=streets)
     assert str(holes["lanes"].dtype) == "Int64" and holes["lanes"].isna().all()
+    # A row without geometry is an item without curves: the labels of the others stay right.
+    gappy = streets.copy()
+    gappy.loc["none", ["name", "lanes", "geometry"]] = ["Nowhere", 9, None]
+    gappy = gappy.iloc[np.r_[len(gappy) - 1, 0:len(gappy) - 1]]
+    again = strokegraph.centerlines(gappy, 7).to_geopandas("name", rule="list")
+    assert "none" not in set(again["sources"].explode()) and "Nowhere" not in set(again["name"].explode())
+    assert sorted(again["sources"].map(tuple)) == sorted(chains["sources"].map(tuple))
     with pytest.raises(ValueError, match="rule must be one of"):
         result.to_geopandas("lanes", rule="mean")
     with pytest.raises(KeyError, match="'speed'"):
