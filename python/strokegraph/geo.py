@@ -47,7 +47,7 @@ class GeographicCRSError(ValueError):
 class FrameInput(NamedTuple):
     """What a GeoSeries / GeoDataFrame input keeps for the result."""
 
-    items: list[Any]       # one shapely geometry (or None) per row
+    items: list[Any]       # one shapely geometry per row (a stand-in without curves for a missing one)
     crs: Any               # pyproj.CRS or None
     index: Any             # the rows' index labels (pandas Index)
     frame: Any             # the GeoDataFrame, for attribute joins (None for a GeoSeries)
