@@ -281,3 +281,13 @@ def test_bands_of_a_local_trace_are_drawn_in_metres():
     # 400 m of streets plus 20 m of band either side: about 440 m, in degrees.
     width = gpd.GeoSeries(gpd.points_from_xy(bands[:, 0], bands[:, 1]), crs=4326).to_crs(UTM).total_bounds
     assert width[2] - width[0] == pytest.approx(440, rel=0.01)
+
+
+def test_auto_radius_of_one_stroke_coiled_tight():
+    # A spiral 2 pi between turns, all in one stroke and one search cell: the
+    # turns count as parallel strokes, and the work stays bounded.
+    t = np.linspace(0, 60 * np.pi, 60000)
+    radius, how = io._spacing.spacing_radius([np.column_stack([t * np.cos(t), t * np.sin(t)])])
+    assert radius == pytest.approx(0.75 * 2 * np.pi, rel=0.01) and "parallel strokes" in how
+    # Two tiny strokes a world apart: the search cells still fit their keys.
+    assert io._spacing.spacing_radius([np.array([[0, 0], [1, 0.0]]), np.array([[1e15, 0], [1e15 + 1, 0]])])[0] == 0.05

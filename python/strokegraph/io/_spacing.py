@@ -7,7 +7,10 @@ where they run within 20 degrees of parallel, straight across from each
 other, closer than 1/`ASPECT` of both their lengths (two streets of a block
 apart run side by side for about as long as they are apart: they do not
 count). The curves are sampled finely, and every sample looks for the
-nearest such sample of another stroke, or of its own further along. When at
+nearest such sample of another stroke, or of its own once the stroke has run
+`ASPECT` times that distance (a stroke drawn out and back, a spiral). Samples
+crowded together are looked at every k-th, so that the work stays bounded
+(`PAIR_BUDGET`). When at
 least `MIN_SHARE` of the samples find one, the radius is three quarters of
 the median of those distances, so that the bands of most such pairs overlap.
 Otherwise nothing is drawn twice, and the radius is 1/20 of the median
@@ -30,7 +33,8 @@ FALLBACK = 1 / 20      # of the median stroke length, when too few do
 MAX_SAMPLES = 60_000   # the sampling step grows beyond this many samples
 PARALLEL_COS = math.cos(math.radians(20))
 ACROSS_SIN = math.sin(math.radians(30))   # partners within 30 degrees of straight across
-CHUNK = 8_192
+PAIR_BUDGET = 4_000_000    # candidate pairs looked at, at most about (a town's streets: 2 million)
+CHUNK_PAIRS = 1_000_000    # candidate pairs held at once
 
 
 def spacing_radius(curves: Sequence[np.ndarray]) -> Tuple[float, str]:
@@ -48,7 +52,7 @@ def spacing_radius(curves: Sequence[np.ndarray]) -> Tuple[float, str]:
     xy, tangent, curve, arc = _samples(curves, step)
     distances = _parallel_spacing(xy, tangent, curve, arc, reach)
     found = np.isfinite(distances)
-    if found.sum() >= max(MIN_SHARE * len(xy), 3):
+    if found.sum() >= max(MIN_SHARE * len(distances), 3):
         spacing = float(np.median(distances[found]))
         if spacing > 0:
             return 0.75 * spacing, (f"3/4 of the typical spacing of parallel strokes ({spacing:.4g}; "
@@ -95,38 +99,47 @@ def _samples(curves: Sequence[np.ndarray], step: float) -> Tuple[np.ndarray, np.
 
 def _parallel_spacing(xy: np.ndarray, tangent: np.ndarray, curve: np.ndarray, arc: np.ndarray,
                       reach: float) -> np.ndarray:
-    """Per sample, the distance across to the nearest parallel sample of
-    another stretch of stroke within `reach` and 1/ASPECT of both strokes'
-    lengths, or inf."""
+    """Per queried sample, the distance across to the nearest parallel sample
+    of another stretch of stroke within `reach` and 1/ASPECT of both strokes'
+    lengths, or inf. Every sample is queried unless the candidate pairs
+    exceed `PAIR_BUDGET` (samples crowded into few cells): then every k-th."""
     n = len(xy)
-    best = np.full(n, np.inf)
     if n < 2:
-        return best
+        return np.full(n, np.inf)
     lo = xy.min(axis=0)
-    cell = np.floor((xy - lo) / reach).astype(np.int64)
+    # Cells of at least `reach`, so that the 3 x 3 cells around a sample hold
+    # all its partners; coarser when the keys would not fit in 64 bits.
+    size = max(reach, float((xy.max(axis=0) - lo).max()) / 2e9)
+    cell = np.floor((xy - lo) / size).astype(np.int64)
     rows = int(cell[:, 1].max()) + 3
     key = (cell[:, 0] + 1) * rows + (cell[:, 1] + 1)
     order = np.argsort(key, kind="stable")
     sorted_key = key[order]
-    for first in range(0, n, CHUNK):
-        p = np.arange(first, min(n, first + CHUNK))
-        for dx in (-1, 0, 1):
-            for dy in (-1, 0, 1):
-                k = key[p] + dx * rows + dy
-                a = np.searchsorted(sorted_key, k, side="left")
-                b = np.searchsorted(sorted_key, k, side="right")
-                counts = b - a
-                if not counts.sum():
-                    continue
-                pi = np.repeat(p, counts)
-                qi = order[np.repeat(a - np.cumsum(counts) + counts, counts) + np.arange(counts.sum())]
-                offset = xy[qi] - xy[pi]
-                dist = np.hypot(offset[:, 0], offset[:, 1])
-                along = np.abs((offset * tangent[pi]).sum(axis=1))
-                ok = ((curve[qi] != curve[pi]) | (np.abs(arc[qi, 0] - arc[pi, 0]) > 2 * reach)) \
-                    & (np.abs((tangent[qi] * tangent[pi]).sum(axis=1)) >= PARALLEL_COS) \
-                    & (along <= ACROSS_SIN * dist) & (dist > 0) & (dist <= reach) \
-                    & (ASPECT * dist <= np.minimum(arc[pi, 1], arc[qi, 1]))
-                if ok.any():
-                    np.minimum.at(best, pi[ok], dist[ok])
+    neighbours = [dx * rows + dy for dx in (-1, 0, 1) for dy in (-1, 0, 1)]
+    counts = sum((np.searchsorted(sorted_key, key + d, side="right")
+                  - np.searchsorted(sorted_key, key + d, side="left")) for d in neighbours)
+    query = np.arange(0, n, max(1, -(-int(counts.sum()) // PAIR_BUDGET)))
+    best = np.full(len(query), np.inf)
+    bounds = np.searchsorted(np.cumsum(counts[query]), np.arange(CHUNK_PAIRS, int(counts[query].sum()), CHUNK_PAIRS))
+    for chunk in np.split(np.arange(len(query)), np.unique(bounds)):
+        p = query[chunk]
+        for d in neighbours:
+            a = np.searchsorted(sorted_key, key[p] + d, side="left")
+            b = np.searchsorted(sorted_key, key[p] + d, side="right")
+            m = b - a
+            total = int(m.sum())
+            if not total:
+                continue
+            slot = np.repeat(chunk, m)
+            pi = query[slot]
+            qi = order[np.repeat(a - np.cumsum(m) + m, m) + np.arange(total)]
+            offset = xy[qi] - xy[pi]
+            dist = np.hypot(offset[:, 0], offset[:, 1])
+            along = np.abs((offset * tangent[pi]).sum(axis=1))
+            ok = ((curve[qi] != curve[pi]) | (np.abs(arc[qi, 0] - arc[pi, 0]) > ASPECT * dist)) \
+                & (np.abs((tangent[qi] * tangent[pi]).sum(axis=1)) >= PARALLEL_COS) \
+                & (along <= ACROSS_SIN * dist) & (dist > 0) & (dist <= reach) \
+                & (ASPECT * dist <= np.minimum(arc[pi, 1], arc[qi, 1]))
+            if ok.any():
+                np.minimum.at(best, slot[ok], dist[ok])
     return best
