@@ -48,7 +48,7 @@ def spacing_radius(curves: Sequence[np.ndarray]) -> Tuple[float, str]:
     lengths = lengths[np.isfinite(lengths) & (lengths > 0)]
     typical = float(np.median(curve_lengths))
     reach = typical / ASPECT
-    step = max(min(float(np.median(lengths)), reach / 4), float(lengths.sum()) / MAX_SAMPLES)
+    step = max(min(float(np.median(lengths)), reach / 2), float(lengths.sum()) / MAX_SAMPLES)
     xy, tangent, curve, arc = _samples(curves, step)
     distances = _parallel_spacing(xy, tangent, curve, arc, reach)
     found = np.isfinite(distances)
@@ -141,5 +141,7 @@ def _parallel_spacing(xy: np.ndarray, tangent: np.ndarray, curve: np.ndarray, ar
                 & (along <= ACROSS_SIN * dist) & (dist > 0) & (dist <= reach) \
                 & (ASPECT * dist <= np.minimum(arc[pi, 1], arc[qi, 1]))
             if ok.any():
-                np.minimum.at(best, slot[ok], dist[ok])
+                # The distance straight across: the samples need not be abreast.
+                across = np.abs(offset[ok, 0] * tangent[pi[ok], 1] - offset[ok, 1] * tangent[pi[ok], 0])
+                np.minimum.at(best, slot[ok], across)
     return best
