@@ -336,8 +336,8 @@ def cmd_trace(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             for rule, n in rules.items():
                 kind = rule.split(", ", 1)[-1].split(" (", 1)[0]
                 kinds[kind] = kinds.get(kind, 0) + n
-            print("strokegraph: radius auto: " + ", ".join(f"{n} files by {k}" for k, n in sorted(kinds.items())),
-                  file=sys.stderr)
+            print("strokegraph: radius auto: " + "; ".join(
+                f"{n} file{'' if n == 1 else 's'}: {k}" for k, n in sorted(kinds.items())), file=sys.stderr)
     if args.timings:
         busy = sum(totals) or 1.0
         print("strokegraph: time per stage, summed over files: " + ", ".join(

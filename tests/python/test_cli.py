@@ -75,3 +75,15 @@ def test_single_file_picture_and_info(tmp_path, capsys):
     captured = capsys.readouterr()
     assert "suggested radius: 1.5 (stated in the file)" in captured.out
     assert "missing.svg: no such file or directory" in captured.err
+
+
+def test_auto_radius_rules_are_summed_up_over_many_files(tmp_path, capsys):
+    src = tmp_path / "in"
+    src.mkdir()
+    for i in range(cli.AUTO_PARALLEL_FILES):
+        (src / f"road{i}.geojson").write_text(json.dumps(ROAD))
+    (src / "house.json").write_text(Path(SAMPLE).read_text())
+    assert cli.main(["trace", str(src), "-o", str(tmp_path / "out"), "--jobs", "1"]) == 0
+    err = capsys.readouterr().err.splitlines()
+    assert err[-1] == (f"strokegraph: radius auto: {cli.AUTO_PARALLEL_FILES} files: 1/20 of the median "
+                       "stroke length; 1 file: stated in the file")

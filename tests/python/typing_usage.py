@@ -32,3 +32,10 @@ def with_progress() -> Centerlines:
         print(stage, fraction)
 
     return strokegraph.centerlines([[(0, 0), (10, 0)]], 1, progress=report, clean=False)
+
+
+def in_a_gis(streets: Any) -> tuple[Any, str]:
+    result = strokegraph.centerlines(streets, 6.0, to_crs="local")
+    chains, nodes = result.to_geopandas(["highway"], rule={"highway": "majority"}, nodes=True)
+    del nodes
+    return chains, result._repr_html_()
