@@ -95,12 +95,14 @@ bench: build bench-venv bench-cpp
 	$(BENCH_PY) bench/run.py $(BENCH_ARGS) --sizes small,medium --cap 60 --repeat-budget 15
 	$(PY) bench/batch_speedup.py
 	$(BENCH_PY) bench/quality_sweep.py --ours-python $(abspath $(PY)) --share-exe build/bench/cleanup_share
+	$(BENCH_PY) -m pytest -q -p no:cacheprovider bench/test_real_truth.py
 	$(BENCH_PY) bench/real_drawings.py --ours-python $(abspath $(PY))
 
 ## bench-real: ours and the peers on real drawings (Hershey glyphs brush-like and
 ## messy, a street network; each also drawn twice) against their true graphs;
 ## QUICK=1 for one face's glyphs and the streets drawn once
 bench-real: build bench-venv
+	$(BENCH_PY) -m pytest -q -p no:cacheprovider bench/test_real_truth.py
 	$(BENCH_PY) bench/real_drawings.py --ours-python $(abspath $(PY)) $(if $(QUICK),--quick)
 
 ## bench-full: also the large workloads; 120 s cap per run, five runs unless

@@ -10,8 +10,10 @@ Workloads:
 - "streets once" / "streets given": neatnet's test network, r = 10 m, with
   its two-way streets once, resp. as stored (once per direction).
 - every workload "... twice": every stroke given two times.
-A glyph is left out of a workload where its ink at that radius does not show
-its stroke graph (see real_truth.ambiguity); the counts are printed.
+The truth of a glyph at a radius drops the free arms no longer than 2 r
+(overshoots); a glyph is left out of a workload where its ink at that radius
+does not show that graph clearly (see real_truth.at_radius); the counts are
+printed.
 
 Every method runs over a whole workload in one fresh process (bench/real_worker.py):
 ours with its defaults as a user calls it, `strokegraph.centerlines(strokes, r)`
@@ -72,18 +74,18 @@ def glyph_workloads(quick: bool) -> List[Dict]:
     glyphs = real_truth.hershey_glyphs(real_truth.FONTS[:1] if quick else real_truth.FONTS)
     brush, messy, left = [], [], Counter()
     for i, g in enumerate(glyphs):
-        why = real_truth.ambiguity(g["truth"], BRUSH_R, BRUSH_SCALE)
+        truth, why = real_truth.at_radius(g["truth"], BRUSH_R, BRUSH_SCALE)
         if why:
             left["brush " + why] += 1
         else:
             brush.append({"name": g["name"], "strokes": real_truth.scaled(g["strokes"], BRUSH_SCALE), "r": BRUSH_R,
-                          "truth": real_truth.scaled_truth(g["truth"], BRUSH_SCALE)})
-        why = real_truth.ambiguity(g["truth"], MESSY_R)
+                          "truth": truth})
+        truth, why = real_truth.at_radius(g["truth"], MESSY_R)
         if why:
             left["messy " + why] += 1
         else:
             messy.append({"name": g["name"], "strokes": real_truth.messy(g["strokes"], MESSY_R, SEED * 100003 + i),
-                          "r": MESSY_R, "truth": g["truth"]})
+                          "r": MESSY_R, "truth": truth})
     note = f"{len(glyphs)} glyphs; left out as ambiguous at their radius: " + (
         ", ".join(f"{k} {v}" for k, v in sorted(left.items())) or "none")
     return [{"name": "glyphs brush", "drawings": brush, "note": note},
@@ -271,6 +273,8 @@ def main() -> int:
     ap.add_argument("--cap", type=float, default=None, help="seconds per method and workload (120; quick 30)")
     ap.add_argument("--peers", default=",".join(PEERS),
                     help="comma-separated peers of bench/methods.py (default: all but the slow ones)")
+    ap.add_argument("--workloads", default=None,
+                    help="comma-separated workload names to run (default all), e.g. 'glyphs messy,glyphs messy twice'")
     ap.add_argument("--cache", default=os.path.join(ROOT, "build", "bench-data"),
                     help="where the street network's wheel and file are kept")
     ap.add_argument("--json", default=None, help="results file (default bench/results/real-<time>.json)")
@@ -279,12 +283,16 @@ def main() -> int:
     peers = [p for p in args.peers.split(",") if p]
     t_start = time.monotonic()
 
-    base = glyph_workloads(args.quick) + street_workloads(args.quick, args.cache)
+    only = None if args.workloads is None else set(args.workloads.split(","))
+    base = glyph_workloads(args.quick)
+    if only is None or any(n.startswith("streets") for n in only):
+        base += street_workloads(args.quick, args.cache)
     workloads = []
     for w in base:
         workloads.append(w)
         if w["name"] != "streets given":  # given already holds most streets twice
             workloads.append(drawn_twice(w))
+    workloads = [w for w in workloads if only is None or w["name"] in only]
     for w in workloads:
         if w.get("note"):
             print(f"{w['name']}: {w['note']}")
@@ -305,7 +313,10 @@ def main() -> int:
             scores = [score_drawing(res, d["truth"], d["r"]) for res, d in zip(results, drawings)]
             row = {"workload": w["name"], "method": method, "status": info["status"],
                    "error": info.get("error"), "summary": summarise(scores),
-                   "errors": sorted({res["error"] for res in results if res and "error" in res})[:5]}
+                   "errors": sorted({res["error"] for res in results if res and "error" in res})[:5],
+                   "drawings": [{"name": d["name"], "right": s["exact"], "loops": s["loops"],
+                                 **{k: s[k] for k in ("tj", "fj", "mj", "deg", "te", "fe", "me")}}
+                                for d, s in zip(drawings, scores)]}
             if w.get("once"):
                 once = outputs.get((w["once"], method))
                 if once is not None:

@@ -1,32 +1,35 @@
 """The real drawings of bench/real_drawings.py and their true graphs.
 
-- Glyphs of the Hershey fonts (the `hershey-fonts` package): every glyph is a
-  few pen strokes. Its true graph comes from the strokes themselves: stroke
-  ends that touch another stroke (or meet another end) within `SNAP` font
-  units are moved onto it, the strokes are noded where they cross or touch
-  (shapely, on a fine grid), and the pieces make a graph whose nodes of
-  degree 1 are the free ends, of degree >= 3 the junctions (with their
-  degree), and whose cycle rank (edges - nodes + components) is the number of
-  loops. Nodes closer than `SNAP` are one node.
-- A glyph is kept at a radius r only when its graph is what the ink shows at
-  that radius: no stroke end stops short of other ink by more than `SNAP`
-  units but less than 2.5 r (a gap the bands close, or nearly), every hole
-  keeps a disc of radius 1.5 r (a smaller one fills with ink or nearly), and
-  every free arm is longer than r (a shorter one is a blob on the junction).
-- The same glyphs made messy, seeded: resampled, noise on the points, strokes
-  broken into overlapping or touching pieces, strokes drawn again in part or
-  in full (with their own noise, half of them reversed). The truth stays the
+- Glyphs of single-stroke Hershey faces (the `hershey-fonts` package): every
+  glyph is a few pen strokes. Its true graph comes from the strokes: a stroke
+  end within `SNAP` font units of other ink is moved onto it (onto another
+  end when one is that close), the strokes are noded where they cross or
+  touch and overlaps dissolved (shapely, on a fine grid), and the pieces make
+  a graph whose nodes of degree 1 are the free ends, of degree >= 3 the
+  junctions (with their degree), and whose cycle rank (edges - nodes +
+  components) is the number of loops; pieces shorter than `SNAP` are
+  contracted (a free one dropped).
+- At a radius r (`at_radius`) a free arm no longer than 2 r from its
+  junction is an overshoot, not an arm: the stroke ends on the one it
+  crosses. A glyph is kept at r only where its ink shows that graph: no free
+  arm just over 2 r, junctions at least 2 r apart along their chain, no free
+  end within 2.2 r of ink other than its own arm and the chains at its
+  junction, every hole with room for a disc of 1.5 r.
+- The same glyphs made messy (`messy`, seeded): resampled, noise on the
+  points, strokes broken into overlapping or nearly touching pieces, strokes
+  drawn again in part or in full with their own noise. The truth stays the
   clean glyph's.
-- The street network of neatnet's tests (`apalachicola_original.parquet`, in
-  the pinned wheel, downloaded with `pip download --no-deps`, its sha256
-  checked, only that file extracted). Its two-way streets are stored once per
-  direction; "drawn once" keeps one of every pair of streets that run within
-  `STREET_SAME` metres of each other all along. The truth is the graph of the
-  streets drawn once, nodes closer than `STREET_SNAP` metres made one, dead
-  ends kept.
+- The street network of neatnet's tests (`apalachicola_original.parquet`,
+  taken from the pinned wheel: downloaded with `pip download --no-deps`, its
+  sha256 checked, only that file extracted). Its coordinates are Web
+  Mercator metres (about 0.87 m on the ground there), used as they are. Its
+  two-way streets are stored once per direction; "drawn once" keeps one of
+  every group of streets within `STREET_SAME` of each other all along. The
+  truth is the graph of the streets drawn once: noded where they meet, the
+  two ends of a street shorter than `STREET_SNAP` one node, dead ends kept.
 
-Only shapely and numpy here (both in bench/.venv); the reading of the
-parquet file also needs pyarrow.
+Needs numpy and shapely (bench/.venv); the glyphs the `hershey-fonts`
+package, the street file pyarrow.
 """
 
 from __future__ import annotations
@@ -45,7 +48,7 @@ import numpy as np
 Point = Tuple[float, float]
 Stroke = List[Point]
 
-SNAP = 1.0  # font units: a stroke end this close to other ink touches it
+SNAP = 0.5  # font units: a stroke end this close to other ink touches it (the grid is 1 unit)
 FONTS = ("futural", "greek", "scripts", "symbolic")  # single-stroke faces
 HERSHEY_CHARS = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
 
@@ -53,7 +56,7 @@ NEATNET_WHEEL = "neatnet-0.1.6-py3-none-any.whl"
 NEATNET_SHA256 = "7ff98abef9d1ac4cee55b731ede67404ba6c5d3be796ffd57736b3eca33f90e5"
 NEATNET_MEMBER = "neatnet/tests/data/apalachicola_original.parquet"
 STREET_SAME = 5.0  # m: two streets this close all along are one street stored twice
-STREET_SNAP = 5.0  # m: street ends this close are one node
+STREET_SNAP = 5.0  # m: the ends of a street shorter than this are one node
 
 
 # ---------------------------------------------------------------- graphs
@@ -92,7 +95,9 @@ def _other_ink(strokes: Sequence[np.ndarray], i: int, end: int, skip: float) -> 
 
 def snap_ends(strokes: Sequence[Sequence[Point]], snap: float) -> List[np.ndarray]:
     """Moves every stroke end within `snap` of other ink onto it: onto
-    another stroke's end when one is that close, else onto the nearest point."""
+    another stroke's end when one is that close, else onto the nearest
+    point. Strokes that end exactly there already meet it (a corner, or the
+    same stroke drawn again) and are not ink to move to."""
     arrs = [np.asarray(s, dtype=float).copy() for s in strokes]
     for i in range(len(arrs)):
         s = arrs[i]
@@ -100,12 +105,15 @@ def snap_ends(strokes: Sequence[Sequence[Point]], snap: float) -> List[np.ndarra
             continue
         for end in (0, -1):
             p = s[end]
-            ends = [arrs[k][e] for k in range(len(arrs)) if k != i and len(arrs[k]) >= 2 for e in (0, -1)]
+            meet = {k for k in range(len(arrs)) if k != i and len(arrs[k]) >= 2
+                    and ((arrs[k][0] == p).all() or (arrs[k][-1] == p).all())}
+            ends = [arrs[k][e] for k in range(len(arrs)) if k != i and k not in meet and len(arrs[k]) >= 2
+                    for e in (0, -1)]
             near = [q for q in ends if math.dist(p, q) <= snap]
             if near:
                 s[end] = min(near, key=lambda q: (math.dist(p, q), q[0], q[1]))
                 continue
-            a, b = _other_ink(arrs, i, end, 3.0 * snap)
+            a, b = _other_ink([a if k not in meet else a[:0] for k, a in enumerate(arrs)], i, end, 3.0 * snap)
             if len(a):
                 d, q = _dist_to_segments(p, a, b)
                 k = int(np.argmin(d))
@@ -143,10 +151,11 @@ def cycle_rank(n_nodes: int, edges: Sequence[Tuple[int, int]]) -> int:
     return extra
 
 
-def graph_of_pieces(pieces: Sequence[np.ndarray], merge: float) -> Dict:
+def graph_of_pieces(pieces: Sequence[np.ndarray], merge: float, keep_arms: bool = False) -> Dict:
     """The graph of noded line pieces: nodes where piece ends coincide (to
     1e-9 of the drawing's extent), then the ends of pieces shorter than
-    `merge` made one node, and free arms shorter than that dropped. Returns
+    `merge` made one node, and free arms shorter than that dropped (unless
+    `keep_arms`). Returns
     the truth layout of bench/quality.py plus the junctions' degrees, the
     loops and the chains (lists of pieces between nodes of degree != 2, with
     their end nodes, in `chains`; `chain_nodes` holds the nodes' degrees)."""
@@ -172,7 +181,7 @@ def graph_of_pieces(pieces: Sequence[np.ndarray], merge: float) -> Dict:
         if length[i] >= merge or a == b:
             continue
         if degree[a] == 1 or degree[b] == 1:
-            if degree[a] + degree[b] > 2:  # a short arm on a node: drop it
+            if degree[a] + degree[b] > 2 and not keep_arms:  # a short arm on a node: drop it
                 gone[i] = True
                 degree[a] -= 1
                 degree[b] -= 1
@@ -262,33 +271,73 @@ def holes_inscribed(truth: Dict) -> List[float]:
     return out
 
 
-def ambiguity(truth: Dict, r: float, scale: float = 1.0) -> Optional[str]:
-    """Why a graph is not what its ink shows at radius r (drawn at `scale`
-    x its units), or None: a free arm no longer than r (a blob on its
-    junction); a free end nearer than 2.2 r to ink other than its own arm
-    and the chains at the arm's other end (the bands touch or nearly); a
-    hole without room for a disc of 1.5 r (it fills, or nearly)."""
+OVERSHOOT = 2.0  # in r: a stroke that ends this little beyond another's centerline ends on it
+
+
+def at_radius(truth: Dict, r: float, scale: float = 1.0) -> Tuple[Dict, Optional[str]]:
+    """A drawing's true graph at radius r, drawn at `scale` x the truth's
+    units, and why the ink at that radius does not show it (None when it
+    does).
+
+    A free arm no longer than 2 r from its junction is an overshoot: the
+    stroke ends on the one it crosses, so the arm goes and its junction
+    loses a degree. The ink does not show the graph where a free arm is
+    only a little longer than that (up to 2.4 r), where two junctions are
+    joined by a chain shorter than 2 r (one blot), where a free end comes
+    within 2.2 r of ink other than its own arm and the chains at the arm's
+    junction (the bands touch or nearly), or where a hole has no room for a
+    disc of 1.5 r (it fills, or nearly)."""
+    import shapely
+    chains = truth["chains"]
+    xy = {g: (x * scale, y * scale) for g, (x, y) in truth["node_xy"].items()}
+    deg = Counter()
+    for c in chains:
+        for v in c["nodes"]:
+            deg[v] += 1
+    arms = [c for c in chains if 1 in c["degrees"] and max(c["degrees"]) >= 3]
+    cut = [c for c in arms if c["length"] * scale <= OVERSHOOT * r]
+    gone = set()
+    for c in cut:
+        gone.update(c["pieces"])
+        for v in c["nodes"]:
+            deg[v] -= 1
+    junctions = sorted((xy[v], d) for v, d in deg.items() if d >= 3)
+    out = {
+        "segments": [[(x * scale, y * scale) for x, y in seg] for k, seg in enumerate(truth["segments"]) if k not in gone],
+        "junctions": [p for p, _ in junctions],
+        "junction_degrees": [d for _, d in junctions],
+        "endpoints": sorted(xy[v] for v, d in deg.items() if d == 1),
+        "loops": truth["loops"],
+    }
+    kept = [c for c in chains if not any(c is x for x in cut)]
+    why = None
+    if any(OVERSHOOT * r < c["length"] * scale <= 1.2 * OVERSHOOT * r for c in arms):
+        why = "arm"
+    elif any(min(deg[v] for v in c["nodes"]) >= 3 and c["length"] * scale < 2.0 * r for c in kept):
+        why = "junctions"
+    elif _end_near_ink(truth, kept, deg, r, scale):
+        why = "gap"
+    elif any(h * scale < 1.5 * r for h in holes_inscribed(truth)):
+        why = "hole"
+    return out, why
+
+
+def _end_near_ink(truth: Dict, chains: List[Dict], deg: Counter, r: float, scale: float) -> bool:
     import shapely
     lines = [shapely.linestrings(np.asarray(s) * scale) for s in truth["segments"]]
-    chains = truth["chains"]
-    for c in chains:
-        if 1 in c["degrees"] and max(c["degrees"]) >= 3 and c["length"] * scale <= r:
-            return "arm"
     for c in chains:
         for end, other in ((0, 1), (1, 0)):
-            if c["degrees"][end] != 1:
+            if deg[c["nodes"][end]] != 1:
                 continue
             near = set(c["pieces"])
-            for d in chains:
+            for d in truth["chains"]:
                 if c["nodes"][other] in d["nodes"]:
                     near.update(d["pieces"])
             rest = [lines[k] for k in range(len(lines)) if k not in near]
-            xy = np.asarray(truth["node_xy"][c["nodes"][end]]) * scale
-            if rest and float(shapely.distance(shapely.points(xy), shapely.union_all(rest))) < 2.2 * r:
-                return "gap"
-    if any(h * scale < 1.5 * r for h in holes_inscribed(truth)):
-        return "hole"
-    return None
+            p = shapely.points(np.asarray(truth["node_xy"][c["nodes"][end]]) * scale)
+            if rest and float(shapely.distance(p, shapely.union_all(rest))) < 2.2 * r:
+                return True
+    return False
 
 
 # ---------------------------------------------------------------- Hershey glyphs
@@ -317,18 +366,6 @@ def hershey_glyphs(fonts: Sequence[str] = FONTS, chars: str = HERSHEY_CHARS) -> 
 
 def scaled(strokes: Sequence[Sequence[Point]], s: float) -> List[Stroke]:
     return [[(x * s, y * s) for x, y in st] for st in strokes]
-
-
-def scaled_truth(truth: Dict, s: float) -> Dict:
-    return {
-        "segments": [[(x * s, y * s) for x, y in seg] for seg in truth["segments"]],
-        "junctions": [(x * s, y * s) for x, y in truth["junctions"]],
-        "junction_degrees": list(truth["junction_degrees"]),
-        "endpoints": [(x * s, y * s) for x, y in truth["endpoints"]],
-        "loops": truth["loops"],
-        "chains": [dict(c, length=c["length"] * s) for c in truth["chains"]],
-        "node_xy": {g: (x * s, y * s) for g, (x, y) in truth["node_xy"].items()},
-    }
 
 
 def _resample(p: np.ndarray, step: float) -> np.ndarray:
@@ -439,6 +476,7 @@ def streets_once(lines: Sequence[np.ndarray], same: float = STREET_SAME) -> List
 
 
 def street_truth(once: Sequence[np.ndarray]) -> Dict:
-    """The street graph: streets noded where they meet, nodes closer than
-    STREET_SNAP metres made one, dead ends kept."""
-    return graph_of_pieces(noded_pieces(snap_ends(once, STREET_SNAP), grid=1e-6), merge=STREET_SNAP)
+    """The street graph: streets noded where they meet, the ends of streets
+    shorter than STREET_SNAP metres made one node, dead ends kept however
+    short their street."""
+    return graph_of_pieces(noded_pieces(once, grid=1e-6), merge=STREET_SNAP, keep_arms=True)
