@@ -28,7 +28,9 @@ ends and junctions matched one to one within 1.5 r (bench/quality.py):
   samples, in r (as bench/quality.py samples them);
 - time: the method's calls summed, and its ratio to ours clean in this run;
 - "= once" (drawn-twice workloads): drawings whose graph is that of the same
-  drawing drawn once: same ends, junctions and loops, every node within 0.1 r.
+  drawing drawn once: same ends, junctions and loops, every node within 0.1 r;
+- folds: links between two junctions that turn back by more than 150 degrees
+  somewhere; no source: our chains whose `sources` are empty.
 Writes bench/results/real-YYYYMMDD-HHMMSS.json.
 
 Run by `make bench` or `make bench-real`; directly:
@@ -167,10 +169,31 @@ def graph_nodes(out: Dict):
     return nodes, deg, jun, ends
 
 
+FOLD_DEG = 150.0
+
+
+def folded_links(out: Dict, deg: Counter) -> int:
+    """Links between two junctions that turn back on themselves by more
+    than FOLD_DEG degrees at some point."""
+    limit = math.cos(math.radians(FOLD_DEG))
+    n = 0
+    for (a, b), line in zip(out["edges"], out["lines"]):
+        if deg[a] < 3 or deg[b] < 3 or len(line) < 3:
+            continue
+        p = np.asarray(line, dtype=float)
+        d = p[1:] - p[:-1]
+        d = d[np.hypot(d[:, 0], d[:, 1]) > 0]
+        u = d / np.hypot(d[:, 0], d[:, 1])[:, None]
+        if len(u) >= 2 and ((u[1:] * u[:-1]).sum(1) < limit).any():
+            n += 1
+    return n
+
+
 def score_drawing(out: Optional[Dict], truth: Dict, r: float) -> Dict:
     tj, te = truth["junctions"], truth["endpoints"]
     s = {"tj": len(tj), "te": len(te), "fj": 0, "fe": 0, "mj": 0, "me": 0, "deg": 0, "loops": False,
-         "exact": False, "ok": False, "o2t": np.zeros(0), "t2o": np.zeros(0), "seconds": 0.0}
+         "exact": False, "ok": False, "o2t": np.zeros(0), "t2o": np.zeros(0), "seconds": 0.0,
+         "folds": 0, "unsourced": 0}
     if out is None or "error" in out:
         return s
     nodes, deg, jun, ends = graph_nodes(out)
@@ -179,7 +202,7 @@ def score_drawing(out: Optional[Dict], truth: Dict, r: float) -> Dict:
     degree_ok = sum(deg[jun[i]] == truth["junction_degrees"][j] for i, j in jp)
     loops_ok = real_truth.cycle_rank(len(nodes), [tuple(e) for e in out["edges"]]) == truth["loops"]
     s.update(fj=len(jun), fe=len(ends), mj=len(jp), me=len(ep), deg=degree_ok, loops=loops_ok, ok=True,
-             seconds=out["seconds"])
+             seconds=out["seconds"], folds=folded_links(out, deg), unsourced=out.get("unsourced", 0))
     s["exact"] = (len(jp) == len(jun) == len(tj) and len(ep) == len(ends) == len(te)
                   and degree_ok == len(jp) and loops_ok)
     step = quality.SAMPLE * r
@@ -216,7 +239,8 @@ def _f1(m: int, found: int, truth: int) -> Optional[float]:
 
 
 def summarise(scores: List[Dict]) -> Dict:
-    tot = {k: sum(s[k] for s in scores) for k in ("tj", "te", "fj", "fe", "mj", "me", "deg", "seconds")}
+    tot = {k: sum(s[k] for s in scores) for k in ("tj", "te", "fj", "fe", "mj", "me", "deg", "seconds", "folds",
+                                                  "unsourced")}
     o2t = np.concatenate([s["o2t"] for s in scores]) if scores else np.zeros(0)
     t2o = np.concatenate([s["t2o"] for s in scores]) if scores else np.zeros(0)
     n = len(scores)
@@ -230,7 +254,7 @@ def summarise(scores: List[Dict]) -> Dict:
         "exact": sum(s["exact"] for s in scores) / n if n else None,
         "o2t_p95": float(np.percentile(o2t, 95)) if len(o2t) else None,
         "t2o_p95": float(np.percentile(t2o, 95)) if len(t2o) else None,
-        "seconds": tot["seconds"], "counts": tot,
+        "seconds": tot["seconds"], "folds": tot["folds"], "unsourced": tot["unsourced"], "counts": tot,
     }
 
 
@@ -246,14 +270,15 @@ def _num(v, spec="{:.2f}") -> str:
 
 def print_table(rows: List[Dict]) -> None:
     head = ["workload", "n", "method", "junction F1", "end F1", "degree", "loops", "right", "out->truth p95/r",
-            "truth->out p95/r", "time", "x ours clean", "= once"]
+            "truth->out p95/r", "time", "x ours clean", "= once", "folds", "no source"]
     body = []
     for row in rows:
         s = row["summary"]
         body.append([row["workload"], str(s["drawings"]), row["method"] + ("" if row["status"] == "ok" else f" ({row['status']})"),
                      _num(s["junction_f1"], "{:.3f}"), _num(s["end_f1"], "{:.3f}"), _pct(s["degree"]),
                      _pct(s["loops"]), _pct(s["exact"]), _num(s["o2t_p95"], "{:.3f}"), _num(s["t2o_p95"], "{:.3f}"),
-                     f"{s['seconds']:.2f} s", _num(row.get("ratio"), "{:.2f}x"), _pct(row.get("same_as_once"))])
+                     f"{s['seconds']:.2f} s", _num(row.get("ratio"), "{:.2f}x"), _pct(row.get("same_as_once")),
+                     str(s["folds"]), str(s["unsourced"]) if row["method"] in (OURS_CLEAN, OURS_RAW) else "-"])
     widths = [max(len(head[i]), *(len(b[i]) for b in body)) for i in range(len(head))]
     print("  ".join(h.ljust(w) for h, w in zip(head, widths)).rstrip())
     last = None

@@ -3,7 +3,8 @@
 Reads {"drawings": [{"strokes": ..., "r": ..., "fs": ...}, ...]} and prints one
 JSON object a line: {"event": "ready"} after the imports and a warm-up call,
 then per drawing {"i": k, "seconds": t, "nodes": [[x, y], ...], "edges": [[a, b],
-...], "lines": [[[x, y], ...], ...], "fs": ...} (or {"i": k, "error": message}),
+...], "lines": [[[x, y], ...], ...], "fs": ..., "unsourced": chains without a source (ours only)} (or
+{"i": k, "error": message}),
 so that the caller can stop it at a time cap and keep what came.
 Only the method's call is timed; the graph is read off its result afterwards.
 
@@ -37,7 +38,7 @@ def _ours(strokes, r, fs, clean: bool):
 
 def _ours_graph(c) -> Dict:
     return {"nodes": c.nodes.tolist(), "edges": c.edges.tolist(), "lines": [p.tolist() for p in c.chains],
-            "fs": c.feature_size}
+            "fs": c.feature_size, "unsourced": sum(len(s) == 0 for s in c.sources)}
 
 
 def _lines_graph(res) -> Dict:

@@ -124,3 +124,17 @@ def test_scores_exact_only_when_every_degree_and_loop_is_right():
     assert not s["exact"] and s["deg"] == 0
     assert not real_drawings.score_drawing(None, truth, 1.0)["exact"]
     assert real_drawings.same_graph(out, out, 1.0) and not real_drawings.same_graph(out, wrong, 1.0)
+
+
+@pytest.mark.parametrize("tip, far, folds", [((2.0, 0.3), (0.1, 0.0), 1), ((3.0, 1.0), (6.0, 0.0), 0),
+                                             ((3.0, 3.0), (0.0, 4.0), 0)])
+def test_folded_links_between_junctions(tip, far, folds):
+    # Nodes 0 and 1 are junctions (three links each); the link 0-1 goes by
+    # `tip`: folded when it turns there by more than 150 degrees.
+    nodes = [[0.0, 0.0], list(far), [-5.0, 5.0], [-5.0, -5.0], [9.0, 9.0], [9.0, -9.0]]
+    edges = [[0, 1], [0, 2], [0, 3], [1, 4], [1, 5]]
+    lines = [[(0.0, 0.0), tip, far]] + [[tuple(nodes[a]), tuple(nodes[b])] for a, b in edges[1:]]
+    out = {"nodes": nodes, "edges": edges, "lines": lines}
+    assert real_drawings.folded_links(out, real_drawings.graph_nodes(out)[1]) == folds
+    free = {"nodes": nodes, "edges": edges[:1], "lines": lines[:1]}  # the same link between free ends
+    assert real_drawings.folded_links(free, real_drawings.graph_nodes(free)[1]) == 0
