@@ -289,6 +289,22 @@ def print_table(rows: List[Dict]) -> None:
         print("  ".join(c.ljust(w) for c, w in zip(b, widths)).rstrip())
 
 
+def print_faces(rows: List[Dict]) -> None:
+    """Drawings right per glyph face, workload and method."""
+    methods = list(dict.fromkeys(r["method"] for r in rows))
+    print("\ndrawings right per face:")
+    print("  " + "workload / face".ljust(30) + "".join(m[:22].rjust(24) for m in methods))
+    for wl in dict.fromkeys(r["workload"] for r in rows if r["workload"].startswith("glyphs")):
+        by = {r["method"]: r["drawings"] for r in rows if r["workload"] == wl}
+        faces = list(dict.fromkeys(d["name"].split(":")[0] for d in next(iter(by.values()))))
+        for face in faces:
+            cells = []
+            for m in methods:
+                ds = [d for d in by.get(m, []) if d["name"].split(":")[0] == face]
+                cells.append(f"{sum(d['right'] for d in ds)}/{len(ds)}" if ds else "-")
+            print("  " + f"{wl} / {face}".ljust(30) + "".join(c.rjust(24) for c in cells))
+
+
 # ---------------------------------------------------------------- main
 
 def main() -> int:
@@ -298,6 +314,7 @@ def main() -> int:
     ap.add_argument("--cap", type=float, default=None, help="seconds per method and workload (120; quick 30)")
     ap.add_argument("--peers", default=",".join(PEERS),
                     help="comma-separated peers of bench/methods.py (default: all but the slow ones)")
+    ap.add_argument("--faces", action="store_true", help="also the drawings right per glyph face")
     ap.add_argument("--workloads", default=None,
                     help="comma-separated workload names to run (default all), e.g. 'glyphs messy,glyphs messy twice'")
     ap.add_argument("--cache", default=os.path.join(ROOT, "build", "bench-data"),
@@ -354,6 +371,8 @@ def main() -> int:
             row["ratio"] = row["summary"]["seconds"] / ours["summary"]["seconds"]
     print()
     print_table(rows)
+    if args.faces:
+        print_faces(rows)
     for row in rows:
         if row["status"] != "ok" or row["errors"]:
             print(f"{row['workload']} / {row['method']}: {row['status']} {row.get('error') or ''} {row['errors']}")
