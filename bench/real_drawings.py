@@ -15,7 +15,8 @@ The truth of a glyph at a radius drops the free arms no longer than 2 r
 does not show that graph clearly (see real_truth.at_radius); the counts are
 printed.
 
-Every method runs over a whole workload in one fresh process (bench/real_worker.py):
+Every method runs over all workloads in one fresh process (bench/real_worker.py),
+stopped after --cap seconds (the drawings left count as failed):
 ours with its defaults as a user calls it, `strokegraph.centerlines(strokes, r)`
 ("ours clean") and with clean=False ("ours raw"); the peers of bench/methods.py
 with the feature size ours derived from r. Scores per workload and method,
@@ -35,7 +36,7 @@ Writes bench/results/real-YYYYMMDD-HHMMSS.json.
 
 Run by `make bench` or `make bench-real`; directly:
   bench/.venv/bin/python bench/real_drawings.py --ours-python .venv/bin/python [--quick]
---quick: one face's glyphs and the streets drawn once, a minute or so.
+--quick: one face's glyphs and the streets drawn once, under a minute.
 """
 
 from __future__ import annotations
@@ -311,7 +312,7 @@ def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--ours-python", default=os.path.join(ROOT, ".venv", "bin", "python"))
     ap.add_argument("--quick", action="store_true", help="one face's glyphs, the streets drawn once")
-    ap.add_argument("--cap", type=float, default=None, help="seconds per method and workload (120; quick 30)")
+    ap.add_argument("--cap", type=float, default=None, help="seconds per method over all workloads (600; quick 120)")
     ap.add_argument("--peers", default=",".join(PEERS),
                     help="comma-separated peers of bench/methods.py (default: all but the slow ones)")
     ap.add_argument("--faces", action="store_true", help="also the drawings right per glyph face")
@@ -321,7 +322,7 @@ def main() -> int:
                     help="where the street network's wheel and file are kept")
     ap.add_argument("--json", default=None, help="results file (default bench/results/real-<time>.json)")
     args = ap.parse_args()
-    cap = args.cap if args.cap is not None else (30.0 if args.quick else 120.0)
+    cap = args.cap if args.cap is not None else (120.0 if args.quick else 600.0)
     peers = [p for p in args.peers.split(",") if p]
     t_start = time.monotonic()
 
@@ -341,20 +342,29 @@ def main() -> int:
     work = os.path.join(HERE, ".work", "real")
     os.makedirs(work, exist_ok=True)
 
-    rows, outputs = [], {}
+    # One process per method over all workloads (the peers' start-up, JIT
+    # compilation included, is paid once); ours clean first, as the peers
+    # get the feature size it derived.
+    everything = [d for w in workloads for d in w["drawings"]]
+    spans, lo = [], 0
     for w in workloads:
-        drawings = w["drawings"]
-        for method in [OURS_CLEAN, OURS_RAW] + peers:
-            python = args.ours_python if method in (OURS_CLEAN, OURS_RAW) else sys.executable
-            info = run_method(python, method, drawings, work, cap)
-            results = info["results"]
-            if method == OURS_CLEAN:  # the peers get the feature size ours derived
-                for d, res in zip(drawings, results):
-                    d["fs"] = res["fs"] if res and "fs" in res else d["r"]  # (its default where it failed)
+        spans.append((lo, lo + len(w["drawings"])))
+        lo += len(w["drawings"])
+    methods = [OURS_CLEAN, OURS_RAW] + peers
+    rows, outputs = [], {}
+    for method in methods:
+        python = args.ours_python if method in (OURS_CLEAN, OURS_RAW) else sys.executable
+        info = run_method(python, method, everything, work, cap)
+        if method == OURS_CLEAN:
+            for d, res in zip(everything, info["results"]):
+                d["fs"] = res["fs"] if res and "fs" in res else d["r"]  # (its default where it failed)
+        for w, (lo, hi) in zip(workloads, spans):
+            drawings, results = w["drawings"], info["results"][lo:hi]
             outputs[(w["name"], method)] = results
             scores = [score_drawing(res, d["truth"], d["r"]) for res, d in zip(results, drawings)]
-            row = {"workload": w["name"], "method": method, "status": info["status"],
-                   "error": info.get("error"), "summary": summarise(scores),
+            complete = all(res is not None for res in results)
+            row = {"workload": w["name"], "method": method, "status": "ok" if complete else info["status"],
+                   "error": None if complete else info.get("error"), "summary": summarise(scores),
                    "errors": sorted({res["error"] for res in results if res and "error" in res})[:5],
                    "drawings": [{"name": d["name"], "right": s["exact"], "loops": s["loops"],
                                  **{k: s[k] for k in ("tj", "fj", "mj", "deg", "te", "fe", "me")}}
@@ -364,7 +374,9 @@ def main() -> int:
                 if once is not None:
                     row["same_as_once"] = sum(same_graph(a, b, d["r"]) for a, b, d in zip(results, once, drawings)) / len(drawings)
             rows.append(row)
-            print(f"  {w['name']}: {method} {info['status']} {row['summary']['seconds']:.2f} s", file=sys.stderr)
+        print(f"  {method}: {info['status']}, {time.monotonic() - t_start:.0f} s", file=sys.stderr)
+    order = {w["name"]: i for i, w in enumerate(workloads)}
+    rows.sort(key=lambda r: (order[r["workload"]], methods.index(r["method"])))
     for row in rows:
         ours = next(x for x in rows if x["workload"] == row["workload"] and x["method"] == OURS_CLEAN)
         if ours["summary"]["seconds"] > 0 and row["summary"]["failed"] == 0:
