@@ -9,7 +9,8 @@ Workloads:
   messy (noise, broken pieces, strokes drawn again; seeded).
 - "streets once" / "streets given": neatnet's test network, r = 10 m, with
   its two-way streets once, resp. as stored (once per direction).
-- every workload "... twice": every stroke given two times.
+- every workload "... twice": every stroke given two times (every second
+  one's copy reversed).
 The truth of a glyph at a radius drops the free arms no longer than 2 r
 (overshoots); a glyph is left out of a workload where its ink at that radius
 does not show that graph clearly (see real_truth.at_radius); the counts are
@@ -111,8 +112,11 @@ def street_workloads(quick: bool, cache: str) -> List[Dict]:
 
 
 def drawn_twice(w: Dict) -> Dict:
+    """Every stroke given again after all of them, every second one reversed."""
+    def again(strokes):
+        return strokes + [s[::-1] if i % 2 else s for i, s in enumerate(strokes)]
     return {"name": w["name"] + " twice", "once": w["name"],
-            "drawings": [dict(d, strokes=d["strokes"] + d["strokes"]) for d in w["drawings"]]}
+            "drawings": [dict(d, strokes=again(d["strokes"])) for d in w["drawings"]]}
 
 
 # ---------------------------------------------------------------- running
