@@ -33,6 +33,7 @@ ends and junctions matched one to one within 1.5 r (bench/quality.py):
   drawing drawn once: same ends, junctions and loops, every node within 0.1 r;
 - folds: links between two junctions that turn back by more than 150 degrees
   somewhere; no source: our chains whose `sources` are empty.
+Then where ours clean misses its targets (see `misses`).
 Writes bench/results/real-YYYYMMDD-HHMMSS.json.
 
 Run by `make bench` or `make bench-real`; directly:
@@ -76,7 +77,9 @@ SEED = 20
 
 def glyph_workloads(quick: bool) -> List[Dict]:
     glyphs = real_truth.hershey_glyphs(real_truth.FONTS[:1] if quick else real_truth.FONTS)
-    brush, messy, left = [], [], Counter()
+    brush: List[Dict] = []
+    messy: List[Dict] = []
+    left: Counter = Counter()
     for i, g in enumerate(glyphs):
         truth, why = real_truth.at_radius(g["truth"], BRUSH_R, BRUSH_SCALE)
         if why:
@@ -164,7 +167,7 @@ def run_method(python: str, method: str, drawings: Sequence[Dict], work: str, ca
 # ---------------------------------------------------------------- scoring
 
 def graph_nodes(out: Dict):
-    deg = Counter()
+    deg: Counter = Counter()
     for a, b in out["edges"]:
         deg[a] += 1
         deg[b] += 1
@@ -294,6 +297,43 @@ def print_table(rows: List[Dict]) -> None:
         print("  ".join(c.ljust(w) for c, w in zip(b, widths)).rstrip())
 
 
+TARGETS = {"glyphs brush": (0.97, 0.80), "glyphs messy": (0.85, 0.85)}  # junction F1, right
+HIGHER = ("junction_f1", "end_f1", "degree", "loops", "exact")
+LOWER = ("o2t_p95", "t2o_p95", "seconds")
+
+
+def misses(rows: List[Dict]) -> List[str]:
+    """Where ours clean misses its targets: junction F1 and drawings right
+    on the glyphs (drawn once), ahead of every peer on every column, no
+    folded link, drawn twice = drawn once, every chain with a source."""
+    out = []
+    for row in rows:
+        if row["method"] != OURS_CLEAN:
+            continue
+        wl, s = row["workload"], row["summary"]
+        if wl in TARGETS:
+            f1, right = TARGETS[wl]
+            if (s["junction_f1"] or 0.0) < f1:
+                out.append(f"{wl}: junction F1 {_num(s['junction_f1'], '{:.3f}')} < {f1}")
+            if (s["exact"] or 0.0) < right:
+                out.append(f"{wl}: right {_pct(s['exact'])} < {right:.0%}")
+        for peer in rows:
+            if peer["workload"] != wl or peer["method"] in (OURS_CLEAN, OURS_RAW):
+                continue
+            p = peer["summary"]
+            worse = [k for k in HIGHER if s[k] is not None and p[k] is not None and s[k] < p[k]]
+            worse += [k for k in LOWER if s[k] is not None and p[k] is not None and s[k] > p[k]]
+            if worse:
+                out.append(f"{wl}: behind {peer['method']} on {', '.join(worse)}")
+        if s["folds"]:
+            out.append(f"{wl}: {s['folds']} folded links")
+        if row.get("same_as_once") is not None and row["same_as_once"] < 1.0:
+            out.append(f"{wl}: drawn twice = drawn once on {_pct(row['same_as_once'])}")
+        if s["unsourced"]:
+            out.append(f"{wl}: {s['unsourced']} chains without a source")
+    return out
+
+
 def print_faces(rows: List[Dict]) -> None:
     """Drawings right per glyph face, workload and method."""
     methods = list(dict.fromkeys(r["method"] for r in rows))
@@ -389,6 +429,10 @@ def main() -> int:
     print_table(rows)
     if args.faces:
         print_faces(rows)
+    missed = misses(rows)
+    print("\ntargets of ours clean: " + ("all met" if not missed else f"{len(missed)} missed"))
+    for m in missed:
+        print(f"  {m}")
     for row in rows:
         if row["status"] != "ok" or row["errors"]:
             print(f"{row['workload']} / {row['method']}: {row['status']} {row.get('error') or ''} {row['errors']}")

@@ -113,7 +113,7 @@ def snap_ends(strokes: Sequence[Sequence[Point]], snap: float) -> List[np.ndarra
             if near:
                 s[end] = min(near, key=lambda q: (math.dist(p, q), q[0], q[1]))
                 continue
-            a, b = _other_ink([a if k not in meet else a[:0] for k, a in enumerate(arrs)], i, end, 3.0 * snap)
+            a, b = _other_ink([x if k not in meet else x[:0] for k, x in enumerate(arrs)], i, end, 3.0 * snap)
             if len(a):
                 d, q = _dist_to_segments(p, a, b)
                 k = int(np.argmin(d))
@@ -287,10 +287,9 @@ def at_radius(truth: Dict, r: float, scale: float = 1.0) -> Tuple[Dict, Optional
     within 2.2 r of ink other than its own arm and the chains at the arm's
     junction (the bands touch or nearly), or where a hole has no room for a
     disc of 1.5 r (it fills, or nearly)."""
-    import shapely
     chains = truth["chains"]
     xy = {g: (x * scale, y * scale) for g, (x, y) in truth["node_xy"].items()}
-    deg = Counter()
+    deg: Counter = Counter()
     for c in chains:
         for v in c["nodes"]:
             deg[v] += 1
