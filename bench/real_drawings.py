@@ -7,8 +7,9 @@ Workloads:
   a stroke 3 wide, as a brush character drawn at ~100 units high.
 - "glyphs messy": the same glyphs in font units (21-32 high), r = 2, made
   messy (noise, broken pieces, strokes drawn again; seeded).
-- "streets once" / "streets given": neatnet's test network, r = 10 m, with
-  its two-way streets once, resp. as stored (once per direction).
+- "streets once" / "streets given": neatnet's test network, r = 10 m (the
+  file's Web Mercator metres), with its two-way streets once, resp. as
+  stored (once per direction).
 - every workload "... twice": every stroke given two times (every second
   one's copy reversed).
 The truth of a glyph at a radius drops the free arms no longer than 2 r
