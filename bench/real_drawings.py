@@ -317,7 +317,7 @@ def misses(rows: List[Dict]) -> List[str]:
             if (s["junction_f1"] or 0.0) < f1:
                 out.append(f"{wl}: junction F1 {_num(s['junction_f1'], '{:.3f}')} < {f1}")
             if (s["exact"] or 0.0) < right:
-                out.append(f"{wl}: right {_pct(s['exact'])} < {right:.0%}")
+                out.append(f"{wl}: right {100 * (s['exact'] or 0.0):.1f}% < {right:.0%}")
         for peer in rows:
             if peer["workload"] != wl or peer["method"] in (OURS_CLEAN, OURS_RAW):
                 continue
