@@ -128,15 +128,23 @@ def drawn_twice(w: Dict) -> Dict:
 def run_method(python: str, method: str, drawings: Sequence[Dict], work: str, cap: float) -> Dict:
     """One worker over the drawings; stops it once it ran `cap` seconds
     (after its start-up), keeping the drawings done."""
-    path = os.path.join(work, "input.json")
+    path = os.path.join(work, f"input-{os.getpid()}.json")  # runs side by side keep apart
     with open(path, "w") as f:
         json.dump({"drawings": [{"strokes": d["strokes"], "r": d["r"], "fs": d.get("fs")} for d in drawings]}, f)
     cmd = [python, os.path.join(HERE, "real_worker.py"), method, path]
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                             env=dict(os.environ, PYTHONHASHSEED="0"))
+    try:
+        return _follow(proc, len(drawings), cap)
+    finally:
+        os.remove(path)
+
+
+def _follow(proc: subprocess.Popen, n: int, cap: float) -> Dict:
+    """Reads a worker's lines until it ends or runs `cap` seconds after its start-up."""
     sel = selectors.DefaultSelector()
     sel.register(proc.stdout, selectors.EVENT_READ)
-    results: List[Optional[Dict]] = [None] * len(drawings)
+    results: List[Optional[Dict]] = [None] * n
     status, deadline = None, time.monotonic() + 300.0
     while status is None:
         left = deadline - time.monotonic()

@@ -12,9 +12,10 @@
 - At a radius r (`at_radius`) a free arm no longer than 2 r from its
   junction is an overshoot, not an arm: the stroke ends on the one it
   crosses. A glyph is kept at r only where its ink shows that graph: no free
-  arm just over 2 r, junctions at least 2 r apart along their chain, no free
-  end within 2.2 r of ink other than its own arm and the chains at its
-  junction, every hole with room for a disc of 1.5 r.
+  arm just over 2 r, junctions at least 2 r apart along their chain, no two
+  chains leaving a junction less than 15 degrees apart, no free end within
+  2.2 r of ink other than its own arm and the chains at its junction, every
+  hole with room for a disc of 1.5 r.
 - The same glyphs made messy (`messy`, seeded): resampled, noise on the
   points, strokes broken into overlapping or nearly touching pieces, strokes
   drawn again in part or in full with their own noise. The truth stays the
@@ -272,6 +273,7 @@ def holes_inscribed(truth: Dict) -> List[float]:
 
 
 OVERSHOOT = 2.0  # in r: a stroke that ends this little beyond another's centerline ends on it
+TANGENT = 15.0  # degrees: strokes that meet narrower than this run together too far to place the junction
 
 
 def at_radius(truth: Dict, r: float, scale: float = 1.0) -> Tuple[Dict, Optional[str]]:
@@ -283,7 +285,9 @@ def at_radius(truth: Dict, r: float, scale: float = 1.0) -> Tuple[Dict, Optional
     stroke ends on the one it crosses, so the arm goes and its junction
     loses a degree. The ink does not show the graph where a free arm is
     only a little longer than that (up to 2.4 r), where two junctions are
-    joined by a chain shorter than 2 r (one blot), where a free end comes
+    joined by a chain shorter than 2 r (one blot), where two chains leave a
+    junction less than 15 degrees apart (over their first 3 r: their bands
+    run together for more than 7 r), where a free end comes
     within 2.2 r of ink other than its own arm and the chains at the arm's
     junction (the bands touch or nearly), or where a hole has no room for a
     disc of 1.5 r (it fills, or nearly)."""
@@ -314,11 +318,48 @@ def at_radius(truth: Dict, r: float, scale: float = 1.0) -> Tuple[Dict, Optional
         why = "arm"
     elif any(min(deg[v] for v in c["nodes"]) >= 3 and c["length"] * scale < 2.0 * r for c in kept):
         why = "junctions"
+    elif _narrowest_meeting(truth, kept, deg, 3.0 * r, scale) < TANGENT:
+        why = "tangent"
     elif _end_near_ink(truth, kept, deg, r, scale):
         why = "gap"
     elif any(h * scale < 1.5 * r for h in holes_inscribed(truth)):
         why = "hole"
     return out, why
+
+
+def _chain_path(truth: Dict, c: Dict, scale: float) -> np.ndarray:
+    """The points of a chain from its first node to its last."""
+    cur = np.asarray(truth["node_xy"][c["nodes"][0]], dtype=float) * scale
+    path = []
+    for k in c["pieces"]:
+        p = np.asarray(truth["segments"][k], dtype=float) * scale
+        if np.hypot(*(p[0] - cur)) > np.hypot(*(p[-1] - cur)):
+            p = p[::-1]
+        path.append(p if not path else p[1:])
+        cur = p[-1]
+    return np.concatenate(path)
+
+
+def _narrowest_meeting(truth: Dict, chains: List[Dict], deg: Counter, along: float, scale: float) -> float:
+    """The smallest angle (degrees) between two chains leaving one junction,
+    each taken from the junction to its point `along` further on."""
+    leave: Dict[int, List[float]] = {}
+    for c in chains:
+        path = _chain_path(truth, c, scale)
+        for v, p in ((c["nodes"][0], path), (c["nodes"][1], path[::-1])):
+            if deg[v] < 3:
+                continue
+            run = np.concatenate([[0.0], np.cumsum(np.hypot(*np.diff(p, axis=0).T))])
+            t = min(along, run[-1])
+            d = (np.interp(t, run, p[:, 0]) - p[0, 0], np.interp(t, run, p[:, 1]) - p[0, 1])
+            if d != (0.0, 0.0):
+                leave.setdefault(v, []).append(math.atan2(d[1], d[0]))
+    worst = 180.0
+    for dirs in leave.values():
+        for i in range(len(dirs)):
+            for j in range(i + 1, len(dirs)):
+                worst = min(worst, abs((math.degrees(dirs[i] - dirs[j]) + 180.0) % 360.0 - 180.0))
+    return worst
 
 
 def _end_near_ink(truth: Dict, chains: List[Dict], deg: Counter, r: float, scale: float) -> bool:

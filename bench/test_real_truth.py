@@ -66,6 +66,8 @@ def test_short_pieces_contracted_and_arms_dropped_unless_kept():
     (RING, 4.0, "hole"),  # a disc of 5 fits, not one of 6
     ([[(0.0, 0.0), (20.0, 0.0)], [(9.0, 0.0), (9.0, 9.0)], [(11.0, 0.0), (11.0, -9.0)]], 1.5, "junctions"),
     ([[(0.0, 0.0), (20.0, 0.0)], [(8.0, 0.0), (8.0, 9.0)], [(12.0, 0.0), (12.0, -9.0)]], 1.5, None),
+    ([[(0.0, 0.0), (30.0, 0.0)], [(10.0, 0.0), (30.0, 4.0)]], 1.0, "tangent"),  # leaves at 11 degrees
+    ([[(0.0, 0.0), (30.0, 0.0)], [(10.0, 0.0), (30.0, 8.0)]], 1.0, None),  # at 22 degrees
 ])
 def test_ambiguity(strokes, r, why):
     assert real_truth.at_radius(real_truth.stroke_truth(strokes), r)[1] == why
