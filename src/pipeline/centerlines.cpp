@@ -11,6 +11,7 @@
 
 #include "cleanup/cleanup.h"
 #include "common/format.h"
+#include "conditioning/repeats.h"
 #include "common/progress.h"
 #include "graph/graph.h"
 #include "inflate/inflate.h"
@@ -151,9 +152,30 @@ std::size_t working_set_of(const std::vector<Polyline>& curves) {
 CleanFront clean_front(const std::vector<Polyline>& curves, double radius, double feature_size,
                        const TopologizeOptions& options, const TileChoice& tiles) {
   const double front_scale = front_scale_of(radius, feature_size);
-  ConditionedCurves conditioned = condition_curves(curves, radius, front_scale,
-                                                   options.per_curve_widths,
-                                                   options.merge_tolerance);
+  // A stroke drawn again (or reversed) is drawn once: joined to its repeat at
+  // their common ends it would fold into a loop without ends.
+  const std::vector<std::size_t> repeats = repeated_curves(curves, options.per_curve_widths);
+  ConditionedCurves conditioned;
+  if (repeats.empty()) {
+    conditioned = condition_curves(curves, radius, front_scale, options.per_curve_widths, options.merge_tolerance);
+  } else {
+    std::vector<Polyline> once;
+    std::optional<WidthLists> once_widths;
+    if (options.per_curve_widths) once_widths.emplace();
+    std::size_t r = 0;
+    for (std::size_t i = 0; i < curves.size(); ++i) {
+      if (r < repeats.size() && repeats[r] == i) {
+        ++r;
+        continue;
+      }
+      once.push_back(curves[i]);
+      if (once_widths && i < options.per_curve_widths->size()) {
+        once_widths->resize(once.size());
+        once_widths->back() = (*options.per_curve_widths)[i];
+      }
+    }
+    conditioned = condition_curves(once, radius, front_scale, once_widths, options.merge_tolerance);
+  }
   CleanFront front;
   front.bands = offset_bands(conditioned.curves, conditioned.widths, radius, front_scale);
   front.widest_band = largest_radius(radius, conditioned.widths);
