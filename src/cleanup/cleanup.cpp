@@ -286,6 +286,10 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
         if (!w.doomed && w.length < rules.corner_factor * c) {
           w.doomed = w.corner = !near_stroke_end(graph.nodes[j]) || strokes_meet_along(w, path);
         }
+        if (!w.doomed && w.length < rules.overshoot_length && rules.strokes != nullptr) {
+          w.doomed = overshoots_at(*rules.strokes, graph.nodes[j], rules.end_distance, rules.overshoot_reach,
+                                   rules.meet_angle);
+        }
       } else if (frozen[w.far] == 1) {
         w.doomed = w.length < rules.isolated_length;
       }

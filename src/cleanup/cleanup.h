@@ -34,6 +34,8 @@ struct SpurRules {
   double end_distance = 0.0;     // "near a stroke end": closer than this
   const StrokeIndex* strokes = nullptr;  // the input strokes
   double meet_angle = 0.0;       // strokes meeting at a tip: more than this apart (radians)
+  double overshoot_length = 0.0;  // a tip shorter than this whose stroke end lies
+  double overshoot_reach = 0.0;   // within this of another stroke's centerline
 };
 
 // Removes, pass after pass, every branch from a free end to a junction that
@@ -44,7 +46,11 @@ struct SpurRules {
 // stroke's free end); one shorter than `corner_factor` x the clearance whose
 // tip is not near any stroke end (an acute corner of a stroke) or lies in the
 // bands of two strokes meeting at an angle (two strokes drawn to one
-// corner); such a junction moves to the tip, which is the corner. Isolated paths shorter than `isolated_length` go too.
+// corner); such a junction moves to the tip, which is the corner. A tip
+// shorter than `overshoot_length` whose nearest stroke end lies within
+// `overshoot_reach` of another stroke's centerline crossing it is an
+// overshoot at a corner (a stroke run a little past the other) and goes, its
+// junction staying. Isolated paths shorter than `isolated_length` go too.
 // Degrees are frozen within a pass. Nodes keep their ids (and, but for
 // such corners, their positions); the output has the surviving edges in
 // input order.

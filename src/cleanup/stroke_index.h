@@ -42,4 +42,15 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
 // strokes that meet at an angle, not a stroke drawn twice.
 bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle);
 
+// The unit direction of the stroke of grid segment i there, over a band
+// radius either way of the segment; nothing where the stroke does not move.
+std::optional<Point> stroke_direction(const StrokeIndex& strokes, std::size_t i);
+
+// Whether the stroke end nearest to `tip` (within `end_reach`; strokes that
+// close on themselves have none) lies within `beyond` of another stroke's
+// centerline that crosses the end's stroke at more than `min_angle` radians:
+// the stroke runs a little past the other one, an overshoot at a corner
+// rather than an arm of the drawing.
+bool overshoots_at(const StrokeIndex& strokes, Point tip, double end_reach, double beyond, double min_angle);
+
 }  // namespace strokegraph

@@ -42,6 +42,8 @@ constexpr double kStraightLinkFactor = 3.0;  // split crossing: link within this
 constexpr double kStraightTurn = 0.45;   // radians: arms continuing each other
 constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its clearance
 constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
+constexpr double kOvershootReach = 2.0;  // x radius: a stroke ending this far past another's centerline
+constexpr double kOvershootLength = 4.0;  // x radius: ... on a tip shorter than this ends on it
 // A polygon whose outer ring has this many points and gives no skeleton at all
 // had its triangulation refused.
 constexpr std::size_t kRefusedRing = 64;
@@ -337,6 +339,8 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.end_distance = kEndDistance * radius;
   rules.strokes = &*strokes;
   rules.meet_angle = kMeetAngle;
+  rules.overshoot_length = kOvershootLength * radius;
+  rules.overshoot_reach = kOvershootReach * radius;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(std::move(graph), clearance, rules);
   strokes.reset();
