@@ -87,9 +87,24 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
 // than 3 radii do not count): where the strokes' centerlines meet, which the
 // skeleton misses at acute angles by up to a couple of radii. A junction
 // moves at most `max_move` x its clearance, and only when at least two arm
-// lines cross at more than 10 degrees.
+// lines cross at more than 10 degrees. With `strokes`, a junction whose arms
+// lie on two or more strokes crossing at more than 10 degrees moves instead
+// to where those strokes' centerlines meet, when that is within
+// `stroke_reach` (see strokes_meeting; each arm seen 3 radii out): at acute
+// meetings the skeleton's junction sits farther along the stem than the arms'
+// lines can tell.
 void relocate_junctions(Graph& graph, const std::vector<double>& clearance, double radius,
-                        double max_move);
+                        double max_move, const StrokeIndex* strokes = nullptr, double stroke_reach = 0.0);
+
+// After relocation: a link between two junctions (a path through degree-2
+// nodes) whose moved ends came within `merge_distance` of each other joins
+// them into one node at their mean, its inner nodes dropped; a link that
+// folds back (turning by more than 150 degrees next to a moved end, or a
+// direct edge whose ends passed each other) with its ends farther apart moves
+// neither end: both go back to `before`. The graph is compacted and
+// `clearance` renumbered as in merge_crossings.
+Graph settle_links(Graph graph, const std::vector<Point>& before, std::vector<double>& clearance,
+                   double merge_distance);
 
 // Moves every free end of the chains along the chain's direction at that end
 // so that it lies one half-width short of the band's end: a square cap ends

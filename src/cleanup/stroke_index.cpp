@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <utility>
 
 #include "common/errors.h"
@@ -128,6 +129,100 @@ bool overshoots_at(const StrokeIndex& strokes, Point tip, double end_reach, doub
     if (other && std::fabs(other->x * dir->x + other->y * dir->y) < max_cos) found = true;
   });
   return found;
+}
+
+namespace {
+
+// Where the segments [a0, a1] and [b0, b1] come closest: their crossing, or
+// else the foot of an end of one on the other; with the distance there.
+std::pair<double, Point> closest_approach(Point a0, Point a1, Point b0, Point b1) {
+  const double rx = a1.x - a0.x, ry = a1.y - a0.y, sx = b1.x - b0.x, sy = b1.y - b0.y;
+  const double den = rx * sy - ry * sx;
+  if (den != 0.0) {
+    const double t = ((b0.x - a0.x) * sy - (b0.y - a0.y) * sx) / den;
+    const double u = ((b0.x - a0.x) * ry - (b0.y - a0.y) * rx) / den;
+    if (t >= 0.0 && t <= 1.0 && u >= 0.0 && u <= 1.0) return {0.0, Point{a0.x + rx * t, a0.y + ry * t}};
+  }
+  auto foot = [](Point p, Point a, Point b) {
+    const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
+    const double t = len2 > 0.0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+    return Point{a.x + t * dx, a.y + t * dy};
+  };
+  std::pair<double, Point> best{std::numeric_limits<double>::infinity(), a0};
+  for (const auto& [p, a, b] : {std::tuple{a0, b0, b1}, std::tuple{a1, b0, b1}, std::tuple{b0, a0, a1},
+                                std::tuple{b1, a0, a1}}) {
+    const Point f = foot(p, a, b);
+    const double d = std::hypot(p.x - f.x, p.y - f.y);
+    if (d < best.first) best = {d, f};
+  }
+  return best;
+}
+
+}  // namespace
+
+std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
+                                     const std::vector<Point>& arm_points, double reach, double min_angle) {
+  const double r = strokes.max_reach;
+  // The stroke whose centerline passes nearest to each arm point.
+  std::vector<std::size_t> curves;
+  for (const Point& p : arm_points) {
+    double best = std::numeric_limits<double>::infinity();
+    std::size_t owner = std::numeric_limits<std::size_t>::max();
+    strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
+      const double d = point_segment_distance(p, strokes.segment(i));
+      if (d > strokes.reach_of(i)) return;
+      if (d < best || (d == best && strokes.owner[i] < owner)) best = d, owner = strokes.owner[i];
+    });
+    if (owner != std::numeric_limits<std::size_t>::max()) curves.push_back(owner);
+  }
+  std::sort(curves.begin(), curves.end());
+  curves.erase(std::unique(curves.begin(), curves.end()), curves.end());
+  if (curves.size() < 2) return std::nullopt;
+  // Their segments near the junction, by curve.
+  std::vector<std::size_t> near;
+  strokes.grid.visit_box({junction.x - reach, junction.y - reach}, {junction.x + reach, junction.y + reach},
+                         [&](std::size_t i) {
+                           if (std::binary_search(curves.begin(), curves.end(), strokes.owner[i])) near.push_back(i);
+                         });
+  std::sort(near.begin(), near.end());
+  near.erase(std::unique(near.begin(), near.end()), near.end());
+  const double max_cos = std::cos(min_angle);
+  // Per pair of strokes crossing at an angle, where they come closest near
+  // the junction: the least gap, a tenth of the distance from the junction
+  // breaking near ties (a stroke meeting another twice, as a bowl its stem).
+  std::vector<Point> meetings;
+  for (std::size_t x = 0; x < curves.size(); ++x) {
+    for (std::size_t y = x + 1; y < curves.size(); ++y) {
+      double best = std::numeric_limits<double>::infinity();
+      Point at{};
+      for (std::size_t i : near) {
+        if (strokes.owner[i] != curves[x]) continue;
+        const Segment si = strokes.segment(i);
+        for (std::size_t k : near) {
+          if (strokes.owner[k] != curves[y]) continue;
+          const Segment sk = strokes.segment(k);
+          const auto [gap, p] = closest_approach(si.a, si.b, sk.a, sk.b);
+          const double from = std::hypot(p.x - junction.x, p.y - junction.y);
+          const double score = gap + 0.1 * from;
+          if (gap > 2.0 * r || from > reach || !(score < best)) continue;
+          const auto di = stroke_direction(strokes, i), dk = stroke_direction(strokes, k);
+          if (!di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos) continue;
+          best = score, at = p;
+        }
+      }
+      if (std::isfinite(best)) meetings.push_back(at);
+    }
+  }
+  if (meetings.empty()) return std::nullopt;
+  Point mean{0.0, 0.0};
+  for (const Point& m : meetings) mean.x += m.x, mean.y += m.y;
+  mean = {mean.x / double(meetings.size()), mean.y / double(meetings.size())};
+  // Pairs meeting at different places: the junction gathers more than one
+  // meeting, and none of them is its place.
+  for (const Point& m : meetings) {
+    if (std::hypot(m.x - mean.x, m.y - mean.y) > r) return std::nullopt;
+  }
+  return mean;
 }
 
 }  // namespace strokegraph

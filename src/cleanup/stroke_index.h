@@ -53,4 +53,14 @@ std::optional<Point> stroke_direction(const StrokeIndex& strokes, std::size_t i)
 // rather than an arm of the drawing.
 bool overshoots_at(const StrokeIndex& strokes, Point tip, double end_reach, double beyond, double min_angle);
 
+// Where the strokes of a junction's arms meet: the stroke nearest to each
+// arm point (a point out along the arm, where it has left the junction) is
+// that arm's, and every two of them crossing at more than `min_angle` radians
+// meet where their centerlines come closest within `reach` of the junction
+// (at most two band radii apart). The mean of those meeting points, or nothing
+// when the arms hold fewer than two strokes or the meetings lie more than a
+// band radius apart.
+std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
+                                     const std::vector<Point>& arm_points, double reach, double min_angle);
+
 }  // namespace strokegraph

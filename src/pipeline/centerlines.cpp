@@ -42,6 +42,8 @@ constexpr double kStraightLinkFactor = 3.0;  // split crossing: link within this
 constexpr double kStraightTurn = 0.45;   // radians: arms continuing each other
 constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its clearance
 constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
+constexpr double kMeetingReach = 6.0;   // x radius: a junction moves this far to where its strokes meet
+constexpr double kSettleDistance = 1.0;  // x radius: junctions moved this close become one
 constexpr double kOvershootReach = 2.0;  // x radius: a stroke ending this far past another's centerline
 constexpr double kOvershootLength = 4.0;  // x radius: ... on a tip shorter than this ends on it
 // A polygon whose outer ring has this many points and gives no skeleton at all
@@ -360,7 +362,14 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   graph = merge_straight_crossings(std::move(graph), clearance, radius, kStraightLinkFactor, kStraightTurn);
   release_free_memory(working_set);
   advance(0.8);
-  relocate_junctions(graph, clearance, radius, kRelocateFactor);
+  {
+    const std::vector<Point> before = graph.nodes;
+    cleanup_seconds += seconds_since(t0);
+    index_strokes();  // kept for provenance
+    t0 = std::chrono::steady_clock::now();
+    relocate_junctions(graph, clearance, radius, kRelocateFactor, &*strokes, kMeetingReach * radius);
+    graph = settle_links(std::move(graph), before, clearance, kSettleDistance * radius);
+  }
   clearance = {};
   cleanup_seconds += seconds_since(t0);
   enter_stage("chains", 0.95, 1.0);
