@@ -229,6 +229,8 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
     std::size_t begin, end;  // edges in that range's `paths`
     bool doomed;
     bool corner;  // strokes meet at the tip: the junction moves there
+    bool overshoot = false;  // the junction moves to `at`, the strokes' corner
+    Point at{};
   };
   // The walks of a range of tips, with their edges.
   struct Walks {
@@ -282,13 +284,18 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
       if (w.end == w.begin) continue;
       if (frozen[w.far] >= 3) {
         const double c = clearance[w.far];
-        w.doomed = w.length < rules.factor * c;
+        // An overshoot first: its junction moves to the corner, which the
+        // skeleton cuts.
+        if (w.length < rules.overshoot_length && rules.strokes != nullptr) {
+          if (const auto at = overshoots_at(*rules.strokes, graph.nodes[j], rules.end_distance,
+                                            rules.overshoot_reach, rules.meet_angle)) {
+            w.doomed = w.overshoot = true;
+            w.at = *at;
+          }
+        }
+        if (!w.doomed) w.doomed = w.length < rules.factor * c;
         if (!w.doomed && w.length < rules.corner_factor * c) {
           w.doomed = w.corner = !near_stroke_end(graph.nodes[j]) || strokes_meet_along(w, path);
-        }
-        if (!w.doomed && w.length < rules.overshoot_length && rules.strokes != nullptr) {
-          w.doomed = overshoots_at(*rules.strokes, graph.nodes[j], rules.end_distance, rules.overshoot_reach,
-                                   rules.meet_angle);
         }
       } else if (frozen[w.far] == 1) {
         w.doomed = w.length < rules.isolated_length;
@@ -329,6 +336,7 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
       first_tip[w.far] = 0;
       if (!w.doomed) continue;
       if (w.corner) corners.push_back({w.far, graph.nodes[w.tip]});
+      if (w.overshoot) corners.push_back({w.far, w.at});
       for (std::size_t k = w.begin; k < w.end; ++k) {
         const std::size_t i = parts[w.part].paths[k];
         if (!alive[i]) continue;

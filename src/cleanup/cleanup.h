@@ -50,7 +50,7 @@ struct SpurRules {
 // shorter than `overshoot_length` whose nearest stroke end lies within
 // `overshoot_reach` of another stroke's centerline crossing it is an
 // overshoot at a corner (a stroke run a little past the other) and goes, its
-// junction staying. Isolated paths shorter than `isolated_length` go too.
+// junction moving to the strokes' corner. Isolated paths shorter than `isolated_length` go too.
 // Degrees are frozen within a pass. Nodes keep their ids (and, but for
 // such corners, their positions); the output has the surviving edges in
 // input order.

@@ -93,7 +93,8 @@ std::optional<Point> stroke_direction(const StrokeIndex& strokes, std::size_t i)
   return Point{dx / len, dy / len};
 }
 
-bool overshoots_at(const StrokeIndex& strokes, Point tip, double end_reach, double beyond, double min_angle) {
+std::optional<Point> overshoots_at(const StrokeIndex& strokes, Point tip, double end_reach, double beyond,
+                                   double min_angle) {
   // The stroke end nearest to the tip: (distance, grid segment, at the
   // curve's last point).
   double best = end_reach;
@@ -113,20 +114,27 @@ bool overshoots_at(const StrokeIndex& strokes, Point tip, double end_reach, doub
                              }
                            }
                          });
-  if (seg == std::numeric_limits<std::size_t>::max()) return false;
+  if (seg == std::numeric_limits<std::size_t>::max()) return std::nullopt;
   const Polyline& own = (*strokes.curves)[strokes.owner[seg]];
   const Point end = at_last ? own.back() : own.front();
   const auto dir = stroke_direction(strokes, seg);
-  if (!dir) return false;
+  if (!dir) return std::nullopt;
   const double max_cos = std::cos(min_angle);
   // Another stroke's centerline within `beyond` of that end, crossing the
   // end's stroke at an angle.
-  bool found = false;
+  // The first such segment in grid order; the corner is where the end's
+  // stroke, run on along its direction, crosses that segment's line.
+  std::optional<Point> found;
   strokes.grid.visit_box({end.x - beyond, end.y - beyond}, {end.x + beyond, end.y + beyond}, [&](std::size_t i) {
     if (found || strokes.owner[i] == strokes.owner[seg]) return;
-    if (point_segment_distance(end, strokes.segment(i)) > beyond * (1.0 + 1e-9)) return;
+    const Segment s = strokes.segment(i);
+    if (point_segment_distance(end, s) > beyond * (1.0 + 1e-9)) return;
     const auto other = stroke_direction(strokes, i);
-    if (other && std::fabs(other->x * dir->x + other->y * dir->y) < max_cos) found = true;
+    if (!other || std::fabs(other->x * dir->x + other->y * dir->y) >= max_cos) return;
+    const double sx = s.b.x - s.a.x, sy = s.b.y - s.a.y;
+    const double den = dir->x * sy - dir->y * sx;
+    const double t = ((s.a.x - end.x) * sy - (s.a.y - end.y) * sx) / den;
+    found = std::fabs(t) <= 2.0 * beyond ? Point{end.x + dir->x * t, end.y + dir->y * t} : end;
   });
   return found;
 }

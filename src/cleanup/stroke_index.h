@@ -50,8 +50,10 @@ std::optional<Point> stroke_direction(const StrokeIndex& strokes, std::size_t i)
 // close on themselves have none) lies within `beyond` of another stroke's
 // centerline that crosses the end's stroke at more than `min_angle` radians:
 // the stroke runs a little past the other one, an overshoot at a corner
-// rather than an arm of the drawing.
-bool overshoots_at(const StrokeIndex& strokes, Point tip, double end_reach, double beyond, double min_angle);
+// rather than an arm of the drawing. The answer is the corner: where the
+// end's stroke, run on along its direction, crosses the other centerline.
+std::optional<Point> overshoots_at(const StrokeIndex& strokes, Point tip, double end_reach, double beyond,
+                                   double min_angle);
 
 // Where the strokes of a junction's arms meet: the stroke nearest to each
 // arm point (a point out along the arm, where it has left the junction) is

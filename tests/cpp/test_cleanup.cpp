@@ -422,11 +422,13 @@ TEST(StrokeIndex, OvershootIsAStrokeEndingWithinReachPastAnotherCrossingIt) {
   for (const double stub : {1.2, 2.0, 2.6}) {
     const std::vector<Polyline> l{{{0.0, 0.0}, {20.0 + stub, 0.0}}, {{20.0, 0.0}, {20.0, 15.0}}};
     const StrokeIndex index = stroke_index(l, std::nullopt, 1.0);
-    EXPECT_EQ(overshoots_at(index, {20.0 + stub + 0.3, 0.0}, 2.0, 2.0, 0.35), stub <= 2.0) << stub;
+    const auto at = overshoots_at(index, {20.0 + stub + 0.3, 0.0}, 2.0, 2.0, 0.35);
+    EXPECT_EQ(at.has_value(), stub <= 2.0) << stub;
+    if (at) EXPECT_NEAR(std::hypot(at->x - 20.0, at->y), 0.0, 1e-12);
   }
   // Pieces of one line overlapping at their ends are no overshoot.
   const std::vector<Polyline> pieces{{{0.0, 0.0}, {10.0, 0.0}}, {{9.0, 0.0}, {20.0, 0.0}}};
-  EXPECT_FALSE(overshoots_at(stroke_index(pieces, std::nullopt, 1.0), {10.2, 0.0}, 2.0, 2.0, 0.35));
+  EXPECT_FALSE(overshoots_at(stroke_index(pieces, std::nullopt, 1.0), {10.2, 0.0}, 2.0, 2.0, 0.35).has_value());
 }
 
 TEST(RepeatedCurves, SamePointsInEitherOrderWithTheSameWidths) {
