@@ -13,7 +13,7 @@ export STROKEGRAPH_DEPS_DIR
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_COMMON := -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DSTROKEGRAPH_BUILD_TESTS=ON
 
-.PHONY: fuzz fuzz-native fuzz-packages demo bench-cli test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean
+.PHONY: fuzz fuzz-native fuzz-packages demo bench-cli test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-real bench-cpp bench-venv clean
 
 ## demo: build, then find the centerlines of the bundled sample drawing, print a
 ## summary and draw it into docs/demo.png (matplotlib, Agg backend)
@@ -85,8 +85,8 @@ system-packages:
 
 ## bench: ours against the peers on the small and medium workloads (< 10 min);
 ## a run is capped at 60 s, repeats stop after 15 s. Then the quality sweep
-## over radius / feature-size ratios (raw and clean calls against the peers).
-## Figures in bench/results/.
+## over radius / feature-size ratios (raw and clean calls against the peers),
+## then the real-drawing bench (bench-real). Figures in bench/results/.
 BENCH_VENV := bench/.venv
 BENCH_PY := $(BENCH_VENV)/bin/python
 BENCH_ARGS = --ours-python $(abspath $(PY)) --stage-exe build/bench/stage_breakdown
@@ -95,6 +95,15 @@ bench: build bench-venv bench-cpp
 	$(BENCH_PY) bench/run.py $(BENCH_ARGS) --sizes small,medium --cap 60 --repeat-budget 15
 	$(PY) bench/batch_speedup.py
 	$(BENCH_PY) bench/quality_sweep.py --ours-python $(abspath $(PY)) --share-exe build/bench/cleanup_share
+	$(BENCH_PY) -m pytest -q -p no:cacheprovider bench/test_real_truth.py
+	$(BENCH_PY) bench/real_drawings.py --ours-python $(abspath $(PY))
+
+## bench-real: ours and the peers on real drawings (Hershey glyphs brush-like and
+## messy, a street network; each also drawn twice) against their true graphs;
+## QUICK=1 for one face's glyphs and the streets drawn once
+bench-real: build bench-venv
+	$(BENCH_PY) -m pytest -q -p no:cacheprovider bench/test_real_truth.py
+	$(BENCH_PY) bench/real_drawings.py --ours-python $(abspath $(PY)) $(if $(QUICK),--quick)
 
 ## bench-full: also the large workloads; 120 s cap per run, five runs unless
 ## they take more than 120 s together

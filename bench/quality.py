@@ -13,7 +13,7 @@
 from __future__ import annotations
 
 import math
-from typing import Dict, Optional, Sequence
+from typing import Dict, List, Optional, Sequence, Tuple
 
 import numpy as np
 from scipy.spatial import cKDTree
@@ -45,7 +45,9 @@ def _stats(d: np.ndarray) -> Dict[str, Optional[float]]:
     return {"mean": float(d.mean()), "p95": float(np.percentile(d, 95))}
 
 
-def match(found: Sequence[Sequence[float]], truth: Sequence[Sequence[float]], radius: float) -> Dict:
+def match_pairs(found: Sequence[Sequence[float]], truth: Sequence[Sequence[float]], radius: float) -> List[Tuple[int, int]]:
+    """The one-to-one matching: (found index, truth index) pairs, taken
+    greedily by increasing distance within `radius`."""
     pairs = []
     if len(found) and len(truth):
         tree = cKDTree(np.asarray(truth, dtype=float))
@@ -54,11 +56,17 @@ def match(found: Sequence[Sequence[float]], truth: Sequence[Sequence[float]], ra
                 pairs.append((math.dist(found[i], truth[j]), i, j))
     pairs.sort()
     used_f, used_t = set(), set()
+    out = []
     for _, i, j in pairs:
         if i not in used_f and j not in used_t:
             used_f.add(i)
             used_t.add(j)
-    m = len(used_f)
+            out.append((i, j))
+    return out
+
+
+def match(found: Sequence[Sequence[float]], truth: Sequence[Sequence[float]], radius: float) -> Dict:
+    m = len(match_pairs(found, truth, radius))
     return {"found": len(found), "truth": len(truth), "matched": m,
             "precision": m / len(found) if found else None,
             "recall": m / len(truth) if truth else None}
