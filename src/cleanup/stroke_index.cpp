@@ -160,9 +160,10 @@ std::pair<double, Point> closest_approach(Point a0, Point a1, Point b0, Point b1
   for (const auto& [p, a, b] : {std::tuple{a0, b0, b1}, std::tuple{a1, b0, b1}, std::tuple{b0, a0, a1},
                                 std::tuple{b1, a0, a1}}) {
     const Point f = foot(p, a, b);
-    const double d = std::hypot(p.x - f.x, p.y - f.y);
-    if (d < best.first) best = {d, f};
+    const double d2 = (p.x - f.x) * (p.x - f.x) + (p.y - f.y) * (p.y - f.y);
+    if (d2 < best.first) best = {d2, f};
   }
+  best.first = std::sqrt(best.first);
   return best;
 }
 
@@ -186,7 +187,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   std::sort(curves.begin(), curves.end());
   curves.erase(std::unique(curves.begin(), curves.end()), curves.end());
   if (curves.size() < 2) return std::nullopt;
-  // Their segments near the junction, by curve.
+  // Their segments near the junction, with their boxes.
   std::vector<std::size_t> near;
   strokes.grid.visit_box({junction.x - reach, junction.y - reach}, {junction.x + reach, junction.y + reach},
                          [&](std::size_t i) {
@@ -194,6 +195,19 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
                          });
   std::sort(near.begin(), near.end());
   near.erase(std::unique(near.begin(), near.end()), near.end());
+  struct Near {
+    std::size_t i;
+    Segment s;
+    double x0, x1, y0, y1;
+  };
+  std::vector<Near> boxes;
+  boxes.reserve(near.size());
+  for (std::size_t i : near) {
+    const Segment g = strokes.segment(i);
+    boxes.push_back({i, g, std::min(g.a.x, g.b.x), std::max(g.a.x, g.b.x), std::min(g.a.y, g.b.y),
+                     std::max(g.a.y, g.b.y)});
+  }
+  const double max_gap = 2.0 * r;
   const double max_cos = std::cos(min_angle);
   // Per pair of strokes crossing at an angle, where they come closest near
   // the junction: the least gap, a tenth of the distance from the junction
@@ -203,17 +217,19 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     for (std::size_t y = x + 1; y < curves.size(); ++y) {
       double best = std::numeric_limits<double>::infinity();
       Point at{};
-      for (std::size_t i : near) {
-        if (strokes.owner[i] != curves[x]) continue;
-        const Segment si = strokes.segment(i);
-        for (std::size_t k : near) {
-          if (strokes.owner[k] != curves[y]) continue;
-          const Segment sk = strokes.segment(k);
-          const auto [gap, p] = closest_approach(si.a, si.b, sk.a, sk.b);
-          const double from = std::hypot(p.x - junction.x, p.y - junction.y);
+      for (const Near& u : boxes) {
+        if (strokes.owner[u.i] != curves[x]) continue;
+        for (const Near& v : boxes) {
+          if (strokes.owner[v.i] != curves[y]) continue;
+          if (u.x0 - v.x1 > max_gap || v.x0 - u.x1 > max_gap || u.y0 - v.y1 > max_gap || v.y0 - u.y1 > max_gap) {
+            continue;
+          }
+          const auto [gap, p] = closest_approach(u.s.a, u.s.b, v.s.a, v.s.b);
+          if (gap > max_gap) continue;
+          const double from = std::sqrt((p.x - junction.x) * (p.x - junction.x) + (p.y - junction.y) * (p.y - junction.y));
           const double score = gap + 0.1 * from;
-          if (gap > 2.0 * r || from > reach || !(score < best)) continue;
-          const auto di = stroke_direction(strokes, i), dk = stroke_direction(strokes, k);
+          if (from > reach || !(score < best)) continue;
+          const auto di = stroke_direction(strokes, u.i), dk = stroke_direction(strokes, v.i);
           if (!di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos) continue;
           best = score, at = p;
         }
