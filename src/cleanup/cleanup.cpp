@@ -912,4 +912,30 @@ void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& wa
   });
 }
 
+void unfold_chains(std::vector<Polyline>& chains, double max_step) {
+  const double max_cos = std::cos(150.0 * 3.14159265358979323846 / 180.0);
+  // Whether the chain turns back at b, between a and c, with a short step.
+  auto spike = [&](Point a, Point b, Point c) {
+    const double ux = b.x - a.x, uy = b.y - a.y, vx = c.x - b.x, vy = c.y - b.y;
+    const double lu = std::hypot(ux, uy), lv = std::hypot(vx, vy);
+    if (!(lu > 0.0 && lv > 0.0) || std::min(lu, lv) > max_step) return false;
+    return ux * vx + uy * vy < max_cos * lu * lv;
+  };
+  parallel_ranges(chains.size(), kChainsPerTask, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      Polyline& p = chains[i];
+      if (p.size() < 3) continue;
+      std::size_t kept = 1;
+      for (std::size_t k = 1; k < p.size(); ++k) {
+        p[kept++] = p[k];
+        while (kept >= 3 && spike(p[kept - 3], p[kept - 2], p[kept - 1])) {
+          p[kept - 2] = p[kept - 1];
+          --kept;
+        }
+      }
+      p.resize(kept);
+    }
+  });
+}
+
 }  // namespace strokegraph

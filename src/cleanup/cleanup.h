@@ -115,4 +115,11 @@ Graph settle_links(Graph graph, const std::vector<Point>& before, std::vector<do
 void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& walked,
                      const SegmentGrid& boundary, double radius);
 
+// Drops every inner point of a chain at which it turns back by more than
+// 150 degrees over a step no longer than `max_step` (a wiggle of the
+// skeleton, or a node left behind where a junction moved): links between
+// junctions never fold. Points are dropped as the chain is read, so a
+// wiggle of several points goes whole; chain ends stay.
+void unfold_chains(std::vector<Polyline>& chains, double max_step);
+
 }  // namespace strokegraph

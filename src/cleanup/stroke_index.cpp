@@ -11,8 +11,13 @@
 namespace strokegraph {
 
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
-                         double radius) {
-  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius};
+                         double radius, const std::vector<std::size_t>& first) {
+  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius, {}};
+  if (first.size() == curves.size()) {
+    bool repeats = false;
+    for (std::size_t c = 0; c < first.size(); ++c) repeats = repeats || first[c] != c;
+    if (repeats) index.first.assign(first.begin(), first.end());
+  }
   if (curves.size() > std::numeric_limits<std::uint32_t>::max()) {
     throw MemoryLimitError("stroke index: too many curves");
   }
@@ -56,7 +61,7 @@ bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
   strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
     const double d = point_segment_distance(p, strokes.segment(i));
     if (d > strokes.reach_of(i)) return;
-    const std::size_t c = strokes.owner[i];
+    const std::size_t c = strokes.stroke_of(i);
     for (std::size_t k = 0; k < nearest.size(); ++k) {
       if (nearest[k].first != c) continue;
       if (d < best[k] || (d == best[k] && i < nearest[k].second)) best[k] = d, nearest[k].second = i;
@@ -126,7 +131,7 @@ std::optional<Point> overshoots_at(const StrokeIndex& strokes, Point tip, double
   // stroke, run on along its direction, crosses that segment's line.
   std::optional<Point> found;
   strokes.grid.visit_box({end.x - beyond, end.y - beyond}, {end.x + beyond, end.y + beyond}, [&](std::size_t i) {
-    if (found || strokes.owner[i] == strokes.owner[seg]) return;
+    if (found || strokes.stroke_of(i) == strokes.stroke_of(seg)) return;
     const Segment s = strokes.segment(i);
     if (point_segment_distance(end, s) > beyond * (1.0 + 1e-9)) return;
     const auto other = stroke_direction(strokes, i);
@@ -180,7 +185,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
       const double d = point_segment_distance(p, strokes.segment(i));
       if (d > strokes.reach_of(i)) return;
-      if (d < best || (d == best && strokes.owner[i] < owner)) best = d, owner = strokes.owner[i];
+      if (d < best || (d == best && strokes.stroke_of(i) < owner)) best = d, owner = strokes.stroke_of(i);
     });
     if (owner != std::numeric_limits<std::size_t>::max()) curves.push_back(owner);
   }
@@ -191,7 +196,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   std::vector<std::size_t> near;
   strokes.grid.visit_box({junction.x - reach, junction.y - reach}, {junction.x + reach, junction.y + reach},
                          [&](std::size_t i) {
-                           if (std::binary_search(curves.begin(), curves.end(), strokes.owner[i])) near.push_back(i);
+                           if (std::binary_search(curves.begin(), curves.end(), strokes.stroke_of(i))) near.push_back(i);
                          });
   std::sort(near.begin(), near.end());
   near.erase(std::unique(near.begin(), near.end()), near.end());
@@ -218,9 +223,9 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
       double best = std::numeric_limits<double>::infinity();
       Point at{};
       for (const Near& u : boxes) {
-        if (strokes.owner[u.i] != curves[x]) continue;
+        if (strokes.stroke_of(u.i) != curves[x]) continue;
         for (const Near& v : boxes) {
-          if (strokes.owner[v.i] != curves[y]) continue;
+          if (strokes.stroke_of(v.i) != curves[y]) continue;
           if (u.x0 - v.x1 > max_gap || v.x0 - u.x1 > max_gap || u.y0 - v.y1 > max_gap || v.y0 - u.y1 > max_gap) {
             continue;
           }

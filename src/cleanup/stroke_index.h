@@ -21,12 +21,18 @@ struct StrokeIndex {
   std::vector<std::uint32_t> vertex;  // index of the segment's second point in its curve
   std::vector<double> reach;  // band radius per grid segment; empty: max_reach for every one
   double max_reach = 0.0;
+  // Per curve, the first curve it repeats (see repeated_curves); empty: each
+  // curve is its own stroke. Sources name curves, the geometric questions
+  // below strokes.
+  std::vector<std::uint32_t> first;
 
   Segment segment(std::size_t i) const {
     const Polyline& c = (*curves)[owner[i]];
     return {c[vertex[i] - 1], c[vertex[i]]};
   }
   double reach_of(std::size_t i) const { return reach.empty() ? max_reach : reach[i]; }
+  // The stroke of grid segment i: a curve and its repeats are one.
+  std::size_t stroke_of(std::size_t i) const { return first.empty() ? owner[i] : first[owner[i]]; }
 };
 
 // Every segment of every curve of at least 2 points (`curves` must outlive
@@ -34,7 +40,7 @@ struct StrokeIndex {
 // or the larger of its ends' widths where the curve has widths. Segments with
 // a non-finite coordinate or radius are left out.
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
-                         double radius);
+                         double radius, const std::vector<std::size_t>& first = {});
 
 // Whether p lies in the bands of two strokes whose directions there (over a
 // band radius either way of the nearest segment, so that jitter does not

@@ -30,6 +30,15 @@ bool reads_backwards(const Polyline& c) {
 
 std::vector<std::size_t> repeated_curves(const std::vector<Polyline>& curves,
                                          const std::optional<WidthLists>& widths) {
+  const std::vector<std::size_t> first = first_drawn(curves, widths);
+  std::vector<std::size_t> repeats;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    if (first[i] != i) repeats.push_back(i);
+  }
+  return repeats;
+}
+
+std::vector<std::size_t> first_drawn(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths) {
   const std::size_t n = curves.size();
   std::vector<char> backwards(n, 0);
   for (std::size_t i = 0; i < n; ++i) backwards[i] = reads_backwards(curves[i]);
@@ -85,12 +94,12 @@ std::vector<std::size_t> repeated_curves(const std::vector<Polyline>& curves,
   std::iota(order.begin(), order.end(), std::size_t{0});
   // Equal curves keep their input order, so the first of them leads its run.
   std::stable_sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) { return compare(i, j) < 0; });
-  std::vector<std::size_t> repeats;
+  std::vector<std::size_t> first(n);
+  std::iota(first.begin(), first.end(), std::size_t{0});
   for (std::size_t k = 1; k < n; ++k) {
-    if (curves[order[k]].size() >= 2 && compare(order[k - 1], order[k]) == 0) repeats.push_back(order[k]);
+    if (curves[order[k]].size() >= 2 && compare(order[k - 1], order[k]) == 0) first[order[k]] = first[order[k - 1]];
   }
-  std::sort(repeats.begin(), repeats.end());
-  return repeats;
+  return first;
 }
 
 }  // namespace strokegraph

@@ -19,4 +19,7 @@ namespace strokegraph {
 std::vector<std::size_t> repeated_curves(const std::vector<Polyline>& curves,
                                          const std::optional<WidthLists>& widths);
 
+// Per curve, the first curve it repeats (itself when it repeats none).
+std::vector<std::size_t> first_drawn(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths);
+
 }  // namespace strokegraph

@@ -44,6 +44,7 @@ constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its 
 constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
 constexpr double kMeetingReach = 6.0;   // x radius: a junction moves this far to where its strokes meet
 constexpr double kSettleDistance = 1.0;  // x radius: junctions moved this close become one
+constexpr double kWiggleStep = 1.0;     // x radius: chains never turn back over a shorter step
 constexpr double kOvershootReach = 2.0;  // x radius: a stroke ending this far past another's centerline
 constexpr double kOvershootLength = 4.0;  // x radius: ... on a tip shorter than this ends on it
 // A polygon whose outer ring has this many points and gives no skeleton at all
@@ -317,9 +318,11 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   // The stroke index is held only while a pass reads it: the crossing merges
   // in between take the most memory of the clean-up, and rebuilding it costs
   // a small share of what they take in time. Provenance builds it again.
+  // A stroke and its repeats are one stroke to the clean-up's questions.
+  const std::vector<std::size_t> first = first_drawn(curves, options.per_curve_widths);
   auto index_strokes = [&] {
     const auto t_index = std::chrono::steady_clock::now();
-    strokes.emplace(stroke_index(curves, options.per_curve_widths, radius));
+    strokes.emplace(stroke_index(curves, options.per_curve_widths, radius, first));
     sources_seconds += seconds_since(t_index);
   };
   index_strokes();
@@ -383,6 +386,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   const auto t1 = std::chrono::steady_clock::now();
   place_free_ends(out.chains, chains, edges, radius);
   edges = SegmentGrid({}, 1.0);
+  unfold_chains(out.chains, kWiggleStep * radius);
   cleanup_seconds += seconds_since(t1);
   NumberedNodes numbered = number_nodes(chains, out.chains);
   out.nodes = std::move(numbered.nodes);
