@@ -660,6 +660,10 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
         dirs.push_back(d);
       }
       if (strokes != nullptr) {
+        // In the order of their positions: the same answer however the
+        // skeleton's nodes are numbered.
+        std::sort(arm_points.begin(), arm_points.end(),
+                  [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
         const auto meeting = strokes_meeting(*strokes, original[j], arm_points, stroke_reach, min_angle);
         if (meeting && distance(*meeting, original[j]) <= stroke_reach) {
           graph.nodes[j] = *meeting;

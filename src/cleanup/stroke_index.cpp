@@ -147,29 +147,50 @@ std::optional<Point> overshoots_at(const StrokeIndex& strokes, Point tip, double
 namespace {
 
 // Where the segments [a0, a1] and [b0, b1] come closest: their crossing, or
-// else the foot of an end of one on the other; with the distance there.
-std::pair<double, Point> closest_approach(Point a0, Point a1, Point b0, Point b1) {
+// else the foot of an end of one on the other; with the distance there and
+// which end was nearest (0 to 3 for a0, a1, b0, b1; -1 for a crossing).
+struct Approach {
+  double gap;
+  Point at;
+  int end;
+};
+
+Approach closest_approach(Point a0, Point a1, Point b0, Point b1) {
   const double rx = a1.x - a0.x, ry = a1.y - a0.y, sx = b1.x - b0.x, sy = b1.y - b0.y;
   const double den = rx * sy - ry * sx;
   if (den != 0.0) {
     const double t = ((b0.x - a0.x) * sy - (b0.y - a0.y) * sx) / den;
     const double u = ((b0.x - a0.x) * ry - (b0.y - a0.y) * rx) / den;
-    if (t >= 0.0 && t <= 1.0 && u >= 0.0 && u <= 1.0) return {0.0, Point{a0.x + rx * t, a0.y + ry * t}};
+    if (t >= 0.0 && t <= 1.0 && u >= 0.0 && u <= 1.0) return {0.0, Point{a0.x + rx * t, a0.y + ry * t}, -1};
   }
   auto foot = [](Point p, Point a, Point b) {
     const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
     const double t = len2 > 0.0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
     return Point{a.x + t * dx, a.y + t * dy};
   };
-  std::pair<double, Point> best{std::numeric_limits<double>::infinity(), a0};
+  Approach best{std::numeric_limits<double>::infinity(), a0, 0};
+  int end = 0;
   for (const auto& [p, a, b] : {std::tuple{a0, b0, b1}, std::tuple{a1, b0, b1}, std::tuple{b0, a0, a1},
                                 std::tuple{b1, a0, a1}}) {
     const Point f = foot(p, a, b);
     const double d2 = (p.x - f.x) * (p.x - f.x) + (p.y - f.y) * (p.y - f.y);
-    if (d2 < best.first) best = {d2, f};
+    if (d2 < best.gap) best = {d2, f, end};
+    ++end;
   }
-  best.first = std::sqrt(best.first);
+  best.gap = std::sqrt(best.gap);
   return best;
+}
+
+// Arc length along a curve between the segments ending at vertices i and j
+// (the segments in between; 0 for one segment or two neighbours), walked only
+// up to `limit`.
+double arc_between(const Polyline& c, std::size_t i, std::size_t j, double limit) {
+  if (i > j) std::swap(i, j);
+  double run = 0.0;
+  for (std::size_t k = i + 1; k < j && run <= limit; ++k) {
+    run += std::hypot(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y);
+  }
+  return run;
 }
 
 }  // namespace
@@ -177,21 +198,50 @@ std::pair<double, Point> closest_approach(Point a0, Point a1, Point b0, Point b1
 std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
                                      const std::vector<Point>& arm_points, double reach, double min_angle) {
   const double r = strokes.max_reach;
-  // The stroke whose centerline passes nearest to each arm point.
-  std::vector<std::size_t> curves;
+  constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+  // The nearest segment to each arm point, and the part of a stroke it lies
+  // on: a stroke passing the junction twice (a loop closing on itself, a
+  // stroke drawn back along itself) has two parts there, far apart along it.
+  struct Part {
+    std::size_t stroke, segment;
+    Point at;
+  };
+  std::vector<Part> parts;
   for (const Point& p : arm_points) {
     double best = std::numeric_limits<double>::infinity();
-    std::size_t owner = std::numeric_limits<std::size_t>::max();
+    std::size_t seg = kNone;
     strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
       const double d = point_segment_distance(p, strokes.segment(i));
       if (d > strokes.reach_of(i)) return;
-      if (d < best || (d == best && strokes.stroke_of(i) < owner)) best = d, owner = strokes.stroke_of(i);
+      if (d < best || (d == best && (strokes.stroke_of(i) < strokes.stroke_of(seg) ||
+                                     (strokes.stroke_of(i) == strokes.stroke_of(seg) && i < seg)))) {
+        best = d, seg = i;
+      }
     });
-    if (owner != std::numeric_limits<std::size_t>::max()) curves.push_back(owner);
+    if (seg != kNone) parts.push_back({strokes.stroke_of(seg), seg, p});
   }
+  // Two points of one curve lie on one part when the curve runs between them
+  // not much longer than straight.
+  auto apart_along = [&](std::size_t u, std::size_t v, double straight) {
+    if (strokes.owner[u] != strokes.owner[v]) return false;  // repeats of one stroke
+    const Polyline& c = (*strokes.curves)[strokes.owner[u]];
+    const double limit = 2.0 * straight + 2.0 * r;
+    return arc_between(c, strokes.vertex[u], strokes.vertex[v], limit) > limit;
+  };
+  std::vector<Part> distinct;
+  for (const Part& x : parts) {
+    bool known = false;
+    for (const Part& y : distinct) {
+      known = known || (x.stroke == y.stroke &&
+                        !apart_along(x.segment, y.segment, std::hypot(x.at.x - y.at.x, x.at.y - y.at.y)));
+    }
+    if (!known) distinct.push_back(x);
+  }
+  if (distinct.size() < 2) return std::nullopt;
+  std::vector<std::size_t> curves;
+  for (const Part& x : distinct) curves.push_back(x.stroke);
   std::sort(curves.begin(), curves.end());
   curves.erase(std::unique(curves.begin(), curves.end()), curves.end());
-  if (curves.size() < 2) return std::nullopt;
   // Their segments near the junction, with their boxes.
   std::vector<std::size_t> near;
   strokes.grid.visit_box({junction.x - reach, junction.y - reach}, {junction.x + reach, junction.y + reach},
@@ -204,38 +254,48 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     std::size_t i;
     Segment s;
     double x0, x1, y0, y1;
+    bool first, last;  // the curve's first, resp. last segment
   };
   std::vector<Near> boxes;
   boxes.reserve(near.size());
   for (std::size_t i : near) {
     const Segment g = strokes.segment(i);
+    const std::size_t size = (*strokes.curves)[strokes.owner[i]].size();
     boxes.push_back({i, g, std::min(g.a.x, g.b.x), std::max(g.a.x, g.b.x), std::min(g.a.y, g.b.y),
-                     std::max(g.a.y, g.b.y)});
+                     std::max(g.a.y, g.b.y), strokes.vertex[i] == 1, strokes.vertex[i] + 1 == size});
   }
   const double max_gap = 2.0 * r;
   const double max_cos = std::cos(min_angle);
-  // Per pair of strokes crossing at an angle, where they come closest near
-  // the junction: the least gap, a tenth of the distance from the junction
-  // breaking near ties (a stroke meeting another twice, as a bowl its stem).
+  // Per pair of parts, where they come closest near the junction: the least
+  // gap, a tenth of the distance from the junction breaking near ties (a
+  // stroke meeting another twice, as a bowl its stem). Parts crossing must do
+  // so at an angle; a stroke ending on another meets it at any angle.
   std::vector<Point> meetings;
-  for (std::size_t x = 0; x < curves.size(); ++x) {
-    for (std::size_t y = x + 1; y < curves.size(); ++y) {
+  for (std::size_t x = 0; x < distinct.size(); ++x) {
+    for (std::size_t y = x + 1; y < distinct.size(); ++y) {
+      const bool same = distinct[x].stroke == distinct[y].stroke;
       double best = std::numeric_limits<double>::infinity();
       Point at{};
       for (const Near& u : boxes) {
-        if (strokes.stroke_of(u.i) != curves[x]) continue;
+        if (strokes.stroke_of(u.i) != distinct[x].stroke) continue;
         for (const Near& v : boxes) {
-          if (strokes.stroke_of(v.i) != curves[y]) continue;
+          if (strokes.stroke_of(v.i) != distinct[y].stroke || (same && v.i <= u.i)) continue;
           if (u.x0 - v.x1 > max_gap || v.x0 - u.x1 > max_gap || u.y0 - v.y1 > max_gap || v.y0 - u.y1 > max_gap) {
             continue;
           }
-          const auto [gap, p] = closest_approach(u.s.a, u.s.b, v.s.a, v.s.b);
-          if (gap > max_gap) continue;
+          const Approach a = closest_approach(u.s.a, u.s.b, v.s.a, v.s.b);
+          if (a.gap > max_gap) continue;
+          const Point p = a.at;
           const double from = std::sqrt((p.x - junction.x) * (p.x - junction.x) + (p.y - junction.y) * (p.y - junction.y));
-          const double score = gap + 0.1 * from;
+          const double score = a.gap + 0.1 * from;
           if (from > reach || !(score < best)) continue;
-          const auto di = stroke_direction(strokes, u.i), dk = stroke_direction(strokes, v.i);
-          if (!di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos) continue;
+          if (same && !apart_along(u.i, v.i, a.gap)) continue;
+          const bool stroke_end = a.gap <= r && ((a.end == 0 && u.first) || (a.end == 1 && u.last) ||
+                                                 (a.end == 2 && v.first) || (a.end == 3 && v.last));
+          if (!stroke_end) {
+            const auto di = stroke_direction(strokes, u.i), dk = stroke_direction(strokes, v.i);
+            if (!di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos) continue;
+          }
           best = score, at = p;
         }
       }
@@ -243,6 +303,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     }
   }
   if (meetings.empty()) return std::nullopt;
+  std::sort(meetings.begin(), meetings.end(), [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
   Point mean{0.0, 0.0};
   for (const Point& m : meetings) mean.x += m.x, mean.y += m.y;
   mean = {mean.x / double(meetings.size()), mean.y / double(meetings.size())};
