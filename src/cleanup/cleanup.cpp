@@ -692,12 +692,14 @@ Graph settle_links(Graph graph, const std::vector<Point>& before, std::vector<do
     throw InvariantError("settle_links: one clearance and one earlier position per node expected");
   }
   graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
-  // A path through degree-2 nodes from a junction to a free end or to a
-  // larger junction (loops are left alone).
+  // A path through degree-2 nodes from a junction to a free end, to a
+  // larger junction or back to itself (a loop, found from its smaller first
+  // inner node).
   struct Link {
     NodeId a, b;
     std::size_t begin, end;  // inner nodes in `inner`
     bool to_junction;
+    bool loop;
   };
   struct Links {
     std::vector<Link> links;
@@ -717,11 +719,12 @@ Graph settle_links(Graph graph, const std::vector<Point>& before, std::vector<do
           cur = next;
         }
         const bool to_junction = adj.degree(cur) >= 3;
-        if (adj.degree(cur) == 2 || (to_junction && cur <= j)) {
+        const bool loop = cur == j && found.inner.size() > mark + 1 && found.inner[mark] < found.inner.back();
+        if (adj.degree(cur) == 2 || (to_junction && cur < j) || (cur == j && !loop)) {
           found.inner.resize(mark);
           continue;
         }
-        found.links.push_back({j, cur, mark, found.inner.size(), to_junction});
+        found.links.push_back({j, cur, mark, found.inner.size(), to_junction, loop});
       }
     }
   };
@@ -806,7 +809,7 @@ Graph settle_links(Graph graph, const std::vector<Point>& before, std::vector<do
   for (bool changed = true; changed;) {
     put_back.clear();
     for (const Link& l : links) {
-      if (!l.to_junction || close(l) || !folds(l)) continue;
+      if (!l.to_junction || l.loop || close(l) || !folds(l)) continue;
       for (const NodeId v : {l.a, l.b}) {
         if (moved(v)) put_back.push_back(v);
       }
@@ -825,7 +828,7 @@ Graph settle_links(Graph graph, const std::vector<Point>& before, std::vector<do
   for (const Link& l : links) {
     // Ends brought together become one junction, when the link lies between
     // where they were and where they meet (not a loop around a hole).
-    if (l.to_junction && close(l)) {
+    if (l.to_junction && !l.loop && close(l)) {
       const Point m{(pos[l.a].x + pos[l.b].x) * 0.5, (pos[l.a].y + pos[l.b].y) * 0.5};
       const double span = std::max(distance(before[l.a], m), distance(before[l.b], m)) + merge_distance;
       bool between = true;

@@ -44,7 +44,10 @@ constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its 
 constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
 constexpr double kMeetingReach = 10.0;  // x radius: a junction moves this far to where its strokes meet
 constexpr double kSettleDistance = 1.0;  // x radius: junctions moved this close become one
-constexpr double kWiggleStep = 1.0;     // x radius: chains never turn back over a shorter step
+// x radius: chains never turn back by more than 150 degrees over a shorter
+// step. Two legs 30 degrees apart leave each other's band only 3.86 radii
+// out, so a skeleton has no such turn of its own below that.
+constexpr double kWiggleStep = 3.5;
 constexpr double kOvershootReach = 2.0;  // x radius: a stroke ending this far past another's centerline
 constexpr double kOvershootLength = 4.0;  // x radius: ... on a tip shorter than this ends on it
 // A polygon whose outer ring has this many points and gives no skeleton at all
