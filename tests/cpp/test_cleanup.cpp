@@ -442,4 +442,38 @@ TEST(RepeatedCurves, SamePointsInEitherOrderWithTheSameWidths) {
   EXPECT_EQ(repeated_curves(curves, widths), (std::vector<std::size_t>{2}));
 }
 
+TEST(UnfoldChains, ShortTurnsBackGoLongHairpinsAndEndsStay) {
+  std::vector<Polyline> chains{
+      // A wiggle of two points turning back over steps of 0.6 and 0.8.
+      {{0.0, 0.0}, {4.0, 0.0}, {4.6, 0.1}, {3.8, 0.05}, {9.0, 0.0}},
+      // Turning back over 5 on both sides: kept (max step 3.5).
+      {{0.0, 0.0}, {5.0, 0.0}, {0.0, 0.5}},
+      // The end itself turns back: ends stay, the point before goes.
+      {{0.0, 0.0}, {6.0, 0.0}, {6.5, 0.0}, {6.2, 0.05}}};
+  unfold_chains(chains, 3.5);
+  EXPECT_EQ(chains[0], (Polyline{{0.0, 0.0}, {3.8, 0.05}, {9.0, 0.0}}));
+  EXPECT_EQ(chains[1].size(), 3u);
+  EXPECT_EQ(chains[2], (Polyline{{0.0, 0.0}, {6.0, 0.0}, {6.2, 0.05}}));
+}
+
+TEST(StrokeIndex, AStrokeMeetingItselfHasTwoPartsThereAndRepeatsAreOneStroke) {
+  // Down a stem, round a bowl and back onto the stem at 18 degrees: the
+  // skeleton's junction sits well up the stem.
+  const std::vector<Polyline> six{{{0.0, 30.0}, {0.0, 0.0}, {2.0, -10.0}, {10.0, -14.0}, {18.0, -10.0},
+                                   {20.0, -2.0}, {16.0, 6.0}, {8.0, 12.0}, {4.0, 12.0}, {0.0, 0.0}}};
+  const auto at = strokes_meeting(stroke_index(six, std::nullopt, 1.0), {0.8, 4.0},
+                                  {{0.0, 7.0}, {0.4, -2.5}, {5.0, 11.5}}, 10.0, 0.17);
+  ASSERT_TRUE(at.has_value());
+  EXPECT_NEAR(std::hypot(at->x, at->y), 0.0, 1e-9);
+  // A stroke with a hook at its end, drawn twice: its copy is no other
+  // stroke it overshoots, unless the index is told nothing of repeats.
+  const Polyline hooked{{0.0, 0.0}, {8.0, 0.0}, {9.0, 0.0}, {10.0, 0.0}, {10.0, 0.5}, {10.0, 1.0}, {10.0, 1.5}};
+  const std::vector<Polyline> twice{hooked, hooked};
+  const Point tip{10.0, 1.8};
+  EXPECT_TRUE(overshoots_at(stroke_index(twice, std::nullopt, 1.0), tip, 2.0, 2.0, 0.35).has_value());
+  EXPECT_FALSE(overshoots_at(stroke_index(twice, std::nullopt, 1.0, first_drawn(twice, std::nullopt)), tip, 2.0,
+                             2.0, 0.35)
+                   .has_value());
+}
+
 }  // namespace
