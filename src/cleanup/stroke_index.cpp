@@ -254,16 +254,27 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     std::size_t i;
     Segment s;
     double x0, x1, y0, y1;
+    double from;       // distance to the junction
     bool first, last;  // the curve's first, resp. last segment
   };
-  std::vector<Near> boxes;
-  boxes.reserve(near.size());
+  // Per stroke of `curves`, nearest to the junction first.
+  std::vector<std::vector<Near>> boxes(curves.size());
   for (std::size_t i : near) {
     const Segment g = strokes.segment(i);
     const std::size_t size = (*strokes.curves)[strokes.owner[i]].size();
-    boxes.push_back({i, g, std::min(g.a.x, g.b.x), std::max(g.a.x, g.b.x), std::min(g.a.y, g.b.y),
-                     std::max(g.a.y, g.b.y), strokes.vertex[i] == 1, strokes.vertex[i] + 1 == size});
+    const auto k = static_cast<std::size_t>(std::lower_bound(curves.begin(), curves.end(), strokes.stroke_of(i)) -
+                                            curves.begin());
+    boxes[k].push_back({i, g, std::min(g.a.x, g.b.x), std::max(g.a.x, g.b.x), std::min(g.a.y, g.b.y),
+                        std::max(g.a.y, g.b.y), point_segment_distance(junction, g), strokes.vertex[i] == 1,
+                        strokes.vertex[i] + 1 == size});
   }
+  for (std::vector<Near>& list : boxes) {
+    std::sort(list.begin(), list.end(),
+              [](const Near& a, const Near& b) { return a.from < b.from || (a.from == b.from && a.i < b.i); });
+  }
+  auto list_of = [&](std::size_t stroke) -> const std::vector<Near>& {
+    return boxes[static_cast<std::size_t>(std::lower_bound(curves.begin(), curves.end(), stroke) - curves.begin())];
+  };
   const double max_gap = 2.0 * r;
   const double max_cos = std::cos(min_angle);
   // Per pair of parts, where they come closest near the junction: the least
@@ -276,10 +287,14 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
       const bool same = distinct[x].stroke == distinct[y].stroke;
       double best = std::numeric_limits<double>::infinity();
       Point at{};
-      for (const Near& u : boxes) {
-        if (strokes.stroke_of(u.i) != distinct[x].stroke) continue;
-        for (const Near& v : boxes) {
-          if (strokes.stroke_of(v.i) != distinct[y].stroke || (same && v.i <= u.i)) continue;
+      // A meeting point lies on one of the two segments, within the gap of
+      // the other: the score is at least a tenth of either's distance to the
+      // junction, so the lists are read only as far as that can still win.
+      for (const Near& u : list_of(distinct[x].stroke)) {
+        if (0.1 * u.from >= best) break;
+        for (const Near& v : list_of(distinct[y].stroke)) {
+          if (0.1 * v.from >= best) break;
+          if (same && v.i <= u.i) continue;
           if (u.x0 - v.x1 > max_gap || v.x0 - u.x1 > max_gap || u.y0 - v.y1 > max_gap || v.y0 - u.y1 > max_gap) {
             continue;
           }
