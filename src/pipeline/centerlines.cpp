@@ -42,7 +42,7 @@ constexpr double kStraightLinkFactor = 3.0;  // split crossing: link within this
 constexpr double kStraightTurn = 0.45;   // radians: arms continuing each other
 constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its clearance
 constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
-constexpr double kMeetingReach = 10.0;  // x radius: a junction moves this far to where its strokes meet
+constexpr double kMeetingReach = 16.0;  // x radius: a junction moves this far to where its strokes meet
 constexpr double kSettleDistance = 1.0;  // x radius: junctions moved this close become one
 // x radius: chains never turn back by more than 150 degrees over a shorter
 // step. Two legs 30 degrees apart leave each other's band only 3.86 radii
