@@ -34,6 +34,8 @@ struct SpurRules {
   double end_distance = 0.0;     // "near a stroke end": closer than this
   const StrokeIndex* strokes = nullptr;  // the input strokes
   double meet_angle = 0.0;       // strokes meeting at a tip: more than this apart (radians)
+  double overshoot_length = 0.0;  // a tip shorter than this whose stroke end lies
+  double overshoot_reach = 0.0;   // within this of another stroke's centerline
 };
 
 // Removes, pass after pass, every branch from a free end to a junction that
@@ -44,7 +46,11 @@ struct SpurRules {
 // stroke's free end); one shorter than `corner_factor` x the clearance whose
 // tip is not near any stroke end (an acute corner of a stroke) or lies in the
 // bands of two strokes meeting at an angle (two strokes drawn to one
-// corner); such a junction moves to the tip, which is the corner. Isolated paths shorter than `isolated_length` go too.
+// corner); such a junction moves to the tip, which is the corner. A tip
+// shorter than `overshoot_length` whose nearest stroke end lies within
+// `overshoot_reach` of another stroke's centerline crossing it is an
+// overshoot at a corner (a stroke run a little past the other) and goes, its
+// junction moving to the strokes' corner. Isolated paths shorter than `isolated_length` go too.
 // Degrees are frozen within a pass. Nodes keep their ids (and, but for
 // such corners, their positions); the output has the surviving edges in
 // input order.
@@ -81,9 +87,24 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
 // than 3 radii do not count): where the strokes' centerlines meet, which the
 // skeleton misses at acute angles by up to a couple of radii. A junction
 // moves at most `max_move` x its clearance, and only when at least two arm
-// lines cross at more than 10 degrees.
+// lines cross at more than 10 degrees. With `strokes`, a junction whose arms
+// lie on two or more strokes crossing at more than 10 degrees moves instead
+// to where those strokes' centerlines meet, when that is within
+// `stroke_reach` (see strokes_meeting; each arm seen 3 radii out): at acute
+// meetings the skeleton's junction sits farther along the stem than the arms'
+// lines can tell.
 void relocate_junctions(Graph& graph, const std::vector<double>& clearance, double radius,
-                        double max_move);
+                        double max_move, const StrokeIndex* strokes = nullptr, double stroke_reach = 0.0);
+
+// After relocation: a link between two junctions (a path through degree-2
+// nodes) whose moved ends came within `merge_distance` of each other joins
+// them into one node at their mean, its inner nodes dropped; a link that
+// folds back (turning by more than 150 degrees next to a moved end, or a
+// direct edge whose ends passed each other) with its ends farther apart moves
+// neither end: both go back to `before`. The graph is compacted and
+// `clearance` renumbered as in merge_crossings.
+Graph settle_links(Graph graph, const std::vector<Point>& before, std::vector<double>& clearance,
+                   double merge_distance);
 
 // Moves every free end of the chains along the chain's direction at that end
 // so that it lies one half-width short of the band's end: a square cap ends
@@ -93,5 +114,12 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
 // inward. Closed chains and junction ends stay.
 void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& walked,
                      const SegmentGrid& boundary, double radius);
+
+// Drops every inner point of a chain at which it turns back by more than
+// 150 degrees over a step no longer than `max_step` (a wiggle of the
+// skeleton, or a node left behind where a junction moved): links between
+// junctions never fold. Points are dropped as the chain is read, so a
+// wiggle of several points goes whole; chain ends stay.
+void unfold_chains(std::vector<Polyline>& chains, double max_step);
 
 }  // namespace strokegraph

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <utility>
 
 #include "common/errors.h"
@@ -10,8 +11,13 @@
 namespace strokegraph {
 
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
-                         double radius) {
-  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius};
+                         double radius, const std::vector<std::size_t>& first) {
+  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius, {}};
+  if (first.size() == curves.size()) {
+    bool repeats = false;
+    for (std::size_t c = 0; c < first.size(); ++c) repeats = repeats || first[c] != c;
+    if (repeats) index.first.assign(first.begin(), first.end());
+  }
   if (curves.size() > std::numeric_limits<std::uint32_t>::max()) {
     throw MemoryLimitError("stroke index: too many curves");
   }
@@ -55,7 +61,7 @@ bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
   strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
     const double d = point_segment_distance(p, strokes.segment(i));
     if (d > strokes.reach_of(i)) return;
-    const std::size_t c = strokes.owner[i];
+    const std::size_t c = strokes.stroke_of(i);
     for (std::size_t k = 0; k < nearest.size(); ++k) {
       if (nearest[k].first != c) continue;
       if (d < best[k] || (d == best[k] && i < nearest[k].second)) best[k] = d, nearest[k].second = i;
@@ -66,18 +72,7 @@ bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
   });
   std::vector<Point> dirs;
   for (const auto& [c, i] : nearest) {
-    const Polyline& curve = (*strokes.curves)[c];
-    const double reach = strokes.reach_of(i);
-    std::size_t lo = strokes.vertex[i] - 1, hi = strokes.vertex[i];
-    for (double run = 0.0; lo > 0 && run < reach; --lo) {
-      run += std::hypot(curve[lo].x - curve[lo - 1].x, curve[lo].y - curve[lo - 1].y);
-    }
-    for (double run = 0.0; hi + 1 < curve.size() && run < reach; ++hi) {
-      run += std::hypot(curve[hi + 1].x - curve[hi].x, curve[hi + 1].y - curve[hi].y);
-    }
-    const double dx = curve[hi].x - curve[lo].x, dy = curve[hi].y - curve[lo].y;
-    const double len = std::hypot(dx, dy);
-    if (len > 0.0) dirs.push_back({dx / len, dy / len});
+    if (const auto d = stroke_direction(strokes, i)) dirs.push_back(*d);
   }
   for (std::size_t a = 0; a < dirs.size(); ++a) {
     for (std::size_t b = a + 1; b < dirs.size(); ++b) {
@@ -85,6 +80,254 @@ bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
     }
   }
   return false;
+}
+
+std::optional<Point> stroke_direction(const StrokeIndex& strokes, std::size_t i) {
+  const Polyline& curve = (*strokes.curves)[strokes.owner[i]];
+  const double reach = strokes.reach_of(i);
+  std::size_t lo = strokes.vertex[i] - 1, hi = strokes.vertex[i];
+  for (double run = 0.0; lo > 0 && run < reach; --lo) {
+    run += std::hypot(curve[lo].x - curve[lo - 1].x, curve[lo].y - curve[lo - 1].y);
+  }
+  for (double run = 0.0; hi + 1 < curve.size() && run < reach; ++hi) {
+    run += std::hypot(curve[hi + 1].x - curve[hi].x, curve[hi + 1].y - curve[hi].y);
+  }
+  const double dx = curve[hi].x - curve[lo].x, dy = curve[hi].y - curve[lo].y;
+  const double len = std::hypot(dx, dy);
+  if (!(len > 0.0)) return std::nullopt;
+  return Point{dx / len, dy / len};
+}
+
+std::optional<Point> overshoots_at(const StrokeIndex& strokes, Point tip, double end_reach, double beyond,
+                                   double min_angle) {
+  // The stroke end nearest to the tip: (distance, grid segment, at the
+  // curve's last point).
+  double best = end_reach;
+  std::size_t seg = std::numeric_limits<std::size_t>::max();
+  bool at_last = false;
+  strokes.grid.visit_box({tip.x - end_reach, tip.y - end_reach}, {tip.x + end_reach, tip.y + end_reach},
+                         [&](std::size_t i) {
+                           const Polyline& c = (*strokes.curves)[strokes.owner[i]];
+                           if (c.front().x == c.back().x && c.front().y == c.back().y) return;
+                           for (int last = 0; last < 2; ++last) {
+                             const bool is_end = last ? strokes.vertex[i] + 1 == c.size() : strokes.vertex[i] == 1;
+                             if (!is_end) continue;
+                             const Point e = last ? c.back() : c.front();
+                             const double d = std::hypot(e.x - tip.x, e.y - tip.y);
+                             if (d < best || (d == best && seg != std::numeric_limits<std::size_t>::max() && i < seg)) {
+                               best = d, seg = i, at_last = last != 0;
+                             }
+                           }
+                         });
+  if (seg == std::numeric_limits<std::size_t>::max()) return std::nullopt;
+  const Polyline& own = (*strokes.curves)[strokes.owner[seg]];
+  const Point end = at_last ? own.back() : own.front();
+  const auto dir = stroke_direction(strokes, seg);
+  if (!dir) return std::nullopt;
+  const double max_cos = std::cos(min_angle);
+  // Another stroke's centerline within `beyond` of that end, crossing the
+  // end's stroke at an angle.
+  // The first such segment in grid order; the corner is where the end's
+  // stroke, run on along its direction, crosses that segment's line.
+  std::optional<Point> found;
+  strokes.grid.visit_box({end.x - beyond, end.y - beyond}, {end.x + beyond, end.y + beyond}, [&](std::size_t i) {
+    if (found || strokes.stroke_of(i) == strokes.stroke_of(seg)) return;
+    const Segment s = strokes.segment(i);
+    if (point_segment_distance(end, s) > beyond * (1.0 + 1e-9)) return;
+    const auto other = stroke_direction(strokes, i);
+    if (!other || std::fabs(other->x * dir->x + other->y * dir->y) >= max_cos) return;
+    const double sx = s.b.x - s.a.x, sy = s.b.y - s.a.y;
+    const double den = dir->x * sy - dir->y * sx;
+    const double t = ((s.a.x - end.x) * sy - (s.a.y - end.y) * sx) / den;
+    found = std::fabs(t) <= 2.0 * beyond ? Point{end.x + dir->x * t, end.y + dir->y * t} : end;
+  });
+  return found;
+}
+
+namespace {
+
+// Where the segments [a0, a1] and [b0, b1] come closest: their crossing, or
+// else the foot of an end of one on the other; with the distance there and
+// which end was nearest (0 to 3 for a0, a1, b0, b1; -1 for a crossing).
+struct Approach {
+  double gap;
+  Point at;
+  int end;
+};
+
+Approach closest_approach(Point a0, Point a1, Point b0, Point b1) {
+  const double rx = a1.x - a0.x, ry = a1.y - a0.y, sx = b1.x - b0.x, sy = b1.y - b0.y;
+  const double den = rx * sy - ry * sx;
+  if (den != 0.0) {
+    const double t = ((b0.x - a0.x) * sy - (b0.y - a0.y) * sx) / den;
+    const double u = ((b0.x - a0.x) * ry - (b0.y - a0.y) * rx) / den;
+    if (t >= 0.0 && t <= 1.0 && u >= 0.0 && u <= 1.0) return {0.0, Point{a0.x + rx * t, a0.y + ry * t}, -1};
+  }
+  auto foot = [](Point p, Point a, Point b) {
+    const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
+    const double t = len2 > 0.0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+    return Point{a.x + t * dx, a.y + t * dy};
+  };
+  Approach best{std::numeric_limits<double>::infinity(), a0, 0};
+  int end = 0;
+  for (const auto& [p, a, b] : {std::tuple{a0, b0, b1}, std::tuple{a1, b0, b1}, std::tuple{b0, a0, a1},
+                                std::tuple{b1, a0, a1}}) {
+    const Point f = foot(p, a, b);
+    const double d2 = (p.x - f.x) * (p.x - f.x) + (p.y - f.y) * (p.y - f.y);
+    if (d2 < best.gap) best = {d2, f, end};
+    ++end;
+  }
+  best.gap = std::sqrt(best.gap);
+  return best;
+}
+
+// Arc length along a curve between the segments ending at vertices i and j
+// (the segments in between; 0 for one segment or two neighbours), walked only
+// up to `limit`.
+double arc_between(const Polyline& c, std::size_t i, std::size_t j, double limit) {
+  if (i > j) std::swap(i, j);
+  double run = 0.0;
+  for (std::size_t k = i + 1; k < j && run <= limit; ++k) {
+    run += std::hypot(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y);
+  }
+  return run;
+}
+
+}  // namespace
+
+std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
+                                     const std::vector<Point>& arm_points, double reach, double min_angle) {
+  const double r = strokes.max_reach;
+  constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+  // The nearest segment to each arm point, and the part of a stroke it lies
+  // on: a stroke passing the junction twice (a loop closing on itself, a
+  // stroke drawn back along itself) has two parts there, far apart along it.
+  struct Part {
+    std::size_t stroke, segment;
+    Point at;
+  };
+  std::vector<Part> parts;
+  for (const Point& p : arm_points) {
+    double best = std::numeric_limits<double>::infinity();
+    std::size_t seg = kNone;
+    strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
+      const double d = point_segment_distance(p, strokes.segment(i));
+      if (d > strokes.reach_of(i)) return;
+      if (d < best || (d == best && (strokes.stroke_of(i) < strokes.stroke_of(seg) ||
+                                     (strokes.stroke_of(i) == strokes.stroke_of(seg) && i < seg)))) {
+        best = d, seg = i;
+      }
+    });
+    if (seg != kNone) parts.push_back({strokes.stroke_of(seg), seg, p});
+  }
+  // Two points of one curve lie on one part when the curve runs between them
+  // not much longer than straight.
+  auto apart_along = [&](std::size_t u, std::size_t v, double straight) {
+    if (strokes.owner[u] != strokes.owner[v]) return false;  // repeats of one stroke
+    const Polyline& c = (*strokes.curves)[strokes.owner[u]];
+    const double limit = 2.0 * straight + 2.0 * r;
+    return arc_between(c, strokes.vertex[u], strokes.vertex[v], limit) > limit;
+  };
+  std::vector<Part> distinct;
+  for (const Part& x : parts) {
+    bool known = false;
+    for (const Part& y : distinct) {
+      known = known || (x.stroke == y.stroke &&
+                        !apart_along(x.segment, y.segment, std::hypot(x.at.x - y.at.x, x.at.y - y.at.y)));
+    }
+    if (!known) distinct.push_back(x);
+  }
+  if (distinct.size() < 2) return std::nullopt;
+  std::vector<std::size_t> curves;
+  for (const Part& x : distinct) curves.push_back(x.stroke);
+  std::sort(curves.begin(), curves.end());
+  curves.erase(std::unique(curves.begin(), curves.end()), curves.end());
+  // Their segments near the junction, with their boxes.
+  std::vector<std::size_t> near;
+  strokes.grid.visit_box({junction.x - reach, junction.y - reach}, {junction.x + reach, junction.y + reach},
+                         [&](std::size_t i) {
+                           if (std::binary_search(curves.begin(), curves.end(), strokes.stroke_of(i))) near.push_back(i);
+                         });
+  std::sort(near.begin(), near.end());
+  near.erase(std::unique(near.begin(), near.end()), near.end());
+  struct Near {
+    std::size_t i;
+    Segment s;
+    double x0, x1, y0, y1;
+    double from;       // distance to the junction
+    bool first, last;  // the curve's first, resp. last segment
+  };
+  // Per stroke of `curves`, nearest to the junction first.
+  std::vector<std::vector<Near>> boxes(curves.size());
+  for (std::size_t i : near) {
+    const Segment g = strokes.segment(i);
+    const std::size_t size = (*strokes.curves)[strokes.owner[i]].size();
+    const auto k = static_cast<std::size_t>(std::lower_bound(curves.begin(), curves.end(), strokes.stroke_of(i)) -
+                                            curves.begin());
+    boxes[k].push_back({i, g, std::min(g.a.x, g.b.x), std::max(g.a.x, g.b.x), std::min(g.a.y, g.b.y),
+                        std::max(g.a.y, g.b.y), point_segment_distance(junction, g), strokes.vertex[i] == 1,
+                        strokes.vertex[i] + 1 == size});
+  }
+  for (std::vector<Near>& list : boxes) {
+    std::sort(list.begin(), list.end(),
+              [](const Near& a, const Near& b) { return a.from < b.from || (a.from == b.from && a.i < b.i); });
+  }
+  auto list_of = [&](std::size_t stroke) -> const std::vector<Near>& {
+    return boxes[static_cast<std::size_t>(std::lower_bound(curves.begin(), curves.end(), stroke) - curves.begin())];
+  };
+  const double max_gap = 2.0 * r;
+  const double max_cos = std::cos(min_angle);
+  // Per pair of parts, where they come closest near the junction: the least
+  // gap, a tenth of the distance from the junction breaking near ties (a
+  // stroke meeting another twice, as a bowl its stem). Parts crossing must do
+  // so at an angle; a stroke ending on another meets it at any angle.
+  std::vector<Point> meetings;
+  for (std::size_t x = 0; x < distinct.size(); ++x) {
+    for (std::size_t y = x + 1; y < distinct.size(); ++y) {
+      const bool same = distinct[x].stroke == distinct[y].stroke;
+      double best = std::numeric_limits<double>::infinity();
+      Point at{};
+      // A meeting point lies on one of the two segments, within the gap of
+      // the other: the score is at least a tenth of either's distance to the
+      // junction, so the lists are read only as far as that can still win.
+      for (const Near& u : list_of(distinct[x].stroke)) {
+        if (0.1 * u.from >= best) break;
+        for (const Near& v : list_of(distinct[y].stroke)) {
+          if (0.1 * v.from >= best) break;
+          if (same && v.i <= u.i) continue;
+          if (u.x0 - v.x1 > max_gap || v.x0 - u.x1 > max_gap || u.y0 - v.y1 > max_gap || v.y0 - u.y1 > max_gap) {
+            continue;
+          }
+          const Approach a = closest_approach(u.s.a, u.s.b, v.s.a, v.s.b);
+          if (a.gap > max_gap) continue;
+          const Point p = a.at;
+          const double from = std::sqrt((p.x - junction.x) * (p.x - junction.x) + (p.y - junction.y) * (p.y - junction.y));
+          const double score = a.gap + 0.1 * from;
+          if (from > reach || !(score < best)) continue;
+          if (same && !apart_along(u.i, v.i, a.gap)) continue;
+          const bool stroke_end = a.gap <= r && ((a.end == 0 && u.first) || (a.end == 1 && u.last) ||
+                                                 (a.end == 2 && v.first) || (a.end == 3 && v.last));
+          if (!stroke_end) {
+            const auto di = stroke_direction(strokes, u.i), dk = stroke_direction(strokes, v.i);
+            if (!di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos) continue;
+          }
+          best = score, at = p;
+        }
+      }
+      if (std::isfinite(best)) meetings.push_back(at);
+    }
+  }
+  if (meetings.empty()) return std::nullopt;
+  std::sort(meetings.begin(), meetings.end(), [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
+  Point mean{0.0, 0.0};
+  for (const Point& m : meetings) mean.x += m.x, mean.y += m.y;
+  mean = {mean.x / double(meetings.size()), mean.y / double(meetings.size())};
+  // Pairs meeting at different places: the junction gathers more than one
+  // meeting, and none of them is its place.
+  for (const Point& m : meetings) {
+    if (std::hypot(m.x - mean.x, m.y - mean.y) > r) return std::nullopt;
+  }
+  return mean;
 }
 
 }  // namespace strokegraph

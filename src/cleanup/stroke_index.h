@@ -21,12 +21,18 @@ struct StrokeIndex {
   std::vector<std::uint32_t> vertex;  // index of the segment's second point in its curve
   std::vector<double> reach;  // band radius per grid segment; empty: max_reach for every one
   double max_reach = 0.0;
+  // Per curve, the first curve it repeats (see repeated_curves); empty: each
+  // curve is its own stroke. Sources name curves, the geometric questions
+  // below strokes.
+  std::vector<std::uint32_t> first;
 
   Segment segment(std::size_t i) const {
     const Polyline& c = (*curves)[owner[i]];
     return {c[vertex[i] - 1], c[vertex[i]]};
   }
   double reach_of(std::size_t i) const { return reach.empty() ? max_reach : reach[i]; }
+  // The stroke of grid segment i: a curve and its repeats are one.
+  std::size_t stroke_of(std::size_t i) const { return first.empty() ? owner[i] : first[owner[i]]; }
 };
 
 // Every segment of every curve of at least 2 points (`curves` must outlive
@@ -34,12 +40,35 @@ struct StrokeIndex {
 // or the larger of its ends' widths where the curve has widths. Segments with
 // a non-finite coordinate or radius are left out.
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
-                         double radius);
+                         double radius, const std::vector<std::size_t>& first = {});
 
 // Whether p lies in the bands of two strokes whose directions there (over a
 // band radius either way of the nearest segment, so that jitter does not
 // count) are more than `min_angle` radians apart as undirected lines:
 // strokes that meet at an angle, not a stroke drawn twice.
 bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle);
+
+// The unit direction of the stroke of grid segment i there, over a band
+// radius either way of the segment; nothing where the stroke does not move.
+std::optional<Point> stroke_direction(const StrokeIndex& strokes, std::size_t i);
+
+// Whether the stroke end nearest to `tip` (within `end_reach`; strokes that
+// close on themselves have none) lies within `beyond` of another stroke's
+// centerline that crosses the end's stroke at more than `min_angle` radians:
+// the stroke runs a little past the other one, an overshoot at a corner
+// rather than an arm of the drawing. The answer is the corner: where the
+// end's stroke, run on along its direction, crosses the other centerline.
+std::optional<Point> overshoots_at(const StrokeIndex& strokes, Point tip, double end_reach, double beyond,
+                                   double min_angle);
+
+// Where the strokes of a junction's arms meet: the stroke nearest to each
+// arm point (a point out along the arm, where it has left the junction) is
+// that arm's, and every two of them crossing at more than `min_angle` radians
+// meet where their centerlines come closest within `reach` of the junction
+// (at most two band radii apart). The mean of those meeting points, or nothing
+// when the arms hold fewer than two strokes or the meetings lie more than a
+// band radius apart.
+std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
+                                     const std::vector<Point>& arm_points, double reach, double min_angle);
 
 }  // namespace strokegraph

@@ -11,6 +11,7 @@
 
 #include "cleanup/cleanup.h"
 #include "common/format.h"
+#include "conditioning/repeats.h"
 #include "common/progress.h"
 #include "graph/graph.h"
 #include "inflate/inflate.h"
@@ -41,6 +42,14 @@ constexpr double kStraightLinkFactor = 3.0;  // split crossing: link within this
 constexpr double kStraightTurn = 0.45;   // radians: arms continuing each other
 constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its clearance
 constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
+constexpr double kMeetingReach = 16.0;  // x radius: a junction moves this far to where its strokes meet
+constexpr double kSettleDistance = 1.0;  // x radius: junctions moved this close become one
+// x radius: chains never turn back by more than 150 degrees over a shorter
+// step. Two legs 30 degrees apart leave each other's band only 3.86 radii
+// out, so a skeleton has no such turn of its own below that.
+constexpr double kWiggleStep = 3.5;
+constexpr double kOvershootReach = 2.0;  // x radius: a stroke ending this far past another's centerline
+constexpr double kOvershootLength = 4.0;  // x radius: ... on a tip shorter than this ends on it
 // A polygon whose outer ring has this many points and gives no skeleton at all
 // had its triangulation refused.
 constexpr std::size_t kRefusedRing = 64;
@@ -151,9 +160,30 @@ std::size_t working_set_of(const std::vector<Polyline>& curves) {
 CleanFront clean_front(const std::vector<Polyline>& curves, double radius, double feature_size,
                        const TopologizeOptions& options, const TileChoice& tiles) {
   const double front_scale = front_scale_of(radius, feature_size);
-  ConditionedCurves conditioned = condition_curves(curves, radius, front_scale,
-                                                   options.per_curve_widths,
-                                                   options.merge_tolerance);
+  // A stroke drawn again (or reversed) is drawn once: joined to its repeat at
+  // their common ends it would fold into a loop without ends.
+  const std::vector<std::size_t> repeats = repeated_curves(curves, options.per_curve_widths);
+  ConditionedCurves conditioned;
+  if (repeats.empty()) {
+    conditioned = condition_curves(curves, radius, front_scale, options.per_curve_widths, options.merge_tolerance);
+  } else {
+    std::vector<Polyline> once;
+    std::optional<WidthLists> once_widths;
+    if (options.per_curve_widths) once_widths.emplace();
+    std::size_t r = 0;
+    for (std::size_t i = 0; i < curves.size(); ++i) {
+      if (r < repeats.size() && repeats[r] == i) {
+        ++r;
+        continue;
+      }
+      once.push_back(curves[i]);
+      if (once_widths && i < options.per_curve_widths->size()) {
+        once_widths->resize(once.size());
+        once_widths->back() = (*options.per_curve_widths)[i];
+      }
+    }
+    conditioned = condition_curves(once, radius, front_scale, once_widths, options.merge_tolerance);
+  }
   CleanFront front;
   front.bands = offset_bands(conditioned.curves, conditioned.widths, radius, front_scale);
   front.widest_band = largest_radius(radius, conditioned.widths);
@@ -291,9 +321,11 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   // The stroke index is held only while a pass reads it: the crossing merges
   // in between take the most memory of the clean-up, and rebuilding it costs
   // a small share of what they take in time. Provenance builds it again.
+  // A stroke and its repeats are one stroke to the clean-up's questions.
+  const std::vector<std::size_t> first = first_drawn(curves, options.per_curve_widths);
   auto index_strokes = [&] {
     const auto t_index = std::chrono::steady_clock::now();
-    strokes.emplace(stroke_index(curves, options.per_curve_widths, radius));
+    strokes.emplace(stroke_index(curves, options.per_curve_widths, radius, first));
     sources_seconds += seconds_since(t_index);
   };
   index_strokes();
@@ -315,6 +347,8 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.end_distance = kEndDistance * radius;
   rules.strokes = &*strokes;
   rules.meet_angle = kMeetAngle;
+  rules.overshoot_length = kOvershootLength * radius;
+  rules.overshoot_reach = kOvershootReach * radius;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(std::move(graph), clearance, rules);
   strokes.reset();
@@ -334,7 +368,14 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   graph = merge_straight_crossings(std::move(graph), clearance, radius, kStraightLinkFactor, kStraightTurn);
   release_free_memory(working_set);
   advance(0.8);
-  relocate_junctions(graph, clearance, radius, kRelocateFactor);
+  {
+    const std::vector<Point> before = graph.nodes;
+    cleanup_seconds += seconds_since(t0);
+    index_strokes();  // kept for provenance
+    t0 = std::chrono::steady_clock::now();
+    relocate_junctions(graph, clearance, radius, kRelocateFactor, &*strokes, kMeetingReach * radius);
+    graph = settle_links(std::move(graph), before, clearance, kSettleDistance * radius);
+  }
   clearance = {};
   cleanup_seconds += seconds_since(t0);
   enter_stage("chains", 0.95, 1.0);
@@ -348,6 +389,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   const auto t1 = std::chrono::steady_clock::now();
   place_free_ends(out.chains, chains, edges, radius);
   edges = SegmentGrid({}, 1.0);
+  unfold_chains(out.chains, kWiggleStep * radius);
   cleanup_seconds += seconds_since(t1);
   NumberedNodes numbered = number_nodes(chains, out.chains);
   out.nodes = std::move(numbered.nodes);

@@ -80,13 +80,25 @@ std::vector<std::vector<std::size_t>> chain_sources(
                                  if (hits[c]++ == 0) touched.push_back(c);
                                });
       }
-      const double covered_min = std::min(radius, 0.5 * (to - from));
+      // Coverage is counted in whole steps between samples: half of a
+      // stretch shorter than a step asks for one sample, not for more than
+      // the samples can show.
+      const double covered_min = std::floor(std::min(radius, 0.5 * (to - from)) / step + 1e-9) * step;
       std::sort(touched.begin(), touched.end());
+      std::size_t most = 0;
       for (std::size_t c : touched) {
         const double covered = static_cast<double>(hits[c] > 0 ? hits[c] - 1 : 0) * step;
         if (covered >= covered_min - 1e-12) sources[i].push_back(c);
-        hits[c] = 0;
+        most = std::max(most, hits[c]);
       }
+      // A chain that lies in some band has a source: the curves that hold
+      // the most of its samples when none covers enough of it.
+      if (sources[i].empty()) {
+        for (std::size_t c : touched) {
+          if (hits[c] == most) sources[i].push_back(c);
+        }
+      }
+      for (std::size_t c : touched) hits[c] = 0;
     }
   });
   return sources;

@@ -1,12 +1,14 @@
 // The clean-up stages of the centerlines pipeline and provenance.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
 #include "cleanup/cleanup.h"
 #include "cleanup/segment_grid.h"
 #include "cleanup/stroke_index.h"
+#include "conditioning/repeats.h"
 #include "graph_test_util.h"
 #include "provenance/sources.h"
 
@@ -342,6 +344,136 @@ TEST(StrokeIndex, StrokesMeetAtAnAngleNotWhenDrawnTwice) {
   EXPECT_TRUE(strokes_meet_at(stroke_index(v, std::nullopt, 1.0), {5.0, 9.5}, 0.35));
   EXPECT_FALSE(strokes_meet_at(stroke_index(v, std::nullopt, 1.0), {1.0, 1.0}, 0.35));
   EXPECT_FALSE(strokes_meet_at(stroke_index(twice, std::nullopt, 1.0), {5.0, 0.1}, 0.35));
+}
+
+TEST(SettleLinks, MovedEndsTogetherBecomeOneNodeFoldedLinksMoveNeither) {
+  // Two junctions on a bar, 4 apart, each with an arm up, moved by
+  // relocation: to one point, or past each other.
+  auto two_junctions = [](Graph& g) {
+    g.nodes = {{0.0, 0.0}, {4.0, 0.0}};
+    path(g, {0.0, 0.0}, {-8.0, 0.0}, 1.0, 0);
+    path(g, {4.0, 0.0}, {12.0, 0.0}, 1.0, 1);
+    path(g, {0.0, 0.0}, {0.0, 8.0}, 1.0, 0);
+    path(g, {4.0, 0.0}, {4.0, 8.0}, 1.0, 1);
+    path(g, {0.0, 0.0}, {4.0, 0.0}, 1.0, 0);
+    // The last path ends on a new node at (4, 0): join it to node 1.
+    g.edges.back().second = 1;
+    g.nodes.pop_back();
+  };
+  Graph g;
+  two_junctions(g);
+  const std::vector<Point> before = g.nodes;
+  std::vector<double> clearance(g.nodes.size(), 0.0);
+  clearance[0] = clearance[1] = 1.0;
+  g.nodes[0] = {1.8, 0.1};
+  g.nodes[1] = {2.2, -0.1};
+  Graph merged = settle_links(g, before, clearance, 1.0);
+  const auto d = degrees(merged);
+  EXPECT_EQ(std::count(d.begin(), d.end(), 4), 1);
+  EXPECT_EQ(std::count(d.begin(), d.end(), 3), 0);
+  for (std::size_t v = 0; v < d.size(); ++v) {
+    if (d[v] == 4) EXPECT_NEAR(std::hypot(merged.nodes[v].x - 2.0, merged.nodes[v].y), 0.0, 1e-12);
+  }
+  // Past each other and still 3 apart: the link would fold, both go back.
+  std::vector<double> c2(before.size(), 0.0);
+  c2[0] = c2[1] = 1.0;
+  g.nodes = before;
+  g.nodes[0] = {3.5, 0.0};
+  g.nodes[1] = {0.5, 0.0};
+  Graph back = settle_links(g, before, c2, 1.0);
+  EXPECT_EQ(back.nodes[0], before[0]);
+  EXPECT_EQ(back.nodes[1], before[1]);
+  EXPECT_EQ(back.edges.size(), g.edges.size());
+  // One moved past an inner node (not folding): the node it passed joins it.
+  g.nodes = before;
+  g.nodes[0] = {1.5, 0.3};
+  std::vector<double> c3(before.size(), 0.0);
+  c3[0] = c3[1] = 1.0;
+  Graph passed = settle_links(g, before, c3, 1.0);
+  EXPECT_EQ(passed.nodes.size(), g.nodes.size() - 1);
+  EXPECT_EQ(passed.nodes[0], (Point{1.5, 0.3}));
+}
+
+TEST(StrokeIndex, StrokesMeetingAtAnAcuteAngleMeetWhereTheCenterlinesDo) {
+  // A stroke leaving another at 20 degrees from (10, 0), and a T.
+  const double t = 20.0 * 3.14159265358979323846 / 180.0;
+  const std::vector<Polyline> acute{{{0.0, 0.0}, {30.0, 0.0}}, {{10.0, 0.0}, {10.0 + 20.0 * std::cos(t), 20.0 * std::sin(t)}}};
+  const StrokeIndex index = stroke_index(acute, std::nullopt, 1.0);
+  const Point junction{14.5, 0.4};
+  const std::vector<Point> arms{{11.5, 0.1}, {17.5, 0.1}, {17.4, 2.7}};
+  const auto at = strokes_meeting(index, junction, arms, 6.0, 0.17);
+  ASSERT_TRUE(at.has_value());
+  EXPECT_NEAR(at->x, 10.0, 1e-9);
+  EXPECT_NEAR(at->y, 0.0, 1e-9);
+  // Beyond reach, or all arms on one stroke: nothing.
+  EXPECT_FALSE(strokes_meeting(index, junction, arms, 3.0, 0.17).has_value());
+  EXPECT_FALSE(strokes_meeting(index, junction, {{11.5, 0.1}, {17.5, 0.1}}, 6.0, 0.17).has_value());
+  // A stem stopping half a radius short of the bar meets it at its foot.
+  const std::vector<Polyline> tee{{{-10.0, 0.0}, {10.0, 0.0}}, {{3.0, -0.5}, {3.0, -10.0}}};
+  const auto foot = strokes_meeting(stroke_index(tee, std::nullopt, 1.0), {3.0, -0.6},
+                                    {{0.0, 0.0}, {6.0, 0.0}, {3.0, -3.6}}, 6.0, 0.17);
+  ASSERT_TRUE(foot.has_value());
+  EXPECT_NEAR(foot->x, 3.0, 1e-12);
+  EXPECT_EQ(foot->y, 0.0);
+}
+
+TEST(StrokeIndex, OvershootIsAStrokeEndingWithinReachPastAnotherCrossingIt) {
+  // An L whose bar runs `stub` past the upright's centerline at x = 20.
+  for (const double stub : {1.2, 2.0, 2.6}) {
+    const std::vector<Polyline> l{{{0.0, 0.0}, {20.0 + stub, 0.0}}, {{20.0, 0.0}, {20.0, 15.0}}};
+    const StrokeIndex index = stroke_index(l, std::nullopt, 1.0);
+    const auto at = overshoots_at(index, {20.0 + stub + 0.3, 0.0}, 2.0, 2.0, 0.35);
+    EXPECT_EQ(at.has_value(), stub <= 2.0) << stub;
+    if (at) EXPECT_NEAR(std::hypot(at->x - 20.0, at->y), 0.0, 1e-12);
+  }
+  // Pieces of one line overlapping at their ends are no overshoot.
+  const std::vector<Polyline> pieces{{{0.0, 0.0}, {10.0, 0.0}}, {{9.0, 0.0}, {20.0, 0.0}}};
+  EXPECT_FALSE(overshoots_at(stroke_index(pieces, std::nullopt, 1.0), {10.2, 0.0}, 2.0, 2.0, 0.35).has_value());
+}
+
+TEST(RepeatedCurves, SamePointsInEitherOrderWithTheSameWidths) {
+  const Polyline a{{0.0, 0.0}, {5.0, 1.0}, {10.0, 0.0}}, b{{0.0, 1.0}, {5.0, 2.0}};
+  const Polyline a_reversed(a.rbegin(), a.rend());
+  const double nan = std::nan("");
+  const std::vector<Polyline> curves{b, a, a_reversed, a, {{nan, 0.0}, {1.0, 1.0}}, {{nan, 0.0}, {1.0, 1.0}}, {{3.0, 3.0}}, {{3.0, 3.0}}};
+  EXPECT_EQ(repeated_curves(curves, std::nullopt), (std::vector<std::size_t>{2, 3}));
+  // Widths in force: a repeat must also repeat its widths, read the same way.
+  const WidthLists widths{{}, {1.0, 2.0, 3.0}, {3.0, 2.0, 1.0}, {1.0, 2.0, 2.5}};
+  EXPECT_EQ(repeated_curves(curves, widths), (std::vector<std::size_t>{2}));
+}
+
+TEST(UnfoldChains, ShortTurnsBackGoLongHairpinsAndEndsStay) {
+  std::vector<Polyline> chains{
+      // A wiggle of two points turning back over steps of 0.6 and 0.8.
+      {{0.0, 0.0}, {4.0, 0.0}, {4.6, 0.1}, {3.8, 0.05}, {9.0, 0.0}},
+      // Turning back over 5 on both sides: kept (max step 3.5).
+      {{0.0, 0.0}, {5.0, 0.0}, {0.0, 0.5}},
+      // The end itself turns back: ends stay, the point before goes.
+      {{0.0, 0.0}, {6.0, 0.0}, {6.5, 0.0}, {6.2, 0.05}}};
+  unfold_chains(chains, 3.5);
+  EXPECT_EQ(chains[0], (Polyline{{0.0, 0.0}, {3.8, 0.05}, {9.0, 0.0}}));
+  EXPECT_EQ(chains[1].size(), 3u);
+  EXPECT_EQ(chains[2], (Polyline{{0.0, 0.0}, {6.0, 0.0}, {6.2, 0.05}}));
+}
+
+TEST(StrokeIndex, AStrokeMeetingItselfHasTwoPartsThereAndRepeatsAreOneStroke) {
+  // Down a stem, round a bowl and back onto the stem at 18 degrees: the
+  // skeleton's junction sits well up the stem.
+  const std::vector<Polyline> six{{{0.0, 30.0}, {0.0, 0.0}, {2.0, -10.0}, {10.0, -14.0}, {18.0, -10.0},
+                                   {20.0, -2.0}, {16.0, 6.0}, {8.0, 12.0}, {4.0, 12.0}, {0.0, 0.0}}};
+  const auto at = strokes_meeting(stroke_index(six, std::nullopt, 1.0), {0.8, 4.0},
+                                  {{0.0, 7.0}, {0.4, -2.5}, {5.0, 11.5}}, 10.0, 0.17);
+  ASSERT_TRUE(at.has_value());
+  EXPECT_NEAR(std::hypot(at->x, at->y), 0.0, 1e-9);
+  // A stroke with a hook at its end, drawn twice: its copy is no other
+  // stroke it overshoots, unless the index is told nothing of repeats.
+  const Polyline hooked{{0.0, 0.0}, {8.0, 0.0}, {9.0, 0.0}, {10.0, 0.0}, {10.0, 0.5}, {10.0, 1.0}, {10.0, 1.5}};
+  const std::vector<Polyline> twice{hooked, hooked};
+  const Point tip{10.0, 1.8};
+  EXPECT_TRUE(overshoots_at(stroke_index(twice, std::nullopt, 1.0), tip, 2.0, 2.0, 0.35).has_value());
+  EXPECT_FALSE(overshoots_at(stroke_index(twice, std::nullopt, 1.0, first_drawn(twice, std::nullopt)), tip, 2.0,
+                             2.0, 0.35)
+                   .has_value());
 }
 
 }  // namespace

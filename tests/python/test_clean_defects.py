@@ -1,0 +1,156 @@
+"""The clean graph where a band skeleton's graph goes wrong on real drawings.
+
+Each drawing shows one fault, drawn at radius 1, checked at radius /
+feature-size ratios from 0.25 to 4 and at several rotations: an L whose
+stroke overshoots the corner, junctions at acute meetings and crossings that
+strokes start from, links that must never fold, strokes drawn twice or
+reversed, and chains that must keep a source.
+"""
+
+from __future__ import annotations
+
+import math
+
+import numpy as np
+import pytest
+
+import strokegraph
+
+RADIUS = 1.0
+RATIOS = (0.25, 0.5, 1.0, 2.0, 4.0)
+ROTATIONS = (0.0, 0.5, 1.3)  # radians
+T30 = math.radians(30.0)
+
+
+def rotate(points, angle):
+    c, s = math.cos(angle), math.sin(angle)
+    return [(x * c - y * s, x * s + y * c) for x, y in points]
+
+
+def clean(strokes, ratio, angle):
+    return strokegraph.centerlines([rotate(s, angle) for s in strokes], RADIUS, feature_size=RADIUS / ratio)
+
+
+def shape_of(result):
+    return len(result.chains), sorted(result.degree.tolist())
+
+
+def largest_fold(result):
+    """The largest turn (degrees) at a point of a chain between two junctions."""
+    worst = 0.0
+    for chain, (a, b) in zip(result.chains, result.edges):
+        if a == b or result.degree[a] < 3 or result.degree[b] < 3:
+            continue
+        d = np.diff(chain, axis=0)
+        d = d[np.hypot(*d.T) > 0]
+        cos = (d[1:] * d[:-1]).sum(1) / np.hypot(*d[1:].T) / np.hypot(*d[:-1].T)
+        worst = max([worst, *np.degrees(np.arccos(np.clip(cos, -1, 1)))])
+    return worst
+
+
+def stroke_start(start, angle_deg, length):
+    t = math.radians(angle_deg)
+    return [start, (start[0] + length * math.cos(t), start[1] + length * math.sin(t))]
+
+
+def corner(stub):
+    """An L whose bar runs `stub` past the upright's centerline."""
+    return [[(0.0, 0.0), (20.0 + stub, 0.0)], [(20.0, 0.0), (20.0, 15.0)]]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("stub", [0.0, 1.2, 1.65, 2.0, 2.6, 3.5])
+def test_a_stroke_ending_within_two_radii_past_another_ends_on_it(stub, ratio, angle):
+    result = clean(corner(stub), ratio, angle)
+    at = np.array(rotate([(20.0, 0.0)], angle)[0])
+    if stub <= 2.0:
+        assert shape_of(result) == (1, [1, 1])
+        assert np.min(np.hypot(*(result.chains[0] - at).T)) <= 0.5 * RADIUS
+    else:  # a real short arm
+        assert shape_of(result) == (3, [1, 1, 1, 3])
+        assert np.hypot(*(result.nodes[result.junctions[0]] - at)) <= 0.5 * RADIUS
+
+
+# name: (strokes, chain count and sorted degrees, true junctions)
+JUNCTIONS = {
+    "acute-20": ([[(0.0, 0.0), (30.0, 0.0)], stroke_start((10.0, 0.0), 20, 20.0)], (3, [1, 1, 1, 3]), [(10.0, 0.0)]),
+    "acute-30": ([[(0.0, 0.0), (30.0, 0.0)], stroke_start((10.0, 0.0), 30, 20.0)], (3, [1, 1, 1, 3]), [(10.0, 0.0)]),
+    "tree": ([[(0.0, 0.0), (0.0, 20.0)], stroke_start((0.0, 12.0), 240, 12.0), stroke_start((0.0, 12.0), 300, 12.0)],
+             (4, [1, 1, 1, 1, 4]), [(0.0, 12.0)]),
+    "tree-two-levels": ([[(0.0, 0.0), (0.0, 20.0)], stroke_start((0.0, 14.0), 240, 12.0),
+                         stroke_start((0.0, 8.0), 300, 12.0)], (5, [1, 1, 1, 1, 3, 3]), [(0.0, 14.0), (0.0, 8.0)]),
+    "acute-12": ([[(0.0, 0.0), (40.0, 0.0)], stroke_start((10.0, 0.0), 12, 30.0)], (3, [1, 1, 1, 3]), [(10.0, 0.0)]),
+    # One stroke: down a stem, round a bowl, and back onto the stem at 18 degrees.
+    "six": ([[(0.0, 30.0), (0.0, 0.0), (2.0, -10.0), (10.0, -14.0), (18.0, -10.0), (20.0, -2.0), (16.0, 6.0),
+              (8.0, 12.0), (4.0, 12.0), (0.0, 0.0)]], (2, [1, 3]), [(0.0, 0.0)]),
+    "hook-on-corner": ([[(0.0, 0.0), (0.0, 20.0), (12.0, 20.0)], [(0.0, 20.0), (6.0, 12.0)]], (3, [1, 1, 1, 3]),
+                       [(0.0, 20.0)]),
+    "start-at-crossing": ([[(-15.0, 0.0), (15.0, 0.0)], [(0.0, -15.0), (0.0, 15.0)], stroke_start((0.0, 0.0), 45, 14.0)],
+                          (5, [1, 1, 1, 1, 1, 5]), [(0.0, 0.0)]),
+    "start-at-crossing-acute": ([[(-15.0, 0.0), (15.0, 0.0)], [(0.0, -15.0), (0.0, 15.0)],
+                                 stroke_start((0.0, 0.0), 20, 14.0)], (5, [1, 1, 1, 1, 1, 5]), [(0.0, 0.0)]),
+    "two-stems-3-apart": ([[(-15.0, 0.0), (15.0, 0.0)], [(0.0, 0.0), (0.0, -15.0)], [(3.0, 0.0), (3.0, -15.0)]],
+                          (5, [1, 1, 1, 1, 3, 3]), [(0.0, 0.0), (3.0, 0.0)]),
+    "stems-either-side-3-apart": ([[(-15.0, 0.0), (15.0, 0.0)], [(0.0, 0.0), (0.0, -15.0)], [(3.0, 0.0), (3.0, 15.0)]],
+                                  (5, [1, 1, 1, 1, 3, 3]), [(0.0, 0.0), (3.0, 0.0)]),
+}
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("name", sorted(JUNCTIONS))
+def test_junctions_sit_where_the_strokes_meet_and_links_never_fold(name, ratio, angle):
+    strokes, shape, where = JUNCTIONS[name]
+    result = clean(strokes, ratio, angle)
+    assert shape_of(result) == shape
+    junctions = result.nodes[result.junctions]
+    for p in rotate(where, angle):
+        assert np.min(np.hypot(*(junctions - p).T)) <= 0.5 * RADIUS, p
+    assert largest_fold(result) <= 150.0
+
+
+TWICE = {
+    "T": [[(-15.0, 0.0), (15.0, 0.0)], [(0.0, 0.0), (0.0, -4.0)]],
+    "T-long-stem": [[(-15.0, 0.0), (15.0, 0.0)], [(0.0, 0.0), (0.0, -7.0)]],
+    "H": [[(0.0, -10.0), (0.0, 10.0)], [(6.0, -10.0), (6.0, 10.0)], [(0.0, 0.0), (6.0, 0.0)]],
+    "L": [[(0.0, 0.0), (20.0, 0.0), (20.0, 15.0)]],
+    "arc": [[(10 * math.cos(math.pi * k / 20), 10 * math.sin(math.pi * k / 20)) for k in range(21)]],
+}
+
+
+def farthest(points, chains):
+    """The largest distance from a point to the nearest segment of the chains."""
+    a = np.concatenate([c[:-1] for c in chains])
+    d = np.concatenate([c[1:] for c in chains]) - a
+    t = np.clip(((points[:, None, :] - a) * d).sum(2) / np.maximum((d * d).sum(1), 1e-300), 0, 1)
+    return np.hypot(*np.moveaxis(a + t[..., None] * d - points[:, None, :], 2, 0)).min(1).max()
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("again", ["same", "reversed"])
+@pytest.mark.parametrize("name", sorted(TWICE))
+def test_a_drawing_drawn_twice_gives_the_graph_drawn_once(name, again, ratio, angle):
+    strokes = TWICE[name]
+    repeat = strokes if again == "same" else [s[::-1] for s in strokes]
+    once, twice = clean(strokes, ratio, angle), clean(strokes + repeat, ratio, angle)
+    assert shape_of(twice) == shape_of(once)
+    assert farthest(np.concatenate(twice.chains), once.chains) <= 0.1 * RADIUS
+    assert farthest(np.concatenate(once.chains), twice.chains) <= 0.1 * RADIUS
+    # Both copies are sources of what they drew.
+    n = len(strokes)
+    for sources in twice.sources:
+        assert set(sources.tolist()) == set(sources.tolist()) | {s + n for s in sources if s < n} | {
+            s - n for s in sources if s >= n}
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("bar", [3.9, 4.0, 4.2, 4.4, 4.5, 6.0])
+def test_every_chain_of_an_h_has_a_source(bar, ratio, angle):
+    result = clean([[(0.0, -10.0), (0.0, 10.0)], [(bar, -10.0), (bar, 10.0)], [(0.0, 0.0), (bar, 0.0)]], ratio, angle)
+    assert shape_of(result) == (5, [1, 1, 1, 1, 3, 3])
+    assert all(len(s) > 0 for s in result.sources)
+    bar_chain = [i for i, (a, b) in enumerate(result.edges) if result.degree[a] == 3 and result.degree[b] == 3]
+    assert [result.sources[i].tolist() for i in bar_chain] == [[2]]
