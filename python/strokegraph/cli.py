@@ -90,7 +90,8 @@ def process(task: Task) -> Outcome:
         t1 = time.perf_counter()
         radius = task.radius if task.radius is not None else drawing.suggested_radius()[0]
         feature_size = task.feature_size if task.feature_size is not None else drawing.feature_size
-        result = trace(drawing.curves, radius, feature_size=feature_size, compute_widths=task.format != "svg")
+        result = trace(drawing.curves, radius, feature_size=feature_size, compute_widths=task.format != "svg",
+                       caps=drawing.caps)
         t2 = time.perf_counter()
         Path(task.output).parent.mkdir(parents=True, exist_ok=True)
         io.write(result, task.output, drawing, format=task.format, over_input=task.over_input)
@@ -327,7 +328,7 @@ def cmd_plot(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         if radius is None:
             radius = drawing.suggested_radius()[0]
         fs = args.feature_size if args.feature_size is not None else drawing.feature_size
-        result = trace(drawing.curves, radius, feature_size=fs)
+        result = trace(drawing.curves, radius, feature_size=fs, caps=drawing.caps)
         save_picture(drawing, result, args.output, dpi=args.dpi)
     except FAILURES as e:
         print(f"strokegraph: {args.file}: {_reason(e, args.file)}", file=sys.stderr)

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 #include <string>
 
 #include "common/errors.h"
@@ -223,10 +224,105 @@ void attach_holes(std::vector<Outer>& outers, std::vector<Hole>& holes,
   }
 }
 
+// Round caps and joins follow the circle to within this x the radius: about
+// ten vertices to a full turn, coarse, yet a cap reaches past its end at
+// least 0.95 x the radius in every direction.
+constexpr double kCapArcFraction = 0.05;
+
+double cap_arc_tolerance(double radius, double feature_size) {
+  return std::min(0.2 * feature_size, kCapArcFraction * std::fabs(radius));
+}
+
+EndType end_type_of(Cap cap) {
+  switch (cap) {
+    case Cap::Butt: return EndType::Butt;
+    case Cap::Round: return EndType::Round;
+    case Cap::Square: break;
+  }
+  return EndType::Square;
+}
+
+bool squared(EndCaps caps) { return caps.front == Cap::Square && caps.back == Cap::Square; }
+
+// Joins follow the caps: square for a squared band, round otherwise.
+JoinType join_of(EndCaps caps) { return squared(caps) ? JoinType::Square : JoinType::Round; }
+
+// For a band offset with butt ends because its two ends differ, the shape of
+// the cap at `tip`, the stroke arriving there from `from`: a disk, or a square
+// reaching `r` past the tip. Counter-clockwise like the offsetter's outlines,
+// so that the union (NonZero) adds it to the band.
+void add_cap_shape(Point tip, Point from, double r, Cap cap, double arc_tolerance, PathsD& out) {
+  r = std::fabs(r);
+  if (cap == Cap::Butt || !(r > 0.0)) return;
+  PathD shape;
+  if (cap == Cap::Round) {
+    const double tol = std::min(arc_tolerance, r);
+    const double steps = tol > 0.0 ? std::ceil(std::numbers::pi / std::acos(1.0 - tol / r)) : 64.0;
+    const int n = static_cast<int>(std::clamp(steps, 4.0, 64.0));
+    for (int k = 0; k < n; ++k) {
+      const double a = 2.0 * std::numbers::pi * k / n;
+      shape.emplace_back(tip.x + r * std::cos(a), tip.y + r * std::sin(a));
+    }
+  } else {
+    double dx = tip.x - from.x, dy = tip.y - from.y;
+    const double length = std::hypot(dx, dy);
+    if (length > 0.0) {
+      dx /= length, dy /= length;
+    } else {
+      dx = 1.0, dy = 0.0;
+    }
+    const double ax = r * dx, ay = r * dy, nx = -r * dy, ny = r * dx;
+    shape = {{tip.x - ax - nx, tip.y - ay - ny}, {tip.x + ax - nx, tip.y + ay - ny},
+             {tip.x + ax + nx, tip.y + ay + ny}, {tip.x - ax + nx, tip.y - ay + ny}};
+  }
+  out.push_back(std::move(shape));
+}
+
+// The neighbour of a curve's first (or last) point: its first other point.
+Point neighbour_of_end(const std::vector<Point>& pts, bool last) {
+  const Point tip = last ? pts.back() : pts.front();
+  for (std::size_t k = 1; k < pts.size(); ++k) {
+    const Point& p = pts[last ? pts.size() - 1 - k : k];
+    if (!(p == tip)) return p;
+  }
+  return tip;
+}
+
+// The caps of a band offset with butt ends (radii at the first and last point).
+void add_cap_shapes(const std::vector<Point>& pts, double r_front, double r_back, EndCaps caps,
+                    double arc_tolerance, PathsD& out) {
+  add_cap_shape(pts.front(), neighbour_of_end(pts, false), r_front, caps.front, arc_tolerance, out);
+  add_cap_shape(pts.back(), neighbour_of_end(pts, true), r_back, caps.back, arc_tolerance, out);
+}
+
+// The band of one curve of uniform radius with the given caps (not both
+// square: those bands are offset as the exact layer offsets them).
+PathsD capped_band(const Polyline& curve, double r, EndCaps caps, double feature_size) {
+  const double arc_tolerance = cap_arc_tolerance(r, feature_size);
+  const JoinType join = join_of(caps);
+  PathD path;
+  path.reserve(curve.size());
+  for (const Point& p : curve) path.emplace_back(p.x, p.y);
+  if (curve.size() >= 4 && curve.front() == curve.back()) {
+    path.pop_back();
+    return InflatePaths(PathsD{std::move(path)}, r, join, EndType::Joined, 0.0, kPrecision,
+                        arc_tolerance);
+  }
+  if (caps.front == caps.back) {
+    return InflatePaths(PathsD{std::move(path)}, r, join, end_type_of(caps.front), 0.0,
+                        kPrecision, arc_tolerance);
+  }
+  PathsD band = InflatePaths(PathsD{std::move(path)}, r, join, EndType::Butt, 0.0, kPrecision,
+                             arc_tolerance);
+  add_cap_shapes(curve, r, r, caps, arc_tolerance, band);
+  return band;
+}
+
 }  // namespace
 
 std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
-                                         const std::vector<double>& widths, double feature_size) {
+                                         const std::vector<double>& widths, double feature_size,
+                                         EndCaps caps) {
   if (widths.size() != pts.size()) {
     throw InvariantError("inflate_curve_variable: widths.len() (" + std::to_string(widths.size()) +
                          ") must equal pts.len() (" + std::to_string(pts.size()) + ")");
@@ -258,9 +354,11 @@ std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
   if (path.size() == 1 && widths[source[0]] > 0.0) {
     if (auto square = wide_point_square(pts, widths[source[0]], kScale)) return {*square};
   }
-  const double arc_tolerance = 0.2 * feature_size;
+  const bool same_ends = caps.front == caps.back;
+  const double arc_tolerance =
+      squared(caps) ? 0.2 * feature_size : cap_arc_tolerance(max_radius, feature_size);
   ClipperOffset offsetter(2.0, arc_tolerance * kScale);
-  offsetter.AddPath(path, JoinType::Square, EndType::Square);
+  offsetter.AddPath(path, join_of(caps), same_ends ? end_type_of(caps.front) : EndType::Butt);
   Paths64 solution;
   offsetter.Execute(
       [&](const Path64& p, const PathD&, std::size_t curr, std::size_t) -> double {
@@ -281,6 +379,15 @@ std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
     }
     rings.push_back(std::move(ring));
   }
+  if (!same_ends) {
+    PathsD shapes;
+    add_cap_shapes(pts, widths.front(), widths.back(), caps, arc_tolerance, shapes);
+    for (const PathD& shape : shapes) {
+      Ring ring;
+      for (const PointD& q : shape) ring.push_back({q.x, q.y});
+      rings.push_back(std::move(ring));
+    }
+  }
   return rings;
 }
 
@@ -290,7 +397,8 @@ namespace {
 // on its own, in parallel on larger inputs.
 std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
                                   const std::optional<WidthLists>& per_curve_widths,
-                                  double buffer_distance, double feature_size) {
+                                  double buffer_distance, double feature_size,
+                                  const std::vector<EndCaps>* caps = nullptr) {
   const double arc_tolerance = 0.2 * feature_size;
   std::vector<PathsD> bands(curves.size());
   std::size_t points = 0;
@@ -301,8 +409,10 @@ std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
         checkpoint();
         const Polyline& curve = curves[i];
         if (curve.size() < 2) return;
+        const EndCaps ends = caps != nullptr && i < caps->size() ? (*caps)[i] : EndCaps{};
         if (per_curve_widths && i < per_curve_widths->size() && !(*per_curve_widths)[i].empty()) {
-          for (Ring& ring : inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size)) {
+          for (Ring& ring :
+               inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size, ends)) {
             PathD path;
             path.reserve(ring.size());
             for (const Point& p : ring) path.emplace_back(p.x, p.y);
@@ -315,6 +425,10 @@ std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
           if (auto square = wide_point_square(curve, buffer_distance, kScale)) {
             bands[i].emplace_back();
             for (const Point& p : *square) bands[i].back().emplace_back(p.x, p.y);
+            return;
+          }
+          if (!squared(ends)) {
+            bands[i] = capped_band(curve, buffer_distance, ends, feature_size);
             return;
           }
           PathD path;
@@ -335,9 +449,11 @@ std::vector<BufferPolygon> polygons_from_union(const PathsD& united, double feat
 
 std::vector<Ring> offset_bands(const std::vector<Polyline>& curves,
                                const std::optional<WidthLists>& per_curve_widths,
-                               double buffer_distance, double feature_size) {
+                               double buffer_distance, double feature_size,
+                               const std::vector<EndCaps>* caps) {
   std::vector<Ring> rings;
-  for (PathsD& band : offset_curves(curves, per_curve_widths, buffer_distance, feature_size)) {
+  for (PathsD& band :
+       offset_curves(curves, per_curve_widths, buffer_distance, feature_size, caps)) {
     for (PathD& path : band) {
       Ring ring;
       ring.reserve(path.size());

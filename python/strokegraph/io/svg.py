@@ -3,7 +3,8 @@
 Reading takes every `path`, `polyline`, `polygon`, `line`, `rect`, `circle`
 and `ellipse` (also through `use`), with all their transforms applied, in the
 user units of the root element (its viewBox), y pointing down; stroke widths
-too are in those units.
+too are in those units. Every curve keeps its element's `stroke-linecap`
+(`Drawing.caps`, butt where the file gives none) for `centerlines`.
 Curves (quadratic and cubic Beziers, elliptical arcs, rounded corners) are
 flattened into polylines that stay within a tolerance of the true curve,
 radius / 20 by default. Subpaths become separate curves; a closed subpath
@@ -62,7 +63,7 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
     scale = math.sqrt(abs(root.a * root.d - root.b * root.c)) if root is not None else 1.0
     if not scale > 0:
         raise DrawingError("the viewBox maps the drawing onto nothing")
-    shapes: List[Tuple[Dict[str, Any], float, List[Any]]] = []
+    shapes: List[Tuple[Dict[str, Any], float, str, List[Any]]] = []
     skipped: Dict[str, int] = {}
     for element in elements:
         if not isinstance(element, se.Shape):
@@ -75,6 +76,7 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
         if not pieces:
             continue
         props: Dict[str, Any] = {"tag": element.values.get("tag", type(element).__name__.lower())}
+        cap = element.values.get("stroke-linecap")
         if element.id is not None:
             props["id"] = element.id
         width = math.nan
@@ -82,9 +84,9 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
             props["stroke"] = element.stroke.hex
             width = float(element.implicit_stroke_width) / scale
             props["stroke-width"] = width
-        shapes.append((props, width, pieces))
+        shapes.append((props, width, cap if cap in ("round", "square", "butt") else "butt", pieces))
 
-    widths = np.array([w for _, w, _ in shapes], dtype=np.float64)
+    widths = np.array([w for _, w, _, _ in shapes], dtype=np.float64)
     if tolerance is None:
         if radius is None:
             ok = np.isfinite(widths) & (widths > 0)
@@ -97,8 +99,9 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
     curves: List[np.ndarray] = []
     items: List[int] = []
     curve_widths: List[float] = []
+    caps: List[str] = []
     properties: List[Dict[str, Any]] = []
-    for props, width, pieces in shapes:
+    for props, width, cap, pieces in shapes:
         item = len(properties)
         added = False
         for raw in _flatten(se, pieces, tolerance):
@@ -109,6 +112,7 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
                 curves.append(curve)
                 items.append(item)
                 curve_widths.append(width)
+                caps.append(cap)
                 added = True
         if added:
             properties.append(props)
@@ -116,7 +120,7 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
         raise DrawingError("no curves in the file (only " +
                            ", ".join(f"{n} {t}" for t, n in sorted(skipped.items())) + ")")
     return make_drawing(curves, items, properties, "svg", name,
-                        stroke_widths=np.array(curve_widths, dtype=np.float64), y_down=True,
+                        stroke_widths=np.array(curve_widths, dtype=np.float64), caps=caps, y_down=True,
                         skipped=skipped)
 
 
