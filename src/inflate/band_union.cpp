@@ -6,7 +6,9 @@
 #include <cstring>
 #include <limits>
 #include <queue>
+#include <utility>
 
+#include "common/progress.h"
 #include "pipeline/pool.h"
 
 namespace strokegraph {
@@ -247,6 +249,106 @@ PathsD union_bands(PathsD subjects, bool single_call) {
     if (++next[c] < parts[c].size()) heads.push(c);
   }
   return merged;
+}
+
+namespace {
+
+// Subjects united per call in the grouped union, and the share of vertices a
+// round must drop for another round to follow.
+constexpr std::size_t kGroupSize = 8;
+constexpr double kShrinkToContinue = 0.7;
+
+// Index along a Hilbert curve of order 16 of the cell (x, y), x, y < 2^16.
+std::uint64_t hilbert_index(std::uint32_t x, std::uint32_t y) {
+  constexpr std::uint32_t n = 1u << 16;
+  std::uint64_t d = 0;
+  for (std::uint32_t s = n / 2; s > 0; s /= 2) {
+    const std::uint32_t rx = (x & s) ? 1 : 0;
+    const std::uint32_t ry = (y & s) ? 1 : 0;
+    d += std::uint64_t{s} * s * ((3 * rx) ^ ry);
+    if (ry == 0) {
+      if (rx == 1) {
+        x = n - 1 - x;
+        y = n - 1 - y;
+      }
+      std::swap(x, y);
+    }
+  }
+  return d;
+}
+
+// The subjects' order along the Hilbert curve of their box centres over the
+// boxes' common bounds (ties in input order).
+std::vector<std::size_t> hilbert_order(const PathsD& subjects) {
+  const std::size_t n = subjects.size();
+  std::vector<double> cx(n, 0.0), cy(n, 0.0);
+  double xmin = std::numeric_limits<double>::infinity(), ymin = xmin;
+  double xmax = -xmin, ymax = -xmin;
+  for (std::size_t i = 0; i < n; ++i) {
+    double x0 = std::numeric_limits<double>::infinity(), y0 = x0, x1 = -x0, y1 = -x0;
+    for (const PointD& p : subjects[i]) {
+      x0 = std::min(x0, p.x), x1 = std::max(x1, p.x);
+      y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
+    }
+    if (!(x0 <= x1 && y0 <= y1)) continue;
+    cx[i] = 0.5 * (x0 + x1), cy[i] = 0.5 * (y0 + y1);
+    xmin = std::min(xmin, cx[i]), xmax = std::max(xmax, cx[i]);
+    ymin = std::min(ymin, cy[i]), ymax = std::max(ymax, cy[i]);
+  }
+  const double span = std::max(xmax - xmin, ymax - ymin);
+  auto cell = [&](double v, double lo) -> std::uint32_t {
+    if (!(span > 0.0)) return 0;
+    const double c = std::floor((v - lo) / span * 65535.0);
+    return c > 0.0 ? static_cast<std::uint32_t>(std::min(c, 65535.0)) : 0;
+  };
+  std::vector<std::pair<std::uint64_t, std::size_t>> keyed(n);
+  for (std::size_t i = 0; i < n; ++i) keyed[i] = {hilbert_index(cell(cx[i], xmin), cell(cy[i], ymin)), i};
+  std::sort(keyed.begin(), keyed.end());
+  std::vector<std::size_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = keyed[i].second;
+  return order;
+}
+
+std::size_t vertex_count(const std::vector<PathsD>& units) {
+  std::size_t v = 0;
+  for (const PathsD& u : units)
+    for (const PathD& p : u) v += p.size();
+  return v;
+}
+
+}  // namespace
+
+PathsD union_bands_grouped(PathsD subjects) {
+  if (subjects.size() <= 2 * kGroupSize) return union_bands(std::move(subjects), false);
+  std::vector<PathsD> units;
+  units.reserve(subjects.size());
+  for (std::size_t i : hilbert_order(subjects)) units.push_back(PathsD{std::move(subjects[i])});
+  subjects = {};
+  std::size_t vertices = vertex_count(units);
+  while (units.size() > 2 * kGroupSize) {
+    const std::size_t groups = (units.size() + kGroupSize - 1) / kGroupSize;
+    std::vector<PathsD> next(groups);
+    parallel_for(
+        groups,
+        [&](std::size_t g) {
+          checkpoint();
+          PathsD members;
+          for (std::size_t i = g * kGroupSize; i < std::min(units.size(), (g + 1) * kGroupSize); ++i)
+            for (PathD& p : units[i]) members.push_back(std::move(p));
+          next[g] = Union(members, FillRule::NonZero, kPrecision);
+        },
+        vertices >= kParallelVertices);
+    units = std::move(next);
+    const std::size_t left = vertex_count(units);
+    const bool shrank = double(left) <= kShrinkToContinue * double(vertices);
+    vertices = left;
+    if (!shrank) break;
+  }
+  // What is left goes to union_bands one group result at a time: a group's
+  // holes stay with its outer rings there (clusters join boxes that meet).
+  for (PathsD& unit : units)
+    for (PathD& p : unit) subjects.push_back(std::move(p));
+  return union_bands(std::move(subjects), false);
 }
 
 }  // namespace strokegraph

@@ -37,4 +37,15 @@ bool single_union_requested();
 // the one call.
 Clipper2Lib::PathsD union_bands(Clipper2Lib::PathsD subjects, bool single_call);
 
+// union_bands for heavily overlapping bands (the clean pipeline): one union
+// call meets every crossing of every pair of outlines, and where ten traces
+// run along the same street those are most of the work. The subjects, each
+// a band without holes, are put in order along a Hilbert curve over their box
+// centres and united a few neighbours at a time, in parallel (fixed groups,
+// so the result does not depend on the thread count), which drops the inner
+// outlines early; again on the results while that shrinks them well; then
+// union_bands on what is left. Every subject must be a whole region (a ring
+// that is not a hole of another subject).
+Clipper2Lib::PathsD union_bands_grouped(Clipper2Lib::PathsD subjects);
+
 }  // namespace strokegraph

@@ -303,11 +303,9 @@ PathsD capped_band(const Polyline& curve, double r, EndCaps caps, double feature
   PathD path;
   path.reserve(curve.size());
   for (const Point& p : curve) path.emplace_back(p.x, p.y);
-  if (curve.size() >= 4 && curve.front() == curve.back()) {
-    path.pop_back();
-    return InflatePaths(PathsD{std::move(path)}, r, join, EndType::Joined, 0.0, kPrecision,
-                        arc_tolerance);
-  }
+  // A curve that closes on itself joins there: round caps at the joint give
+  // its round join (offsetting it as a loop would give a band with a hole).
+  if (curve.size() >= 4 && curve.front() == curve.back()) caps = {Cap::Round, Cap::Round};
   if (caps.front == caps.back) {
     return InflatePaths(PathsD{std::move(path)}, r, join, end_type_of(caps.front), 0.0,
                         kPrecision, arc_tolerance);
@@ -393,6 +391,96 @@ std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
 
 namespace {
 
+PathsD to_paths(const std::vector<Ring>& rings) {
+  PathsD out;
+  out.reserve(rings.size());
+  for (const Ring& ring : rings) {
+    PathD path;
+    path.reserve(ring.size());
+    for (const Point& p : ring) path.emplace_back(p.x, p.y);
+    out.push_back(std::move(path));
+  }
+  return out;
+}
+
+bool has_hole(const PathsD& band) {
+  for (const PathD& path : band) {
+    if (signed_area(path) < 0.0) return true;
+  }
+  return false;
+}
+
+// The band of the points first..last (inclusive) of a curve with the given
+// caps, as outlines without holes: a piece whose band has one (it loops
+// round) is cut in two at its middle vertex, the cut ends taking the band's
+// join (round, or square for a squared band). The grouped union and the
+// tiles handle each outline on its own, which a hole cut off from its outer
+// ring would turn into a filled disc.
+void hole_free_band(const Polyline& curve, const std::vector<double>* widths, std::size_t first,
+                    std::size_t last, double r, EndCaps caps, double feature_size, PathsD& out) {
+  const bool whole = first == 0 && last + 1 == curve.size();
+  Polyline own;
+  if (!whole) own.assign(curve.begin() + first, curve.begin() + last + 1);
+  const Polyline& piece = whole ? curve : own;
+  PathsD band;
+  if (widths != nullptr) {
+    band = to_paths(inflate_curve_variable(
+        piece, std::vector<double>(widths->begin() + first, widths->begin() + last + 1),
+        feature_size, caps));
+  } else if (squared(caps)) {
+    PathD path;
+    path.reserve(piece.size());
+    for (const Point& p : piece) path.emplace_back(p.x, p.y);
+    band = InflatePaths(PathsD{std::move(path)}, r, JoinType::Square, EndType::Square, 0.0,
+                        kPrecision, 0.2 * feature_size);
+  } else {
+    band = capped_band(piece, r, caps, feature_size);
+  }
+  if (last - first >= 2 && has_hole(band)) {
+    checkpoint();
+    const std::size_t mid = first + (last - first) / 2;
+    const Cap cut = squared(caps) ? Cap::Square : Cap::Round;
+    hole_free_band(curve, widths, first, mid, r, {caps.front, cut}, feature_size, out);
+    hole_free_band(curve, widths, mid, last, r, {cut, caps.back}, feature_size, out);
+    return;
+  }
+  for (PathD& path : band) out.push_back(std::move(path));
+}
+
+// Pieces of a curve longer than this x the radius are banded on their own
+// (cut at a vertex, the cut ends taking the join): the grouped union then
+// meets the pieces along one street together, whose outlines it merges,
+// instead of whole traces that share only a stretch.
+constexpr double kPieceLength = 16.0;
+
+// The clean pipeline's band of one curve: cut into pieces of about
+// kPieceLength radii, each without holes.
+void clean_band(const Polyline& curve, const std::vector<double>* widths, double r, EndCaps caps,
+                double feature_size, PathsD& out) {
+  const Cap cut = squared(caps) ? Cap::Square : Cap::Round;
+  double band_radius = std::fabs(r);
+  if (widths != nullptr) {
+    band_radius = 0.0;
+    for (double w : *widths) {
+      if (std::isfinite(w)) band_radius = std::max(band_radius, std::fabs(w));
+    }
+  }
+  const double piece_length = kPieceLength * band_radius;
+  // A curve that closes on itself is cut too: its ends then keep their join.
+  if (curve.size() >= 4 && curve.front() == curve.back()) caps = {cut, cut};
+  std::size_t first = 0;
+  double run = 0.0;
+  for (std::size_t k = 1; k < curve.size(); ++k) {
+    run += std::hypot(curve[k].x - curve[k - 1].x, curve[k].y - curve[k - 1].y);
+    const bool last = k + 1 == curve.size();
+    if (!last && !(run >= piece_length)) continue;
+    const EndCaps ends{first == 0 ? caps.front : cut, last ? caps.back : cut};
+    hole_free_band(curve, widths, first, k, r, ends, feature_size, out);
+    first = k;
+    run = 0.0;
+  }
+}
+
 // The band outline(s) of every curve, one list per curve; each curve is offset
 // on its own, in parallel on larger inputs.
 std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
@@ -410,6 +498,20 @@ std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
         const Polyline& curve = curves[i];
         if (curve.size() < 2) return;
         const EndCaps ends = caps != nullptr && i < caps->size() ? (*caps)[i] : EndCaps{};
+        const bool with_widths = per_curve_widths && i < per_curve_widths->size() &&
+                                 !(*per_curve_widths)[i].empty();
+        if (caps != nullptr) {
+          if (with_widths) {
+            clean_band(curve, &(*per_curve_widths)[i], buffer_distance, ends, feature_size,
+                       bands[i]);
+            return;
+          }
+          if (!offset_fits(curve, std::fabs(buffer_distance))) return;
+          if (!wide_point_square(curve, buffer_distance, kScale)) {
+            clean_band(curve, nullptr, buffer_distance, ends, feature_size, bands[i]);
+            return;
+          }
+        }
         if (per_curve_widths && i < per_curve_widths->size() && !(*per_curve_widths)[i].empty()) {
           for (Ring& ring :
                inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size, ends)) {
@@ -425,10 +527,6 @@ std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
           if (auto square = wide_point_square(curve, buffer_distance, kScale)) {
             bands[i].emplace_back();
             for (const Point& p : *square) bands[i].back().emplace_back(p.x, p.y);
-            return;
-          }
-          if (!squared(ends)) {
-            bands[i] = capped_band(curve, buffer_distance, ends, feature_size);
             return;
           }
           PathD path;
@@ -476,8 +574,13 @@ std::vector<BufferPolygon> unite_bands(std::vector<Ring> bands, double feature_s
     subjects.push_back(std::move(path));
     Ring().swap(ring);
   }
-  return polygons_from_union(union_bands(std::move(subjects), single_union_requested()),
-                             feature_size);
+  // Grouping needs every outline to be a whole region: a hole among them
+  // (bands offset without caps) sends all to the clustered union.
+  const bool whole_regions = !has_hole(subjects);
+  if (single_union_requested() || !whole_regions)
+    return polygons_from_union(union_bands(std::move(subjects), single_union_requested()),
+                               feature_size);
+  return polygons_from_union(union_bands_grouped(std::move(subjects)), feature_size);
 }
 
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,

@@ -74,8 +74,10 @@ std::pair<std::size_t, std::size_t> tile_range(const std::vector<double>& xs, do
 // band edges, while their union has an outline of a few strokes' worth.
 // When the bands of a tile cover its area kOverlapToGroup times over or
 // more, they are first united in groups of kGroupSize, in order, and the
-// groups' outlines again, as long as a round at least halves the vertex
-// count; the tile's one union then merges what is left. The region is the
+// groups' outlines again (each group's outlines kept together, so that its
+// holes meet the next union with their outer rings), as long as a round at
+// least halves the vertex count; the tile's one union then merges what is
+// left. The region is the
 // same; the outlines reach the last union already merged.
 constexpr double kOverlapToGroup = 4.0;
 constexpr std::size_t kGroupSize = 16;
@@ -95,18 +97,30 @@ std::vector<Ring> unite_in_groups(std::vector<Ring> rings, const TileRect& rect)
   double covered = 0.0;
   std::size_t vertices = 0;
   for (const Ring& r : rings) {
-    covered += ring_area(r);
+    const double area = ring_area(r);
+    // A hole must meet the union together with its outer ring, which the
+    // groups cannot promise for the rings as given: a hole alone in a group
+    // would come out filled.
+    if (area < 0.0) return rings;
+    covered += area;
     vertices += r.size();
   }
   const double area = (rect.xmax - rect.xmin) * (rect.ymax - rect.ymin);
   if (!(covered >= kOverlapToGroup * area)) return rings;
-  while (rings.size() > kGroupSize) {
+  // Units of rings that go into a union together: first every ring alone,
+  // then every group's result, holes and all.
+  std::vector<std::size_t> unit_starts(rings.size() + 1);
+  for (std::size_t i = 0; i <= rings.size(); ++i) unit_starts[i] = i;
+  while (unit_starts.size() - 1 > kGroupSize) {
     std::vector<Ring> next;
+    std::vector<std::size_t> next_starts{0};
     std::size_t next_vertices = 0;
     PathsD group;
-    for (std::size_t start = 0; start < rings.size(); start += kGroupSize) {
+    const std::size_t units = unit_starts.size() - 1;
+    for (std::size_t start = 0; start < units; start += kGroupSize) {
       group.clear();
-      for (std::size_t i = start; i < std::min(rings.size(), start + kGroupSize); ++i) {
+      const std::size_t stop = std::min(units, start + kGroupSize);
+      for (std::size_t i = unit_starts[start]; i < unit_starts[stop]; ++i) {
         PathD path;
         path.reserve(rings[i].size());
         for (const Point& p : rings[i]) path.emplace_back(p.x, p.y);
@@ -119,9 +133,11 @@ std::vector<Ring> unite_in_groups(std::vector<Ring> rings, const TileRect& rect)
         next_vertices += ring.size();
         next.push_back(std::move(ring));
       }
+      if (next.size() > next_starts.back()) next_starts.push_back(next.size());
     }
     const bool shrank = 2 * next_vertices <= vertices;
     rings = std::move(next);
+    unit_starts = std::move(next_starts);
     vertices = next_vertices;
     if (!shrank) break;
   }

@@ -122,7 +122,7 @@ CapReach reach_of(const std::vector<Ring>& rings) {
 }
 
 TEST(Inflate, EachEndTakesItsCap) {
-  const std::vector<Polyline> curves = {{{0, 0}, {5, 0.5}, {10, 0}}};
+  const std::vector<Polyline> curves = {{{0, 0}, {5, 0.5}, {6, 0}, {10, 0}}};
   const double r = 1.0;
   struct Case {
     Cap cap;
@@ -138,10 +138,12 @@ TEST(Inflate, EachEndTakesItsCap) {
       EXPECT_LE(reach.along, c.along_max) << int(c.cap);
       // Variable widths of the same radius give the same reach.
       const CapReach variable =
-          reach_of(inflate_curve_variable(curves[0], {r, r, r}, r, ends));
+          reach_of(inflate_curve_variable(curves[0], {r, r, r, r}, r, ends));
       EXPECT_NEAR(variable.along, reach.along, 1e-6) << int(c.cap);
       // A round cap is no wider than the band; a square one reaches its corners.
-      if (c.cap == Cap::Round) EXPECT_LE(reach.across, r + 1e-6);
+      if (c.cap == Cap::Round) {
+        EXPECT_LE(reach.across, r + 1e-6);
+      }
     }
   }
   // Without caps every band is the exact layer's (square caps and joins).
