@@ -45,7 +45,7 @@ Clipper2Lib::PathsD union_bands(Clipper2Lib::PathsD subjects, bool single_call);
 // so the result does not depend on the thread count), which drops the inner
 // outlines early; again on the results while that shrinks them well; then
 // union_bands on what is left. Every subject must be a whole region (a ring
-// that is not a hole of another subject).
+// that is not a hole of another subject). Up to 8 subjects, union_bands.
 Clipper2Lib::PathsD union_bands_grouped(Clipper2Lib::PathsD subjects);
 
 }  // namespace strokegraph

@@ -451,7 +451,7 @@ void hole_free_band(const Polyline& curve, const std::vector<double>* widths, st
 // (cut at a vertex, the cut ends taking the join): the grouped union then
 // meets the pieces along one street together, whose outlines it merges,
 // instead of whole traces that share only a stretch.
-constexpr double kPieceLength = 16.0;
+constexpr double kPieceLength = 8.0;
 
 // The clean pipeline's band of one curve: cut into pieces of about
 // kPieceLength radii, each without holes.

@@ -15,6 +15,7 @@ from __future__ import annotations
 
 import math
 import os
+import re
 from typing import Any, Dict, List, Optional, Tuple, Union
 
 import numpy as np
@@ -141,13 +142,97 @@ def _pieces(se: Any, e: Any) -> List[Any]:
     if isinstance(e, se.Path):
         # A path's own transform is applied to its flattened points with numpy
         # (see _flatten), not segment by segment.
-        segments = list(e.segments(transformed=False))
         transform = e.transform if e.transform is not None and not e.transform.is_identity() \
             else None
+        lines = _line_subpaths(e.values.get("d"))
+        if lines is not None:
+            return [_apply(transform, c) if transform is not None else c for c in lines]
+        segments = list(e.segments(transformed=False))
         return [(segments, transform)] if segments else []
     e.reify()
     segments = list(e.segments())
     return [(segments, None)] if segments else []
+
+
+# Path data of straight lines only: commands M L H V Z (either case), numbers,
+# and the separators between them. Such data is read here, point arrays
+# straight from the text; anything else goes through svgelements' segments.
+_LINE_ONLY = re.compile(r"[MmLlHhVvZz0-9eE.,+\-\s]*")
+_TOKEN = re.compile(r"[\s,]*(?:([MmLlHhVvZz])|([-+]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][-+]?[0-9]+)?))")
+_ARITY = {"M": 2, "L": 2, "H": 1, "V": 1, "Z": 0}
+
+
+def _line_subpaths(d: Any) -> Optional[List[np.ndarray]]:
+    """The subpaths of line-only path data as `_flatten_segments` gives them
+    from svgelements' segments (subpaths of one point dropped, a closed one
+    repeating its first point), or None for any other data."""
+    if not isinstance(d, str) or not _LINE_ONLY.fullmatch(d):
+        return None
+    tokens: List[Any] = []
+    pos, end = 0, len(d.rstrip(" \t\r\n\f,"))
+    while pos < end:
+        m = _TOKEN.match(d, pos)
+        if m is None or m.end() == pos:
+            return None
+        tokens.append(m.group(1) if m.group(1) else float(m.group(2)))
+        pos = m.end()
+    if not tokens or tokens[0] not in ("M", "m"):
+        return None
+    out: List[List[Tuple[float, float]]] = []
+    current: List[Tuple[float, float]] = []
+    x = y = 0.0
+    start = (0.0, 0.0)
+    i = 0
+    while i < len(tokens):
+        cmd = tokens[i]
+        if not isinstance(cmd, str):
+            return None
+        i += 1
+        upper = cmd.upper()
+        relative = cmd != upper
+        arity = _ARITY[upper]
+        if arity == 0:  # Z: back to the subpath's start
+            if not current:
+                current = [(x, y)]
+                start = current[0]
+            last = current[-1]
+            if abs(last[0] - start[0]) + abs(last[1] - start[1]) <= 1e-9 * (1 + abs(start[0]) + abs(start[1])):
+                current[-1] = start
+            else:
+                current.append(start)
+            out.append(current)
+            x, y = start
+            current = [start]
+            continue
+        first = True
+        while True:
+            args = tokens[i:i + arity]
+            if len(args) < arity or any(isinstance(a, str) for a in args):
+                if first:
+                    return None
+                break
+            i += arity
+            if upper == "H":
+                x = x + args[0] if relative else args[0]
+            elif upper == "V":
+                y = y + args[0] if relative else args[0]
+            else:
+                x, y = (x + args[0], y + args[1]) if relative else (args[0], args[1])
+            if upper == "M" and first:
+                if len(current) > 1:
+                    out.append(current)
+                current = [(x, y)]
+                start = current[0]
+            else:
+                if not current:
+                    current = [start]
+                current.append((x, y))
+            first = False
+            if i >= len(tokens) or isinstance(tokens[i], str):
+                break
+    if len(current) > 1:
+        out.append(current)
+    return [np.array(c, dtype=np.float64) for c in out]
 
 
 def _stretch(m: Any) -> float:
