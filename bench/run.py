@@ -260,7 +260,7 @@ def print_clean_targets(by: Dict) -> Dict:
         print(f"  {w} {size} ({case['points']} points): clean call {_time(clean['median_s'])}, "
               f"{ratio:.1f}x the fastest peer ({best['method']}, {_time(best['median_s'])})"
               + (f"; target >= {want:.0f}x" if want else ""))
-    for w in workloads.WORKLOADS:
+    for w in workloads.ALL_WORKLOADS:
         med, big = by.get((w, "medium")), by.get((w, "large"))
         if med and big and med.get("clean_us_per_point") and big.get("clean_us_per_point"):
             g = big["clean_us_per_point"] / med["clean_us_per_point"]
@@ -272,7 +272,7 @@ def print_clean_targets(by: Dict) -> Dict:
 
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--workloads", default=",".join(workloads.WORKLOADS))
+    ap.add_argument("--workloads", default=",".join(workloads.ALL_WORKLOADS))
     ap.add_argument("--sizes", default="small,medium")
     ap.add_argument("--methods", default=",".join(METHODS))
     ap.add_argument("--seed", type=int, default=0)
