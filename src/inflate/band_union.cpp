@@ -22,6 +22,10 @@ constexpr int kPrecision = 6;  // decimal places of the union
 // thread.
 constexpr std::size_t kParallelVertices = 4096;
 
+// The clusters' ring lists merged by the order one union call emits rings in
+// (see union_bands).
+Clipper2Lib::PathsD merge_cluster_parts(std::vector<Clipper2Lib::PathsD> parts);
+
 // The union rounds x × scale to the nearest integer, where the scale is the
 // power of two just above 10^6, exactly as the floating-point union does.
 double union_scale() {
@@ -218,6 +222,12 @@ PathsD union_bands(PathsD subjects, bool single_call) {
       vertices >= kParallelVertices);
   subjects.clear();
   subjects.shrink_to_fit();
+  return merge_cluster_parts(std::move(parts));
+}
+
+namespace {
+
+PathsD merge_cluster_parts(std::vector<PathsD> parts) {
   std::size_t total = 0;
   for (const PathsD& part : parts) total += part.size();
 
@@ -250,6 +260,8 @@ PathsD union_bands(PathsD subjects, bool single_call) {
   }
   return merged;
 }
+
+}  // namespace
 
 namespace {
 
@@ -315,10 +327,10 @@ std::size_t vertex_count(const std::vector<PathsD>& units) {
   return v;
 }
 
-}  // namespace
 
-PathsD union_bands_grouped(PathsD subjects) {
-  if (subjects.size() <= 2 * kGroupSize) return union_bands(std::move(subjects), false);
+// The hierarchy of group unions over one cluster's subjects, ending in one
+// union of what is left.
+PathsD united_in_groups(PathsD subjects) {
   std::vector<PathsD> units;
   units.reserve(subjects.size());
   for (std::size_t i : hilbert_order(subjects)) units.push_back(PathsD{std::move(subjects[i])});
@@ -340,11 +352,36 @@ PathsD union_bands_grouped(PathsD subjects) {
     units = std::move(next);
     vertices = vertex_count(units);
   }
-  // What is left goes to union_bands one group result at a time: a group's
-  // holes stay with its outer rings there (clusters join boxes that meet).
   for (PathsD& unit : units)
     for (PathD& p : unit) subjects.push_back(std::move(p));
-  return union_bands(std::move(subjects), false);
+  return Union(subjects, FillRule::NonZero, kPrecision);
+}
+
+}  // namespace
+
+PathsD union_bands_grouped(PathsD subjects) {
+  if (subjects.size() <= 2 * kGroupSize) return union_bands(std::move(subjects), false);
+  // Clusters apart from each other (letters, separate figures) are united on
+  // their own, as union_bands does; the large ones in groups.
+  std::vector<GridBox> boxes;
+  boxes.reserve(subjects.size());
+  for (const PathD& path : subjects) boxes.push_back(union_grid_box(path));
+  const std::vector<std::vector<std::size_t>> clusters = box_clusters(boxes);
+  if (clusters.size() == 1) return united_in_groups(std::move(subjects));
+  std::vector<PathsD> parts(clusters.size());
+  std::size_t vertices = 0;
+  for (const PathD& path : subjects) vertices += path.size();
+  parallel_for(
+      clusters.size(),
+      [&](std::size_t c) {
+        PathsD members;
+        members.reserve(clusters[c].size());
+        for (std::size_t i : clusters[c]) members.push_back(std::move(subjects[i]));
+        parts[c] = members.size() > 2 * kGroupSize ? united_in_groups(std::move(members))
+                                                   : Union(members, FillRule::NonZero, kPrecision);
+      },
+      vertices >= kParallelVertices);
+  return merge_cluster_parts(std::move(parts));
 }
 
 }  // namespace strokegraph
