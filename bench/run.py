@@ -231,14 +231,48 @@ def print_targets(cases: List[Dict]) -> Dict:
             b = big["ours_peak_bytes_per_point"]
             out[f"{w}_large_peak_bytes_per_point"] = b
             print(f"  {w} large: peak memory {b:.0f} bytes per input point (target < 1024)")
+    out.update(print_clean_targets(by))
     if not out:
         print("  (nothing to judge: ours did not run, or the sizes needed were not run)")
     return out
 
 
+CLEAN = "strokegraph clean"
+# Speed-up of the clean call over the fastest peer wanted per (workload, size).
+CLEAN_TARGETS = {("dense", "medium"): 5.0, ("dense", "large"): 10.0,
+                 ("sketch", "medium"): 20.0, ("lettering", "medium"): 20.0}
+
+
+def print_clean_targets(by: Dict) -> Dict:
+    """The clean call against the fastest peer of the same run, and its time
+    per point from medium to large (dense traces: 100 k to 1 M points)."""
+    out: Dict = {}
+    for (w, size), case in sorted(by.items()):
+        clean = next((m for m in case["methods"] if m["method"] == CLEAN and m.get("median_s")), None)
+        peers = [m for m in case["methods"] if not m["method"].startswith(OURS) and m.get("median_s")]
+        if not clean or not peers:
+            continue
+        best = min(peers, key=lambda m: m["median_s"])
+        ratio = best["median_s"] / clean["median_s"]
+        out[f"{size}_{w}_clean_speedup"] = ratio
+        case["clean_us_per_point"] = 1e6 * clean["median_s"] / case["points"]
+        want = CLEAN_TARGETS.get((w, size))
+        print(f"  {w} {size} ({case['points']} points): clean call {_time(clean['median_s'])}, "
+              f"{ratio:.1f}x the fastest peer ({best['method']}, {_time(best['median_s'])})"
+              + (f"; target >= {want:.0f}x" if want else ""))
+    for w in workloads.ALL_WORKLOADS:
+        med, big = by.get((w, "medium")), by.get((w, "large"))
+        if med and big and med.get("clean_us_per_point") and big.get("clean_us_per_point"):
+            g = big["clean_us_per_point"] / med["clean_us_per_point"]
+            out[f"{w}_clean_large_over_medium_time_per_point"] = g
+            print(f"  {w}: clean call time per point large / medium = {g:.2f}"
+                  + (" (target <= 1.3)" if w == "dense" else ""))
+    return out
+
+
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--workloads", default=",".join(workloads.WORKLOADS))
+    ap.add_argument("--workloads", default=",".join(workloads.ALL_WORKLOADS))
     ap.add_argument("--sizes", default="small,medium")
     ap.add_argument("--methods", default=",".join(METHODS))
     ap.add_argument("--seed", type=int, default=0)

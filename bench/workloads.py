@@ -1,6 +1,6 @@
 """Seeded generator of the benchmark workloads, each with its ground-truth graph.
 
-Three workloads, all in units where the buffer radius is 1.0 (feature size 1.0):
+Four workloads, the first three in units where the buffer radius is 1.0 (feature size 1.0):
 
 - sketch: artist-like figures (loops, crossings, stars, houses, windows, waves),
   every stroke overdrawn 1-3 times with wobble and jitter, each drawing broken
@@ -9,6 +9,11 @@ Three workloads, all in units where the buffer radius is 1.0 (feature size 1.0):
   with curved streets, missing blocks and dead ends), with smooth drift and
   jitter; the truth is the part of the network that some trace covered.
 - lettering: lines of multi-stroke block letters, slanted and scaled per glyph.
+- dense: many noisy traces along the same streets of a grid (blocks of 40
+  units, radius 1.5): a few hundred to thousands of traces of 4-10 blocks, a
+  point every unit with Gaussian noise (sigma 0.35), about ten traces on every
+  street; the truth is the streets some trace drove. Its sizes count points
+  (small 50 k, medium 100 k, large 1 M), and its radius is 1.5.
 
 The truth is built from clean "truth strokes" whose junctions are shared,
 bit-identical vertices: every vertex is a graph node, consecutive vertices are
@@ -31,9 +36,15 @@ Point = Tuple[float, float]
 BUFFER_DISTANCE = 1.0
 FEATURE_SIZE = 1.0
 WORKLOADS = ("sketch", "traces", "lettering")
+# With the dense traces (not in the golden hashes of the exact layer).
+ALL_WORKLOADS = WORKLOADS + ("dense",)
 # Target stroke counts; large is about one million input points, xlarge
 # (traces only, for the tiled pipeline) about ten million.
 SIZES = {"small": 50, "medium": 1000, "large": 20000, "xlarge": 200000}
+# Input points of the dense traces by size.
+DENSE_POINTS = {"small": 50_000, "medium": 100_000, "large": 1_000_000, "xlarge": 10_000_000}
+DENSE_RADIUS = 1.5
+DENSE_BLOCK = 40.0
 
 
 # ---------------------------------------------------------------- geometry helpers
@@ -275,6 +286,37 @@ def _traces(rng: random.Random, target: int):
     return strokes, truth
 
 
+# ---------------------------------------------------------------- dense traces
+
+def _dense(rng: random.Random, target: int):
+    """Traces of 4-10 blocks along a street grid, about ten on every street,
+    a point every unit, jittered by N(0, 0.35) in x and y."""
+    mean_blocks, per_street = 7.0, 10.0
+    traces = max(1, round(target / (mean_blocks * DENSE_BLOCK)))
+    # 2 n (n - 1) streets, each driven per_street times.
+    n = max(3, round(math.sqrt(traces * mean_blocks / (2 * per_street))) + 1)
+    node = {(i, j): (i * DENSE_BLOCK, j * DENSE_BLOCK) for i in range(n) for j in range(n)}
+    covered = set()
+    strokes: List[List[Point]] = []
+    points = 0
+    while points < target:
+        cur = (rng.randrange(n), rng.randrange(n))
+        prev = None
+        corners = [node[cur]]
+        for _ in range(rng.randint(4, 10)):
+            options = [(cur[0] + di, cur[1] + dj) for di, dj in ((1, 0), (-1, 0), (0, 1), (0, -1))]
+            options = [k for k in options if k in node and k != prev]
+            nxt = rng.choice(options)
+            covered.add((cur, nxt) if cur < nxt else (nxt, cur))
+            corners.append(node[nxt])
+            prev, cur = cur, nxt
+        stroke = [(x + rng.gauss(0, 0.35), y + rng.gauss(0, 0.35)) for x, y in resample(corners, 1.0)]
+        strokes.append(stroke)
+        points += len(stroke)
+    truth = [[node[a], node[b]] for a, b in sorted(covered)]
+    return strokes, truth
+
+
 # ---------------------------------------------------------------- lettering
 
 def _glyphs() -> Dict[str, List[List[Point]]]:
@@ -340,12 +382,14 @@ def _lettering(rng: random.Random, target: int):
 def generate(workload: str, size: str, seed: int = 0) -> dict:
     """Returns {"workload", "size", "seed", "buffer_distance", "feature_size",
     "strokes": [[[x, y], ...], ...], "truth": {"segments", "junctions", "endpoints"}}."""
-    target = SIZES[size]
+    target = DENSE_POINTS[size] if workload == "dense" else SIZES[size]
     rng = random.Random(f"{workload}/{size}/{seed}")
-    strokes, truth = {"sketch": _sketch, "traces": _traces, "lettering": _lettering}[workload](rng, target)
+    strokes, truth = {"sketch": _sketch, "traces": _traces, "lettering": _lettering,
+                      "dense": _dense}[workload](rng, target)
+    radius = DENSE_RADIUS if workload == "dense" else BUFFER_DISTANCE
     return {
         "workload": workload, "size": size, "seed": seed,
-        "buffer_distance": BUFFER_DISTANCE, "feature_size": FEATURE_SIZE,
+        "buffer_distance": radius, "feature_size": radius if workload == "dense" else FEATURE_SIZE,
         "strokes": [[[x, y] for x, y in s] for s in strokes],
         "truth": truth_graph(truth),
     }
@@ -365,7 +409,7 @@ def write_binary(doc: dict, path: str) -> None:
 
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("workload", choices=WORKLOADS)
+    ap.add_argument("workload", choices=ALL_WORKLOADS)
     ap.add_argument("size", choices=sorted(SIZES))
     ap.add_argument("out", help="JSON file to write (a .bin beside it for the C++ benchmark)")
     ap.add_argument("--seed", type=int, default=0)

@@ -21,6 +21,7 @@ def centerlines(
     merge_tolerance: Optional[float] = None,
     clean: bool = True,
     tiles: Union[bool, float, None] = None,
+    caps: Union[str, Sequence[str], None] = None,
     progress: Optional[Callable[[str, float], object]] = None,
 ) -> _Result: ...
 def centerlines_batch(jobs: Sequence[Any]) -> list[_Result]: ...

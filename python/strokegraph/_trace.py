@@ -23,7 +23,8 @@ def trace(curves: Any, radius: float, **options: Any) -> Centerlines:
 
 def trace_many(drawings: Sequence[Any], radii: Sequence[float], **options: Any) -> List[Centerlines]:
     """One `Centerlines` per drawing, in order; `options` as for `centerlines`."""
-    if options.get("per_curve_widths") is not None or options.get("progress") is not None:
+    per_curve_caps = not isinstance(options.get("caps"), (str, type(None)))
+    if options.get("per_curve_widths") is not None or options.get("progress") is not None or per_curve_caps:
         return [centerlines(curves, r, **options) for curves, r in zip(drawings, radii)]
     for r in radii:  # the checks and messages of single calls
         if not (math.isfinite(r) and r > 0):

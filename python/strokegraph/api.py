@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import math
-from collections.abc import Callable
+from collections.abc import Callable, Iterable, Mapping, Sequence, Sized
 from typing import Any, NamedTuple, Optional, SupportsFloat, Union
 
 import numpy as np
@@ -33,6 +33,7 @@ def centerlines(
     merge_tolerance: Optional[Number] = None,
     clean: bool = True,
     tiles: Union[bool, float, None] = None,
+    caps: Union[str, Sequence[str], None] = None,
     progress: Optional[Callable[[str, float], None]] = None,
     crs: Any = None,
     to_crs: Any = None,
@@ -77,6 +78,14 @@ def centerlines(
         positive number is the tile side in drawing units. The tiled graph has
         the same chains, junctions and ends as the untiled one, its points
         within a fraction of `radius`. Only ``clean=True`` tiles.
+    caps
+        How a stroke's band ends at its free ends, as SVG's
+        ``stroke-linecap``: ``"round"`` (default), ``"square"`` (reaching a
+        radius past the end, so ends up to about 2.4 radii from another stroke
+        join it) or ``"butt"``; or one of them per top-level item of
+        `curves` (``Drawing.caps`` of an SVG file). Joins are round unless
+        both ends are square. ``clean=False`` always bands as ``topologize``
+        does (square caps and joins).
     progress
         ``callable(stage: str, fraction: float)``, called as the pipeline
         advances (fraction from 0 to 1 within each stage).
@@ -125,6 +134,7 @@ def centerlines(
         merge_tolerance=merge_tolerance,
         clean=clean,
         tiles=tiles,
+        caps=caps,
         progress=progress,
     )
     if crs is None and to_crs is None and frame is None:
@@ -155,6 +165,7 @@ def prepare_call(
     feature_size: Optional[Number] = None,
     per_curve_widths: Optional[Any] = None,
     tiles: Union[bool, float, None] = None,
+    caps: Union[str, Sequence[str], None] = None,
     progress: Optional[Callable[[str, float], None]] = None,
     **options: Any,
 ) -> PreparedCall:
@@ -175,6 +186,8 @@ def prepare_call(
     if per_curve_widths is not None:
         per_curve_widths = _widths_lists(per_curve_widths)
     options = dict(options, per_curve_widths=per_curve_widths, tiles=tiles)
+    if caps is not None:
+        options["caps"] = _caps_per_curve(caps, curves, owners)
     return PreparedCall(normalised, owners, r, fs, options)
 
 
@@ -224,6 +237,32 @@ def _format(x: float) -> str:
     if x == int(x) and abs(x) < 1e16:
         return ("-" if math.copysign(1.0, x) < 0 else "") + str(abs(int(x)))
     return repr(x)
+
+
+_CAPS = ("round", "square", "butt")
+
+
+def _caps_per_curve(caps: Any, curves: Any, owners: npt.NDArray[np.int64]) -> Any:
+    """`caps` as the native call takes it: one name, or one per curve (the
+    caller's per-item names repeated for every curve of the item)."""
+    if isinstance(caps, str):
+        if caps not in _CAPS:
+            raise ValueError(f"caps must be 'round', 'square' or 'butt', got {caps!r}")
+        return caps
+    if isinstance(caps, bytes) or not isinstance(caps, Iterable):
+        raise TypeError(f"caps must be a str or a sequence of str, got {type(caps).__name__}")
+    names = list(caps)
+    for name in names:
+        if not isinstance(name, str):
+            raise TypeError(f"caps must be a str or a sequence of str, got an item of type "
+                            f"{type(name).__name__}")
+        if name not in _CAPS:
+            raise ValueError(f"caps must be 'round', 'square' or 'butt', got {name!r}")
+    items = len(curves) if isinstance(curves, Sized) and not isinstance(curves, Mapping) \
+        and not hasattr(curves, "geom_type") else (int(owners.max()) + 1 if len(owners) else 0)
+    if len(names) != items:
+        raise ValueError(f"caps has {len(names)} entries but the drawing has {items} items")
+    return [names[o] for o in owners.tolist()]
 
 
 def _widths_lists(widths: Any) -> Any:

@@ -111,7 +111,7 @@ def _process(task: Task, out: Outcome, start: float) -> None:
             out.radius_rule = f"{radius:g}, {how}"
         feature_size = task.feature_size if task.feature_size is not None else drawing.feature_size
         result = trace(drawing.curves, radius, feature_size=feature_size, compute_widths=task.format != "svg",
-                       crs=drawing_crs(drawing, task.to_crs), to_crs=task.to_crs)
+                       crs=drawing_crs(drawing, task.to_crs), to_crs=task.to_crs, caps=drawing.caps)
         t2 = time.perf_counter()
         Path(task.output).parent.mkdir(parents=True, exist_ok=True)
         io.write(result, task.output, drawing, format=task.format, over_input=task.over_input)
@@ -397,7 +397,7 @@ def cmd_plot(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             print(f"strokegraph: {args.file}: radius {radius:g}, {how}", file=sys.stderr)
         fs = args.feature_size if args.feature_size is not None else drawing.feature_size
         result = trace(drawing.curves, radius, feature_size=fs, crs=drawing_crs(drawing, args.to_crs),
-                       to_crs=args.to_crs)
+                       to_crs=args.to_crs, caps=drawing.caps)
         save_picture(drawing, result, args.output, dpi=args.dpi)
     except FAILURES as e:
         print(f"strokegraph: {args.file}: {_reason(e, args.file)}", file=sys.stderr)

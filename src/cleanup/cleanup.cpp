@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
@@ -908,7 +909,24 @@ void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& wa
     const double hit = boundary.ray_distance(tip, d, reach);
     if (hit >= reach) return;
     const double move = std::clamp(hit - half, -half, 2.0 * half);
-    at(0) = Point{tip.x + d.x * move, tip.y + d.y * move};
+    const Point placed{tip.x + d.x * move, tip.y + d.y * move};
+    // The skeleton of a round cap fans out into spokes, one to every vertex of
+    // its arc, and the chain may run out along one and turn back: the points
+    // past the placed end go, so that the chain does not fold there.
+    std::size_t past = 0;
+    while (past + 2 < n) {
+      const Point& q = at(past + 1);
+      if ((q.x - placed.x) * d.x + (q.y - placed.y) * d.y < 0.0) break;
+      ++past;
+    }
+    if (past > 0) {
+      if (at_end) {
+        p.erase(p.end() - static_cast<std::ptrdiff_t>(past), p.end());
+      } else {
+        p.erase(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(past));
+      }
+    }
+    (at_end ? p.back() : p.front()) = placed;
   };
   parallel_ranges(chains.size(), kChainsPerTask, [&](std::size_t begin, std::size_t end) {
     for (std::size_t i = begin; i < end; ++i) {

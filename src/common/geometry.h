@@ -29,6 +29,17 @@ using Ring = std::vector<Point>;
 // the uniform buffer distance.
 using WidthLists = std::vector<std::vector<double>>;
 
+// How a band ends at a free end of its stroke (as an SVG stroke-linecap):
+// flat at the end point, squared off a radius beyond it, or round.
+enum class Cap : unsigned char { Butt, Square, Round };
+
+// The caps at a curve's first and at its last point.
+struct EndCaps {
+  Cap front = Cap::Square;
+  Cap back = Cap::Square;
+  friend bool operator==(const EndCaps&, const EndCaps&) = default;
+};
+
 // An outer ring (counter-clockwise) with its holes (clockwise).
 struct BufferPolygon {
   Ring outer;

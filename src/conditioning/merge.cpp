@@ -25,7 +25,8 @@ using EndpointTable = std::unordered_map<CellKey, std::vector<CurveEnd>, CellKey
 
 MergedCurves merge_connected(const std::vector<Polyline>& curves,
                              const std::optional<WidthLists>& per_curve_widths,
-                             double buffer_distance, double tolerance) {
+                             double buffer_distance, double tolerance,
+                             const std::vector<Cap>* caps) {
   const std::size_t count = curves.size();
   const bool with_widths = per_curve_widths.has_value();
   // Explicit widths of curve i, or none (the curve takes buffer_distance).
@@ -86,8 +87,12 @@ MergedCurves merge_connected(const std::vector<Polyline>& curves,
     }
   };
 
+  auto cap_of = [&](std::size_t i) {
+    return caps != nullptr && i < caps->size() ? (*caps)[i] : Cap::Square;
+  };
   MergedCurves out;
   if (with_widths) out.widths.emplace();
+  if (caps != nullptr) out.caps.emplace();
   for (std::size_t s = 0; s < count; ++s) {
     if (used[s] || curves[s].size() < 2) continue;
     used[s] = 1;
@@ -97,8 +102,12 @@ MergedCurves merge_connected(const std::vector<Polyline>& curves,
       for (std::size_t j = 0; j < chain.size(); ++j) chain_w.push_back(width_at(s, j));
     }
 
+    EndCaps ends{cap_of(s), cap_of(s)};
     // Forward: append the partner's points, its matched end left out.
-    while (const auto end = partner(chain.back())) take(*end, chain, chain_w);
+    while (const auto end = partner(chain.back())) {
+      take(*end, chain, chain_w);
+      ends.back = cap_of(end->curve);
+    }
 
     // Backward: the prepended points are collected in reverse (front.back()
     // is the chain's current first point) and put in front once at the end.
@@ -106,6 +115,7 @@ MergedCurves merge_connected(const std::vector<Polyline>& curves,
     std::vector<double> front_w;
     while (const auto end = partner(front.empty() ? chain.front() : front.back())) {
       take(*end, front, front_w);
+      ends.front = cap_of(end->curve);
     }
     if (!front.empty()) {
       chain.insert(chain.begin(), front.rbegin(), front.rend());
@@ -114,6 +124,7 @@ MergedCurves merge_connected(const std::vector<Polyline>& curves,
 
     out.curves.push_back(std::move(chain));
     if (with_widths) out.widths->push_back(std::move(chain_w));
+    if (caps != nullptr) out.caps->push_back(ends);
   }
 
   // What is left are the curves of fewer than 2 points: single points move
@@ -122,6 +133,7 @@ MergedCurves merge_connected(const std::vector<Polyline>& curves,
     if (used[i] || curves[i].size() != 1) continue;
     out.curves.push_back(curves[i]);
     if (with_widths) out.widths->push_back({width_at(i, 0)});
+    if (caps != nullptr) out.caps->push_back({cap_of(i), cap_of(i)});
   }
   return out;
 }

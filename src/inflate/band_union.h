@@ -37,4 +37,16 @@ bool single_union_requested();
 // the one call.
 Clipper2Lib::PathsD union_bands(Clipper2Lib::PathsD subjects, bool single_call);
 
+// union_bands for heavily overlapping bands (the clean pipeline): one union
+// call meets every crossing of every pair of outlines, and where ten traces
+// run along the same street those are most of the work. Clusters whose boxes
+// meet are united on their own as in union_bands (and merged in its ring
+// order); within a cluster of more than 8 subjects, each a band without
+// holes, the subjects are put in order along a Hilbert curve over their box
+// centres and united four at a time, in parallel (fixed groups, so the result
+// does not depend on the thread count), which drops the inner outlines early;
+// then the results four at a time, and so on, up to one last union. Every subject must be a whole region (a ring
+// that is not a hole of another subject). Up to 8 subjects, union_bands.
+Clipper2Lib::PathsD union_bands_grouped(Clipper2Lib::PathsD subjects);
+
 }  // namespace strokegraph

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 #include <string>
 
 #include "common/errors.h"
@@ -223,10 +224,103 @@ void attach_holes(std::vector<Outer>& outers, std::vector<Hole>& holes,
   }
 }
 
+// Round caps and joins follow the circle to within this x the radius: about
+// ten vertices to a full turn, coarse, yet a cap reaches past its end at
+// least 0.95 x the radius in every direction.
+constexpr double kCapArcFraction = 0.05;
+
+double cap_arc_tolerance(double radius, double feature_size) {
+  return std::min(0.2 * feature_size, kCapArcFraction * std::fabs(radius));
+}
+
+EndType end_type_of(Cap cap) {
+  switch (cap) {
+    case Cap::Butt: return EndType::Butt;
+    case Cap::Round: return EndType::Round;
+    case Cap::Square: break;
+  }
+  return EndType::Square;
+}
+
+bool squared(EndCaps caps) { return caps.front == Cap::Square && caps.back == Cap::Square; }
+
+// Joins follow the caps: square for a squared band, round otherwise.
+JoinType join_of(EndCaps caps) { return squared(caps) ? JoinType::Square : JoinType::Round; }
+
+// For a band offset with butt ends because its two ends differ, the shape of
+// the cap at `tip`, the stroke arriving there from `from`: a disk, or a square
+// reaching `r` past the tip. Counter-clockwise like the offsetter's outlines,
+// so that the union (NonZero) adds it to the band.
+void add_cap_shape(Point tip, Point from, double r, Cap cap, double arc_tolerance, PathsD& out) {
+  r = std::fabs(r);
+  if (cap == Cap::Butt || !(r > 0.0)) return;
+  PathD shape;
+  if (cap == Cap::Round) {
+    const double tol = std::min(arc_tolerance, r);
+    const double steps = tol > 0.0 ? std::ceil(std::numbers::pi / std::acos(1.0 - tol / r)) : 64.0;
+    const int n = static_cast<int>(std::clamp(steps, 4.0, 64.0));
+    for (int k = 0; k < n; ++k) {
+      const double a = 2.0 * std::numbers::pi * k / n;
+      shape.emplace_back(tip.x + r * std::cos(a), tip.y + r * std::sin(a));
+    }
+  } else {
+    double dx = tip.x - from.x, dy = tip.y - from.y;
+    const double length = std::hypot(dx, dy);
+    if (length > 0.0) {
+      dx /= length, dy /= length;
+    } else {
+      dx = 1.0, dy = 0.0;
+    }
+    const double ax = r * dx, ay = r * dy, nx = -r * dy, ny = r * dx;
+    shape = {{tip.x - ax - nx, tip.y - ay - ny}, {tip.x + ax - nx, tip.y + ay - ny},
+             {tip.x + ax + nx, tip.y + ay + ny}, {tip.x - ax + nx, tip.y - ay + ny}};
+  }
+  out.push_back(std::move(shape));
+}
+
+// The neighbour of a curve's first (or last) point: its first other point.
+Point neighbour_of_end(const std::vector<Point>& pts, bool last) {
+  const Point tip = last ? pts.back() : pts.front();
+  for (std::size_t k = 1; k < pts.size(); ++k) {
+    const Point& p = pts[last ? pts.size() - 1 - k : k];
+    if (!(p == tip)) return p;
+  }
+  return tip;
+}
+
+// The caps of a band offset with butt ends (radii at the first and last point).
+void add_cap_shapes(const std::vector<Point>& pts, double r_front, double r_back, EndCaps caps,
+                    double arc_tolerance, PathsD& out) {
+  add_cap_shape(pts.front(), neighbour_of_end(pts, false), r_front, caps.front, arc_tolerance, out);
+  add_cap_shape(pts.back(), neighbour_of_end(pts, true), r_back, caps.back, arc_tolerance, out);
+}
+
+// The band of one curve of uniform radius with the given caps (not both
+// square: those bands are offset as the exact layer offsets them).
+PathsD capped_band(const Polyline& curve, double r, EndCaps caps, double feature_size) {
+  const double arc_tolerance = cap_arc_tolerance(r, feature_size);
+  const JoinType join = join_of(caps);
+  PathD path;
+  path.reserve(curve.size());
+  for (const Point& p : curve) path.emplace_back(p.x, p.y);
+  // A curve that closes on itself joins there: round caps at the joint give
+  // its round join (offsetting it as a loop would give a band with a hole).
+  if (curve.size() >= 4 && curve.front() == curve.back()) caps = {Cap::Round, Cap::Round};
+  if (caps.front == caps.back) {
+    return InflatePaths(PathsD{std::move(path)}, r, join, end_type_of(caps.front), 0.0,
+                        kPrecision, arc_tolerance);
+  }
+  PathsD band = InflatePaths(PathsD{std::move(path)}, r, join, EndType::Butt, 0.0, kPrecision,
+                             arc_tolerance);
+  add_cap_shapes(curve, r, r, caps, arc_tolerance, band);
+  return band;
+}
+
 }  // namespace
 
 std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
-                                         const std::vector<double>& widths, double feature_size) {
+                                         const std::vector<double>& widths, double feature_size,
+                                         EndCaps caps) {
   if (widths.size() != pts.size()) {
     throw InvariantError("inflate_curve_variable: widths.len() (" + std::to_string(widths.size()) +
                          ") must equal pts.len() (" + std::to_string(pts.size()) + ")");
@@ -258,9 +352,11 @@ std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
   if (path.size() == 1 && widths[source[0]] > 0.0) {
     if (auto square = wide_point_square(pts, widths[source[0]], kScale)) return {*square};
   }
-  const double arc_tolerance = 0.2 * feature_size;
+  const bool same_ends = caps.front == caps.back;
+  const double arc_tolerance =
+      squared(caps) ? 0.2 * feature_size : cap_arc_tolerance(max_radius, feature_size);
   ClipperOffset offsetter(2.0, arc_tolerance * kScale);
-  offsetter.AddPath(path, JoinType::Square, EndType::Square);
+  offsetter.AddPath(path, join_of(caps), same_ends ? end_type_of(caps.front) : EndType::Butt);
   Paths64 solution;
   offsetter.Execute(
       [&](const Path64& p, const PathD&, std::size_t curr, std::size_t) -> double {
@@ -281,16 +377,116 @@ std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
     }
     rings.push_back(std::move(ring));
   }
+  if (!same_ends) {
+    PathsD shapes;
+    add_cap_shapes(pts, widths.front(), widths.back(), caps, arc_tolerance, shapes);
+    for (const PathD& shape : shapes) {
+      Ring ring;
+      for (const PointD& q : shape) ring.push_back({q.x, q.y});
+      rings.push_back(std::move(ring));
+    }
+  }
   return rings;
 }
 
 namespace {
 
+PathsD to_paths(const std::vector<Ring>& rings) {
+  PathsD out;
+  out.reserve(rings.size());
+  for (const Ring& ring : rings) {
+    PathD path;
+    path.reserve(ring.size());
+    for (const Point& p : ring) path.emplace_back(p.x, p.y);
+    out.push_back(std::move(path));
+  }
+  return out;
+}
+
+bool has_hole(const PathsD& band) {
+  for (const PathD& path : band) {
+    if (signed_area(path) < 0.0) return true;
+  }
+  return false;
+}
+
+// The band of the points first..last (inclusive) of a curve with the given
+// caps, as outlines without holes: a piece whose band has one (it loops
+// round) is cut in two at its middle vertex, the cut ends taking the band's
+// join (round, or square for a squared band). The grouped union and the
+// tiles handle each outline on its own, which a hole cut off from its outer
+// ring would turn into a filled disc.
+void hole_free_band(const Polyline& curve, const std::vector<double>* widths, std::size_t first,
+                    std::size_t last, double r, EndCaps caps, double feature_size, PathsD& out) {
+  const bool whole = first == 0 && last + 1 == curve.size();
+  Polyline own;
+  if (!whole) own.assign(curve.begin() + first, curve.begin() + last + 1);
+  const Polyline& piece = whole ? curve : own;
+  PathsD band;
+  if (widths != nullptr) {
+    band = to_paths(inflate_curve_variable(
+        piece, std::vector<double>(widths->begin() + first, widths->begin() + last + 1),
+        feature_size, caps));
+  } else if (squared(caps)) {
+    PathD path;
+    path.reserve(piece.size());
+    for (const Point& p : piece) path.emplace_back(p.x, p.y);
+    band = InflatePaths(PathsD{std::move(path)}, r, JoinType::Square, EndType::Square, 0.0,
+                        kPrecision, 0.2 * feature_size);
+  } else {
+    band = capped_band(piece, r, caps, feature_size);
+  }
+  if (last - first >= 2 && has_hole(band)) {
+    checkpoint();
+    const std::size_t mid = first + (last - first) / 2;
+    const Cap cut = squared(caps) ? Cap::Square : Cap::Round;
+    hole_free_band(curve, widths, first, mid, r, {caps.front, cut}, feature_size, out);
+    hole_free_band(curve, widths, mid, last, r, {cut, caps.back}, feature_size, out);
+    return;
+  }
+  for (PathD& path : band) out.push_back(std::move(path));
+}
+
+// Pieces of a curve longer than this x the radius are banded on their own
+// (cut at a vertex, the cut ends taking the join): the grouped union then
+// meets the pieces along one street together, whose outlines it merges,
+// instead of whole traces that share only a stretch.
+constexpr double kPieceLength = 8.0;
+
+// The clean pipeline's band of one curve: cut into pieces of about
+// kPieceLength radii, each without holes.
+void clean_band(const Polyline& curve, const std::vector<double>* widths, double r, EndCaps caps,
+                double feature_size, PathsD& out) {
+  const Cap cut = squared(caps) ? Cap::Square : Cap::Round;
+  double band_radius = std::fabs(r);
+  if (widths != nullptr) {
+    band_radius = 0.0;
+    for (double w : *widths) {
+      if (std::isfinite(w)) band_radius = std::max(band_radius, std::fabs(w));
+    }
+  }
+  const double piece_length = kPieceLength * band_radius;
+  // A curve that closes on itself is cut too: its ends then keep their join.
+  if (curve.size() >= 4 && curve.front() == curve.back()) caps = {cut, cut};
+  std::size_t first = 0;
+  double run = 0.0;
+  for (std::size_t k = 1; k < curve.size(); ++k) {
+    run += std::hypot(curve[k].x - curve[k - 1].x, curve[k].y - curve[k - 1].y);
+    const bool last = k + 1 == curve.size();
+    if (!last && !(run >= piece_length)) continue;
+    const EndCaps ends{first == 0 ? caps.front : cut, last ? caps.back : cut};
+    hole_free_band(curve, widths, first, k, r, ends, feature_size, out);
+    first = k;
+    run = 0.0;
+  }
+}
+
 // The band outline(s) of every curve, one list per curve; each curve is offset
 // on its own, in parallel on larger inputs.
 std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
                                   const std::optional<WidthLists>& per_curve_widths,
-                                  double buffer_distance, double feature_size) {
+                                  double buffer_distance, double feature_size,
+                                  const std::vector<EndCaps>* caps = nullptr) {
   const double arc_tolerance = 0.2 * feature_size;
   std::vector<PathsD> bands(curves.size());
   std::size_t points = 0;
@@ -301,8 +497,24 @@ std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
         checkpoint();
         const Polyline& curve = curves[i];
         if (curve.size() < 2) return;
+        const EndCaps ends = caps != nullptr && i < caps->size() ? (*caps)[i] : EndCaps{};
+        const bool with_widths = per_curve_widths && i < per_curve_widths->size() &&
+                                 !(*per_curve_widths)[i].empty();
+        if (caps != nullptr) {
+          if (with_widths) {
+            clean_band(curve, &(*per_curve_widths)[i], buffer_distance, ends, feature_size,
+                       bands[i]);
+            return;
+          }
+          if (!offset_fits(curve, std::fabs(buffer_distance))) return;
+          if (!wide_point_square(curve, buffer_distance, kScale)) {
+            clean_band(curve, nullptr, buffer_distance, ends, feature_size, bands[i]);
+            return;
+          }
+        }
         if (per_curve_widths && i < per_curve_widths->size() && !(*per_curve_widths)[i].empty()) {
-          for (Ring& ring : inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size)) {
+          for (Ring& ring :
+               inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size, ends)) {
             PathD path;
             path.reserve(ring.size());
             for (const Point& p : ring) path.emplace_back(p.x, p.y);
@@ -335,9 +547,11 @@ std::vector<BufferPolygon> polygons_from_union(const PathsD& united, double feat
 
 std::vector<Ring> offset_bands(const std::vector<Polyline>& curves,
                                const std::optional<WidthLists>& per_curve_widths,
-                               double buffer_distance, double feature_size) {
+                               double buffer_distance, double feature_size,
+                               const std::vector<EndCaps>* caps) {
   std::vector<Ring> rings;
-  for (PathsD& band : offset_curves(curves, per_curve_widths, buffer_distance, feature_size)) {
+  for (PathsD& band :
+       offset_curves(curves, per_curve_widths, buffer_distance, feature_size, caps)) {
     for (PathD& path : band) {
       Ring ring;
       ring.reserve(path.size());
@@ -360,8 +574,13 @@ std::vector<BufferPolygon> unite_bands(std::vector<Ring> bands, double feature_s
     subjects.push_back(std::move(path));
     Ring().swap(ring);
   }
-  return polygons_from_union(union_bands(std::move(subjects), single_union_requested()),
-                             feature_size);
+  // Grouping needs every outline to be a whole region: a hole among them
+  // (bands offset without caps) sends all to the clustered union.
+  const bool whole_regions = !has_hole(subjects);
+  if (single_union_requested() || !whole_regions)
+    return polygons_from_union(union_bands(std::move(subjects), single_union_requested()),
+                               feature_size);
+  return polygons_from_union(union_bands_grouped(std::move(subjects)), feature_size);
 }
 
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,

@@ -9,9 +9,14 @@
 namespace strokegraph {
 
 // The band outline(s) of every curve, in curve order, before the union.
+// Without `caps` every band has square caps and joins (the exact layer's
+// bands); with them (one entry per curve) each end takes its own cap, joins
+// are round unless both ends are square, and a curve that closes on itself
+// (last point equal to the first) is offset as a loop unless squared.
 std::vector<Ring> offset_bands(const std::vector<Polyline>& curves,
                                const std::optional<WidthLists>& per_curve_widths,
-                               double buffer_distance, double feature_size);
+                               double buffer_distance, double feature_size,
+                               const std::vector<EndCaps>* caps = nullptr);
 
 // Union of band outlines (NonZero, one union per cluster of bands as in
 // band_union.h) sorted into outer rings and their holes.
@@ -23,7 +28,9 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    double buffer_distance, double feature_size);
 
 // Offsets one curve with one radius per vertex; returns the outline rings.
+// Caps as in offset_bands (square by default).
 std::vector<Ring> inflate_curve_variable(const std::vector<Point>& pts,
-                                         const std::vector<double>& widths, double feature_size);
+                                         const std::vector<double>& widths, double feature_size,
+                                         EndCaps caps = {});
 
 }  // namespace strokegraph

@@ -157,17 +157,27 @@ std::size_t working_set_of(const std::vector<Polyline>& curves) {
   return bytes;
 }
 
+// One cap per curve (round where none is given).
+std::vector<Cap> caps_per_curve(const std::vector<Cap>& caps, std::size_t curves) {
+  if (caps.size() == curves) return caps;
+  return std::vector<Cap>(curves, caps.empty() ? Cap::Round : caps.front());
+}
+
 CleanFront clean_front(const std::vector<Polyline>& curves, double radius, double feature_size,
-                       const TopologizeOptions& options, const TileChoice& tiles) {
+                       const TopologizeOptions& options, const TileChoice& tiles,
+                       const std::vector<Cap>& caps) {
   const double front_scale = front_scale_of(radius, feature_size);
+  const std::vector<Cap> per_curve = caps_per_curve(caps, curves.size());
   // A stroke drawn again (or reversed) is drawn once: joined to its repeat at
   // their common ends it would fold into a loop without ends.
   const std::vector<std::size_t> repeats = repeated_curves(curves, options.per_curve_widths);
   ConditionedCurves conditioned;
   if (repeats.empty()) {
-    conditioned = condition_curves(curves, radius, front_scale, options.per_curve_widths, options.merge_tolerance);
+    conditioned = condition_curves(curves, radius, front_scale, options.per_curve_widths,
+                                   options.merge_tolerance, &per_curve);
   } else {
     std::vector<Polyline> once;
+    std::vector<Cap> once_caps;
     std::optional<WidthLists> once_widths;
     if (options.per_curve_widths) once_widths.emplace();
     std::size_t r = 0;
@@ -177,15 +187,18 @@ CleanFront clean_front(const std::vector<Polyline>& curves, double radius, doubl
         continue;
       }
       once.push_back(curves[i]);
+      once_caps.push_back(per_curve[i]);
       if (once_widths && i < options.per_curve_widths->size()) {
         once_widths->resize(once.size());
         once_widths->back() = (*options.per_curve_widths)[i];
       }
     }
-    conditioned = condition_curves(once, radius, front_scale, once_widths, options.merge_tolerance);
+    conditioned = condition_curves(once, radius, front_scale, once_widths, options.merge_tolerance,
+                                   &once_caps);
   }
   CleanFront front;
-  front.bands = offset_bands(conditioned.curves, conditioned.widths, radius, front_scale);
+  front.bands = offset_bands(conditioned.curves, conditioned.widths, radius, front_scale,
+                             &*conditioned.caps);
   front.widest_band = largest_radius(radius, conditioned.widths);
   front.stroke_ends = stroke_ends(conditioned.curves, radius);
   conditioned = {};
@@ -218,11 +231,11 @@ CleanSkeleton tiled_clean_skeleton(TiledSkeleton skeleton, std::vector<Point> en
 // The skeleton of the united bands, in one piece or tile by tile.
 CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
                              double feature_size, const TopologizeOptions& options,
-                             const TileChoice& tiles) {
+                             const TileChoice& tiles, const std::vector<Cap>& caps) {
   enter_stage("inflate", 0.0, 0.4);
   const double front_scale = front_scale_of(radius, feature_size);
   const BoundaryOptions boundary_options = boundary_options_of(options);
-  CleanFront front = clean_front(curves, radius, feature_size, options, tiles);
+  CleanFront front = clean_front(curves, radius, feature_size, options, tiles, caps);
   release_free_memory(working_set_of(curves));  // what conditioning held
   enter_stage("skeleton", 0.4, 0.8);
   auto run_tiles = [&](double side) {
@@ -272,7 +285,8 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
 // here.
 Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double radius,
                                      double feature_size, const TopologizeOptions& given,
-                                     const TileChoice& tiles, std::optional<StrokeIndex>& strokes,
+                                     const TileChoice& tiles, const std::vector<Cap>& caps,
+                                     std::optional<StrokeIndex>& strokes,
                                      double& sources_seconds, double& cleanup_seconds,
                                      CleanSkeleton* assembled) {
   if (auto error = check_widths(curves, given.per_curve_widths)) return *error;
@@ -289,7 +303,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     CleanSkeleton skeleton =
         assembled != nullptr
             ? std::move(*assembled)
-            : local_skeleton(curves, radius, feature_size, options, tiles);
+            : local_skeleton(curves, radius, feature_size, options, tiles, caps);
     const auto t0 = std::chrono::steady_clock::now();
     ends.emplace(stroke_end_grid(skeleton.stroke_ends, radius));
     cleanup_seconds += seconds_since(t0);
@@ -387,7 +401,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   TopologizeOutput out;
   out.chains = finish_chains(chains, t.chain_simplification);
   const auto t1 = std::chrono::steady_clock::now();
-  place_free_ends(out.chains, chains, edges, radius);
+  place_free_ends(out.chains, chains, edges, band);
   edges = SegmentGrid({}, 1.0);
   unfold_chains(out.chains, kWiggleStep * radius);
   cleanup_seconds += seconds_since(t1);
@@ -408,6 +422,12 @@ std::optional<PipelineError> check_centerlines_scale(double radius,
   return check_feature_size(effective_feature_size(radius, feature_size));
 }
 
+std::optional<PipelineError> check_caps(const std::vector<Cap>& caps, std::size_t curves) {
+  if (caps.size() <= 1 || caps.size() == curves) return std::nullopt;
+  return PipelineError{"caps has " + std::to_string(caps.size()) + " entries but " +
+                       std::to_string(curves) + " curves were given"};
+}
+
 std::optional<PipelineError> check_tiles(const TileChoice& tiles) {
   const double* side = std::get_if<double>(&tiles);
   if (side == nullptr || (std::isfinite(*side) && *side > 0.0)) return std::nullopt;
@@ -425,13 +445,15 @@ Result<CenterlinesOutput> run_centerlines(const std::vector<Polyline>& curves, d
   const double fs = effective_feature_size(radius, options.feature_size);
   CenterlinesOutput out;
   if (auto error = check_tiles(options.tiles)) return *error;
+  if (auto error = check_caps(options.caps, curves.size())) return *error;
   if (auto error = check_widths(curves, options.topologize.per_curve_widths)) return *error;
   // The stroke index is built when first needed (the clean-up builds it once
   // the skeleton's segments are gone, and drops it again), so that it is not
   // held while they are.
   std::optional<StrokeIndex> strokes;
   Result<TopologizeOutput> graph =
-      options.clean ? clean_graph(curves, radius, fs, options.topologize, options.tiles, strokes,
+      options.clean ? clean_graph(curves, radius, fs, options.topologize, options.tiles,
+                                  options.caps, strokes,
                                   out.sources_seconds, out.cleanup_seconds, assembled)
                     : topologize_inner(curves, radius, fs, options.topologize);
   if (auto* error = std::get_if<PipelineError>(&graph)) return *error;
@@ -487,6 +509,8 @@ std::uint64_t fingerprint(const std::vector<Polyline>& curves, double radius,
   f.word(o.compute_widths);
   f.word(o.max_nodes ? *o.max_nodes + 1 : 0);
   f.word(options.clean);
+  f.word(options.caps.size());
+  for (Cap cap : options.caps) f.word(static_cast<std::uint64_t>(cap));
   f.word(options.tiles.index());
   if (const bool* b = std::get_if<bool>(&options.tiles)) f.word(*b);
   if (const double* side = std::get_if<double>(&options.tiles)) f.number(*side);
@@ -503,11 +527,12 @@ Result<CenterlinesOutput> centerlines_inner(const std::vector<Polyline>& curves,
 Result<std::optional<CenterlinesTiles>> prepare_centerlines_tiles(
     const std::vector<Polyline>& curves, double radius, const CenterlinesOptions& options) {
   if (auto error = check_tiles(options.tiles)) return *error;
+  if (auto error = check_caps(options.caps, curves.size())) return *error;
   if (auto error = check_widths(curves, options.topologize.per_curve_widths)) return *error;
   if (!options.clean) return std::optional<CenterlinesTiles>();
   const double fs = effective_feature_size(radius, options.feature_size);
   const TopologizeOptions clean = clean_defaults(options.topologize, radius, fs);
-  CleanFront front = clean_front(curves, radius, fs, clean, options.tiles);
+  CleanFront front = clean_front(curves, radius, fs, clean, options.tiles, options.caps);
   if (!front.side) return std::optional<CenterlinesTiles>();
   CenterlinesTiles out;
   out.plan = plan_tile_work(front.bands, front.widest_band, radius, fs, boundary_options_of(clean),
@@ -555,6 +580,7 @@ std::optional<PipelineError> check_centerlines_jobs(const std::vector<Centerline
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     auto error = check_centerlines_scale(jobs[i].radius, jobs[i].options.feature_size);
     if (!error) error = check_tiles(jobs[i].options.tiles);
+    if (!error) error = check_caps(jobs[i].options.caps, jobs[i].curves.size());
     if (error) {
       return PipelineError{"centerlines_batch job " + std::to_string(i) + " failed: " + error->message};
     }

@@ -32,7 +32,15 @@ struct CenterlinesOptions {
   TopologizeOptions topologize;        // absent entries take the defaults below
   bool clean = true;
   TileChoice tiles;  // only the clean pipeline tiles
+  // The caps of the clean pipeline's bands: none given, round; one, for
+  // every curve; else one per curve. Joins are round unless a band's caps
+  // are both square. clean=False keeps the exact layer's square bands.
+  std::vector<Cap> caps;
 };
+
+// "caps has {n} entries but {m} curves were given" unless caps holds at most
+// one entry or one per curve.
+std::optional<PipelineError> check_caps(const std::vector<Cap>& caps, std::size_t curves);
 
 // "tiles must be a positive finite number, True, False or None, got ..." for
 // a tile side that is not positive and finite.

@@ -50,15 +50,23 @@ std::optional<PipelineError> check_node_limit(std::size_t nodes,
 ConditionedCurves condition_curves(const std::vector<Polyline>& curves, double buffer_distance,
                                    double feature_size,
                                    const std::optional<WidthLists>& per_curve_widths,
-                                   std::optional<double> merge_tolerance) {
+                                   std::optional<double> merge_tolerance,
+                                   const std::vector<Cap>* caps) {
   const double tolerance = derived_merge_tolerance(feature_size, merge_tolerance);
-  MergedCurves merged = tolerance > 0.0
-                            ? merge_connected(curves, per_curve_widths, buffer_distance, tolerance)
-                            : MergedCurves{curves, per_curve_widths};
+  MergedCurves merged =
+      tolerance > 0.0 ? merge_connected(curves, per_curve_widths, buffer_distance, tolerance, caps)
+                      : MergedCurves{curves, per_curve_widths, std::nullopt};
+  if (caps != nullptr && !merged.caps) {
+    merged.caps.emplace();
+    for (std::size_t i = 0; i < curves.size(); ++i) {
+      const Cap cap = i < caps->size() ? (*caps)[i] : Cap::Square;
+      merged.caps->push_back({cap, cap});
+    }
+  }
   const bool keep_as_is = merged.widths.has_value();
   std::vector<Polyline> decimated =
       decimate_curves(merged.curves, keep_as_is, derived_decimation_spacing(feature_size));
-  return {std::move(decimated), std::move(merged.widths)};
+  return {std::move(decimated), std::move(merged.widths), std::move(merged.caps)};
 }
 
 std::vector<BufferPolygon> inflate_stage(const std::vector<Polyline>& curves,

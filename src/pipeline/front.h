@@ -22,14 +22,17 @@ std::optional<PipelineError> check_widths(const std::vector<Polyline>& curves,
 
 // The curves as inflation sees them: merged (when the derived tolerance is
 // positive) and decimated (unless widths are in force), with their widths.
+// With `caps` (one per input curve) also the caps of each curve's ends.
 struct ConditionedCurves {
   std::vector<Polyline> curves;
   std::optional<WidthLists> widths;
+  std::optional<std::vector<EndCaps>> caps;
 };
 ConditionedCurves condition_curves(const std::vector<Polyline>& curves, double buffer_distance,
                                    double feature_size,
                                    const std::optional<WidthLists>& per_curve_widths,
-                                   std::optional<double> merge_tolerance);
+                                   std::optional<double> merge_tolerance,
+                                   const std::vector<Cap>* caps = nullptr);
 
 // "skeleton has {n} nodes, exceeding max_nodes limit of {max}" when a limit
 // is set and the graph's node count exceeds it.

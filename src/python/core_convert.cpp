@@ -162,6 +162,48 @@ bool to_core_tiles(PyObject* obj, TileChoice& out) {
   return true;
 }
 
+namespace {
+
+bool to_cap(PyObject* obj, Cap& out) {
+  if (!PyUnicode_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "expected 'round', 'square' or 'butt', got '%.200s'",
+                 Py_TYPE(obj)->tp_name);
+    return false;
+  }
+  const char* name = PyUnicode_AsUTF8(obj);
+  if (name == nullptr) return false;
+  const std::string_view text(name);
+  if (text == "round") {
+    out = Cap::Round;
+  } else if (text == "square") {
+    out = Cap::Square;
+  } else if (text == "butt") {
+    out = Cap::Butt;
+  } else {
+    PyErr_Format(PyExc_ValueError, "caps must be 'round', 'square' or 'butt', got %R", obj);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool to_core_caps(PyObject* obj, std::vector<Cap>& out) {
+  out.clear();
+  if (obj == nullptr || obj == Py_None) return true;
+  Cap cap;
+  if (PyUnicode_Check(obj)) {
+    if (!to_cap(obj, cap)) return false;
+    out.push_back(cap);
+    return true;
+  }
+  return each_item(obj, [&out, &cap](PyObject* item, Py_ssize_t) {
+    if (!to_cap(item, cap)) return false;
+    out.push_back(cap);
+    return true;
+  });
+}
+
 bool to_core_widths(PyObject* obj, std::optional<WidthLists>& out) {
   out.reset();
   if (obj == nullptr || obj == Py_None) return true;

@@ -25,6 +25,11 @@ bool to_core_widths(PyObject* obj, std::optional<WidthLists>& out);
 // pipeline).
 bool to_core_tiles(PyObject* obj, TileChoice& out);
 
+// None (or absent): round caps; a str ("round", "square" or "butt") for every
+// curve; else a sequence of such str, one per curve. An unknown name is a
+// ValueError, anything else a TypeError.
+bool to_core_caps(PyObject* obj, std::vector<Cap>& out);
+
 // (points, offsets, nodes, edges, widths or None, source_index, source_offsets)
 PyObject* from_centerlines(const CenterlinesOutput& result, bool with_widths);
 

@@ -15,13 +15,14 @@
 namespace strokegraph::py {
 namespace {
 
-constexpr Py_ssize_t kParams = 16;
+constexpr Py_ssize_t kParams = 17;
 constexpr Py_ssize_t kPositional = 3;  // the rest are keyword-only
 const char* const centerlines_params[kParams] = {
     "curves",           "radius",           "feature_size",      "simplification",
     "min_tip_fraction", "junction_merge_fraction", "per_curve_widths", "compute_widths",
     "subdivision_ratio", "max_nodes",       "resample",          "boundary_simplification",
-    "merge_tolerance",  "clean",            "tiles",             "progress"};
+    "merge_tolerance",  "clean",            "tiles",             "caps",
+    "progress"};
 const Signature centerlines_sig{"centerlines", centerlines_params, kParams, 2};
 
 template <class Convert>
@@ -66,20 +67,21 @@ bool to_centerlines_job(const char* name, PyObject* const* args, size_t nargsf, 
       !arg("boundary_simplification", [&] { return to_optional_number(a[11], o.boundary_simplification); }) ||
       !arg("merge_tolerance", [&] { return to_optional_number(a[12], o.merge_tolerance); }) ||
       !arg("clean", [&] { return a[13] == nullptr || to_flag(a[13], clean); }) ||
-      !arg("tiles", [&] { return to_core_tiles(a[14], job.options.tiles); })) {
+      !arg("tiles", [&] { return to_core_tiles(a[14], job.options.tiles); }) ||
+      !arg("caps", [&] { return to_core_caps(a[15], job.options.caps); })) {
     return false;
   }
-  if (a[15] != nullptr && a[15] != Py_None) {
+  if (a[16] != nullptr && a[16] != Py_None) {
     if (progress == nullptr) {
       PyErr_SetString(PyExc_TypeError, "a batch job takes no progress callback");
       return false;
     }
-    if (!PyCallable_Check(a[15])) {
+    if (!PyCallable_Check(a[16])) {
       PyErr_Format(PyExc_TypeError, "argument 'progress': expected a callable or None, got '%.200s'",
-                   Py_TYPE(a[15])->tp_name);
+                   Py_TYPE(a[16])->tp_name);
       return false;
     }
-    *progress = a[15];
+    *progress = a[16];
   }
   job.options.clean = clean;
   return true;
@@ -214,7 +216,8 @@ PyMethodDef centerlines_def = {
     "centerlines(curves, radius, feature_size=None, *, simplification=None, "
     "min_tip_fraction=None, junction_merge_fraction=None, per_curve_widths=None, "
     "compute_widths=False, subdivision_ratio=None, max_nodes=None, resample=None, "
-    "boundary_simplification=None, merge_tolerance=None, clean=True, tiles=None, progress=None)\n"
+    "boundary_simplification=None, merge_tolerance=None, clean=True, tiles=None, caps=None, "
+    "progress=None)\n"
     "--\n"
     "\n"
     "The centerline graph of the curves, banded with `radius`.\n"
@@ -227,7 +230,8 @@ PyMethodDef centerlines_def = {
     "indices per chain, source_offsets int64 (m + 1).\n"
     "\n"
     "feature_size None: radius x the default ratio. clean=False: the chains of\n"
-    "topologize(curves, radius, feature_size, ...) exactly. progress: None or\n"
+    "topologize(curves, radius, feature_size, ...) exactly. caps: None (round),\n"
+    "'round', 'square' or 'butt', or one of them per curve. progress: None or\n"
     "progress(stage, fraction), called with the lock held about ten times a\n"
     "second at most; an exception from it cancels the call. Ctrl-C stops it."};
 

@@ -70,63 +70,9 @@ std::pair<std::size_t, std::size_t> tile_range(const std::vector<double>& xs, do
 }
 
 // Bands that overlap many times over (hatching: hundreds of strokes across
-// the same strip) make one union pay for every crossing of every pair of
-// band edges, while their union has an outline of a few strokes' worth.
-// When the bands of a tile cover its area kOverlapToGroup times over or
-// more, they are first united in groups of kGroupSize, in order, and the
-// groups' outlines again, as long as a round at least halves the vertex
-// count; the tile's one union then merges what is left. The region is the
-// same; the outlines reach the last union already merged.
-constexpr double kOverlapToGroup = 4.0;
-constexpr std::size_t kGroupSize = 16;
-
-double ring_area(const Ring& ring) {
-  double sum = 0.0;
-  for (std::size_t k = 0; k < ring.size(); ++k) {
-    const Point& a = ring[k];
-    const Point& b = ring[k + 1 == ring.size() ? 0 : k + 1];
-    sum += a.x * b.y - b.x * a.y;
-  }
-  return 0.5 * sum;
-}
-
-std::vector<Ring> unite_in_groups(std::vector<Ring> rings, const TileRect& rect) {
-  using namespace Clipper2Lib;
-  double covered = 0.0;
-  std::size_t vertices = 0;
-  for (const Ring& r : rings) {
-    covered += ring_area(r);
-    vertices += r.size();
-  }
-  const double area = (rect.xmax - rect.xmin) * (rect.ymax - rect.ymin);
-  if (!(covered >= kOverlapToGroup * area)) return rings;
-  while (rings.size() > kGroupSize) {
-    std::vector<Ring> next;
-    std::size_t next_vertices = 0;
-    PathsD group;
-    for (std::size_t start = 0; start < rings.size(); start += kGroupSize) {
-      group.clear();
-      for (std::size_t i = start; i < std::min(rings.size(), start + kGroupSize); ++i) {
-        PathD path;
-        path.reserve(rings[i].size());
-        for (const Point& p : rings[i]) path.emplace_back(p.x, p.y);
-        group.push_back(std::move(path));
-      }
-      for (const PathD& path : Union(group, FillRule::NonZero, 6)) {
-        Ring ring;
-        ring.reserve(path.size());
-        for (const PointD& q : path) ring.push_back({q.x, q.y});
-        next_vertices += ring.size();
-        next.push_back(std::move(ring));
-      }
-    }
-    const bool shrank = 2 * next_vertices <= vertices;
-    rings = std::move(next);
-    vertices = next_vertices;
-    if (!shrank) break;
-  }
-  return rings;
-}
+// the same strip) are united in neighbourly groups by unite_bands
+// (inflate/band_union.h): the clean pipeline's band pieces have no holes,
+// and a clip of a ring without holes has none either.
 
 // A polygon whose outer ring has this many points after preprocessing is
 // more than a blob: no skeleton at all means its triangulation was refused,
@@ -206,7 +152,7 @@ TileResult run_tile_once(const std::vector<const Ring*>& bands,
   TileResult out;
   if (inside.empty()) return out;
   const std::vector<BufferPolygon> polygons =
-      preprocess_stage(unite_bands(unite_in_groups(std::move(inside), grown),
+      preprocess_stage(unite_bands(std::move(inside),
                                    settings.hole_feature_size.value_or(feature_size)),
                        buffer_distance, feature_size, boundary);
   std::vector<Segment> segments;

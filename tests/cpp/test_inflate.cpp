@@ -103,6 +103,55 @@ INSTANTIATE_TEST_SUITE_P(Inflate, Rectangle,
                          testing::Values(std::pair{10.0, 1.0}, std::pair{3.0, 0.25},
                                          std::pair{0.5, 2.0}));
 
+// How far a band reaches past the end (10, 0) of a stroke along +x, and
+// across it at the end's abscissa.
+struct CapReach {
+  double along = -1e9;
+  double across = 0.0;
+};
+
+CapReach reach_of(const std::vector<Ring>& rings) {
+  CapReach out;
+  for (const Ring& ring : rings) {
+    for (const Point& p : ring) {
+      out.along = std::max(out.along, p.x - 10.0);
+      if (p.x >= 10.0 - 1e-9) out.across = std::max(out.across, std::fabs(p.y));
+    }
+  }
+  return out;
+}
+
+TEST(Inflate, EachEndTakesItsCap) {
+  const std::vector<Polyline> curves = {{{0, 0}, {5, 0.5}, {6, 0}, {10, 0}}};
+  const double r = 1.0;
+  struct Case {
+    Cap cap;
+    double along_min, along_max;
+  };
+  for (const Case& c : {Case{Cap::Butt, 0.0, 0.0}, Case{Cap::Square, 1.0, 1.0 + 1e-6},
+                        Case{Cap::Round, 0.95, 1.0 + 1e-6}}) {
+    for (const EndCaps& ends : {EndCaps{c.cap, c.cap}, EndCaps{Cap::Butt, c.cap}}) {
+      if (ends.front == Cap::Square && ends.back == Cap::Square) continue;  // exact layer's band
+      const std::vector<EndCaps> caps = {ends};
+      const CapReach reach = reach_of(offset_bands(curves, std::nullopt, r, r, &caps));
+      EXPECT_GE(reach.along, c.along_min - 1e-6) << int(c.cap);
+      EXPECT_LE(reach.along, c.along_max) << int(c.cap);
+      // Variable widths of the same radius give the same reach.
+      const CapReach variable =
+          reach_of(inflate_curve_variable(curves[0], {r, r, r, r}, r, ends));
+      EXPECT_NEAR(variable.along, reach.along, 1e-6) << int(c.cap);
+      // A round cap is no wider than the band; a square one reaches its corners.
+      if (c.cap == Cap::Round) {
+        EXPECT_LE(reach.across, r + 1e-6);
+      }
+    }
+  }
+  // Without caps every band is the exact layer's (square caps and joins).
+  const std::vector<EndCaps> squared = {{Cap::Square, Cap::Square}};
+  EXPECT_EQ(offset_bands(curves, std::nullopt, r, r),
+            offset_bands(curves, std::nullopt, r, r, &squared));
+}
+
 TEST(Inflate, NothingToOffset) {
   EXPECT_TRUE(inflate({}, std::nullopt, 1.0, 1.0).empty());
   EXPECT_TRUE(inflate({{}, {{1, 1}}}, std::nullopt, 1.0, 1.0).empty());

@@ -126,6 +126,19 @@ TEST(Merge, NonFiniteAndHugeCoordinatesShareSaturatedCells) {
   EXPECT_EQ(merged.curves[1], (Polyline{{4, 4}, {inf, 1}, {3, 3}}));
 }
 
+TEST(Merge, CapsFollowTheFreeEnds) {
+  // Seed 0 grows forward into 1 and backward into 2; 3 stays alone.
+  const std::vector<Polyline> curves = {
+      {{1, 0}, {2, 0}}, {{3, 0}, {2, 0}}, {{1, 0}, {0, 0}}, {{9, 9}}};
+  const std::vector<Cap> caps = {Cap::Square, Cap::Round, Cap::Butt, Cap::Round};
+  const MergedCurves merged = merge_connected(curves, std::nullopt, 1.0, 0.01, &caps);
+  ASSERT_EQ(merged.curves.size(), 2u);
+  ASSERT_TRUE(merged.caps.has_value());
+  EXPECT_EQ(*merged.caps,
+            (std::vector<EndCaps>{{Cap::Butt, Cap::Round}, {Cap::Round, Cap::Round}}));
+  EXPECT_FALSE(merge_connected(curves, std::nullopt, 1.0, 0.01).caps.has_value());
+}
+
 TEST(Merge, MismatchedWidthsAreAnInternalError) {
   EXPECT_THROW(merge_connected({{{0, 0}, {1, 0}}}, WidthLists{{1.0}}, 1.0, 0.01), InvariantError);
 }

@@ -29,6 +29,10 @@ class Drawing:
       id, stroke colour and stroke width; empty for JSON strokes).
     - `stroke_widths`: per curve, the stroke width in drawing units (SVG
       only; NaN where the element has no stroke), else None.
+    - `caps`: per curve, the stroke's line cap ("round", "square" or "butt";
+      SVG only, "butt" where the file says nothing, as SVG draws it), else
+      None; ``centerlines(drawing.curves, r, caps=drawing.caps)`` bands each
+      stroke with its own caps.
     - `radius`, `feature_size`: the values stated in the file (JSON), else None.
     - `y_down`: True when y grows downwards (SVG), which pictures respect.
     - `crs`: the coordinate reference system the file states (a GeoJSON
@@ -42,6 +46,7 @@ class Drawing:
     properties: List[Dict[str, Any]]
     format: str
     stroke_widths: Optional[np.ndarray] = None
+    caps: Optional[List[str]] = None
     radius: Optional[float] = None
     feature_size: Optional[float] = None
     y_down: bool = False

@@ -3,7 +3,8 @@
 Reading takes every `path`, `polyline`, `polygon`, `line`, `rect`, `circle`
 and `ellipse` (also through `use`), with all their transforms applied, in the
 user units of the root element (its viewBox), y pointing down; stroke widths
-too are in those units.
+too are in those units. Every curve keeps its element's `stroke-linecap`
+(`Drawing.caps`, butt where the file gives none) for `centerlines`.
 Curves (quadratic and cubic Beziers, elliptical arcs, rounded corners) are
 flattened into polylines that stay within a tolerance of the true curve,
 radius / 20 by default. Subpaths become separate curves; a closed subpath
@@ -14,6 +15,7 @@ from __future__ import annotations
 
 import math
 import os
+import re
 from typing import Any, Dict, List, Optional, Tuple, Union
 
 import numpy as np
@@ -62,7 +64,7 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
     scale = math.sqrt(abs(root.a * root.d - root.b * root.c)) if root is not None else 1.0
     if not scale > 0:
         raise DrawingError("the viewBox maps the drawing onto nothing")
-    shapes: List[Tuple[Dict[str, Any], float, List[Any]]] = []
+    shapes: List[Tuple[Dict[str, Any], float, str, List[Any]]] = []
     skipped: Dict[str, int] = {}
     for element in elements:
         if not isinstance(element, se.Shape):
@@ -75,6 +77,7 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
         if not pieces:
             continue
         props: Dict[str, Any] = {"tag": element.values.get("tag", type(element).__name__.lower())}
+        cap = element.values.get("stroke-linecap")
         if element.id is not None:
             props["id"] = element.id
         width = math.nan
@@ -82,9 +85,9 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
             props["stroke"] = element.stroke.hex
             width = float(element.implicit_stroke_width) / scale
             props["stroke-width"] = width
-        shapes.append((props, width, pieces))
+        shapes.append((props, width, cap if cap in ("round", "square", "butt") else "butt", pieces))
 
-    widths = np.array([w for _, w, _ in shapes], dtype=np.float64)
+    widths = np.array([w for _, w, _, _ in shapes], dtype=np.float64)
     if tolerance is None:
         if radius is None:
             ok = np.isfinite(widths) & (widths > 0)
@@ -97,8 +100,9 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
     curves: List[np.ndarray] = []
     items: List[int] = []
     curve_widths: List[float] = []
+    caps: List[str] = []
     properties: List[Dict[str, Any]] = []
-    for props, width, pieces in shapes:
+    for props, width, cap, pieces in shapes:
         item = len(properties)
         added = False
         for raw in _flatten(se, pieces, tolerance):
@@ -109,6 +113,7 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
                 curves.append(curve)
                 items.append(item)
                 curve_widths.append(width)
+                caps.append(cap)
                 added = True
         if added:
             properties.append(props)
@@ -116,7 +121,7 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
         raise DrawingError("no curves in the file (only " +
                            ", ".join(f"{n} {t}" for t, n in sorted(skipped.items())) + ")")
     return make_drawing(curves, items, properties, "svg", name,
-                        stroke_widths=np.array(curve_widths, dtype=np.float64), y_down=True,
+                        stroke_widths=np.array(curve_widths, dtype=np.float64), caps=caps, y_down=True,
                         skipped=skipped)
 
 
@@ -137,13 +142,97 @@ def _pieces(se: Any, e: Any) -> List[Any]:
     if isinstance(e, se.Path):
         # A path's own transform is applied to its flattened points with numpy
         # (see _flatten), not segment by segment.
-        segments = list(e.segments(transformed=False))
         transform = e.transform if e.transform is not None and not e.transform.is_identity() \
             else None
+        lines = _line_subpaths(e.values.get("d"))
+        if lines is not None:
+            return [_apply(transform, c) if transform is not None else c for c in lines]
+        segments = list(e.segments(transformed=False))
         return [(segments, transform)] if segments else []
     e.reify()
     segments = list(e.segments())
     return [(segments, None)] if segments else []
+
+
+# Path data of straight lines only: commands M L H V Z (either case), numbers,
+# and the separators between them. Such data is read here, point arrays
+# straight from the text; anything else goes through svgelements' segments.
+_LINE_ONLY = re.compile(r"[MmLlHhVvZz0-9eE.,+\-\s]*")
+_TOKEN = re.compile(r"[\s,]*(?:([MmLlHhVvZz])|([-+]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][-+]?[0-9]+)?))")
+_ARITY = {"M": 2, "L": 2, "H": 1, "V": 1, "Z": 0}
+
+
+def _line_subpaths(d: Any) -> Optional[List[np.ndarray]]:
+    """The subpaths of line-only path data as `_flatten_segments` gives them
+    from svgelements' segments (subpaths of one point dropped, a closed one
+    repeating its first point), or None for any other data."""
+    if not isinstance(d, str) or not _LINE_ONLY.fullmatch(d):
+        return None
+    tokens: List[Any] = []
+    pos, end = 0, len(d.rstrip(" \t\r\n\f,"))
+    while pos < end:
+        m = _TOKEN.match(d, pos)
+        if m is None or m.end() == pos:
+            return None
+        tokens.append(m.group(1) if m.group(1) else float(m.group(2)))
+        pos = m.end()
+    if not tokens or tokens[0] not in ("M", "m"):
+        return None
+    out: List[List[Tuple[float, float]]] = []
+    current: List[Tuple[float, float]] = []
+    x = y = 0.0
+    start = (0.0, 0.0)
+    i = 0
+    while i < len(tokens):
+        cmd = tokens[i]
+        if not isinstance(cmd, str):
+            return None
+        i += 1
+        upper = cmd.upper()
+        relative = cmd != upper
+        arity = _ARITY[upper]
+        if arity == 0:  # Z: back to the subpath's start
+            if not current:
+                current = [(x, y)]
+                start = current[0]
+            last = current[-1]
+            if abs(last[0] - start[0]) + abs(last[1] - start[1]) <= 1e-9 * (1 + abs(start[0]) + abs(start[1])):
+                current[-1] = start
+            else:
+                current.append(start)
+            out.append(current)
+            x, y = start
+            current = [start]
+            continue
+        first = True
+        while True:
+            args = tokens[i:i + arity]
+            if len(args) < arity or any(isinstance(a, str) for a in args):
+                if first:
+                    return None
+                break
+            i += arity
+            if upper == "H":
+                x = x + args[0] if relative else args[0]
+            elif upper == "V":
+                y = y + args[0] if relative else args[0]
+            else:
+                x, y = (x + args[0], y + args[1]) if relative else (args[0], args[1])
+            if upper == "M" and first:
+                if len(current) > 1:
+                    out.append(current)
+                current = [(x, y)]
+                start = current[0]
+            else:
+                if not current:
+                    current = [start]
+                current.append((x, y))
+            first = False
+            if i >= len(tokens) or isinstance(tokens[i], str):
+                break
+    if len(current) > 1:
+        out.append(current)
+    return [np.array(c, dtype=np.float64) for c in out]
 
 
 def _stretch(m: Any) -> float:
