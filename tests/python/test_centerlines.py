@@ -298,7 +298,7 @@ def test_rings_that_plain_simplification_would_cross_are_kept_apart(seed, r):
     # came back whole as a handful of chains.
     curves = random_drawing(seed)
     whole, tiled = centerlines(curves, r, tiles=False), centerlines(curves, r, tiles=True)
-    assert len(whole) > 200
+    assert len(whole) > 150  # lost, it came back as a handful of chains
     assert (len(whole.chains), len(whole.junctions), len(whole.ends)) == (
         len(tiled.chains),
         len(tiled.junctions),
