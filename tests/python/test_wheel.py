@@ -1,4 +1,5 @@
-"""The repaired wheel, installed into a fresh virtual environment, runs the
+"""The sdist's bundled third-party sources are taken as pinned or not at all, and
+the repaired wheel, installed into a fresh virtual environment, runs the
 README's quick start with no build tree around.
 
 `make wheel` builds the wheel once (from the sdist, with the network off) and
@@ -21,8 +22,6 @@ ROOT = Path(__file__).resolve().parents[2]
 WHEEL_PATH = ROOT / "build" / "wheel" / "wheel.path"
 # The extras the quick start's last line calls into.
 EXTRAS = "networkx,shapely,plot"
-
-pytestmark = pytest.mark.wheel
 
 
 def quick_start() -> str:
@@ -54,6 +53,7 @@ def wheel() -> Path:
     return path
 
 
+@pytest.mark.wheel
 def test_wheel_is_repaired_and_self_contained(wheel: Path) -> None:
     assert re.search(r"-manylinux_\d+_\d+_\w+\.whl$", wheel.name), wheel.name
     names = zipfile.ZipFile(wheel).namelist()
@@ -63,6 +63,7 @@ def test_wheel_is_repaired_and_self_contained(wheel: Path) -> None:
     assert all(n.startswith(("strokegraph/", "strokegraph-", "strokegraph.libs/")) for n in names), names
 
 
+@pytest.mark.wheel
 def test_quick_start_in_a_fresh_venv(wheel: Path, tmp_path: Path) -> None:
     venv = tmp_path / "venv"
     subprocess.run([sys.executable, "-m", "venv", str(venv)], check=True)
@@ -88,3 +89,25 @@ def test_quick_start_in_a_fresh_venv(wheel: Path, tmp_path: Path) -> None:
     assert len(files) == 3
     for f in files:
         assert Path(f).resolve().is_relative_to(venv.resolve()), f
+
+
+@pytest.mark.parametrize("bundled", ["missing", "tampered"])
+def test_bundled_sources_are_hash_checked(tmp_path: Path, bundled: str) -> None:
+    """fetch_deps.py --from (what CMake runs inside the sdist) never downloads
+    and refuses an archive whose sha256 differs from tools/deps.lock."""
+    bundle = tmp_path / "third_party"
+    bundle.mkdir()
+    if bundled == "tampered":
+        for line in (ROOT / "tools" / "deps.lock").read_text().splitlines():
+            fields = line.split("#", 1)[0].split()
+            if fields:
+                name = re.sub(r"[-_.]+", "_", fields[0])
+                (bundle / f"{name}-{fields[1]}.tar.gz").write_bytes(b"not the pinned sdist")
+    env = dict(os.environ, PIP_NO_INDEX="1")
+    run = subprocess.run([sys.executable, str(ROOT / "tools" / "fetch_deps.py"),
+                          "--from", str(bundle), "--dest", str(tmp_path / "deps")],
+                         capture_output=True, text=True, env=env)
+    assert run.returncode != 0
+    expected = "is missing" if bundled == "missing" else "does not match the recorded"
+    assert expected in run.stderr, run.stderr
+    assert not any((tmp_path / "deps").glob("*/"))
