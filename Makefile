@@ -14,7 +14,7 @@ export STROKEGRAPH_DEPS_DIR
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_COMMON := -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DSTROKEGRAPH_BUILD_TESTS=ON
 
-.PHONY: fuzz fuzz-native fuzz-packages demo bench-cli test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean sdist wheel
+.PHONY: fuzz fuzz-native fuzz-packages demo bench-cli test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-cpp bench-venv clean
 
 ## demo: build, then find the centerlines of the bundled sample drawing, print a
 ## summary and draw it into docs/demo.png (matplotlib, Agg backend)
@@ -79,6 +79,7 @@ build: deps
 ## building it needs no network
 VERSION := $(shell sed -n 's/^version = "\(.*\)"/\1/p' pyproject.toml)
 SDIST := dist/strokegraph-$(VERSION).tar.gz
+.PHONY: sdist wheel
 sdist: $(SDIST)
 
 $(SDIST): $(wildcard $(shell git ls-files 2>/dev/null)) | venv
