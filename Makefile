@@ -41,7 +41,9 @@ STREET_SAMPLE := build/data/apalachicola_original.parquet
 $(STREET_SAMPLE): tools/fetch_street_sample.py | venv
 	$(PY) tools/fetch_street_sample.py --dest $(@D) >/dev/null
 
-test-python: build $(STREET_SAMPLE)
+# The wheel too (built once, again only when a tracked file changed): tests/python/test_wheel.py
+# installs it into a fresh venv.
+test-python: build wheel $(STREET_SAMPLE)
 	STROKEGRAPH_STREETS=$(abspath $(STREET_SAMPLE)) $(PY) -m pytest tests/python -q
 
 ## test-asan: the C++ tests under AddressSanitizer and UBSan
@@ -71,6 +73,37 @@ fuzz-packages:
 ## build: the Python package, installed into .venv
 build: deps
 	$(PY) -m pip install --quiet --no-build-isolation --no-deps .
+
+## sdist: dist/strokegraph-VERSION.tar.gz, carrying the pinned Clipper2 and CDT
+## sdists (hash-checked, staged in third_party/ only while it is packed), so that
+## building it needs no network
+VERSION := $(shell sed -n 's/^version = "\(.*\)"/\1/p' pyproject.toml)
+SDIST := dist/strokegraph-$(VERSION).tar.gz
+.PHONY: sdist wheel
+sdist: $(SDIST)
+
+$(SDIST): $(wildcard $(shell git ls-files 2>/dev/null)) | venv
+	rm -rf third_party
+	$(PY) tools/fetch_deps.py --bundle third_party >/dev/null
+	$(PY) -c 'from scikit_build_core.build import build_sdist; build_sdist("dist")' \
+	  || { rm -rf third_party; exit 1; }
+	rm -rf third_party
+	@tar -tzf $@ | grep -q '/third_party/pythoncdt-.*\.tar\.gz$$' || { echo "$@ lacks the bundled sources"; exit 1; }
+
+## wheel: a wheel built from that sdist with the network off (pip --no-index, an
+## empty third-party cache), repaired by auditwheel for this platform's manylinux
+## tag, in dist/; build/wheel/wheel.path names it
+WHEEL_PATH := build/wheel/wheel.path
+wheel: $(WHEEL_PATH)
+
+$(WHEEL_PATH): $(SDIST)
+	rm -rf build/wheel
+	mkdir -p build/wheel/raw build/wheel/repaired build/wheel/no-deps
+	PIP_NO_INDEX=1 STROKEGRAPH_DEPS_DIR=$(abspath build/wheel/no-deps) CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) \
+	  $(PY) -m pip wheel --quiet --no-deps --no-build-isolation --wheel-dir build/wheel/raw $(SDIST)
+	$(VENV)/bin/auditwheel repair --wheel-dir build/wheel/repaired build/wheel/raw/*.whl
+	cp build/wheel/repaired/*.whl dist/
+	ls $(abspath dist)/$$(cd build/wheel/repaired && ls *.whl) > $@
 
 build-cpp: deps system-packages
 	cmake -S . -B build/cpp $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo

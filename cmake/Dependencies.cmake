@@ -2,9 +2,18 @@
 # triangulator. An installed package is used when CMake can find one;
 # otherwise the sources come from the hash-checked PyPI sdists listed in
 # tools/deps.lock, unpacked outside the source tree by tools/fetch_deps.py.
+# A source distribution of strokegraph carries those sdists in third_party/
+# (make sdist); then they are unpacked into the build tree, with no network.
 
-set(STROKEGRAPH_DEPS_DIR "$ENV{STROKEGRAPH_DEPS_DIR}" CACHE PATH
-    "Where tools/fetch_deps.py unpacks the third-party sources")
+set(STROKEGRAPH_BUNDLED_DEPS "${PROJECT_SOURCE_DIR}/third_party")
+if(EXISTS "${STROKEGRAPH_BUNDLED_DEPS}")
+  set(STROKEGRAPH_DEPS_DIR "${CMAKE_BINARY_DIR}/deps")
+  set(_fetch_from --from "${STROKEGRAPH_BUNDLED_DEPS}")
+else()
+  set(STROKEGRAPH_DEPS_DIR "$ENV{STROKEGRAPH_DEPS_DIR}" CACHE PATH
+      "Where tools/fetch_deps.py unpacks the third-party sources")
+  set(_fetch_from)
+endif()
 if(NOT STROKEGRAPH_DEPS_DIR)
   if(DEFINED ENV{XDG_CACHE_HOME} AND NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
     set(STROKEGRAPH_DEPS_DIR "$ENV{XDG_CACHE_HOME}/strokegraph/deps")
@@ -30,7 +39,7 @@ function(strokegraph_fetch_sources)
   endif()
   execute_process(
     COMMAND "${Python_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/tools/fetch_deps.py"
-            --dest "${STROKEGRAPH_DEPS_DIR}"
+            --dest "${STROKEGRAPH_DEPS_DIR}" ${_fetch_from}
     RESULT_VARIABLE _rc)
   if(NOT _rc EQUAL 0)
     message(FATAL_ERROR "fetching the third-party sources failed; run 'make deps' "

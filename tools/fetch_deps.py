@@ -9,6 +9,12 @@ that finds everything already in place does nothing.
 
 Usage: fetch_deps.py [--dest DIR]   (default: $STROKEGRAPH_DEPS_DIR or
 ~/.cache/strokegraph/deps). Prints the directory on success.
+
+The source distribution of strokegraph carries the pinned sdists themselves,
+so that building it needs no network:
+  fetch_deps.py --bundle DIR   puts the hash-checked sdists into DIR (make sdist)
+  fetch_deps.py --from DIR     unpacks them from DIR instead of downloading
+                               (CMake, when the source tree carries DIR)
 """
 
 from __future__ import annotations
@@ -17,6 +23,7 @@ import argparse
 import hashlib
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tarfile
@@ -99,40 +106,77 @@ def verify_tree(name: str, root: Path) -> None:
         raise SystemExit(f"{name}: unexpected bundled library version in {rel}")
 
 
-def fetch(name: str, version: str, sha: str, dest: Path) -> None:
+def bundled_archive(bundle: Path, name: str, version: str) -> Path:
+    return bundle / f"{unpacked_name(name, version)}.tar.gz"
+
+
+def checked(archive: Path, name: str, version: str, sha: str) -> Path:
+    got = sha256(archive)
+    if got != sha:
+        raise SystemExit(f"{name} {version}: sha256 {got} does not match the recorded {sha}")
+    return archive
+
+
+def download(name: str, version: str, sha: str, tmp: str) -> Path:
+    cmd = [sys.executable, "-m", "pip", "download", "--quiet", "--no-deps",
+           "--no-binary", name, f"{name}=={version}", "--dest", tmp]
+    subprocess.run(cmd, check=True)
+    archives = list(Path(tmp).glob("*.tar.gz"))
+    if len(archives) != 1:
+        raise SystemExit(f"{name}: expected one sdist, got {[a.name for a in archives]}")
+    return checked(archives[0], name, version, sha)
+
+
+def fetch(name: str, version: str, sha: str, dest: Path, source: Path | None) -> None:
     top = unpacked_name(name, version)
     stamp = dest / f"{top}.verified"
     if stamp.is_file() and stamp.read_text().strip() == sha and (dest / top).is_dir():
         return
     with tempfile.TemporaryDirectory(prefix="strokegraph-deps-") as tmp:
-        cmd = [sys.executable, "-m", "pip", "download", "--quiet", "--no-deps",
-               "--no-binary", name, f"{name}=={version}", "--dest", tmp]
-        subprocess.run(cmd, check=True)
-        archives = list(Path(tmp).glob("*.tar.gz"))
-        if len(archives) != 1:
-            raise SystemExit(f"{name}: expected one sdist, got {[a.name for a in archives]}")
-        got = sha256(archives[0])
-        if got != sha:
-            raise SystemExit(f"{name} {version}: sha256 {got} does not match the recorded {sha}")
+        if source is None:
+            archive = download(name, version, sha, tmp)
+        else:
+            archive = bundled_archive(source, name, version)
+            if not archive.is_file():
+                raise SystemExit(f"{name} {version}: {archive} is missing")
+            checked(archive, name, version, sha)
         staging = Path(tempfile.mkdtemp(prefix=".unpack-", dir=dest))
-        safe_extract(archives[0], staging, top)
+        safe_extract(archive, staging, top)
         verify_tree(name, staging / top)
         if (dest / top).exists():
-            import shutil
             shutil.rmtree(dest / top)
         (staging / top).rename(dest / top)
         staging.rmdir()
     stamp.write_text(sha + "\n")
 
 
+def bundle(name: str, version: str, sha: str, dest: Path) -> None:
+    """Put the pinned sdist into dest (kept when already there and intact)."""
+    target = bundled_archive(dest, name, version)
+    if target.is_file() and sha256(target) == sha:
+        return
+    with tempfile.TemporaryDirectory(prefix="strokegraph-deps-") as tmp:
+        # Its tree is checked where it is unpacked (fetch with --from).
+        shutil.copyfile(download(name, version, sha, tmp), target)
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--dest", type=Path, default=default_dest())
+    mode = parser.add_mutually_exclusive_group()
+    mode.add_argument("--from", dest="source", type=Path, metavar="DIR",
+                      help="take the sdists from DIR (as --bundle left them), never download")
+    mode.add_argument("--bundle", type=Path, metavar="DIR",
+                      help="only put the hash-checked sdists into DIR, unpacked nowhere")
     args = parser.parse_args()
-    dest = args.dest.expanduser().resolve()
+    dest = (args.bundle if args.bundle else args.dest).expanduser().resolve()
     dest.mkdir(parents=True, exist_ok=True)
+    source = args.source.expanduser().resolve() if args.source else None
     for name, version, sha, _tree in read_lock():
-        fetch(name, version, sha, dest)
+        if args.bundle:
+            bundle(name, version, sha, dest)
+        else:
+            fetch(name, version, sha, dest, source)
     print(dest)
     return 0
 
