@@ -13,6 +13,10 @@ from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple
 import numpy as np
 
 
+# A radius taken from a file is at least this fraction of the drawing's diagonal.
+MIN_RADIUS_FRACTION = 1e-4
+
+
 class DrawingError(ValueError):
     """A file that holds no drawing: unreadable, malformed or empty. The message says why."""
 
@@ -59,17 +63,26 @@ class Drawing:
 
         The file's own radius if it states one; else half the median stroke
         width (weighted by curve length); else 1/200 of the extent's diagonal.
+        A file's radius or widths never take it below 1/10000 of the diagonal
+        (a hair-thin stroke width would make a tiny file trace for minutes).
         """
+        x0, y0, x1, y1 = self.extent
+        diagonal = math.hypot(x1 - x0, y1 - y0)
+        floor = diagonal * MIN_RADIUS_FRACTION if math.isfinite(diagonal) else 0.0
+
+        def at_least_floor(radius: float, how: str) -> Tuple[float, str]:
+            if radius < floor:
+                return floor, f"{how}, raised to 1/{round(1 / MIN_RADIUS_FRACTION)} of the drawing's diagonal"
+            return radius, how
+
         if self.radius is not None:
-            return self.radius, "stated in the file"
+            return at_least_floor(self.radius, "stated in the file")
         if self.stroke_widths is not None:
             ok = np.isfinite(self.stroke_widths) & (self.stroke_widths > 0)
             if ok.any():
                 widths = self.stroke_widths[ok]
                 lengths = np.array([curve_length(c) for c, k in zip(self.curves, ok) if k])
-                return weighted_median(widths, lengths) / 2, "half the median stroke width"
-        x0, y0, x1, y1 = self.extent
-        diagonal = math.hypot(x1 - x0, y1 - y0)
+                return at_least_floor(weighted_median(widths, lengths) / 2, "half the median stroke width")
         return (diagonal / 200 if diagonal > 0 else 1.0), "1/200 of the drawing's diagonal"
 
 
