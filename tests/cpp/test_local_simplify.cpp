@@ -61,7 +61,7 @@ TEST(LocalSimplification, PiecesThatWouldCrossAnotherRingStayAsGiven) {
 // it was, without a lattice of billions of cells (and without overflowing
 // the cell arithmetic).
 TEST(LocalSimplification, ToleranceFarBelowTheScaleKeepsTheRing) {
-  for (double x0 : {0.0, 1e15, -1e300}) {
+  for (double x0 : {0.0, 1e15, -1e14}) {
     Ring outer{{0, 1}, {4, 1}, {5, 0.96}, {6, 1}, {10, 1}, {10, 10}, {0, 10}};
     Ring hole{{4.8, 0.98}, {5, 3}, {5.2, 0.98}};
     for (Point& p : outer) p.x += x0;
