@@ -14,6 +14,7 @@
 #include "common/progress.h"
 #include "graph/graph.h"
 #include "inflate/inflate.h"
+#include "inflate/retrace.h"
 #include "pipeline/batch.h"
 #include "pipeline/front.h"
 #include "pipeline/memory.h"
@@ -155,9 +156,23 @@ CleanFront clean_front(const std::vector<Polyline>& curves, double radius, doubl
                                                    options.per_curve_widths,
                                                    options.merge_tolerance);
   CleanFront front;
+  // Strokes drawn back and forth over themselves get their bands piece by
+  // piece (inflate/retrace.h), after the others'.
+  std::vector<Polyline> retracing;
+  if (!conditioned.widths) {
+    std::vector<Polyline> plain;
+    for (Polyline& c : conditioned.curves)
+      (retraces_itself(c, radius) ? retracing : plain).push_back(std::move(c));
+    conditioned.curves = std::move(plain);
+  }
   front.bands = offset_bands(conditioned.curves, conditioned.widths, radius, front_scale);
+  for (const Polyline& c : retracing) {
+    for (Ring& ring : retraced_band(c, radius, front_scale)) front.bands.push_back(std::move(ring));
+  }
   front.widest_band = largest_radius(radius, conditioned.widths);
   front.stroke_ends = stroke_ends(conditioned.curves, radius);
+  const std::vector<Point> retraced_ends = stroke_ends(retracing, radius);
+  front.stroke_ends.insert(front.stroke_ends.end(), retraced_ends.begin(), retraced_ends.end());
   conditioned = {};
   front.side = tile_side(tiles, front.bands);
   // A side below one margin only repeats the work: every tile would hold

@@ -10,6 +10,7 @@ import textwrap
 import time
 from pathlib import Path
 
+import numpy as np
 import pytest
 
 import strokegraph
@@ -44,6 +45,18 @@ def test_extreme_scales_end_with_a_result_or_a_clear_error(curves, radius, optio
         assert str(e), "a refusal names its cause"
     else:
         assert len(g.chains) <= 2 * len(curves)
+
+
+def test_a_stroke_drawn_back_and_forth_over_itself():
+    # Its one band outline crossed itself ~n^2 times (2,400 points: 7 s in one
+    # offset call that Ctrl-C could not stop); built piece by piece it is the
+    # same band.
+    rng = np.random.default_rng(2)
+    stroke = np.column_stack([np.arange(2400) % 2 * 10.0, np.zeros(2400)]) + rng.normal(0, 0.01, (2400, 2))
+    g = strokegraph.centerlines([stroke], 1.0)
+    assert len(g.chains) == 1 and len(g.junctions) == 0
+    start, end = sorted(g.nodes[list(g.ends)].tolist())
+    assert abs(start[0] - 0.0) < 1.0 and abs(end[0] - 10.0) < 1.0
 
 
 def test_tiny_tiles_give_the_untiled_graph():
