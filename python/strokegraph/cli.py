@@ -189,12 +189,20 @@ def run(tasks: Sequence[Task], jobs: int) -> Iterator[Outcome]:
         return here, proc
 
     def hand_out(conn: Any, proc: Any) -> None:
-        if waiting:
-            task = waiting.pop()
-            conn.send(task)
-            busy[conn] = (proc, task)
-        else:
+        if not waiting:
             idle.append((conn, proc))
+            return
+        for attempt in range(3):
+            try:
+                conn.send(waiting[-1])
+                break
+            except OSError:  # died between two files: a successor takes this one
+                conn.close()
+                proc.join()
+                if attempt == 2:
+                    raise
+                conn, proc = start()
+        busy[conn] = (proc, waiting.pop())
 
     try:
         for _ in range(workers):
