@@ -137,7 +137,9 @@ def _geojson_type(obj: Mapping[str, Any], index: object) -> str:
     return str(kind)
 
 
-def _geojson_members(obj: Mapping[str, Any]) -> list[Any]:
+def _geojson_members(obj: Any) -> list[Any]:
+    if not isinstance(obj, Mapping):
+        raise TypeError(f"curves: __geo_interface__ must be a GeoJSON dict, got {type(obj).__name__}")
     kind = _geojson_type(obj, None)
     if kind == "FeatureCollection":
         return list(obj.get("features") or [])
@@ -149,23 +151,40 @@ def _geojson_members(obj: Mapping[str, Any]) -> list[Any]:
     return [obj]
 
 
-def _geojson_curves(obj: Mapping[str, Any], index: int) -> list[Curve]:
+# Features and collections nested deeper than this are refused (Python's own
+# recursion limit would otherwise end the walk with a RecursionError).
+MAX_GEOJSON_NESTING = 64
+
+
+def _geojson_curves(obj: Any, index: int, depth: int = 0) -> list[Curve]:
+    if not isinstance(obj, Mapping):
+        raise TypeError(f"curve {index}: a GeoJSON geometry or feature must be an object, got {type(obj).__name__}")
+    if depth > MAX_GEOJSON_NESTING:
+        raise ValueError(f"curve {index}: GeoJSON objects nest more than {MAX_GEOJSON_NESTING} deep")
     kind = _geojson_type(obj, index)
     if kind == "Feature":
         geometry = obj.get("geometry")
-        return [] if geometry is None else _geojson_curves(geometry, index)
+        return [] if geometry is None else _geojson_curves(geometry, index, depth + 1)
     if kind == "FeatureCollection":
-        return [c for f in obj.get("features") or [] for c in _geojson_curves(f, index)]
+        return [c for f in _members(obj, "features", index) for c in _geojson_curves(f, index, depth + 1)]
     if kind == "GeometryCollection":
-        return [c for g in obj.get("geometries") or [] for c in _geojson_curves(g, index)]
+        return [c for g in _members(obj, "geometries", index) for c in _geojson_curves(g, index, depth + 1)]
     if kind in ("Point", "MultiPoint"):
         raise ValueError(f"curve {index}: a {kind} is not a curve")
     coordinates = obj.get("coordinates")
-    depth = {"LineString": 0, "Polygon": 1, "MultiLineString": 1, "MultiPolygon": 2}[kind]
     lines = [coordinates] if coordinates is not None else []
-    for _ in range(depth):
+    for _ in range({"LineString": 0, "Polygon": 1, "MultiLineString": 1, "MultiPolygon": 2}[kind]):
+        if not all(isinstance(group, (list, tuple, np.ndarray)) for group in lines):
+            raise ValueError(f"curve {index}: the coordinates of a {kind} do not nest as they should")
         lines = [line for group in lines for line in group]
     return [_geojson_line(line, index) for line in lines]
+
+
+def _members(obj: Mapping[str, Any], key: str, index: int) -> list[Any]:
+    members = obj.get(key) or []
+    if not isinstance(members, (list, tuple)):
+        raise TypeError(f"curve {index}: {key!r} must be a list, got {type(members).__name__}")
+    return list(members)
 
 
 def _geojson_line(coordinates: Any, index: int) -> Curve:

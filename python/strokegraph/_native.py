@@ -17,6 +17,8 @@ The native module is `_core`; `_internal` stays the exact low-level layer.
 
 from __future__ import annotations
 
+import re
+
 from collections.abc import Callable, Sequence
 from typing import Any, Optional
 
@@ -32,6 +34,11 @@ NativeResult = tuple[bytes, bytes, bytes, bytes, Optional[bytes], bytes, bytes]
 def default_feature_size(radius: float) -> float:
     """The feature size the native pipeline uses when the caller gives none."""
     return float(radius)
+
+
+# Numbers the core writes out in full ("0.000...0005" for 5e-324): in
+# messages they read in Python's own shortest form.
+_LONG_NUMBER = re.compile(r"-?\d{17,}(?:\.\d+)?|-?\d+\.\d{12,}")
 
 
 def run_native(
@@ -50,7 +57,18 @@ def run_native(
     """
     if progress is not None:
         progress("start", 0.0)
-    result: NativeResult = _core.centerlines(curves, radius, feature_size, progress=progress, **options)
+    try:
+        result: NativeResult = _core.centerlines(curves, radius, feature_size, progress=progress, **options)
+    except (MemoryError, ValueError) as e:
+        text = str(e)
+        if not text and isinstance(e, MemoryError):
+            # The allocator's own failure says nothing: say what ran out.
+            points = sum(len(c) for c in curves)
+            text = f"out of memory tracing {len(curves)} curves of {points} points (radius {radius!r})"
+        short = _LONG_NUMBER.sub(lambda m: repr(float(m.group())), text)
+        if short == str(e):
+            raise
+        raise type(e)(short) from None
     if progress is not None:
         progress("done", 1.0)
     return result

@@ -188,19 +188,112 @@ def _worker_init() -> None:
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
 
+def _serve(conn: Any) -> None:
+    """A worker process: traces the tasks the parent sends until it sends None."""
+    _worker_init()
+    try:
+        while True:
+            task = conn.recv()
+            if task is None:
+                return
+            conn.send(process(task))
+    except (EOFError, OSError):  # the parent is gone
+        return
+
+
+def _death(code: Optional[int]) -> str:
+    if code is not None and code < 0:
+        try:
+            name = signal.Signals(-code).name
+        except ValueError:
+            name = f"signal {-code}"
+        return f"the worker process was killed ({name})"
+    return f"the worker process ended (exit status {code})"
+
+
 def run(tasks: Sequence[Task], jobs: int) -> Iterator[Outcome]:
-    """Outcomes in completion order; several processes when `jobs` > 1."""
+    """Outcomes in completion order; several processes when `jobs` > 1.
+
+    Every worker takes one task at a time, so a worker that dies (killed, or
+    crashed in native code) costs exactly the file it was on: that file is
+    reported failed and a fresh worker takes the rest."""
     workers = min(jobs, len(tasks))
     if workers <= 1:
         for t in tasks:
             yield process(t)
         return
+    from multiprocessing.connection import wait
+
     methods = multiprocessing.get_all_start_methods()
-    ctx = multiprocessing.get_context("forkserver" if "forkserver" in methods else "spawn")
+    ctx: Any = multiprocessing.get_context("forkserver" if "forkserver" in methods else "spawn")
     if ctx.get_start_method() == "forkserver":
         ctx.set_forkserver_preload(["strokegraph.cli"])
-    with ctx.Pool(workers, initializer=_worker_init) as pool:
-        yield from pool.imap_unordered(process, tasks, chunksize=1)
+    waiting = list(reversed(tasks))
+    busy: Dict[Any, Tuple[Any, Task]] = {}   # connection -> (process, task)
+    idle: List[Tuple[Any, Any]] = []
+
+    def start() -> Tuple[Any, Any]:
+        here, there = ctx.Pipe()
+        proc = ctx.Process(target=_serve, args=(there,), daemon=True)
+        proc.start()
+        there.close()
+        return here, proc
+
+    def hand_out(conn: Any, proc: Any) -> None:
+        if not waiting:
+            idle.append((conn, proc))
+            return
+        for attempt in range(3):
+            try:
+                conn.send(waiting[-1])
+                break
+            except OSError:  # died between two files: a successor takes this one
+                conn.close()
+                proc.join()
+                if attempt == 2:
+                    raise
+                conn, proc = start()
+        busy[conn] = (proc, waiting.pop())
+
+    try:
+        for _ in range(workers):
+            hand_out(*start())
+        while busy:
+            ready = set(wait(list(busy) + [proc.sentinel for proc, _ in busy.values()]))
+            for conn in list(busy):
+                proc, task = busy[conn]
+                if conn not in ready and proc.sentinel not in ready:
+                    continue
+                del busy[conn]
+                try:
+                    outcome = conn.recv() if conn.poll() else None
+                except (EOFError, OSError):
+                    outcome = None
+                if outcome is not None:
+                    yield outcome
+                    hand_out(conn, proc)
+                    continue
+                conn.close()
+                proc.join()
+                yield Outcome(task.index, error=_death(proc.exitcode))
+                if waiting:
+                    hand_out(*start())
+    finally:
+        # Idle workers end on their own; busy ones (an interrupted run) get
+        # SIGTERM, which unwinds them so that no temporary file stays behind.
+        for conn, proc in idle:
+            try:
+                conn.send(None)
+            except OSError:
+                pass
+        for proc, _ in busy.values():
+            proc.terminate()
+        for conn, proc in idle + [(c, p) for c, (p, _) in busy.items()]:
+            proc.join(5)
+            if proc.is_alive():
+                proc.kill()
+                proc.join()
+            conn.close()
 
 
 class _Progress:
@@ -253,14 +346,26 @@ def _positive(text: str) -> float:
     return value
 
 
-def _drawings_in(folder: Path) -> List[Path]:
-    return sorted(p for p in folder.rglob("*")
-                  if p.suffix.lower() in INPUT_SUFFIXES and p.is_file()
-                  and not any(part.startswith(".") for part in p.relative_to(folder).parts))
+def _drawings_in(folder: Path, problems: List[Tuple[str, str]]) -> List[Path]:
+    """The drawings under `folder` (hidden names left out); a sub-folder that
+    cannot be listed goes into `problems` as (folder, reason)."""
+    found: List[Path] = []
+
+    def unreadable(e: OSError) -> None:
+        where = os.fsdecode(e.filename) if e.filename is not None else str(folder)
+        problems.append((where, _reason(e, where)))
+
+    for root, dirs, files in os.walk(folder, onerror=unreadable):
+        dirs[:] = [d for d in dirs if not d.startswith(".")]
+        found += [p for p in (Path(root) / f for f in files if not f.startswith("."))
+                  if p.suffix.lower() in INPUT_SUFFIXES and p.is_file()]
+    return sorted(found)
 
 
-def plan(inputs: Sequence[str], out: str, fmt: Optional[str]) -> Tuple[List[Tuple[str, str]], str, List[str]]:
-    """(source, output) pairs, the output format, and folders without drawings.
+def plan(inputs: Sequence[str], out: str,
+         fmt: Optional[str]) -> Tuple[List[Tuple[str, str]], str, List[Tuple[str, str]]]:
+    """(source, output) pairs, the output format, and (folder, reason) for
+    folders without drawings and sub-folders that cannot be read.
     One input file and an OUT with a suffix that is no folder: OUT is the file."""
     single = (len(inputs) == 1 and not Path(inputs[0]).is_dir() and not Path(out).is_dir()
               and Path(out).suffix != "")
@@ -269,13 +374,13 @@ def plan(inputs: Sequence[str], out: str, fmt: Optional[str]) -> Tuple[List[Tupl
         return [(inputs[0], out)], fmt, []
     fmt = fmt or "svg"
     pairs: List[Tuple[str, str]] = []
-    empty: List[str] = []
+    empty: List[Tuple[str, str]] = []
     for arg in inputs:
         p = Path(arg)
         if p.is_dir():
-            found = _drawings_in(p)
+            found = _drawings_in(p, empty)
             if not found:
-                empty.append(arg)
+                empty.append((arg, "no .svg, .geojson or .json files in this folder"))
             pairs += [(str(f), str(Path(out) / f.relative_to(p).with_suffix(io.SUFFIXES[fmt])))
                       for f in found]
         else:
@@ -299,8 +404,8 @@ def cmd_trace(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     jobs = args.jobs or (os.cpu_count() or 1 if len(tasks) >= AUTO_PARALLEL_FILES else 1)
     progress = _Progress(len(tasks), args.quiet)
     failed = len(empty)
-    for folder in empty:
-        progress.message(f"strokegraph: {folder}: no .svg, .geojson or .json files in this folder")
+    for folder, reason in empty:
+        progress.message(f"strokegraph: {folder}: {reason}")
     totals = [0.0, 0.0, 0.0]
     rules: Dict[str, int] = {}
     start = time.perf_counter()

@@ -100,10 +100,18 @@ std::uint64_t pack(std::int64_t x, std::int64_t y) {
   return (std::uint64_t{c(x)} << 32) | c(y);
 }
 
+// The grid cell of p, its coordinates held within +-2^40 so that the cell
+// arithmetic below never overflows (pack merges them further out anyway).
+CellKey grid_cell_of(Point p, double g) {
+  constexpr std::int64_t kLimit = std::int64_t{1} << 40;
+  const CellKey c = cell_of(p, g);
+  return {std::clamp(c.x, -kLimit, kLimit), std::clamp(c.y, -kLimit, kLimit)};
+}
+
 // Cells of side `g` that every point within `hair` of the edge lies in.
 void add_cells(std::vector<CellEntry>& out, Point a, Point b, std::uint32_t id, double g, double hair) {
-  const CellKey lo = cell_of({std::min(a.x, b.x) - hair, std::min(a.y, b.y) - hair}, g);
-  const CellKey hi = cell_of({std::max(a.x, b.x) + hair, std::max(a.y, b.y) + hair}, g);
+  const CellKey lo = grid_cell_of({std::min(a.x, b.x) - hair, std::min(a.y, b.y) - hair}, g);
+  const CellKey hi = grid_cell_of({std::max(a.x, b.x) + hair, std::max(a.y, b.y) + hair}, g);
   if (hi.x - lo.x < 3 && hi.y - lo.y < 3) {
     for (std::int64_t x = lo.x; x <= hi.x; ++x)
       for (std::int64_t y = lo.y; y <= hi.y; ++y) out.push_back({pack(x, y), id});
@@ -115,7 +123,7 @@ void add_cells(std::vector<CellEntry>& out, Point a, Point b, std::uint32_t id, 
   const auto steps = static_cast<std::size_t>(std::ceil(2.0 * std::hypot(dx, dy) / g));
   for (std::size_t s = 0; s <= steps; ++s) {
     const double t = double(s) / double(steps);
-    const CellKey c = cell_of({a.x + t * dx, a.y + t * dy}, g);
+    const CellKey c = grid_cell_of({a.x + t * dx, a.y + t * dy}, g);
     for (int ox = -1; ox <= 1; ++ox)
       for (int oy = -1; oy <= 1; ++oy) out.push_back({pack(c.x + ox, c.y + oy), id});
   }
@@ -154,9 +162,24 @@ void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cel
       edges.push_back({ring[u], ring[v], static_cast<std::uint32_t>(r), u, v, (u + 1) % n == v});
     }
   }
+  // The grid only finds the pairs to test: any side lists every pair within
+  // a hair in a shared cell, so the side may grow past the lattice's. It
+  // does where edges are long against the lattice (a tolerance far below the
+  // drawing's scale): the cells an edge fills stay a few per edge instead of
+  // growing with its length over the tolerance.
+  double grid = cell;
+  {
+    double length = 0.0;
+    for (const Edge& e : edges) length += std::hypot(e.b.x - e.a.x, e.b.y - e.a.y);
+    const double mean_scale = 2.0 * length / double(edges.size() + 1);
+    if (std::isfinite(mean_scale) && mean_scale > grid) grid = mean_scale;
+    while (!std::isfinite(1.0 / grid)) grid *= 2.0;
+  }
   std::vector<CellEntry> entries;
-  for (std::size_t e = 0; e < edges.size(); ++e)
-    add_cells(entries, edges[e].a, edges[e].b, static_cast<std::uint32_t>(e), cell, hair);
+  for (std::size_t e = 0; e < edges.size(); ++e) {
+    poll(e);
+    add_cells(entries, edges[e].a, edges[e].b, static_cast<std::uint32_t>(e), grid, hair);
+  }
   std::sort(entries.begin(), entries.end());
 
   std::vector<std::pair<std::uint32_t, std::uint32_t>> put_back;  // (ring, piece)
@@ -197,7 +220,7 @@ void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cel
       const auto u = static_cast<std::uint32_t>((a + j) % n), v = static_cast<std::uint32_t>((a + j + 1) % n);
       const Edge e{ring[u], ring[v], r, u, v, true};
       cells.clear();
-      add_cells(cells, e.a, e.b, 0, cell, hair);
+      add_cells(cells, e.a, e.b, 0, grid, hair);
       for (const CellEntry& c : cells) {
         auto it = std::lower_bound(entries.begin(), entries.end(), CellEntry{c.cell, 0});
         for (; it != entries.end() && it->cell == c.cell; ++it) {

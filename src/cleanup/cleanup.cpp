@@ -908,7 +908,9 @@ void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& wa
     if (!(half > 0.0) || half >= reach) return;
     const double hit = boundary.ray_distance(tip, d, reach);
     if (hit >= reach) return;
-    const double move = std::clamp(hit - half, -half, 2.0 * half);
+    // The ray starts at the tip, so hit >= 0 and the move is never below
+    // -half; it is at most one band width.
+    const double move = std::min(hit - half, 2.0 * half);
     const Point placed{tip.x + d.x * move, tip.y + d.y * move};
     // The skeleton of a round cap fans out into spokes, one to every vertex of
     // its arc, and the chain may run out along one and turn back: the points

@@ -73,7 +73,8 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   auto sum_lengths = [&](std::size_t begin, std::size_t end, Sum& sum) {
     for (std::size_t i = begin; i < end; ++i) {
       if (!listed(i)) continue;
-      sum.length += length(segment(i));
+      const double l = length(segment(i));
+      if (std::isfinite(l)) sum.length += l;  // longer than any grid: see pairs_of
       ++sum.count;
     }
   };
@@ -84,6 +85,9 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
     segment_count += sum.count;
   }
   if (!(cell > 0.0) || !std::isfinite(cell)) cell = 1.0;
+  // A cell so small that its inverse overflows (a subnormal radius) would
+  // make every piece count infinite or NaN.
+  while (!std::isfinite(1.0 / cell)) cell *= 2.0;
   // Each segment is cut into pieces of at most one cell; every piece touches
   // at most four cells. Only the pieces beyond one per segment shrink as the
   // cell grows: with many segments the cap rises with their count.
@@ -97,8 +101,11 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   // segment i crosses; the walks below repeat it rather than store the pairs.
   auto pairs_of = [&](std::size_t i, std::int64_t row_lo, std::int64_t row_hi, auto&& visit) {
     const Segment s = segment(i);
-    const auto pieces = static_cast<std::size_t>(std::ceil(length(s) * inv_cell_));
-    const std::size_t n = std::max<std::size_t>(1, pieces);
+    // A segment longer than the largest double (ends near +-1e308) has no
+    // pieces to list: no query can reach along it.
+    const double raw = std::ceil(length(s) * inv_cell_);
+    if (!(raw <= 0x1p53)) return;
+    const std::size_t n = std::max<std::size_t>(1, static_cast<std::size_t>(raw));
     std::int64_t last_x0 = 0, last_y0 = 0, last_x1 = -1, last_y1 = -1;
     for (std::size_t k = 0; k < n; ++k) {
       const double t0 = static_cast<double>(k) / static_cast<double>(n);

@@ -203,6 +203,11 @@ CleanFront clean_front(const std::vector<Polyline>& curves, double radius, doubl
   front.stroke_ends = stroke_ends(conditioned.curves, radius);
   conditioned = {};
   front.side = tile_side(tiles, front.bands);
+  // A side below one margin only repeats the work: every tile would hold
+  // all the bands within its margin, and tiles far smaller than a band cut
+  // it where its skeleton meets itself.
+  if (front.side && *front.side > 0.0)
+    front.side = std::max(*front.side, default_tile_margin(front.widest_band, feature_size));
   return front;
 }
 
@@ -468,6 +473,20 @@ Result<CenterlinesOutput> run_centerlines(const std::vector<Polyline>& curves, d
   return out;
 }
 
+// Whether every point of a tile's result lies in the tile's own square
+// (closed), where run_tile cuts everything it returns.
+bool inside_tile(const TileResult& result, const TileGrid& grid, std::size_t tile) {
+  const TileRect r = grid.rect(tile % grid.nx(), tile / grid.nx());
+  auto in = [&](Point p) { return p.x >= r.xmin && p.x <= r.xmax && p.y >= r.ymin && p.y <= r.ymax; };
+  for (const CutPiece& piece : result.pieces)
+    if (!in(piece.segment.a) || !in(piece.segment.b)) return false;
+  for (const Point& p : result.boundary)
+    if (!in(p)) return false;
+  for (const Segment& e : result.edges)
+    if (!in(e.a) || !in(e.b)) return false;
+  return true;
+}
+
 // FNV-1a over the bits of everything a call's output depends on.
 struct Fingerprint {
   std::uint64_t h = 0xcbf29ce484222325ULL;
@@ -547,6 +566,7 @@ Result<std::optional<CenterlinesTiles>> prepare_centerlines_tiles(
     if (out.plan.member_count(t) > 0) a.tiles.push_back(t);
   a.stroke_ends = std::move(front.stroke_ends);
   a.fingerprint = fingerprint(curves, radius, options);
+  out.plan.settings.plan = a.fingerprint;
   return std::optional<CenterlinesTiles>(std::move(out));
 }
 
@@ -566,6 +586,13 @@ Result<CenterlinesOutput> assemble_centerlines_tiles(
       return PipelineError{"tile result " + std::to_string(k) + " is of tile " +
                            std::to_string(results[k].first) + ", expected tile " +
                            std::to_string(assembly.tiles[k])};
+    }
+    if (results[k].second.plan != assembly.fingerprint) {
+      return PipelineError{"tile result " + std::to_string(k) +
+                           " was computed for other curves or options"};
+    }
+    if (!inside_tile(results[k].second, assembly.grid, results[k].first)) {
+      return PipelineError{"tile result " + std::to_string(k) + " has a point outside its tile"};
     }
     dense[results[k].first] = std::move(results[k].second);
   }

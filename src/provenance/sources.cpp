@@ -6,6 +6,7 @@
 
 #include "cleanup/stroke_index.h"
 #include "common/errors.h"
+#include "common/progress.h"
 #include "pipeline/pool.h"
 
 namespace strokegraph {
@@ -14,11 +15,15 @@ namespace {
 // Chains per task on the worker pool; each task clears counters over all
 // curves once.
 constexpr std::size_t kChainsPerTask = 8192;
+// Samples per chain at most: a chain far longer than the band (a radius far
+// below the drawing's scale) is sampled more coarsely instead of without
+// bound.
+constexpr double kMaxSamples = 1 << 20;
 
 double dist(const Point& p, const Point& q) { return std::hypot(q.x - p.x, q.y - p.y); }
 
-// Points every `step` of arc length from `from` to `to` along the polyline
-// (both included).
+// Points every `step` (> 0) of arc length from `from` to `to` along the
+// polyline (both included); one point where a step no longer advances.
 void sample(const Polyline& p, double from, double to, double step, std::vector<Point>& out) {
   out.clear();
   double run = 0.0;
@@ -28,6 +33,7 @@ void sample(const Polyline& p, double from, double to, double step, std::vector<
     while (next <= to && next <= run + len) {
       const double t = len > 0.0 ? (next - run) / len : 0.0;
       out.push_back({p[k - 1].x + (p[k].x - p[k - 1].x) * t, p[k - 1].y + (p[k].y - p[k - 1].y) * t});
+      if (!(next + step > next)) return;
       next += step;
     }
     run += len;
@@ -66,10 +72,12 @@ std::vector<std::vector<std::size_t>> chain_sources(
       const double skip_end = !closed && degree[ends[i].second] >= 3 ? 2.0 * radius : 0.0;
       double from = skip_start, to = length - skip_end;
       if (to < from) from = to = 0.5 * length;
-      sample(p, from, to, step, samples);
+      const double chain_step = std::max(step, (to - from) / kMaxSamples);
+      sample(p, from, to, chain_step, samples);
 
       touched.clear();
       for (const Point& q : samples) {
+        poll(sample_id);
         ++sample_id;
         strokes.grid.visit_box({q.x - max_reach, q.y - max_reach}, {q.x + max_reach, q.y + max_reach},
                                [&](std::size_t g) {
@@ -87,7 +95,7 @@ std::vector<std::vector<std::size_t>> chain_sources(
       std::sort(touched.begin(), touched.end());
       std::size_t most = 0;
       for (std::size_t c : touched) {
-        const double covered = static_cast<double>(hits[c] > 0 ? hits[c] - 1 : 0) * step;
+        const double covered = static_cast<double>(hits[c] > 0 ? hits[c] - 1 : 0) * chain_step;
         if (covered >= covered_min - 1e-12) sources[i].push_back(c);
         most = std::max(most, hits[c]);
       }

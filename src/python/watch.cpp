@@ -13,10 +13,13 @@ using std::chrono::milliseconds;
 
 // How often the calling thread looks at signals and progress, how long an
 // interrupted call gets to unwind before it is left to finish on its own, and
-// the least time between two progress reports.
+// the least time between two progress reports. A stage that reports nothing
+// new for kHeartbeat (one long polygon's triangulation) is reported again as
+// it stands, so that the callback is heard, and can cancel, in every stage.
 constexpr milliseconds kSlice{20};
 constexpr milliseconds kGrace{100};
 constexpr milliseconds kReportInterval{100};
+constexpr milliseconds kHeartbeat{400};
 
 bool wait(Runner& runner, milliseconds slice, bool release_gil) {
   if (!release_gil) return wait_runner(runner, slice);
@@ -55,10 +58,12 @@ bool run_watched(std::function<void()> body, const WatchOptions& options) {
   Clock::time_point last_report = Clock::now();
   while (!wait(*runner, kSlice, options.release_gil)) {
     bool failed = PyErr_CheckSignals() < 0;
-    if (!failed && options.progress != nullptr && Clock::now() - last_report >= kReportInterval) {
+    const Clock::duration quiet = Clock::now() - last_report;
+    if (!failed && options.progress != nullptr && quiet >= kReportInterval) {
       const char* stage = progress.stage.load(std::memory_order_relaxed);
       const double fraction = progress.fraction.load(std::memory_order_relaxed);
-      if (stage != nullptr && (stage != reported_stage || fraction != reported_fraction)) {
+      if (stage != nullptr &&
+          (stage != reported_stage || fraction != reported_fraction || quiet >= kHeartbeat)) {
         failed = !report(options.progress, stage, fraction);
         reported_stage = stage;
         reported_fraction = fraction;

@@ -536,6 +536,7 @@ TileResult run_tile(const TileSettings& settings, const TileRect& own,
                     const std::vector<const Ring*>& bands) {
   checkpoint();
   TileResult result;
+  result.plan = settings.plan;
   if (bands.empty()) return result;
   std::vector<TileRect> bounds(bands.size());
   for (std::size_t b = 0; b < bands.size(); ++b) bounds[b] = rect_bounds(*bands[b]);
@@ -552,6 +553,7 @@ TileResult run_tile(const TileSettings& settings, const TileRect& own,
     if (a == 0 || attempt.failed < result.failed) result = std::move(attempt);
     if (result.failed == 0) break;
   }
+  result.plan = settings.plan;
   return result;
 }
 

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -138,6 +139,9 @@ struct TileSettings {
   std::optional<double> hole_feature_size;  // absent: feature_size
   bool keep_edges = false;
   bool keep_boundary = false;
+  // The fingerprint of the call the tiles were planned for, when they run
+  // elsewhere (0 otherwise); a tile's result carries it back.
+  std::uint64_t plan = 0;
 };
 
 // The tiles of one drawing: the grid and, per tile, the bands it takes
@@ -172,6 +176,7 @@ struct TileResult {
   std::vector<Point> boundary;
   std::vector<Segment> edges;
   std::size_t failed = 0;  // large polygons that gave no skeleton after every retry
+  std::uint64_t plan = 0;  // the TileSettings::plan it ran with
 };
 
 // One tile, with its retries, over the bands it takes (in band order).

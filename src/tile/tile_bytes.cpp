@@ -10,7 +10,7 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "tile bytes are little-endian");
 
 constexpr std::uint64_t kMagic = 0x73656c6974677373ULL;  // "ssgtiles"
-constexpr std::uint64_t kVersion = 2;
+constexpr std::uint64_t kVersion = 3;
 enum Kind : std::uint64_t { kTask = 1, kResult = 2, kAssembly = 3 };
 
 void put_u64(std::string& out, std::uint64_t v) {
@@ -134,6 +134,7 @@ std::string encode_tile_task(std::size_t tile, const TileRect& own, const TileSe
     put_u64(out, band->size());
     for (const Point& p : *band) put_point(out, p);
   }
+  put_u64(out, settings.plan);
   return out;
 }
 
@@ -166,6 +167,7 @@ Result<TileTask> decode_tile_task(std::string_view bytes) {
   task.tile = static_cast<std::size_t>(tile);
   if (ok) task.bands.resize(bands);
   for (std::size_t b = 0; ok && b < bands; ++b) ok = r.points(task.bands[b], kMaxBandCoordinate);
+  ok = ok && r.u64(s.plan);
   if (!ok || !r.done()) return malformed("task", r);
   return task;
 }
@@ -191,6 +193,7 @@ std::string encode_tile_result(std::size_t tile, const TileResult& result) {
     put_point(out, e.a);
     put_point(out, e.b);
   }
+  put_u64(out, result.plan);
   return out;
 }
 
@@ -213,6 +216,7 @@ Result<std::pair<std::size_t, TileResult>> decode_tile_result(std::string_view b
   if (ok) result.edges.resize(n);
   for (std::size_t k = 0; ok && k < n; ++k)
     ok = r.point(result.edges[k].a) && r.point(result.edges[k].b);
+  ok = ok && r.u64(result.plan);
   if (!ok || !r.done()) return malformed("result", r);
   result.failed = static_cast<std::size_t>(failed);
   return std::pair<std::size_t, TileResult>(static_cast<std::size_t>(tile), std::move(result));

@@ -3,7 +3,8 @@
 // what the caller keeps to assemble the results.
 //
 // Layout: little-endian 8-byte values only. A header of three (magic, kind,
-// version), then the fields in order: integers and flags as uint64, numbers
+// version), then the fields in order (a task and a result end with the
+// fingerprint of the call they were planned for): integers and flags as uint64, numbers
 // as the bits of a double, an optional number as a flag and a double, a list
 // as its length and its items. Reading checks every length against the bytes
 // left and every value against what the writer can produce, and reports

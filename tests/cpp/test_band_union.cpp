@@ -155,6 +155,23 @@ TEST(BandUnion, OneClusterIsExactlyOneCall) {
   EXPECT_TRUE(union_bands({}, false).empty());
 }
 
+// Rings whose tops are at one height come in the order one call opens them:
+// from the left, whatever the order of the bands.
+TEST(BandUnion, EqualTopsComeFromTheLeftAsInOneCall) {
+  auto box = [](double x0, double y0) {
+    return PathD{{x0, y0}, {x0 + 2.0, y0}, {x0 + 2.0, 10.0}, {x0, 10.0}};
+  };
+  const PathsD bands = {box(10.0, 0.0), box(20.0, 5.0), box(0.0, 3.0)};
+  const PathsD merged = union_bands(bands, false);
+  EXPECT_EQ(merged, Union(bands, FillRule::NonZero, 6));
+  ASSERT_EQ(merged.size(), 3u);
+  for (std::size_t k = 0; k < 3; ++k) {
+    double left = INFINITY;
+    for (const PointD& p : merged[k]) left = std::min(left, p.x);
+    EXPECT_EQ(left, 10.0 * double(k));
+  }
+}
+
 TEST(BandUnion, RandomClustersMatchOneCall) {
   std::mt19937_64 rng(3);
   std::uniform_real_distribution<double> u(0.0, 1.0);

@@ -181,6 +181,21 @@ TEST(RemoveSpurs, CapForkGoesTogetherAndLeavesTheForkAsTheEnd) {
   EXPECT_EQ(out.nodes, g.nodes);
 }
 
+// A fork right by the boundary has little clearance of its own: its tips are
+// measured against the band's radius instead (the larger of the two).
+TEST(RemoveSpurs, CapForkByTheBoundaryIsMeasuredAgainstTheRadius) {
+  const Graph g = forked_stroke();
+  std::vector<double> clearance(g.nodes.size(), 0.0);
+  clearance[20] = 0.2;
+  clearance[10] = 1.0;
+  SpurRules rules;
+  rules.fork_clearance = 1.0;
+  EXPECT_EQ(degrees(remove_spurs(g, clearance, rules))[20], 1u);
+  // Tips longer than 2.5 x that radius are arms.
+  rules.fork_clearance = 0.4;
+  EXPECT_EQ(degrees(remove_spurs(g, clearance, rules))[20], 3u);
+}
+
 TEST(RemoveSpurs, LongArmsStayAndCornerTipsMoveTheirJunction) {
   // A T with arms of 10 and a spur of 3 towards (0, 3) where no stroke ends.
   Graph g;
@@ -320,6 +335,19 @@ TEST(PlaceFreeEnds, EndsGoOneHalfWidthShortOfTheBandsEnd) {
   EXPECT_NEAR(chains[0].front().x, 0.0, 1e-12);
   EXPECT_NEAR(chains[0].back().x, 20.0, 1e-12);
   EXPECT_EQ(chains[0][1], (Point{10.0, 0.0}));
+}
+
+// The band's end lies far beyond where the chain stops: the end moves at most
+// one band width (twice the half width measured a radius back).
+TEST(PlaceFreeEnds, AMoveIsAtMostOneBandWidth) {
+  const SegmentGrid boundary = boundary_grid({{{{-1.0, -0.5}, {21.0, -0.5}, {21.0, 0.5}, {-1.0, 0.5}}, {}}}, 1.0);
+  std::vector<Polyline> chains{{{10.0, 0.0}, {18.5, 0.0}}};
+  std::vector<Chain> walked(1);
+  walked[0].start_node = 0, walked[0].end_node = 1;
+  walked[0].end_is_tip = true;
+  place_free_ends(chains, walked, boundary, 1.0);
+  EXPECT_DOUBLE_EQ(chains[0].back().x, 19.5);  // not 21 - 0.5
+  EXPECT_EQ(chains[0].front(), (Point{10.0, 0.0}));
 }
 
 TEST(ChainSources, ACurveThatOnlyTouchesAJunctionDoesNotCount) {
@@ -477,3 +505,22 @@ TEST(StrokeIndex, AStrokeMeetingItselfHasTwoPartsThereAndRepeatsAreOneStroke) {
 }
 
 }  // namespace
+
+// A cell whose inverse overflows (a subnormal radius) and a segment longer
+// than the largest double: the grid still builds and answers.
+TEST(SegmentGrid, SubnormalCellsAndEndlessSegments) {
+  // Queried, as the clean-up does, within a few radii.
+  const SegmentGrid ends({{{0.0, 0.0}, {0.0, 0.0}}, {{10.0, 5.0}, {10.0, 5.0}}}, 5e-324);
+  EXPECT_GT(ends.cell(), 0.0);
+  EXPECT_EQ(ends.distance_within({10.0, 5.0}, 1e-323), 0.0);
+  EXPECT_EQ(ends.distance_within({0.0, 0.0}, 1e-323), 0.0);
+  const SegmentGrid wide({{{-1e308, 0.0}, {1e308, 0.0}}, {{0.0, 1.0}, {1.0, 1.0}}}, 1.0);
+  EXPECT_EQ(wide.distance_within({0.5, 1.5}, 1.0), 0.5);
+  // Provenance at a radius far below the chain samples at most about a
+  // million points per chain, and still finds the stroke under it.
+  const std::vector<Polyline> curves{{{0.0, 0.0}, {10.0, 0.0}}, {{0.0, 5.0}, {10.0, 5.0}}};
+  const StrokeIndex strokes = stroke_index(curves, std::nullopt, 1.0);
+  const auto sources = chain_sources({{{0.0, 0.0}, {10.0, 0.0}}}, {{0, 1}}, strokes, 1e-300);
+  ASSERT_EQ(sources.size(), 1u);
+  EXPECT_EQ(sources[0], (std::vector<std::size_t>{0}));
+}

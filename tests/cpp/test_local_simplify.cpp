@@ -55,3 +55,20 @@ TEST(LocalSimplification, PiecesThatWouldCrossAnotherRingStayAsGiven) {
   EXPECT_TRUE(has(with_hole.outer, {5, 0.96}));
   EXPECT_EQ(with_hole.holes[0], hole);
 }
+
+// A tolerance far below the drawing's scale, also far from the origin where
+// the lattice's cell numbers pass every integer type: the ring comes back as
+// it was, without a lattice of billions of cells (and without overflowing
+// the cell arithmetic).
+TEST(LocalSimplification, ToleranceFarBelowTheScaleKeepsTheRing) {
+  for (double x0 : {0.0, 1e15, -1e14}) {
+    Ring outer{{0, 1}, {4, 1}, {5, 0.96}, {6, 1}, {10, 1}, {10, 10}, {0, 10}};
+    Ring hole{{4.8, 0.98}, {5, 3}, {5.2, 0.98}};
+    for (Point& p : outer) p.x += x0;
+    for (Point& p : hole) p.x += x0;
+    BufferPolygon polygon{outer, {hole}};
+    simplify_polygon_locally(polygon, 1e-9, 40e-9);
+    EXPECT_EQ(polygon.outer, outer) << x0;
+    EXPECT_EQ(polygon.holes[0], hole) << x0;
+  }
+}

@@ -122,6 +122,33 @@ TEST(ClipSegments, CutsExactlyOnTheEdgesAndDropsWhatIsOutside) {
   EXPECT_EQ(pieces[3].end_edge, kTop);
 }
 
+// Cut ends from both sides of a seam pair up and meet half-way, on every
+// seam line, also where a line holds only one pair, and the last pair of a
+// line with several.
+TEST(AssembleTiles, CutEndsMeetHalfWayOnEverySeam) {
+  TileGrid grid;
+  grid.xs = {0.0, 4.0, 8.0};
+  grid.ys = {0.0, 4.0, 8.0};
+  grid.size = 4.0;
+  std::vector<TileResult> results(4);
+  // Tile 0 (lower left) to tile 1 (lower right) across x = 4, once.
+  results[0].pieces.push_back({{{1.0, 1.0}, {4.0, 1.25}}, kNoEdge, kRight});
+  results[1].pieces.push_back({{{4.0, 1.0}, {7.0, 1.0}}, kLeft, kNoEdge});
+  // Tile 0 to tile 2 (upper left) across y = 4, twice.
+  results[0].pieces.push_back({{{1.0, 1.0}, {1.0, 4.0}}, kNoEdge, kTop});
+  results[0].pieces.push_back({{{3.0, 1.0}, {3.0, 4.0}}, kNoEdge, kTop});
+  results[2].pieces.push_back({{{1.125, 4.0}, {1.0, 7.0}}, kBottom, kNoEdge});
+  results[2].pieces.push_back({{{3.25, 4.0}, {3.0, 7.0}}, kBottom, kNoEdge});
+  const TiledSkeleton out = assemble_tiles(grid, 0.5, results, false);
+  ASSERT_EQ(out.segments.size(), 6u);
+  EXPECT_EQ(out.segments[0].b, (Point{4.0, 1.125}));
+  EXPECT_EQ(out.segments[3].a, (Point{4.0, 1.125}));
+  EXPECT_EQ(out.segments[1].b, (Point{1.0625, 4.0}));
+  EXPECT_EQ(out.segments[4].a, (Point{1.0625, 4.0}));
+  EXPECT_EQ(out.segments[2].b, (Point{3.125, 4.0}));
+  EXPECT_EQ(out.segments[5].a, (Point{3.125, 4.0}));
+}
+
 TEST(PlanTiles, GridCoversTheBandsAndHonoursOrigin) {
   const std::vector<Ring> bands = {{{-3.0, -1.0}, {17.0, -1.0}, {17.0, 5.0}, {-3.0, 5.0}}};
   TileOptions options;
@@ -420,12 +447,12 @@ TEST(CenterlinesTiles, TaskValuesOutOfRangeAreRefused) {
   const double nan = std::nan("");
   // Words: 3 header, tile, square (4), margin, buffer distance, feature size,
   // 3 optionals (flag, value), a flag, an optional, 2 flags, band count,
-  // length, coordinates.
+  // length, coordinates, the plan. Version 2 wrote no plan.
   for (const auto& [word, value] : std::vector<std::pair<std::size_t, double>>{
            {4, nan}, {6, -1.0}, {4, 3e12}, {8, -1.0}, {8, 2e12}, {9, 0.0}, {10, nan},
            {24, 1e13}, {25, std::numeric_limits<double>::infinity()}})
     EXPECT_TRUE(std::holds_alternative<PipelineError>(with(word, value))) << word;
   for (const auto& [word, value] : std::vector<std::pair<std::size_t, std::uint64_t>>{
-           {0, 1}, {2, 3}, {11, 2}, {12, 1}, {17, 2}, {20, 2}, {22, 1u << 30}, {23, 3}})
+           {0, 1}, {2, 2}, {11, 2}, {12, 1}, {17, 2}, {20, 2}, {22, 1u << 30}, {23, 3}})
     EXPECT_TRUE(std::holds_alternative<PipelineError>(with(word, value))) << word;
 }

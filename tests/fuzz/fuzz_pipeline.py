@@ -1,6 +1,6 @@
 """Random-input soak of the four entry points: nothing may crash or hang.
 
-Usage: python tests/fuzz/fuzz_pipeline.py [--seconds 120] [--seed N]
+Usage: python tests/fuzz/fuzz_pipeline.py [--seconds 120] [--seed N] [--readers]
 
 Each round draws curves (random walks, repeated points, collinear runs,
 near-coincident strokes, huge, tiny and non-finite coordinates) and parameters
@@ -8,6 +8,11 @@ near-coincident strokes, huge, tiny and non-finite coordinates) and parameters
 a child process, and reports any round whose child died from a signal or
 raised anything but the documented exceptions. Long runs belong here, not in
 the default test suite.
+
+With --readers each round mutates a drawing file instead (SVG with nested
+`use` references, JSON strokes, GeoJSON; bytes flipped, cut, repeated and
+spliced) and reads it with `strokegraph.io.read`, which may only raise
+`DrawingError`; a file that reads is traced.
 """
 
 import argparse
@@ -80,6 +85,71 @@ def case(rng):
 
 EXPECTED = (ValueError, MemoryError)
 
+SEED_FILES = [
+    ("svg", b'<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" '
+            b'viewBox="0 0 80 80"><defs><path id="a" d="M10 20 C 30 0 50 40 70 20" stroke="black" '
+            b'stroke-width="3"/><g id="b"><use xlink:href="#a"/><use xlink:href="#a" '
+            b'transform="rotate(30 40 40)"/></g></defs><use href="#b"/><use href="#b" '
+            b'transform="scale(0.5)"/><polyline points="1,1 5,9 9,1" stroke="red"/>'
+            b'<circle cx="40" cy="40" r="9" stroke="black"/><rect x="2" y="2" width="5" height="5" '
+            b'rx="1" stroke="black"/></svg>'),
+    ("json", b'{"strokes": [[[0, 0], [10, 0], [10, 10]], [[5, -5], [5, 5]]], "radius": 1.5, '
+             b'"feature_size": 2}'),
+    ("geojson", b'{"type": "FeatureCollection", "features": [{"type": "Feature", "properties": '
+                b'{"ref": "A1"}, "geometry": {"type": "MultiPolygon", "coordinates": [[[[0, 0], [30, 0], '
+                b'[30, 30], [0, 0]], [[5, 5], [9, 5], [9, 9], [5, 5]]]]}}, {"type": "Feature", "geometry": '
+                b'{"type": "GeometryCollection", "geometries": [{"type": "LineString", "coordinates": '
+                b'[[0, 0], [1, 2, 3]]}]}}]}'),
+]
+TOKENS = [b"<use href=\"#b\"/>", b"<g>", b"</g>", b"1e308", b"-0", b"NaN", b"[", b"]", b"{", b"}", b",",
+          b"5e-324", b"1e-4", b'"type": "GeometryCollection"', b"transform=\"scale(1e300)\"", b"\x00"]
+
+
+def mutate(rng, data):
+    data = bytearray(data)
+    for _ in range(rng.randrange(1, 6)):
+        k = rng.randrange(len(data) + 1)
+        r = rng.random()
+        if r < 0.25 and data:
+            data[min(k, len(data) - 1)] = rng.randrange(256)
+        elif r < 0.45:
+            data[k:k] = rng.choice(TOKENS)
+        elif r < 0.6:
+            del data[k:k + rng.randrange(1, 16)]
+        elif r < 0.8:
+            j = rng.randrange(len(data) + 1)
+            a, b = sorted((k, j))
+            data[a:a] = data[a:b] * rng.randrange(1, 4)
+        else:
+            digits = b"0123456789"
+            data[k:k] = bytes(rng.choice(digits) for _ in range(rng.randrange(1, 30)))
+    return bytes(data)
+
+
+def run_reader(seed):
+    import os
+    import tempfile
+
+    import strokegraph
+    from strokegraph import io
+
+    rng = random.Random(seed)
+    suffix, base = rng.choice(SEED_FILES)
+    data = mutate(rng, base)
+    with tempfile.TemporaryDirectory() as d:
+        path = os.path.join(d, "drawing." + suffix)
+        with open(path, "wb") as f:
+            f.write(data)
+        try:
+            drawing = io.read(path)
+        except io.DrawingError:
+            return
+        radius = drawing.suggested_radius()[0]
+        try:
+            strokegraph.centerlines(drawing.curves, radius, feature_size=drawing.feature_size)
+        except EXPECTED:
+            pass
+
 
 def run(seed):
     import strokegraph
@@ -114,9 +184,9 @@ def run(seed):
             pass
 
 
-def child(seed, queue):
+def child(seed, queue, readers=False):
     try:
-        run(seed)
+        (run_reader if readers else run)(seed)
         queue.put(None)
     except BaseException:  # noqa: BLE001 - report everything, PanicException included
         queue.put(traceback.format_exc())
@@ -127,13 +197,14 @@ def main():
     parser.add_argument("--seconds", type=float, default=120)
     parser.add_argument("--seed", type=int, default=0)
     parser.add_argument("--timeout", type=float, default=180)
+    parser.add_argument("--readers", action="store_true", help="mutated drawing files through io.read")
     args = parser.parse_args()
     ctx = multiprocessing.get_context("spawn")
     deadline = time.monotonic() + args.seconds
     seed, failures = args.seed, 0
     while time.monotonic() < deadline:
         queue = ctx.Queue()
-        p = ctx.Process(target=child, args=(seed, queue))
+        p = ctx.Process(target=child, args=(seed, queue, args.readers))
         p.start()
         p.join(args.timeout)
         if p.is_alive():

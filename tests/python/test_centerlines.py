@@ -65,6 +65,19 @@ def test_integer_and_other_dtypes_convert_like_python_numbers(dtype):
     assert flat(centerlines(np.array(ints[:1], dtype), 1)) == flat(centerlines(ints[:1], 1))
 
 
+def test_a_shapely_polygon_gives_its_holes_too():
+    from strokegraph._inputs import normalise
+
+    shell = [(0, 0), (30, 0), (30, 30), (0, 30), (0, 0)]
+    hole = [(10, 10), (20, 10), (20, 20), (10, 20), (10, 10)]
+    curves, owners = normalise([shapely.Polygon(shell, [hole])])
+    assert [c.tolist() for c in curves] == [[list(p) for p in shell], [list(p) for p in hole]]
+    assert owners.tolist() == [0, 0]
+    # Traced, the hole is a ring of the graph of its own.
+    g = centerlines(shapely.Polygon(shell, [hole]), 1.0)
+    assert len(g.chains) == 2 and len(g.junctions) == 0
+
+
 def test_shapely_and_geojson_inputs_and_sources_per_item():
     bar, stem, loop = (np.array(c) for c in DRAWING)
     far = [(60.0, 0.0), (70.0, 0.0)]

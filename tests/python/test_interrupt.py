@@ -11,7 +11,10 @@ import pytest
 import strokegraph
 
 CHILD = r"""
-import random, sys
+import random, signal, sys
+# A child started from a shell that ignores SIGINT (a background job of a
+# script) inherits that; the test needs Python's own handler.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 from strokegraph import _internal as m, centerlines
 rng = random.Random(1)
 walks = []

@@ -23,6 +23,8 @@ import os
 from pathlib import Path
 from typing import Any, Optional, Union
 
+import numpy as np
+
 from ._drawing import Drawing, DrawingError, atomic_write
 from .geojson import read_geojson, write_geojson
 from .jsonfile import read_json, write_json
@@ -32,6 +34,8 @@ from .gis import SUFFIXES as _GIS_OUT
 from .svg import read_svg, write_svg
 
 PathLike = Union[str, "os.PathLike[str]"]
+UNREADABLE = (ArithmeticError, RecursionError, ValueError, TypeError, IndexError, KeyError, AttributeError,
+              np.linalg.LinAlgError)
 FORMATS = ("svg", "geojson", "json", "gpkg", "parquet", "shp", "fgb")
 SUFFIXES = {"svg": ".svg", "geojson": ".geojson", "json": ".json", **_GIS_OUT}
 OUTPUT_SUFFIXES = {".svg": "svg", ".geojson": "geojson", **GIS_SUFFIXES}
@@ -73,15 +77,21 @@ def read(path: PathLike, *, format: Optional[str] = None, radius: Optional[float
     layer of a GeoPackage (by default its only layer of lines or polygons).
     """
     fmt = format or detect_format(path)
-    if fmt in _GIS_OUT:
-        return read_gis(path, fmt, layer=layer)
-    if fmt == "svg":
-        return read_svg(path, radius=radius)
-    if fmt == "geojson":
-        return read_geojson(path)
-    if fmt == "json":
-        return read_json(path)
-    raise ValueError(f"unknown format {fmt!r}; expected one of {', '.join(FORMATS)}")
+    readers = {"svg": lambda: read_svg(path, radius=radius), "geojson": lambda: read_geojson(path),
+               "json": lambda: read_json(path)}
+    for gis_format in _GIS_OUT:
+        readers[gis_format] = lambda f=gis_format: read_gis(path, f, layer=layer)
+    if fmt not in readers:
+        raise ValueError(f"unknown format {fmt!r}; expected one of {', '.join(FORMATS)}")
+    try:
+        return readers[fmt]()
+    except DrawingError:
+        raise
+    except UNREADABLE as e:
+        # What a malformed file makes a reader or its libraries raise on the
+        # way (a transform of 1e309 has no singular values, a nesting too
+        # deep for the parser): the file holds no drawing.
+        raise DrawingError(f"cannot read the file: {type(e).__name__}: {e}") from None
 
 
 def write(result: Any, path: PathLike, drawing: Optional[Drawing] = None, *,

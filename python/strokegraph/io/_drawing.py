@@ -14,6 +14,10 @@ import numpy as np
 from ._spacing import spacing_radius
 
 
+# A radius taken from a file is at least this fraction of the drawing's diagonal.
+MIN_RADIUS_FRACTION = 1e-4
+
+
 class DrawingError(ValueError):
     """A file that holds no drawing: unreadable, malformed or empty. The message says why."""
 
@@ -74,16 +78,28 @@ class Drawing:
         3/4 of the typical spacing between parallel strokes, or 1/20 of the
         median stroke length where few strokes run side by side (see
         ``io._spacing``; neither grows with the drawing's extent).
+        A file's radius or widths, or the spacing of its strokes, never take
+        it below 1/10000 of the diagonal (a hair-thin stroke width would make a
+        tiny file trace for minutes).
         """
+        x0, y0, x1, y1 = self.extent
+        diagonal = math.hypot(x1 - x0, y1 - y0)
+        floor = diagonal * MIN_RADIUS_FRACTION if math.isfinite(diagonal) else 0.0
+
+        def at_least_floor(radius: float, how: str) -> Tuple[float, str]:
+            if radius < floor:
+                return floor, f"{how}, raised to 1/{round(1 / MIN_RADIUS_FRACTION)} of the drawing's diagonal"
+            return radius, how
+
         if self.radius is not None:
-            return self.radius, "stated in the file"
+            return at_least_floor(self.radius, "stated in the file")
         if self.stroke_widths is not None:
             ok = np.isfinite(self.stroke_widths) & (self.stroke_widths > 0)
             if ok.any():
                 widths = self.stroke_widths[ok]
                 lengths = np.array([curve_length(c) for c, k in zip(self.curves, ok) if k])
-                return weighted_median(widths, lengths) / 2, "half the median stroke width"
-        return spacing_radius(self.curves)
+                return at_least_floor(weighted_median(widths, lengths) / 2, "half the median stroke width")
+        return at_least_floor(*spacing_radius(self.curves))
 
 
 def curve_length(c: np.ndarray) -> float:

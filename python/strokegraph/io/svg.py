@@ -13,6 +13,7 @@ repeats its first point at the end. Text and images are skipped.
 
 from __future__ import annotations
 
+import io as _io
 import math
 import os
 import re
@@ -24,6 +25,13 @@ from ._drawing import Drawing, DrawingError, as_curve, atomic_write, make_drawin
 
 FLATTEN_FRACTION = 1 / 20   # default flattening tolerance, as a fraction of the radius
 MAX_PIECES = 4096           # polyline pieces per curve segment at most
+# What `use` references may add to a file, in elements and in coordinates
+# (estimated as a quarter of the characters of `d` and `points`), and how deep
+# elements may nest with the references expanded: a few hundred bytes of
+# references nested ten deep would otherwise expand to millions of elements.
+MAX_USE_ELEMENTS = 100_000
+MAX_USE_POINTS = 2_000_000
+MAX_NESTING = 200
 
 
 def _svgelements() -> Any:
@@ -47,13 +55,21 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
 
     name = os.fspath(source) if isinstance(source, (str, os.PathLike)) else None
     try:
+        if name is not None:
+            with open(name, "rb") as f:
+                data = f.read()
+        else:
+            text: Any = getattr(source, "read")()
+            data = text.encode("utf-8") if isinstance(text, str) else bytes(text)
+        _check_expansion(data)
         # Shapes keep their transforms; polylines get them applied with numpy
         # below, far faster than point by point.
-        svg = se.SVG.parse(source, reify=False)
+        svg = se.SVG.parse(_io.BytesIO(data), reify=False)
         elements = list(svg.elements())
     except ParseError as e:
         raise DrawingError(f"not a valid SVG file: {e}") from None
-    except (ValueError, TypeError, IndexError, KeyError, AttributeError, ZeroDivisionError) as e:
+    except (ValueError, TypeError, IndexError, KeyError, AttributeError, ZeroDivisionError,
+            RecursionError, OverflowError) as e:
         raise DrawingError(f"cannot read the SVG: {e}") from None
 
     # svgelements maps everything into the viewport; the root's viewBox
@@ -123,6 +139,63 @@ def read_svg(source: Union[str, "os.PathLike[str]", Any], *, radius: Optional[fl
     return make_drawing(curves, items, properties, "svg", name,
                         stroke_widths=np.array(curve_widths, dtype=np.float64), caps=caps, y_down=True,
                         skipped=skipped)
+
+
+def _check_expansion(data: bytes) -> None:
+    """Raises DrawingError when the file's `use` references would expand it
+    past the bounds above, or refer to an element that contains them.
+    Follows the reading's own rules: a `use` takes its children, then the
+    element its href names (`href` before `xlink:href`, the last of equal ids)."""
+    if b"use" not in data:
+        return
+    from xml.etree.ElementTree import fromstring
+
+    root = fromstring(data)
+    by_id = {}
+    own = 0
+    for el in root.iter():
+        own += 1
+        if el.get("id") is not None:
+            by_id[el.get("id")] = el
+
+    def parts(el: Any) -> List[Any]:
+        kids = list(el)
+        tag = el.tag if isinstance(el.tag, str) else ""
+        if tag.startswith("{http://www.w3.org/2000/svg"):
+            tag = tag[28:]
+        if tag == "use":
+            url = el.get("href", el.get("{http://www.w3.org/1999/xlink}href"))
+            if url is not None and url[1:] in by_id:
+                kids.append(by_id[url[1:]])
+        return kids
+
+    done: Dict[int, Tuple[int, int, int]] = {}   # id(element) -> (elements, points, depth)
+    entered = set()
+    stack: List[Tuple[Any, bool]] = [(root, False)]
+    while stack:
+        el, finish = stack.pop()
+        key = id(el)
+        if finish:
+            kids = [done[id(k)] for k in parts(el)]
+            points = sum(len(el.get(a, "")) for a in ("d", "points")) // 4
+            total = (1 + sum(k[0] for k in kids), points + sum(k[1] for k in kids),
+                     1 + max((k[2] for k in kids), default=0))
+            if total[0] - own > MAX_USE_ELEMENTS or total[1] > MAX_USE_POINTS + len(data) // 4:
+                raise DrawingError(f"the file's <use> references expand it to more than "
+                                   f"{MAX_USE_ELEMENTS} more elements or {MAX_USE_POINTS} more points")
+            if total[2] > MAX_NESTING:
+                raise DrawingError(f"elements nest more than {MAX_NESTING} deep "
+                                   "(<use> references included)")
+            done[key] = total
+            entered.discard(key)
+            continue
+        if key in done:
+            continue
+        if key in entered:
+            raise DrawingError("a <use> element refers to an element that contains it")
+        entered.add(key)
+        stack.append((el, True))
+        stack.extend((k, False) for k in parts(el) if id(k) not in done)
 
 
 def _apply(m: Any, pts: np.ndarray) -> np.ndarray:

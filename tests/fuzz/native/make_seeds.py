@@ -21,7 +21,19 @@ import workloads  # noqa: E402
 
 from strokegraph import _core, _internal  # noqa: E402
 
-TARGETS = ("pipeline", "conditioning", "inflate", "boundary", "triangulate", "graph", "tiles")
+TARGETS = ("pipeline", "clean", "conditioning", "inflate", "boundary", "triangulate", "graph", "tiles")
+
+# Scales that once made the clean pipeline loop, overflow or grow without
+# bound (radius, feature size, simplification, tip, junction, subdivision,
+# resample, ring simplification, merge tolerance, tile side).
+CLEAN_FINDINGS = {
+    "ring-simplification-1e-7": [1.0, 1.0, 0.1, 2.0, 1.5, 0.5, 0.4, 1e-7, 0.01, float("nan")],
+    "ring-simplification-1e-9": [1.0, 1.0, 0.1, 2.0, 1.5, 0.5, 0.4, 1e-9, 0.01, float("nan")],
+    "tiles-1e-300": [1.0, 1.0, 0.1, 2.0, 1.5, 0.5, 0.4, 0.05, 0.01, 1e-300],
+    "tiles-0.1": [1.0, 1.0, 0.1, 2.0, 1.5, 0.5, 0.4, 0.05, 0.01, 0.1],
+    "tiles-subnormal": [1.0, 1.0, 0.1, 2.0, 1.5, 0.5, 0.4, 0.05, 0.01, 5e-324],
+    "small-radius": [0.002, 0.002, 5e-324, 2.0, 1.5, 0.5, 0.4, 5e-324, 1e300, float("inf")],
+}
 
 
 def encode(params, mask, lines, holes=(), widths=None):
@@ -73,6 +85,8 @@ def main():
                 widths = [[0.5 + 0.25 * math.sin(j) for j in range(len(line))] for line in lines]
                 for mask in (0x00, 0xFF, 0x1C):
                     put("pipeline", f"{name}-{mask:02x}", encode(params, mask, lines, widths=widths if mask & 2 else None))
+                    put("clean", f"{name}-{mask:02x}", encode(params[:9] + [12.0], mask | 2, lines,
+                                                               widths=widths if mask & 2 else None))
                 put("conditioning", name, encode([0.1, 0.15, 0.01, 1.0] + params[4:], 0, lines, widths=widths))
                 put("inflate", name, encode(params, 0, lines))
                 put("inflate", name + "-w", encode(params, 0, lines, widths=widths))
@@ -93,6 +107,9 @@ def main():
                     segs = [[a, b] for c in _internal.topologize(lines, 1.0, 1.0, simplification=0)[0]
                             for a, b in zip(c, c[1:])]
                     put("graph", name + "-soup", encode([0.05, 2.0, 1.5, 0.5, -0.53, 0.1] + params[6:], 0x03, segs))
+    two = [[(0.0, 0.0), (10.0, 0.0)], [(0.0, 5.0), (10.0, 5.0)]]
+    for name, values in CLEAN_FINDINGS.items():
+        put("clean", name, encode(values, 0xFF, two))
     # Tile tasks, results and plans of a small drawing in small tiles.
     strokes = [[(i * 0.5, 3 * math.sin(0.3 * i + k)) for i in range(24)] for k in range(3)]
     for widths in (False, True):

@@ -6,7 +6,7 @@
 # Usage: run.sh BUILD_DIR SEEDS_DIR SECONDS
 set -uo pipefail
 build=$1 seeds=$2 seconds=$3
-targets=(pipeline conditioning inflate boundary triangulate graph tiles)
+targets=(${FUZZ_TARGETS:-pipeline clean conditioning inflate boundary triangulate graph tiles})
 share=$(( seconds / ${#targets[@]} ))
 [ "$share" -lt 1 ] && share=1
 mkdir -p "$build/corpus" "$build/findings" "$build/logs"
