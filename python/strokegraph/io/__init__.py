@@ -19,9 +19,10 @@ over it once complete.
 
 from __future__ import annotations
 
+import functools
 import os
 from pathlib import Path
-from typing import Any, Optional, Union
+from typing import Any, Callable, Dict, Optional, Union
 
 import numpy as np
 
@@ -77,10 +78,11 @@ def read(path: PathLike, *, format: Optional[str] = None, radius: Optional[float
     layer of a GeoPackage (by default its only layer of lines or polygons).
     """
     fmt = format or detect_format(path)
-    readers = {"svg": lambda: read_svg(path, radius=radius), "geojson": lambda: read_geojson(path),
-               "json": lambda: read_json(path)}
+    readers: Dict[str, Callable[[], Drawing]] = {
+        "svg": lambda: read_svg(path, radius=radius), "geojson": lambda: read_geojson(path),
+        "json": lambda: read_json(path)}
     for gis_format in _GIS_OUT:
-        readers[gis_format] = lambda f=gis_format: read_gis(path, f, layer=layer)
+        readers[gis_format] = functools.partial(read_gis, path, gis_format, layer=layer)
     if fmt not in readers:
         raise ValueError(f"unknown format {fmt!r}; expected one of {', '.join(FORMATS)}")
     try:
