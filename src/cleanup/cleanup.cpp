@@ -9,7 +9,7 @@
 #include "common/errors.h"
 #include "common/flat_map.h"
 #include "graph/graph_util.h"
-#include "pipeline/pool.h"
+#include "parallel/pool.h"
 
 namespace strokegraph {
 namespace {

@@ -11,20 +11,20 @@
 
 #include "cleanup/cleanup.h"
 #include "common/format.h"
-#include "conditioning/repeats.h"
 #include "common/progress.h"
+#include "conditioning/repeats.h"
 #include "graph/graph.h"
 #include "inflate/inflate.h"
 #include "pipeline/batch.h"
 #include "pipeline/front.h"
+#include "pipeline/join_cuts.h"
 #include "pipeline/memory.h"
 #include "pipeline/postprocess.h"
+#include "pipeline/tile.h"
 #include "pipeline/tiled.h"
 #include "pipeline/widths.h"
 #include "provenance/sources.h"
 #include "skeleton_cdt/skeleton.h"
-#include "tile/join_cuts.h"
-#include "tile/tile.h"
 
 namespace strokegraph {
 namespace {

@@ -4,9 +4,9 @@
 #include <utility>
 #include <cmath>
 
-#include "cleanup/stroke_index.h"
 #include "common/errors.h"
-#include "pipeline/pool.h"
+#include "parallel/pool.h"
+#include "spatial/stroke_index.h"
 
 namespace strokegraph {
 namespace {

@@ -1,4 +1,4 @@
-#include "tile/tile.h"
+#include "pipeline/tile.h"
 
 #include <clipper2/clipper.h>
 
@@ -17,8 +17,8 @@
 
 #include "common/progress.h"
 #include "inflate/inflate.h"
+#include "parallel/pool.h"
 #include "pipeline/memory.h"
-#include "pipeline/pool.h"
 #include "skeleton_cdt/skeleton.h"
 
 namespace strokegraph {
