@@ -29,8 +29,8 @@
 #include <clipper2/clipper.h>
 
 #include "boundary/preprocess.h"
+#include "common/rdp.h"
 #include "conditioning/merge.h"
-#include "conditioning/rdp.h"
 #include "graph/graph.h"
 #include "inflate/band_union.h"
 #include "inflate/inflate.h"

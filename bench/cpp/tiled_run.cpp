@@ -28,9 +28,9 @@
 #include "inflate/inflate.h"
 #include "pipeline/front.h"
 #include "pipeline/postprocess.h"
+#include "pipeline/tile.h"
 #include "pipeline/tiled.h"
 #include "pipeline/topologize.h"
-#include "tile/tile.h"
 #include "workload_file.h"
 
 using namespace strokegraph;

@@ -9,7 +9,7 @@
 
 #include "common/numeric.h"
 #include "common/progress.h"
-#include "conditioning/rdp.h"
+#include "common/rdp.h"
 
 namespace strokegraph {
 namespace {

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "boundary/curvature_index.h"
+#include "boundary/local_simplify.h"
 #include "boundary/resample.h"
 #include "common/format.h"
 #include "common/progress.h"
-#include "boundary/local_simplify.h"
-#include "conditioning/rdp.h"
+#include "common/rdp.h"
 
 namespace strokegraph {
 

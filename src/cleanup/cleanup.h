@@ -9,10 +9,10 @@
 #include <cstddef>
 #include <vector>
 
-#include "cleanup/segment_grid.h"
-#include "cleanup/stroke_index.h"
 #include "common/geometry.h"
 #include "graph/graph.h"
+#include "spatial/segment_grid.h"
+#include "spatial/stroke_index.h"
 
 namespace strokegraph {
 

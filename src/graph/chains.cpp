@@ -5,7 +5,7 @@
 #include "common/flat_map.h"
 #include "graph/graph.h"
 #include "graph/graph_util.h"
-#include "pipeline/pool.h"
+#include "parallel/pool.h"
 
 namespace strokegraph {
 namespace {

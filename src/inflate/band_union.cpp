@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "common/progress.h"
-#include "pipeline/pool.h"
+#include "parallel/pool.h"
 
 namespace strokegraph {
 namespace {

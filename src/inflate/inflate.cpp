@@ -15,7 +15,7 @@
 #include "common/progress.h"
 #include "inflate/band_union.h"
 #include "inflate/point_band.h"
-#include "pipeline/pool.h"
+#include "parallel/pool.h"
 
 namespace strokegraph {
 namespace {

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "common/progress.h"
-#include "pipeline/pool.h"
 #include "common/geometry.h"
+#include "common/progress.h"
+#include "parallel/pool.h"
 #include "pipeline/thresholds.h"
 #include "pipeline/topologize.h"
 

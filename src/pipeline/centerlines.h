@@ -12,16 +12,16 @@
 #include "common/errors.h"
 #include "common/geometry.h"
 #include "pipeline/thresholds.h"
+#include "pipeline/tile.h"
+#include "pipeline/tile_bytes.h"
 #include "pipeline/topologize.h"
-#include "tile/tile.h"
-#include "tile/tile_bytes.h"
 
 namespace strokegraph {
 
 // feature_size = radius x this when the caller gives none.
 inline constexpr double kDefaultFeatureRatio = 1.0;
 
-// Whether the clean pipeline computes the skeleton tile by tile (tile/tile.h):
+// Whether the clean pipeline computes the skeleton tile by tile (pipeline/tile.h):
 // automatically (monostate: when one cluster of overlapping bands is large
 // enough that tiles are faster), always (true) or never (false) with the tile
 // side chosen from the input, or always with the given side.

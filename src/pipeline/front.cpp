@@ -5,8 +5,8 @@
 
 #include "boundary/preprocess.h"
 #include "common/format.h"
+#include "common/rdp.h"
 #include "conditioning/merge.h"
-#include "conditioning/rdp.h"
 #include "inflate/inflate.h"
 #include "pipeline/thresholds.h"
 

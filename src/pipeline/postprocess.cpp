@@ -5,8 +5,8 @@
 
 #include "common/errors.h"
 #include "common/progress.h"
-#include "conditioning/rdp.h"
-#include "pipeline/pool.h"
+#include "common/rdp.h"
+#include "parallel/pool.h"
 
 namespace strokegraph {
 namespace {

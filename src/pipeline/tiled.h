@@ -7,13 +7,13 @@
 #include "common/errors.h"
 #include "common/geometry.h"
 #include "pipeline/thresholds.h"
+#include "pipeline/tile.h"
 #include "pipeline/topologize.h"
-#include "tile/tile.h"
 
 namespace strokegraph {
 
 // As topologize_inner, with inflation, boundary preprocessing and skeleton
-// run per tile (tile/tile.h); the graph and everything after it are the same.
+// run per tile (pipeline/tile.h); the graph and everything after it are the same.
 // Does not check feature_size.
 Result<TopologizeOutput> topologize_tiled(const std::vector<Polyline>& curves,
                                           double buffer_distance, double feature_size,

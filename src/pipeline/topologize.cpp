@@ -5,8 +5,8 @@
 
 #include "common/progress.h"
 #include "graph/graph.h"
+#include "parallel/pool.h"
 #include "pipeline/front.h"
-#include "pipeline/pool.h"
 #include "pipeline/postprocess.h"
 #include "pipeline/widths.h"
 #include "skeleton_cdt/skeleton.h"

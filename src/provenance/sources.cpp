@@ -4,10 +4,10 @@
 #include <utility>
 #include <cmath>
 
-#include "cleanup/stroke_index.h"
 #include "common/errors.h"
 #include "common/progress.h"
-#include "pipeline/pool.h"
+#include "parallel/pool.h"
+#include "spatial/stroke_index.h"
 
 namespace strokegraph {
 namespace {

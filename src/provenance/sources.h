@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "cleanup/stroke_index.h"
 #include "common/geometry.h"
+#include "spatial/stroke_index.h"
 
 namespace strokegraph {
 

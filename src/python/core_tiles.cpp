@@ -6,12 +6,12 @@
 
 #include "common/progress.h"
 #include "pipeline/centerlines.h"
+#include "pipeline/tile_bytes.h"
 #include "python/binding.h"
 #include "python/core_convert.h"
 #include "python/core_entry.h"
 #include "python/errors.h"
 #include "python/watch.h"
-#include "tile/tile_bytes.h"
 
 namespace strokegraph::py {
 namespace {

@@ -12,8 +12,8 @@
 #include <random>
 #include <string>
 
+#include "common/rdp.h"
 #include "conditioning/merge.h"
-#include "conditioning/rdp.h"
 #include "inflate/band_union.h"
 #include "inflate/inflate.h"
 #include "pipeline/thresholds.h"

@@ -6,11 +6,11 @@
 #include <random>
 
 #include "cleanup/cleanup.h"
-#include "cleanup/segment_grid.h"
-#include "cleanup/stroke_index.h"
 #include "conditioning/repeats.h"
 #include "graph_test_util.h"
 #include "provenance/sources.h"
+#include "spatial/segment_grid.h"
+#include "spatial/stroke_index.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <random>
 
 #include "common/errors.h"
+#include "common/rdp.h"
 #include "conditioning/merge.h"
-#include "conditioning/rdp.h"
 #include "inflate/inflate.h"
 #include "pipeline/front.h"
 #include "pipeline/intermediates.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "tile/join_cuts.h"
+#include "pipeline/join_cuts.h"
 
 using namespace strokegraph;
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "boundary/local_simplify.h"
-#include "conditioning/rdp.h"
+#include "common/rdp.h"
 
 using namespace strokegraph;
 

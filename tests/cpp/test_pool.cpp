@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "pipeline/pool.h"
+#include "parallel/pool.h"
 
 using namespace strokegraph;
 

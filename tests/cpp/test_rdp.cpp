@@ -6,7 +6,7 @@
 #include <ostream>
 #include <random>
 
-#include "conditioning/rdp.h"
+#include "common/rdp.h"
 
 namespace strokegraph {
 

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "inflate/inflate.h"
+#include "parallel/pool.h"
 #include "pipeline/centerlines.h"
-#include "pipeline/pool.h"
+#include "pipeline/tile.h"
+#include "pipeline/tile_bytes.h"
 #include "pipeline/tiled.h"
 #include "pipeline/topologize.h"
-#include "tile/tile.h"
-#include "tile/tile_bytes.h"
 #include "topology_compare.h"
 
 using namespace strokegraph;

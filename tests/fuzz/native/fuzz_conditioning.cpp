@@ -2,8 +2,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/rdp.h"
 #include "conditioning/merge.h"
-#include "conditioning/rdp.h"
 #include "decode.h"
 
 using namespace strokegraph;

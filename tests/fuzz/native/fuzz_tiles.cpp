@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "tile/tile.h"
-#include "tile/tile_bytes.h"
+#include "pipeline/tile.h"
+#include "pipeline/tile_bytes.h"
 
 using namespace strokegraph;
 

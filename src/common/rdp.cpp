@@ -1,4 +1,4 @@
-#include "conditioning/rdp.h"
+#include "common/rdp.h"
 
 #include <cmath>
 #include <cstddef>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "graph/graph.h"
-#include "tile/tile.h"
+#include "pipeline/tile.h"
 
 namespace strokegraph {
 

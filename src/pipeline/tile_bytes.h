@@ -20,7 +20,7 @@
 
 #include "common/errors.h"
 #include "common/geometry.h"
-#include "tile/tile.h"
+#include "pipeline/tile.h"
 
 namespace strokegraph {
 

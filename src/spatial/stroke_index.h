@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "cleanup/segment_grid.h"
 #include "common/geometry.h"
+#include "spatial/segment_grid.h"
 
 namespace strokegraph {
 

@@ -1,4 +1,4 @@
-#include "tile/tile_bytes.h"
+#include "pipeline/tile_bytes.h"
 
 #include <bit>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "cleanup/stroke_index.h"
+#include "spatial/stroke_index.h"
 
 #include <algorithm>
 #include <cmath>

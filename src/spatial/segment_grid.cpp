@@ -1,4 +1,4 @@
-#include "cleanup/segment_grid.h"
+#include "spatial/segment_grid.h"
 
 #include <algorithm>
 #include <climits>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "pipeline/pool.h"
+#include "parallel/pool.h"
 
 namespace strokegraph {
 namespace {

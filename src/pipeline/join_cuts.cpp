@@ -1,4 +1,4 @@
-#include "tile/join_cuts.h"
+#include "pipeline/join_cuts.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "pipeline/pool.h"
+#include "parallel/pool.h"
 
 #include "common/errors.h"
 #include "common/progress.h"

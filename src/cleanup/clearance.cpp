@@ -1,0 +1,56 @@
+// Clearance: a junction's distance to the band boundary, the radius of the
+// largest disc around it that stays inside the band. Every clean-up pass
+// measures against it, so it is computed once and carried along as nodes merge.
+#include "cleanup/cleanup.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include "cleanup/pass_util.h"
+#include "common/errors.h"
+#include "common/flat_map.h"
+#include "graph/graph_util.h"
+#include "parallel/pool.h"
+
+namespace strokegraph {
+namespace {
+
+using cleanup_detail::kNodesPerTask;
+
+}  // namespace
+
+SegmentGrid boundary_grid(const std::vector<BufferPolygon>& polygons, double cell) {
+  std::vector<Segment> edges;
+  auto add_ring = [&](const Ring& ring) {
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+      edges.push_back({ring[k], ring[k + 1 == ring.size() ? 0 : k + 1]});
+    }
+  };
+  for (const BufferPolygon& polygon : polygons) {
+    add_ring(polygon.outer);
+    for (const Ring& hole : polygon.holes) add_ring(hole);
+  }
+  return SegmentGrid(std::move(edges), cell);
+}
+
+std::vector<double> junction_clearance(const Graph& graph, const SegmentGrid& boundary,
+                                       double reach) {
+  std::vector<std::size_t> degree(graph.nodes.size(), 0);
+  for (const Edge& e : graph.edges) ++degree[e.first], ++degree[e.second];
+  std::vector<double> clearance(graph.nodes.size(), 0.0);
+  parallel_ranges(graph.nodes.size(), kNodesPerTask, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t v = begin; v < end; ++v) {
+      if (degree[v] < 3) continue;
+      // Most junctions lie within a cell of the boundary: look there first.
+      const double near = std::min(reach, boundary.cell());
+      clearance[v] = boundary.distance_within(graph.nodes[v], near);
+      if (clearance[v] >= near) clearance[v] = boundary.distance_within(graph.nodes[v], reach);
+    }
+  });
+  return clearance;
+}
+
+}  // namespace strokegraph

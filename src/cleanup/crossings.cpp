@@ -1,0 +1,118 @@
+// Crossings that the skeleton split into several junctions joined by short
+// links: the junctions of a link shorter than its clearances allow become
+// one node, unless the band narrows between them.
+#include "cleanup/cleanup.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include "cleanup/pass_util.h"
+#include "common/errors.h"
+#include "common/flat_map.h"
+#include "graph/graph_util.h"
+#include "parallel/pool.h"
+
+namespace strokegraph {
+namespace {
+
+using graph_detail::distance;
+using graph_detail::pair_key;
+using cleanup_detail::collapse;
+using cleanup_detail::find_root;
+using cleanup_detail::kNodesPerTask;
+
+}  // namespace
+
+Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor,
+                      const SegmentGrid& boundary, double min_waist) {
+  graph_detail::check_edges(graph, "merge_crossings");
+  const std::size_t n = graph.nodes.size();
+  if (clearance.size() != n) throw InvariantError("merge_crossings: one clearance per node expected");
+  graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
+
+  struct Link {
+    double length;
+    NodeId start, end;
+    std::size_t begin, stop;  // walked nodes in `paths`
+    std::uint64_t key;        // names the link: found twice, it counts once
+  };
+  struct Links {
+    std::vector<Link> links;
+    std::vector<NodeId> paths;
+  };
+  // The links short enough to merge from the junctions in [begin, end), in
+  // order; every walk reads the graph only.
+  auto find_links = [&](std::size_t begin, std::size_t end, Links& found) {
+    std::vector<NodeId> walk;
+    for (std::size_t jj = begin; jj < end; ++jj) {
+      const auto j = static_cast<NodeId>(jj);
+      if (adj.degree(j) < 3) continue;
+      for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
+        walk.assign(1, j);
+        NodeId prev = j, cur = *it;
+        double length = 0.0;
+        for (;;) {
+          walk.push_back(cur);
+          length += distance(graph.nodes[prev], graph.nodes[cur]);
+          if (adj.degree(cur) != 2 || walk.size() > graph.edges.size() + 1) break;
+          const NodeId next = adj.begin(cur)[0] == prev ? adj.begin(cur)[1] : adj.begin(cur)[0];
+          prev = cur;
+          cur = next;
+        }
+        const NodeId e = walk.back();
+        if (adj.degree(e) < 3) continue;
+        const double limit = e == j ? 2.0 * factor * clearance[j] : factor * (clearance[j] + clearance[e]);
+        if (!(length <= limit)) continue;
+        // A link that narrows in its middle is a bar between two strokes.
+        if (e != j && min_waist > 0.0) {
+          double run = 0.0;
+          std::size_t k = 1;
+          for (; k + 1 < walk.size(); ++k) {
+            run += distance(graph.nodes[walk[k - 1]], graph.nodes[walk[k]]);
+            if (run >= 0.5 * length) break;
+          }
+          const double need = min_waist * std::min(clearance[j], clearance[e]);
+          if (boundary.distance_within(graph.nodes[walk[std::min(k, walk.size() - 1)]], need) < need) continue;
+        }
+        // A loop is found from both of its ends; its first inner nodes name it.
+        constexpr std::uint64_t kLoop = std::uint64_t{1} << 63;
+        const std::uint64_t key = e == j ? pair_key(walk[1], walk[walk.size() - 2]) | kLoop : pair_key(j, e);
+        found.links.push_back({length, j, e, found.paths.size(), found.paths.size() + walk.size(), key});
+        found.paths.insert(found.paths.end(), walk.begin(), walk.end());
+      }
+    }
+  };
+  std::vector<Link> links;
+  std::vector<NodeId> paths;
+  graph_detail::PairSet taken;
+  for (Links& part : parallel_parts<Links>(n, kNodesPerTask, find_links)) {
+    for (const Link& l : part.links) {
+      if (!taken.insert(l.key)) continue;
+      links.push_back({l.length, l.start, l.end, paths.size(), paths.size() + (l.stop - l.begin), l.key});
+      paths.insert(paths.end(), part.paths.begin() + static_cast<std::ptrdiff_t>(l.begin),
+                   part.paths.begin() + static_cast<std::ptrdiff_t>(l.stop));
+    }
+  }
+  std::stable_sort(links.begin(), links.end(),
+                   [](const Link& a, const Link& b) { return a.length < b.length; });
+  adj = {};
+
+  std::vector<NodeId> parent(n);
+  for (std::size_t v = 0; v < n; ++v) parent[v] = static_cast<NodeId>(v);
+  std::vector<char> removed(n, 0);
+  for (const Link& l : links) {
+    // A short loop, or a second link between junctions already merged (it
+    // would become one), loses its inner nodes; a direct edge between merged
+    // junctions collapses on its own.
+    const NodeId ra = find_root(parent, l.start), rb = find_root(parent, l.end);
+    if (ra != rb) parent[std::max(ra, rb)] = std::min(ra, rb);
+    for (std::size_t k = l.begin + 1; k + 1 < l.stop; ++k) removed[paths[k]] = 1;
+  }
+
+  return collapse(graph, parent, removed, {}, clearance, true);
+}
+
+}  // namespace strokegraph

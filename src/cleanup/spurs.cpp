@@ -1,0 +1,213 @@
+// The first pass: spurs that band corners and bumps sprout, forks at caps,
+// overshoots past a stroke end and short isolated paths are removed, each
+// measured against its junction's clearance.
+#include "cleanup/cleanup.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include "cleanup/pass_util.h"
+#include "common/errors.h"
+#include "common/flat_map.h"
+#include "graph/graph_util.h"
+#include "parallel/pool.h"
+
+namespace strokegraph {
+namespace {
+
+using graph_detail::distance;
+using cleanup_detail::kNodesPerTask;
+
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+
+// Per node, the indices of its edges in edge-list order (32-bit: a graph of
+// more than two billion edges would not fit in memory anyway).
+struct Incidence {
+  std::vector<std::uint32_t> offset;
+  std::vector<std::uint32_t> edge;
+  explicit Incidence(const Graph& g) : offset(g.nodes.size() + 1, 0) {
+    if (g.edges.size() > std::numeric_limits<std::uint32_t>::max() / 2) {
+      throw MemoryLimitError("clean-up: too many skeleton edges");
+    }
+    for (const Edge& e : g.edges) {
+      ++offset[e.first + 1];
+      ++offset[e.second + 1];
+    }
+    for (std::size_t v = 0; v < g.nodes.size(); ++v) offset[v + 1] += offset[v];
+    edge.resize(offset.back());
+    std::vector<std::uint32_t> fill(offset.begin(), offset.end() - 1);
+    for (std::size_t i = 0; i < g.edges.size(); ++i) {
+      edge[fill[g.edges[i].first]++] = static_cast<std::uint32_t>(i);
+      edge[fill[g.edges[i].second]++] = static_cast<std::uint32_t>(i);
+    }
+  }
+};
+
+using graph_detail::other_end;
+
+}  // namespace
+
+Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const SpurRules& rules) {
+  graph_detail::check_edges(graph, "remove_spurs");
+  if (clearance.size() != graph.nodes.size()) {
+    throw InvariantError("remove_spurs: one clearance per node expected");
+  }
+  const std::vector<Edge>& edges = graph.edges;
+  const std::size_t n = graph.nodes.size();
+  const Incidence inc(graph);
+  std::vector<char> alive(edges.size(), 1);
+  std::vector<std::uint32_t> degree(n, 0);
+  for (const Edge& e : edges) ++degree[e.first], ++degree[e.second];
+
+  // The first alive edge of `cur` other than `from`.
+  auto next_edge = [&](NodeId cur, std::size_t from) {
+    for (std::size_t k = inc.offset[cur]; k < inc.offset[cur + 1]; ++k) {
+      const std::size_t i = inc.edge[k];
+      if (alive[i] && i != from) return i;
+    }
+    return kNone;
+  };
+  auto near_stroke_end = [&](Point p) {
+    return rules.stroke_ends == nullptr ||
+           rules.stroke_ends->distance_within(p, rules.end_distance) < rules.end_distance;
+  };
+
+  struct Walk {
+    NodeId tip, far;
+    double length;
+    std::size_t part;        // the range of tips it was found in
+    std::size_t begin, end;  // edges in that range's `paths`
+    bool doomed;
+    bool corner;  // strokes meet at the tip: the junction moves there
+    bool overshoot = false;  // the junction moves to `at`, the strokes' corner
+    Point at{};
+  };
+  // The walks of a range of tips, with their edges.
+  struct Walks {
+    std::vector<Walk> walks;
+    std::vector<std::uint32_t> paths;
+  };
+  std::vector<Walk> walks;
+  std::vector<Walks> parts;
+  // Walk indices + 1 fit: there are fewer walks than nodes, and node ids are
+  // 32-bit.
+  std::vector<std::uint32_t> frozen, tips_at(n, 0), first_tip(n, 0);
+  std::vector<std::pair<NodeId, Point>> corners;  // junctions moved to a corner, in order
+  // Two strokes meeting at an angle at the tip and half-way along the
+  // branch: the branch runs inside both bands, where two strokes drawn to one
+  // corner overlap.
+  auto strokes_meet_along = [&](const Walk& w, const std::vector<std::uint32_t>& path) {
+    if (rules.strokes == nullptr || !strokes_meet_at(*rules.strokes, graph.nodes[w.tip], rules.meet_angle)) {
+      return false;
+    }
+    double run = 0.0;
+    NodeId cur = w.tip;
+    for (std::size_t k = w.begin; k < w.end; ++k) {
+      const NodeId next = other_end(edges[path[k]], cur);
+      run += distance(graph.nodes[cur], graph.nodes[next]);
+      cur = next;
+      if (run >= 0.5 * w.length) break;
+    }
+    return strokes_meet_at(*rules.strokes, graph.nodes[cur], rules.meet_angle);
+  };
+  // The walks from the tips in [begin, end) to the next node not of degree
+  // 2, each judged on its own: it reads the graph and the frozen degrees only.
+  auto walk_tips = [&](std::size_t begin, std::size_t end, Walks& found) {
+    for (std::size_t j = begin; j < end; ++j) {
+      if (frozen[j] != 1) continue;
+      std::vector<std::uint32_t>& path = found.paths;
+      Walk w{static_cast<NodeId>(j), static_cast<NodeId>(j), 0.0, begin / kNodesPerTask, path.size(), path.size(),
+             false, false};
+      auto cur = static_cast<NodeId>(j);
+      std::size_t from = kNone;
+      for (;;) {
+        const std::size_t i = next_edge(cur, from);
+        if (i == kNone) break;
+        path.push_back(static_cast<std::uint32_t>(i));
+        w.far = other_end(edges[i], cur);
+        w.length += distance(graph.nodes[cur], graph.nodes[w.far]);
+        if (frozen[w.far] != 2 || path.size() - w.begin > edges.size()) break;
+        from = i;
+        cur = w.far;
+      }
+      w.end = path.size();
+      if (w.end == w.begin) continue;
+      if (frozen[w.far] >= 3) {
+        const double c = clearance[w.far];
+        // An overshoot first: its junction moves to the corner, which the
+        // skeleton cuts.
+        if (w.length < rules.overshoot_length && rules.strokes != nullptr) {
+          if (const auto at = overshoots_at(*rules.strokes, graph.nodes[j], rules.end_distance,
+                                            rules.overshoot_reach, rules.meet_angle)) {
+            w.doomed = w.overshoot = true;
+            w.at = *at;
+          }
+        }
+        if (!w.doomed) w.doomed = w.length < rules.factor * c;
+        if (!w.doomed && w.length < rules.corner_factor * c) {
+          w.doomed = w.corner = !near_stroke_end(graph.nodes[j]) || strokes_meet_along(w, path);
+        }
+      } else if (frozen[w.far] == 1) {
+        w.doomed = w.length < rules.isolated_length;
+      }
+      found.walks.push_back(w);
+    }
+  };
+  bool removed = true;
+  while (removed) {
+    removed = false;
+    frozen = degree;
+    walks.clear();
+    parts = parallel_parts<Walks>(n, kNodesPerTask, walk_tips);
+    for (Walks& part : parts) {
+      for (const Walk& w : part.walks) {
+        if (frozen[w.far] >= 3) ++tips_at[w.far];
+        walks.push_back(w);
+      }
+      part.walks = {};
+    }
+    // A fork of exactly two short tips on a node of degree 3: a square cap's
+    // corners; both go and the fork becomes the free end.
+    // The first tip of each fork is remembered at the fork (as its index
+    // + 1) until the second one comes.
+    for (std::size_t k = 0; k < walks.size(); ++k) {
+      Walk& w = walks[k];
+      if (frozen[w.far] != 3 || tips_at[w.far] != 2) continue;
+      if (first_tip[w.far] == 0) {
+        first_tip[w.far] = static_cast<std::uint32_t>(k + 1);
+        continue;
+      }
+      Walk& u = walks[first_tip[w.far] - 1];
+      const double fork = rules.fork_factor * std::max(clearance[w.far], rules.fork_clearance);
+      if (w.length < fork && u.length < fork) w.doomed = u.doomed = true;
+    }
+    for (const Walk& w : walks) {
+      tips_at[w.far] = 0;
+      first_tip[w.far] = 0;
+      if (!w.doomed) continue;
+      if (w.corner) corners.push_back({w.far, graph.nodes[w.tip]});
+      if (w.overshoot) corners.push_back({w.far, w.at});
+      for (std::size_t k = w.begin; k < w.end; ++k) {
+        const std::size_t i = parts[w.part].paths[k];
+        if (!alive[i]) continue;
+        alive[i] = 0;
+        --degree[edges[i].first];
+        --degree[edges[i].second];
+      }
+      removed = true;
+    }
+  }
+
+  for (const auto& [v, p] : corners) graph.nodes[v] = p;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < graph.edges.size(); ++i) {
+    if (alive[i]) graph.edges[kept++] = graph.edges[i];
+  }
+  graph.edges.resize(kept);
+  return graph;
+}
+
+}  // namespace strokegraph

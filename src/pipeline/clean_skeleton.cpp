@@ -1,0 +1,106 @@
+// The skeleton the clean-up starts from: of the united bands in one piece,
+// or tile by tile (here or assembled from tiles run elsewhere), with the ring
+// vertices for widths and what clearances are measured against.
+#include "pipeline/clean_parts.h"
+
+#include <algorithm>
+#include <bit>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "cleanup/cleanup.h"
+#include "common/format.h"
+#include "common/progress.h"
+#include "conditioning/repeats.h"
+#include "graph/graph.h"
+#include "inflate/inflate.h"
+#include "pipeline/batch.h"
+#include "pipeline/front.h"
+#include "pipeline/join_cuts.h"
+#include "pipeline/memory.h"
+#include "pipeline/postprocess.h"
+#include "pipeline/tile.h"
+#include "pipeline/tiled.h"
+#include "pipeline/widths.h"
+#include "provenance/sources.h"
+#include "skeleton_cdt/skeleton.h"
+
+namespace strokegraph {
+namespace clean_detail {
+namespace {
+
+// A polygon whose outer ring has this many points and gives no skeleton at all
+// had its triangulation refused.
+constexpr std::size_t kRefusedRing = 64;
+
+}  // namespace
+
+CleanSkeleton tiled_clean_skeleton(TiledSkeleton skeleton, std::vector<Point> ends) {
+  CleanSkeleton out;
+  out.segments = std::move(skeleton.segments);
+  out.boundary = std::move(skeleton.boundary);
+  out.tile_edges = std::move(skeleton.edges);
+  out.stroke_ends = std::move(ends);
+  out.grid = std::move(skeleton.grid);
+  return out;
+}
+
+// The skeleton of the united bands, in one piece or tile by tile.
+CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
+                             double feature_size, const TopologizeOptions& options,
+                             const TileChoice& tiles, const std::vector<Cap>& caps) {
+  enter_stage("inflate", 0.0, 0.4);
+  const double front_scale = front_scale_of(radius, feature_size);
+  const BoundaryOptions boundary_options = boundary_options_of(options);
+  CleanFront front = clean_front(curves, radius, feature_size, options, tiles, caps);
+  release_free_memory(working_set_of(curves));  // what conditioning held
+  enter_stage("skeleton", 0.4, 0.8);
+  auto run_tiles = [&](double side) {
+    return tiled_clean_skeleton(
+        tiled_skeleton(std::move(front.bands), front.widest_band, radius, feature_size, boundary_options,
+                       clean_tile_options(side, front_scale), options.compute_widths),
+        std::move(front.stroke_ends));
+  };
+  if (front.side) return run_tiles(*front.side);
+  // Left to choose, a drawing that one large polygon would lose (its
+  // triangulation refused) is done again in tiles, which retry such polygons
+  // with other clips and without ring simplification.
+  const bool may_rescue = std::holds_alternative<std::monostate>(tiles);
+  CleanSkeleton out;
+  std::vector<BufferPolygon> united =
+      unite_bands(may_rescue ? std::vector<Ring>(front.bands) : std::move(front.bands), front_scale);
+  out.polygons = preprocess_stage(united, radius, feature_size, boundary_options);
+  // A large polygon without skeleton had its triangulation refused, mostly
+  // because simplification made two of its rings cross: it is done again
+  // without (the union's own rings do not cross).
+  BoundaryOptions unsimplified = boundary_options;
+  unsimplified.boundary_simplification = 0.0;
+  bool refused = false;
+  for (std::size_t k = 0; k < out.polygons.size(); ++k) {
+    advance(double(k) / double(out.polygons.size()));
+    BufferPolygon& polygon = out.polygons[k];
+    if (polygon.outer.size() < 3) continue;
+    std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
+    if (part.empty() && polygon.outer.size() >= kRefusedRing) {
+      polygon = std::move(preprocess_stage({std::move(united[k])}, radius, feature_size, unsimplified)[0]);
+      part = skeletonize(polygon.outer, polygon.holes);
+      refused = refused || part.empty();
+    }
+    out.segments.insert(out.segments.end(), part.begin(), part.end());
+  }
+  united = {};
+  if (refused && may_rescue) {
+    out = {};
+    return run_tiles(0.0);
+  }
+  if (options.compute_widths) out.boundary = ring_vertices(out.polygons);
+  out.stroke_ends = std::move(front.stroke_ends);
+  return out;
+}
+
+}  // namespace clean_detail
+}  // namespace strokegraph
