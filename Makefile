@@ -14,7 +14,7 @@ export STROKEGRAPH_DEPS_DIR
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_COMMON := -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) -DSTROKEGRAPH_BUILD_TESTS=ON
 
-.PHONY: fuzz fuzz-native fuzz-packages demo bench-cli test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-real bench-cpp bench-venv clean
+.PHONY: docs fuzz fuzz-native fuzz-packages demo bench-cli test test-cpp test-python test-asan build build-cpp deps system-packages venv bench bench-full bench-real bench-cpp bench-venv clean
 
 ## demo: build, then find the centerlines of the bundled sample drawing, print a
 ## summary and draw it into docs/demo.png (matplotlib, Agg backend)
@@ -23,6 +23,11 @@ demo: build
 	$(VENV)/bin/strokegraph trace examples/sample_drawing.json -o build/demo/sample_drawing.svg --over-input
 	MPLBACKEND=Agg $(VENV)/bin/strokegraph plot examples/sample_drawing.json -o build/demo/sample_drawing.png
 	@echo "wrote build/demo/sample_drawing.svg and build/demo/sample_drawing.png"
+
+## docs: the manual (docs/, mkdocs.yml: MkDocs, Material, mkdocstrings) built into
+## build/docs, strictly (a broken link or a missing reference fails)
+docs: venv
+	NO_MKDOCS_2_WARNING=1 $(PY) -m mkdocs build --strict --site-dir build/docs
 
 ## test: build, then run the C++ and the Python tests
 test: test-cpp test-python

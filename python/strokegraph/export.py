@@ -3,14 +3,19 @@
 Each is also a method of `Centerlines` (``result.to_networkx()`` etc.).
 networkx and shapely are optional: install ``strokegraph[networkx]``,
 ``strokegraph[shapely]`` (or ``strokegraph[all]``).
+
+The functions read the result through `ChainGraph`, the attributes they need,
+so that this module does not import `result.py`: the result calls into it.
 """
 
 from __future__ import annotations
 
 import math
-from typing import TYPE_CHECKING, Any, Optional
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, Any, Optional, Protocol, cast
 
 import numpy as np
+import numpy.typing as npt
 
 from ._extras import require
 
@@ -18,16 +23,50 @@ if TYPE_CHECKING:
     import networkx
     import shapely
 
-    from .result import Centerlines
+
+class ChainGraph(Protocol):
+    """What the exports and the plots read of a `Centerlines` result."""
+
+    @property
+    def points(self) -> npt.NDArray[np.float64]: ...
+    @property
+    def offsets(self) -> npt.NDArray[np.int64]: ...
+    @property
+    def chains(self) -> list[npt.NDArray[np.float64]]: ...
+    @property
+    def nodes(self) -> npt.NDArray[np.float64]: ...
+    @property
+    def edges(self) -> npt.NDArray[np.int64]: ...
+    @property
+    def sources(self) -> list[npt.NDArray[np.int64]]: ...
+    @property
+    def junctions(self) -> npt.NDArray[np.int64]: ...
+    @property
+    def ends(self) -> npt.NDArray[np.int64]: ...
+    @property
+    def lengths(self) -> npt.NDArray[np.float64]: ...
+    @property
+    def mean_widths(self) -> Optional[npt.NDArray[np.float64]]: ...
+    @property
+    def radius(self) -> float: ...
+    @property
+    def feature_size(self) -> float: ...
+    @property
+    def curves(self) -> Sequence[npt.NDArray[np.float64]]: ...
+    @property
+    def crs(self) -> Any: ...
+    @property
+    def traced_crs(self) -> Any: ...
+    def __len__(self) -> int: ...
 
 
-def _mean_widths(result: Centerlines) -> list[Optional[float]]:
+def _mean_widths(result: ChainGraph) -> list[Optional[float]]:
     if result.mean_widths is None:
         return [None] * len(result)
     return [w if math.isfinite(w) else None for w in result.mean_widths.tolist()]
 
 
-def to_networkx(result: Centerlines) -> networkx.MultiGraph:
+def to_networkx(result: ChainGraph) -> networkx.MultiGraph:
     """A MultiGraph with node attribute ``pos`` and, per chain i, an edge with
     key i and attributes ``points``, ``length``, ``width``, ``sources``; the
     graph's ``crs`` is the result's (or None)."""
@@ -43,12 +82,12 @@ def to_networkx(result: Centerlines) -> networkx.MultiGraph:
     return graph
 
 
-def _two_point_chains(result: Centerlines) -> list[Any]:
+def _two_point_chains(result: ChainGraph) -> list[Any]:
     """The chains, a one-point chain doubled so that every one is a line."""
     return [c if len(c) != 1 else np.repeat(c, 2, axis=0) for c in result.chains]
 
 
-def to_shapely(result: Centerlines) -> list[shapely.LineString]:
+def to_shapely(result: ChainGraph) -> list[shapely.LineString]:
     """One LineString per chain, in chain order."""
     shp = require("shapely", "to_shapely()")
     counts = np.diff(result.offsets)
@@ -58,7 +97,7 @@ def to_shapely(result: Centerlines) -> list[shapely.LineString]:
     return [shp.LineString(c) for c in _two_point_chains(result)]
 
 
-def to_geojson(result: Centerlines, properties: Any = None, *, rule: Any = "first",
+def to_geojson(result: ChainGraph, properties: Any = None, *, rule: Any = "first",
                frame: Any = None) -> dict[str, Any]:
     """A FeatureCollection of one LineString feature per chain; `properties`,
     `rule` and `frame` add the source rows' attributes as for `to_geopandas`."""
@@ -66,7 +105,8 @@ def to_geojson(result: Centerlines, properties: Any = None, *, rule: Any = "firs
     if properties is not None:
         from .geo import attribute_lists
 
-        attributes = attribute_lists(result, properties, rule, frame)
+        # The source rows come from the result's input (a `Centerlines` there).
+        attributes = attribute_lists(cast(Any, result), properties, rule, frame)
     features = []
     for i, ((u, v), points, length, width, sources) in enumerate(
         zip(result.edges.tolist(), _two_point_chains(result), result.lengths.tolist(), _mean_widths(result), result.sources)
@@ -97,7 +137,7 @@ def to_geojson(result: Centerlines, properties: Any = None, *, rule: Any = "firs
 
 
 def to_svg(
-    result: Centerlines,
+    result: ChainGraph,
     *,
     size: float = 800,
     stroke: str = "#1f4e79",
@@ -172,7 +212,7 @@ def to_svg(
     return "\n".join(out)
 
 
-def _thinned(result: Centerlines, max_vertices: Optional[int]) -> tuple[list[Any], int]:
+def _thinned(result: ChainGraph, max_vertices: Optional[int]) -> tuple[list[Any], int]:
     """The chains with every k-th point (and both ends) so that about
     `max_vertices` points remain, and how many points that is. With more
     than `max_vertices` / 2 chains only that many of the longest are kept,

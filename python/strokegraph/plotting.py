@@ -1,4 +1,7 @@
-"""Drawing a `Centerlines` graph with matplotlib (``strokegraph[plot]``)."""
+"""Drawing a `Centerlines` graph with matplotlib (``strokegraph[plot]``).
+
+Like the exports, it reads the result through `export.ChainGraph` and does
+not import `result.py`."""
 
 from __future__ import annotations
 
@@ -12,11 +15,11 @@ from ._extras import require
 if TYPE_CHECKING:
     from matplotlib.axes import Axes
 
-    from .result import Centerlines
+    from .export import ChainGraph
 
 
 def plot(
-    result: Centerlines,
+    result: ChainGraph,
     ax: Optional[Axes] = None,
     *,
     show_input: bool = False,
@@ -62,7 +65,7 @@ def plot(
     return ax
 
 
-def _draw_bands(ax: Axes, result: Centerlines, color: Any) -> None:
+def _draw_bands(ax: Axes, result: ChainGraph, color: Any) -> None:
     try:
         shapely = require("shapely", "plot(show_bands=True)")
     except ImportError as exc:

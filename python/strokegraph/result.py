@@ -8,6 +8,9 @@ from typing import TYPE_CHECKING, Any, Optional, Union
 import numpy as np
 import numpy.typing as npt
 
+from . import export as _export
+from . import plotting as _plotting
+
 if TYPE_CHECKING:
     import networkx
     import shapely
@@ -128,9 +131,7 @@ class Centerlines:
     def _repr_svg_(self) -> str:
         """The graph as a picture in a notebook, at most about
         `REPR_MAX_VERTICES` points of it (the picture says when it is thinned)."""
-        from .export import to_svg
-
-        return to_svg(self, size=480, max_vertices=self.REPR_MAX_VERTICES)
+        return _export.to_svg(self, size=480, max_vertices=self.REPR_MAX_VERTICES)
 
     def _repr_html_(self) -> str:
         """The counts, the radius and the CRS above the picture."""
@@ -153,16 +154,12 @@ class Centerlines:
         an edge keyed i with ``points`` ((k, 2) array), ``length``, ``width``
         (mean width or None) and ``sources`` (list of ints). The graph's own
         attributes hold ``radius``, ``feature_size`` and ``crs``. Needs networkx."""
-        from .export import to_networkx
-
-        return to_networkx(self)
+        return _export.to_networkx(self)
 
     def to_shapely(self) -> list[shapely.LineString]:
         """One shapely LineString per chain, in chain order (a list, so that
         chain i is item i). Needs shapely."""
-        from .export import to_shapely
-
-        return to_shapely(self)
+        return _export.to_shapely(self)
 
     def to_geojson(self, properties: Any = None, *, rule: Union[str, dict[str, str]] = "first",
                    frame: Any = None) -> dict[str, Any]:
@@ -173,9 +170,7 @@ class Centerlines:
         `frame` add the source rows' attributes as for ``to_geopandas`` (a
         name that is taken gets the prefix ``src_``). ``json.dumps`` writes it
         (non-finite numbers become null) and ``shapely.from_geojson`` reads it."""
-        from .export import to_geojson
-
-        return to_geojson(self, properties, rule=rule, frame=frame)
+        return _export.to_geojson(self, properties, rule=rule, frame=frame)
 
     def to_geopandas(
         self,
@@ -212,16 +207,12 @@ class Centerlines:
     def to_svg(self, **style: Any) -> str:
         """A standalone SVG document of the chains and nodes (y pointing up, as
         in the drawing). Keywords as for ``strokegraph.export.to_svg``."""
-        from .export import to_svg
-
-        return to_svg(self, **style)
+        return _export.to_svg(self, **style)
 
     def plot(self, ax: Optional[Axes] = None, **kwargs: Any) -> Axes:
         """Draw the graph with matplotlib and return the axes; keywords as for
         ``strokegraph.plotting.plot``. Needs matplotlib."""
-        from .plotting import plot
-
-        return plot(self, ax, **kwargs)
+        return _plotting.plot(self, ax, **kwargs)
 
 
 def _readonly(a: npt.NDArray[Any]) -> Any:
