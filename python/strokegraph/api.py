@@ -145,7 +145,7 @@ def centerlines(
     if projection.to_work is not None:
         work = [geo.transform(projection.to_work, c) for c in call.curves]
     raw = _native.run_native(work, call.radius, call.feature_size, call.options, progress)
-    return geo.finish(wrap(raw, work, call.owners, call.radius, call.feature_size), projection, frame, call.curves)
+    return finish(wrap(raw, work, call.owners, call.radius, call.feature_size), projection, frame, call.curves)
 
 
 class PreparedCall(NamedTuple):
@@ -289,3 +289,30 @@ def map_sources(
     new_offsets = np.zeros(len(offsets), np.int64)
     np.cumsum(counts, out=new_offsets[1:])
     return mapped[keep], new_offsets
+
+
+def finish(result: Centerlines, projection: geo.Projection, frame: Optional[geo.FrameInput],
+           curves: Sequence[geo.FloatArray]) -> Centerlines:
+    """The result in the drawing's CRS, carrying its CRS and index."""
+    if projection.back is not None:
+        traced = result
+        result = Centerlines(
+            geo.transform(projection.back, traced.points),
+            traced.offsets,
+            geo.transform(projection.back, traced.nodes),
+            traced.edges,
+            traced.width_values,
+            traced.source_index,
+            traced.source_offsets,
+            radius=traced.radius,
+            feature_size=traced.feature_size,
+            curves=list(curves),
+            curve_items=traced.curve_items,
+        )
+        result.lengths = traced.lengths   # measured where traced: metres, not degrees
+    result.crs = projection.crs
+    result.traced_crs = projection.work_crs
+    if frame is not None:
+        result.input_index = frame.index
+        result.input_frame = frame.frame
+    return result

@@ -21,15 +21,38 @@ import math
 import warnings
 from collections import Counter
 from collections.abc import Sequence
-from typing import TYPE_CHECKING, Any, NamedTuple, Optional, Union
+from typing import Any, NamedTuple, Optional, Protocol, Union
 
 import numpy as np
 import numpy.typing as npt
 
 from ._extras import require
 
-if TYPE_CHECKING:
-    from .result import Centerlines
+class GeoResult(Protocol):
+    """What the frames and attribute joins read of a `Centerlines` result."""
+
+    @property
+    def nodes(self) -> npt.NDArray[np.float64]: ...
+    @property
+    def edges(self) -> npt.NDArray[np.int64]: ...
+    @property
+    def degree(self) -> npt.NDArray[np.int64]: ...
+    @property
+    def sources(self) -> list[npt.NDArray[np.int64]]: ...
+    @property
+    def lengths(self) -> npt.NDArray[np.float64]: ...
+    @property
+    def mean_widths(self) -> Optional[npt.NDArray[np.float64]]: ...
+    @property
+    def crs(self) -> Any: ...
+    @property
+    def curve_items(self) -> npt.NDArray[np.int64]: ...
+    @property
+    def input_index(self) -> Any: ...
+    @property
+    def input_frame(self) -> Any: ...
+    def to_shapely(self) -> Any: ...
+    def __len__(self) -> int: ...
 
 FloatArray = npt.NDArray[np.float64]
 RULES = ("first", "majority", "list")
@@ -228,38 +251,9 @@ def transform(transformer: Any, xy: FloatArray) -> FloatArray:
     return np.ascontiguousarray(np.column_stack([x, y]), dtype=np.float64)
 
 
-def finish(result: Centerlines, projection: Projection, frame: Optional[FrameInput],
-           curves: Sequence[FloatArray]) -> Centerlines:
-    """The result in the drawing's CRS, carrying its CRS and index."""
-    from .result import Centerlines
-
-    if projection.back is not None:
-        traced = result
-        result = Centerlines(
-            transform(projection.back, traced.points),
-            traced.offsets,
-            transform(projection.back, traced.nodes),
-            traced.edges,
-            traced.width_values,
-            traced.source_index,
-            traced.source_offsets,
-            radius=traced.radius,
-            feature_size=traced.feature_size,
-            curves=list(curves),
-            curve_items=traced.curve_items,
-        )
-        result.lengths = traced.lengths   # measured where traced: metres, not degrees
-    result.crs = projection.crs
-    result.traced_crs = projection.work_crs
-    if frame is not None:
-        result.input_index = frame.index
-        result.input_frame = frame.frame
-    return result
-
-
 # ---------------------------------------------------------------- frames out
 
-def _labels(result: Centerlines) -> Any:
+def _labels(result: GeoResult) -> Any:
     index = result.input_index
     if index is not None:
         return np.asarray(index, dtype=object)
@@ -267,7 +261,7 @@ def _labels(result: Centerlines) -> Any:
     return np.arange(count, dtype=np.int64)
 
 
-def source_labels(result: Centerlines, sources: Optional[Sequence[Any]] = None) -> list[list[Any]]:
+def source_labels(result: GeoResult, sources: Optional[Sequence[Any]] = None) -> list[list[Any]]:
     """Per chain, the index labels (positions without an index) of its sources."""
     labels = _labels(result)
     sources = result.sources if sources is None else sources
@@ -280,7 +274,7 @@ def _plain(value: Any) -> Any:
     return value.item() if isinstance(value, np.generic) else value
 
 
-def chains_frame(result: Centerlines, properties: Any = None, rule: Union[str, dict[str, str]] = "first",
+def chains_frame(result: GeoResult, properties: Any = None, rule: Union[str, dict[str, str]] = "first",
                  frame: Any = None, *, sources: Optional[Sequence[Any]] = None,
                  sources_as_text: bool = False) -> Any:
     """The chains as a GeoDataFrame (see ``Centerlines.to_geopandas``).
@@ -315,7 +309,7 @@ def node_kinds(degree: npt.NDArray[np.int64]) -> npt.NDArray[Any]:
     return np.where(degree >= 3, "junction", np.where(degree == 1, "end", "node"))
 
 
-def nodes_frame(result: Centerlines) -> Any:
+def nodes_frame(result: GeoResult) -> Any:
     """The nodes as a GeoDataFrame: ``node``, ``kind`` (junction, end or node)
     and ``degree``, with point geometries."""
     gpd = require("geopandas", "to_geopandas()")
@@ -327,7 +321,7 @@ def nodes_frame(result: Centerlines) -> Any:
     )
 
 
-def attribute_lists(result: Centerlines, properties: Any, rule: Union[str, dict[str, str]],
+def attribute_lists(result: GeoResult, properties: Any, rule: Union[str, dict[str, str]],
                     frame: Any) -> dict[str, list[Any]]:
     """The attributes of `to_geopandas` as lists of plain values (missing ones None),
     keyed by the name the chains' properties give them."""

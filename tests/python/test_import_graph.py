@@ -16,7 +16,7 @@ PACKAGE = Path(__file__).resolve().parents[2] / "python" / "strokegraph"
 
 # Arrows that still run back up, to be turned round: geo.finish builds the
 # Centerlines result it returns (its caller in api.py could do that instead).
-KNOWN = {("strokegraph.geo", "strokegraph.result")}
+KNOWN: set[tuple[str, str]] = set()
 
 
 def modules() -> dict[str, tuple[Path, bool]]:
