@@ -94,6 +94,9 @@ JUNCTIONS = {
                           (5, [1, 1, 1, 1, 3, 3]), [(0.0, 0.0), (3.0, 0.0)]),
     "stems-either-side-3-apart": ([[(-15.0, 0.0), (15.0, 0.0)], [(0.0, 0.0), (0.0, -15.0)], [(3.0, 0.0), (3.0, 15.0)]],
                                   (5, [1, 1, 1, 1, 3, 3]), [(0.0, 0.0), (3.0, 0.0)]),
+    # Side streets staggered along a street: two meetings, not a crossing.
+    **{f"stems-either-side-{d}-apart": ([[(-15.0, 0.0), (15.0, 0.0)], [(0.0, 0.0), (0.0, -15.0)], [(d, 0.0), (d, 15.0)]],
+                                        (5, [1, 1, 1, 1, 3, 3]), [(0.0, 0.0), (d, 0.0)]) for d in (1.5, 2.0, 2.5)},
 }
 
 
@@ -116,6 +119,8 @@ TWICE = {
     "H": [[(0.0, -10.0), (0.0, 10.0)], [(6.0, -10.0), (6.0, 10.0)], [(0.0, 0.0), (6.0, 0.0)]],
     "L": [[(0.0, 0.0), (20.0, 0.0), (20.0, 15.0)]],
     "arc": [[(10 * math.cos(math.pi * k / 20), 10 * math.sin(math.pi * k / 20)) for k in range(21)]],
+    # One stroke crossing itself: its repeat's equal segments lie as near.
+    "alpha": [[(8 * (t * t - 1), 8 * t * (t * t - 1)) for t in np.linspace(-1.6, 1.6, 47)]],
 }
 
 
