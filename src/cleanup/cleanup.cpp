@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <optional>
 
 #include "common/errors.h"
 #include "common/flat_map.h"
@@ -359,59 +358,12 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
   return graph;
 }
 
-namespace {
-
-constexpr double kMeetAngle = 10.0 * 3.14159265358979323846 / 180.0;
-
-Point point_along(const std::vector<Point>& pts, double at);
-
-// Where the strokes of junction j's arms but the one leaving through `link`
-// meet (see strokes_meeting), each arm seen 3 radii out (or at its end where
-// it is shorter).
-std::optional<Point> junction_meeting(const Graph& graph, const graph_detail::Adjacency& adj, NodeId j,
-                                      NodeId link, const StrokeIndex& strokes, double radius, double reach) {
-  std::vector<Point> pts, arm_points;
-  for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
-    if (*it == link) continue;
-    pts.assign(1, graph.nodes[j]);
-    NodeId prev = j, cur = *it;
-    double length = 0.0;
-    for (std::size_t steps = 0; length < 3.0 * radius; ++steps) {
-      pts.push_back(graph.nodes[cur]);
-      length += distance(graph.nodes[prev], graph.nodes[cur]);
-      if (adj.degree(cur) != 2 || steps > graph.edges.size()) break;
-      const NodeId next = adj.begin(cur)[0] == prev ? adj.begin(cur)[1] : adj.begin(cur)[0];
-      prev = cur;
-      cur = next;
-    }
-    arm_points.push_back(point_along(pts, 3.0 * radius));
-  }
-  // In the order of their positions: the same answer however the nodes are numbered.
-  std::sort(arm_points.begin(), arm_points.end(),
-            [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
-  return strokes_meeting(strokes, graph.nodes[j], arm_points, reach, kMeetAngle);
-}
-
-}  // namespace
-
 Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor,
-                      const SegmentGrid& boundary, double min_waist, const SplitMeetings& meetings) {
+                      const SegmentGrid& boundary, double min_waist) {
   graph_detail::check_edges(graph, "merge_crossings");
   const std::size_t n = graph.nodes.size();
   if (clearance.size() != n) throw InvariantError("merge_crossings: one clearance per node expected");
   graph_detail::Adjacency adj = graph_detail::build_adjacency(graph);
-  // Two junctions whose strokes meet at points apart are two meetings (a
-  // street's staggered side streets), not one crossing the skeleton split.
-  // Each junction is asked about its arms off the link.
-  auto apart = [&](const std::vector<NodeId>& walk) {
-    if (meetings.strokes == nullptr) return false;
-    const NodeId a = walk.front(), b = walk.back();
-    const auto ma = junction_meeting(graph, adj, a, walk[1], *meetings.strokes, meetings.radius, meetings.reach);
-    if (!ma) return false;
-    const auto mb = junction_meeting(graph, adj, b, walk[walk.size() - 2], *meetings.strokes, meetings.radius,
-                                     meetings.reach);
-    return mb && distance(*ma, *mb) > meetings.apart;
-  };
 
   struct Link {
     double length;
@@ -457,7 +409,6 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
           const double need = min_waist * std::min(clearance[j], clearance[e]);
           if (boundary.distance_within(graph.nodes[walk[std::min(k, walk.size() - 1)]], need) < need) continue;
         }
-        if (e != j && apart(walk)) continue;
         // A loop is found from both of its ends; its first inner nodes name it.
         constexpr std::uint64_t kLoop = std::uint64_t{1} << 63;
         const std::uint64_t key = e == j ? pair_key(walk[1], walk[walk.size() - 2]) | kLoop : pair_key(j, e);
@@ -697,9 +648,7 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
           prev = cur;
           cur = next;
         }
-        // A short link to another junction shows that junction's strokes,
-        // not this one's.
-        if (length >= 3.0 * radius || adj.degree(cur) < 3) arm_points.push_back(point_along(pts, 3.0 * radius));
+        arm_points.push_back(point_along(pts, 3.0 * radius));
         if (length < 3.0 * radius) continue;
         const Point p = point_along(pts, 2.0 * radius), q = point_along(pts, 4.0 * radius);
         const double dx = q.x - p.x, dy = q.y - p.y, len = std::hypot(dx, dy);

@@ -66,18 +66,8 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
 // A link whose middle node is closer than `min_waist` x the smaller
 // clearance of its junctions to the boundary narrows like a bar between
 // two strokes and is kept.
-// With `strokes`, two junctions whose arms' strokes meet (see strokes_meeting,
-// within `reach`, each arm seen 3 radii out) at points more than `apart`
-// from each other stay two: strokes meeting another one at two nearby points
-// (side streets staggered along a street), not a crossing the skeleton split.
-struct SplitMeetings {
-  const StrokeIndex* strokes = nullptr;
-  double radius = 0.0;
-  double reach = 0.0;
-  double apart = 0.0;
-};
 Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor,
-                      const SegmentGrid& boundary, double min_waist, const SplitMeetings& meetings = {});
+                      const SegmentGrid& boundary, double min_waist);
 
 // Merges two degree-3 junctions joined by a link of at most `link_factor` x
 // the sum of their clearances when their four outer arms pair into two
