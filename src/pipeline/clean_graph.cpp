@@ -48,6 +48,7 @@ constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its 
 constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
 constexpr double kMeetingReach = 16.0;  // x radius: a junction moves this far to where its strokes meet
 constexpr double kSettleDistance = 1.0;  // x radius: junctions moved this close become one
+constexpr double kStubFactor = 1.5;  // after the moves, a tip shorter than this x its junction's clearance goes
 // x radius: chains never turn back by more than 150 degrees over a shorter
 // step. Two legs 30 degrees apart leave each other's band only 3.86 radii
 // out, so a skeleton has no such turn of its own below that.
@@ -173,6 +174,13 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     t0 = std::chrono::steady_clock::now();
     relocate_junctions(graph, clearance, radius, kRelocateFactor, &*strokes, kMeetingReach * radius);
     graph = settle_links(std::move(graph), before, clearance, kSettleDistance * radius);
+    // A junction moved to where its strokes meet can land by a tip of its
+    // own (a short arm's end at a corner): what is left of that arm is a stub.
+    SpurRules stubs;
+    stubs.factor = kStubFactor;
+    stubs.fork_factor = 0.0;
+    stubs.corner_factor = 0.0;
+    graph = remove_spurs(std::move(graph), clearance, stubs);
   }
   clearance = {};
   cleanup_seconds += seconds_since(t0);

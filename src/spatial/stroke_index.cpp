@@ -181,6 +181,18 @@ Approach closest_approach(Point a0, Point a1, Point b0, Point b1) {
   return best;
 }
 
+// The vertex ending grid segment i in the numbering of the curve its curve
+// repeats (see first_drawn: the same points, or the same reversed).
+std::size_t first_vertex(const StrokeIndex& strokes, std::size_t i) {
+  const std::size_t own = strokes.owner[i], first = strokes.stroke_of(i);
+  if (own == first) return strokes.vertex[i];
+  const Polyline& a = (*strokes.curves)[own];
+  const Polyline& b = (*strokes.curves)[first];
+  const bool same_way = std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                                   [](Point p, Point q) { return p.x == q.x && p.y == q.y; });
+  return same_way ? strokes.vertex[i] : a.size() - strokes.vertex[i];
+}
+
 // Arc length along a curve between the segments ending at vertices i and j
 // (the segments in between; 0 for one segment or two neighbours), walked only
 // up to `limit`.
@@ -222,11 +234,13 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   }
   // Two points of one curve lie on one part when the curve runs between them
   // not much longer than straight.
+  // A repeat's segments are read as the first drawn curve's: which of two
+  // equal segments lies nearest is a matter of rounding.
   auto apart_along = [&](std::size_t u, std::size_t v, double straight) {
-    if (strokes.owner[u] != strokes.owner[v]) return false;  // repeats of one stroke
-    const Polyline& c = (*strokes.curves)[strokes.owner[u]];
+    if (strokes.stroke_of(u) != strokes.stroke_of(v)) return false;
+    const Polyline& c = (*strokes.curves)[strokes.stroke_of(u)];
     const double limit = 2.0 * straight + 2.0 * r;
-    return arc_between(c, strokes.vertex[u], strokes.vertex[v], limit) > limit;
+    return arc_between(c, first_vertex(strokes, u), first_vertex(strokes, v), limit) > limit;
   };
   std::vector<Part> distinct;
   for (const Part& x : parts) {

@@ -116,6 +116,8 @@ TWICE = {
     "H": [[(0.0, -10.0), (0.0, 10.0)], [(6.0, -10.0), (6.0, 10.0)], [(0.0, 0.0), (6.0, 0.0)]],
     "L": [[(0.0, 0.0), (20.0, 0.0), (20.0, 15.0)]],
     "arc": [[(10 * math.cos(math.pi * k / 20), 10 * math.sin(math.pi * k / 20)) for k in range(21)]],
+    # One stroke crossing itself: its repeat's equal segments lie as near.
+    "alpha": [[(8 * (t * t - 1), 8 * t * (t * t - 1)) for t in np.linspace(-1.6, 1.6, 47)]],
 }
 
 
@@ -154,3 +156,14 @@ def test_every_chain_of_an_h_has_a_source(bar, ratio, angle):
     assert all(len(s) > 0 for s in result.sources)
     bar_chain = [i for i, (a, b) in enumerate(result.edges) if result.degree[a] == 3 and result.degree[b] == 3]
     assert [result.sources[i].tolist() for i in bar_chain] == [[2]]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("leg", [5.0, 8.0, 12.0])
+@pytest.mark.parametrize("apart", [11, 15, 20, 30])
+def test_two_strokes_drawn_to_an_acute_corner_leave_no_stub(apart, leg, ratio, angle):
+    # The junction moves to where the strokes meet, by the tip of the
+    # skeleton's short branch into the corner: nothing of that branch stays.
+    result = clean([[(0.0, 21.3), (0.0, 0.0)], stroke_start((0.0, 0.0), 90 - apart, leg)], ratio, angle)
+    assert shape_of(result) == (1, [1, 1])
