@@ -198,16 +198,18 @@ bool single_union_requested() {
   return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
-PathsD union_bands(PathsD subjects, bool single_call) {
-  if (single_call || subjects.size() < 2) return Union(subjects, FillRule::NonZero, kPrecision);
+namespace {
+
+// The subjects united cluster by cluster with `unite` (one call per cluster
+// of overlapping boxes). The clusters are independent: on larger inputs they
+// are united in parallel, each into its own slot, and merged in order.
+template <typename Unite>
+PathsD united_by_cluster(PathsD subjects, Unite unite) {
   std::vector<GridBox> boxes;
   boxes.reserve(subjects.size());
   for (const PathD& path : subjects) boxes.push_back(union_grid_box(path));
   const std::vector<std::vector<std::size_t>> clusters = box_clusters(boxes);
-  if (clusters.size() == 1) return Union(subjects, FillRule::NonZero, kPrecision);
-
-  // The clusters are independent: on larger inputs they are unioned in
-  // parallel, each into its own slot.
+  if (clusters.size() == 1) return unite(std::move(subjects));
   std::vector<PathsD> parts(clusters.size());
   std::size_t vertices = 0;
   for (const PathD& path : subjects) vertices += path.size();
@@ -217,12 +219,20 @@ PathsD union_bands(PathsD subjects, bool single_call) {
         PathsD members;
         members.reserve(clusters[c].size());
         for (std::size_t i : clusters[c]) members.push_back(std::move(subjects[i]));
-        parts[c] = Union(members, FillRule::NonZero, kPrecision);
+        parts[c] = unite(std::move(members));
       },
       vertices >= kParallelVertices);
   subjects.clear();
   subjects.shrink_to_fit();
   return merge_cluster_parts(std::move(parts));
+}
+
+}  // namespace
+
+PathsD union_bands(PathsD subjects, bool single_call) {
+  if (single_call || subjects.size() < 2) return Union(subjects, FillRule::NonZero, kPrecision);
+  return united_by_cluster(std::move(subjects),
+                           [](PathsD members) { return Union(members, FillRule::NonZero, kPrecision); });
 }
 
 namespace {
@@ -363,25 +373,10 @@ PathsD union_bands_grouped(PathsD subjects) {
   if (subjects.size() <= 2 * kGroupSize) return union_bands(std::move(subjects), false);
   // Clusters apart from each other (letters, separate figures) are united on
   // their own, as union_bands does; the large ones in groups.
-  std::vector<GridBox> boxes;
-  boxes.reserve(subjects.size());
-  for (const PathD& path : subjects) boxes.push_back(union_grid_box(path));
-  const std::vector<std::vector<std::size_t>> clusters = box_clusters(boxes);
-  if (clusters.size() == 1) return united_in_groups(std::move(subjects));
-  std::vector<PathsD> parts(clusters.size());
-  std::size_t vertices = 0;
-  for (const PathD& path : subjects) vertices += path.size();
-  parallel_for(
-      clusters.size(),
-      [&](std::size_t c) {
-        PathsD members;
-        members.reserve(clusters[c].size());
-        for (std::size_t i : clusters[c]) members.push_back(std::move(subjects[i]));
-        parts[c] = members.size() > 2 * kGroupSize ? united_in_groups(std::move(members))
-                                                   : Union(members, FillRule::NonZero, kPrecision);
-      },
-      vertices >= kParallelVertices);
-  return merge_cluster_parts(std::move(parts));
+  return united_by_cluster(std::move(subjects), [](PathsD members) {
+    return members.size() > 2 * kGroupSize ? united_in_groups(std::move(members))
+                                           : Union(members, FillRule::NonZero, kPrecision);
+  });
 }
 
 }  // namespace strokegraph
