@@ -224,6 +224,14 @@ void attach_holes(std::vector<Outer>& outers, std::vector<Hole>& holes,
   }
 }
 
+// A curve or ring as the offsetter's path.
+PathD to_path(const std::vector<Point>& pts) {
+  PathD path;
+  path.reserve(pts.size());
+  for (const Point& p : pts) path.emplace_back(p.x, p.y);
+  return path;
+}
+
 // Round caps and joins follow the circle to within this x the radius: about
 // ten vertices to a full turn, coarse, yet a cap reaches past its end at
 // least 0.95 x the radius in every direction.
@@ -300,9 +308,7 @@ void add_cap_shapes(const std::vector<Point>& pts, double r_front, double r_back
 PathsD capped_band(const Polyline& curve, double r, EndCaps caps, double feature_size) {
   const double arc_tolerance = cap_arc_tolerance(r, feature_size);
   const JoinType join = join_of(caps);
-  PathD path;
-  path.reserve(curve.size());
-  for (const Point& p : curve) path.emplace_back(p.x, p.y);
+  PathD path = to_path(curve);
   // A curve that closes on itself joins there: round caps at the joint give
   // its round join (offsetting it as a loop would give a band with a hole).
   if (curve.size() >= 4 && curve.front() == curve.back()) caps = {Cap::Round, Cap::Round};
@@ -394,12 +400,7 @@ namespace {
 PathsD to_paths(const std::vector<Ring>& rings) {
   PathsD out;
   out.reserve(rings.size());
-  for (const Ring& ring : rings) {
-    PathD path;
-    path.reserve(ring.size());
-    for (const Point& p : ring) path.emplace_back(p.x, p.y);
-    out.push_back(std::move(path));
-  }
+  for (const Ring& ring : rings) out.push_back(to_path(ring));
   return out;
 }
 
@@ -428,10 +429,7 @@ void hole_free_band(const Polyline& curve, const std::vector<double>* widths, st
         piece, std::vector<double>(widths->begin() + first, widths->begin() + last + 1),
         feature_size, caps));
   } else if (squared(caps)) {
-    PathD path;
-    path.reserve(piece.size());
-    for (const Point& p : piece) path.emplace_back(p.x, p.y);
-    band = InflatePaths(PathsD{std::move(path)}, r, JoinType::Square, EndType::Square, 0.0,
+    band = InflatePaths(PathsD{to_path(piece)}, r, JoinType::Square, EndType::Square, 0.0,
                         kPrecision, 0.2 * feature_size);
   } else {
     band = capped_band(piece, r, caps, feature_size);
@@ -512,14 +510,8 @@ std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
             return;
           }
         }
-        if (per_curve_widths && i < per_curve_widths->size() && !(*per_curve_widths)[i].empty()) {
-          for (Ring& ring :
-               inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size, ends)) {
-            PathD path;
-            path.reserve(ring.size());
-            for (const Point& p : ring) path.emplace_back(p.x, p.y);
-            bands[i].push_back(std::move(path));
-          }
+        if (with_widths) {
+          bands[i] = to_paths(inflate_curve_variable(curve, (*per_curve_widths)[i], feature_size, ends));
         } else {
           if (!offset_fits(curve, std::fabs(buffer_distance))) return;
           // Below half a grid unit the offsetter hands the curve back
@@ -529,10 +521,7 @@ std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
             for (const Point& p : *square) bands[i].back().emplace_back(p.x, p.y);
             return;
           }
-          PathD path;
-          path.reserve(curve.size());
-          for (const Point& p : curve) path.emplace_back(p.x, p.y);
-          bands[i] = InflatePaths(PathsD{std::move(path)}, buffer_distance, JoinType::Square,
+          bands[i] = InflatePaths(PathsD{to_path(curve)}, buffer_distance, JoinType::Square,
                                   EndType::Square, 0.0, kPrecision, arc_tolerance);
         }
       },
@@ -568,10 +557,7 @@ std::vector<BufferPolygon> unite_bands(std::vector<Ring> bands, double feature_s
   PathsD subjects;
   subjects.reserve(bands.size());
   for (Ring& ring : bands) {
-    PathD path;
-    path.reserve(ring.size());
-    for (const Point& p : ring) path.emplace_back(p.x, p.y);
-    subjects.push_back(std::move(path));
+    subjects.push_back(to_path(ring));
     Ring().swap(ring);
   }
   // Grouping needs every outline to be a whole region: a hole among them
