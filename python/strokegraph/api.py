@@ -137,9 +137,6 @@ def centerlines(
         caps=caps,
         progress=progress,
     )
-    if crs is None and to_crs is None and frame is None:
-        raw = _native.run_native(call.curves, call.radius, call.feature_size, call.options, progress)
-        return wrap(raw, call.curves, call.owners, call.radius, call.feature_size)
     projection = geo.plan_projection(crs, to_crs, call.curves, call.radius)
     work = call.curves
     if projection.to_work is not None:
