@@ -44,12 +44,15 @@ Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
     for (const Ring& hole : polygon.holes) ring_points += hole.size();
   }
   std::atomic<std::size_t> done{0};
+  std::atomic<std::size_t> failures{0};
   parallel_for(
       polygons.size(),
       [&](std::size_t k) {
         checkpoint();
         const BufferPolygon& polygon = polygons[k];
-        if (polygon.outer.size() >= 3) parts[k] = skeletonize(polygon.outer, polygon.holes);
+        bool failed = false;
+        if (polygon.outer.size() >= 3) parts[k] = skeletonize(polygon.outer, polygon.holes, &failed);
+        if (failed) ++failures;
         advance(double(++done) / double(polygons.size()));
       },
       ring_points >= kParallelRingPoints);
@@ -58,7 +61,11 @@ Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
     segments.insert(segments.end(), part.begin(), part.end());
     part = {};
   }
-  if (segments.empty()) return TopologizeOutput{};
+  if (segments.empty()) {
+    TopologizeOutput none;
+    none.untriangulated = failures.load();
+    return none;
+  }
 
   std::vector<Point> boundary;
   if (options.compute_widths) boundary = ring_vertices(polygons);
@@ -79,6 +86,7 @@ Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
 
   enter_stage("chains", 0.95, 1.0);
   TopologizeOutput out;
+  out.untriangulated = failures.load();
   out.chains = finish_chains(chains, t.chain_simplification);
   NumberedNodes numbered = number_nodes(chains, out.chains);
   out.nodes = std::move(numbered.nodes);

@@ -16,6 +16,8 @@ struct TopologizeOutput {
   std::vector<Point> nodes;
   std::vector<std::pair<std::size_t, std::size_t>> chain_node_ids;
   std::vector<std::vector<double>> widths;  // empty unless widths were requested
+  // Polygons whose triangulation failed; they add nothing to the graph.
+  std::size_t untriangulated = 0;
 };
 
 // The pipeline core. Does not check feature_size: every caller does that

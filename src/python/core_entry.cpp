@@ -89,6 +89,27 @@ bool to_centerlines_job(const char* name, PyObject* const* args, size_t nargsf, 
 
 namespace {
 
+// The exact layer drops a polygon whose triangulation fails without a word;
+// a caller of centerlines hears of it. `job` is -1 outside a batch. False
+// when the warning was turned into an error.
+bool warn_untriangulated(const CenterlinesOutput& r, Py_ssize_t job) {
+  const std::size_t n = r.graph.untriangulated;
+  if (n == 0) return true;
+  const char* plural = n == 1 ? "" : "s";
+  const char* verb = n == 1 ? "is" : "are";
+  const char* fix = "the clean pipeline (clean=True) retries such polygons with their rings repaired";
+  if (job < 0) {
+    return PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                            "%zu band polygon%s could not be triangulated and %s missing from the "
+                            "result; %s",
+                            n, plural, verb, fix) == 0;
+  }
+  return PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                          "job %zd: %zu band polygon%s could not be triangulated and %s missing "
+                          "from the result; %s",
+                          job, n, plural, verb, fix) == 0;
+}
+
 PyObject* py_centerlines(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
   CenterlinesJob job;
   PyObject* progress = nullptr;
@@ -101,7 +122,10 @@ PyObject* py_centerlines(PyObject*, PyObject* const* args, size_t nargsf, PyObje
   return run_pipeline<CenterlinesOutput>(
       WatchOptions{true, progress},
       [job = std::move(job)] { return centerlines_inner(job.curves, job.radius, job.options); },
-      [&](const CenterlinesOutput& r) { return from_centerlines(r, with_widths); });
+      [&](const CenterlinesOutput& r) -> PyObject* {
+        if (!warn_untriangulated(r, -1)) return nullptr;
+        return from_centerlines(r, with_widths);
+      });
 }
 
 // A job is a dict of keyword arguments of centerlines, or a tuple of its
@@ -198,6 +222,10 @@ PyObject* py_centerlines_batch(PyObject*, PyObject* const* args, size_t nargsf, 
         PyObject* list = PyList_New(static_cast<Py_ssize_t>(results.size()));
         if (list == nullptr) return nullptr;
         for (std::size_t i = 0; i < results.size(); ++i) {
+          if (!warn_untriangulated(results[i], static_cast<Py_ssize_t>(i))) {
+            Py_DECREF(list);
+            return nullptr;
+          }
           PyObject* item = from_centerlines(results[i], with_widths[i]);
           if (item == nullptr) {
             Py_DECREF(list);

@@ -24,12 +24,15 @@ Point midpoint(const std::vector<Point>& points, std::uint32_t a, std::uint32_t 
 
 }  // namespace
 
-std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes) {
+std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes, bool* failed) {
   const TriangulatorInput in = prepare_triangulator_input(outer, holes);
   if (in.points.empty()) return {};
   const std::optional<std::vector<IndexTriangle>> triangles =
       triangulate_contours(in.points, in.contours);
-  if (!triangles) return {};
+  if (!triangles) {
+    if (failed != nullptr) *failed = true;
+    return {};
+  }
 
   // How many triangles share each edge. Only probed, never iterated.
   FlatMap<std::uint64_t, std::uint8_t, MixHash> counts(triangles->size() * 2);

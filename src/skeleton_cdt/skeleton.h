@@ -7,6 +7,9 @@
 
 namespace strokegraph {
 
-std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes);
+// An empty list for degenerate input and for a triangulation that fails;
+// `failed`, when given, is set in the latter case only.
+std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes,
+                                 bool* failed = nullptr);
 
 }  // namespace strokegraph

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import os
 import random
+import warnings
 import sys
 
 import numpy as np
@@ -171,3 +172,21 @@ def test_tile_steps_refuse_malformed_bytes():
     with pytest.raises(ValueError, match="other curves or options"):
         assemble(shared, results, curves, 1.0, tiles=9.0)
     assert assemble(shared, results, curves, 1.0, tiles=8.0) == _core.centerlines(curves, 1.0, tiles=8.0)
+
+
+# The union of these bands is a polygon the triangulator refuses; the exact
+# layer drops it silently, the product layer says so.
+UNTRIANGULATED = [[(5, 7), (7, 5)], [(4, 1), (5, 4)], [(2, 1), (2, 0)], [(4, 3), (4, 4)]]
+
+
+def test_a_polygon_that_fails_to_triangulate_is_reported_not_hidden():
+    exact = _internal.topologize(UNTRIANGULATED, 1.0, 1.0)
+    with pytest.warns(RuntimeWarning, match=r"^1 band polygon could not be triangulated and is missing"):
+        raw = decode(_core.centerlines(UNTRIANGULATED, 1.0, clean=False))
+    assert raw["chains"] == [[list(p) for p in c] for c in exact[0]]
+    with pytest.warns(RuntimeWarning, match=r"^job 1: 1 band polygon"):
+        _core.centerlines_batch([((UNTRIANGULATED[:1]), 1.0), {"curves": UNTRIANGULATED, "radius": 1.0, "clean": False}])
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        clean = decode(_core.centerlines(UNTRIANGULATED, 1.0))
+    assert len(clean["chains"]) > len(raw["chains"])
