@@ -59,6 +59,9 @@ def test_wheel_is_repaired_and_self_contained(wheel: Path) -> None:
     names = zipfile.ZipFile(wheel).namelist()
     for module in ("_internal", "_core"):
         assert any(re.fullmatch(rf"strokegraph/{module}\.[\w.-]+\.so", n) for n in names), module
+    # Our licence and those of the C++ libraries compiled into the modules.
+    licenses = {n.rsplit("/", 1)[1] for n in names if ".dist-info/licenses/" in n}
+    assert {"LICENSE", "LICENSE-Clipper2", "LICENSE-CDT"} <= licenses, licenses
     # Python sources only from the package, no build or test files.
     assert all(n.startswith(("strokegraph/", "strokegraph-", "strokegraph.libs/")) for n in names), names
 
