@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -159,16 +160,40 @@ std::vector<std::vector<std::size_t>> box_clusters(const std::vector<GridBox>& b
         for (std::uint64_t cx = cx0; cx <= cx1; ++cx) entries.push_back({cy, cx, i});
     }
     std::sort(entries.begin(), entries.end());
+    // Within a cell the boxes are kept in groups of one set each: a box is
+    // tested against the members of a group only until one meets it, and not
+    // at all when it is in that group's set already. Where hundreds of boxes
+    // overlap (hatching) they join one group at the first test or two,
+    // instead of being tested pair by pair.
+    std::vector<std::vector<std::size_t>> groups;
     for (std::size_t lo = 0; lo < entries.size();) {
       std::size_t hi = lo + 1;
       while (hi < entries.size() && entries[hi].cy == entries[lo].cy &&
              entries[hi].cx == entries[lo].cx)
         ++hi;
+      groups.clear();
       for (std::size_t a = lo; a < hi; ++a) {
-        for (std::size_t b = a + 1; b < hi; ++b) {
-          const std::size_t i = entries[a].box, j = entries[b].box;
-          if (boxes_meet(boxes[i], boxes[j]) && sets.find(i) != sets.find(j)) sets.unite(i, j);
+        const std::size_t i = entries[a].box;
+        std::size_t home = groups.size();
+        for (std::size_t g = 0; g < groups.size();) {
+          bool joined = sets.find(groups[g].front()) == sets.find(i);
+          for (std::size_t k = 0; !joined && k < groups[g].size(); ++k) {
+            if (boxes_meet(boxes[i], boxes[groups[g][k]])) {
+              sets.unite(i, groups[g][k]);
+              joined = true;
+            }
+          }
+          if (!joined) {
+            ++g;
+          } else if (home == groups.size()) {
+            groups[g].push_back(i);
+            home = g++;
+          } else {
+            groups[home].insert(groups[home].end(), groups[g].begin(), groups[g].end());
+            groups.erase(groups.begin() + static_cast<std::ptrdiff_t>(g));
+          }
         }
+        if (home == groups.size()) groups.push_back({i});
       }
       lo = hi;
     }

@@ -70,8 +70,11 @@ TEST(BoxClusters, ClosedBoxesThatMeetJoin) {
 
 TEST(BoxClusters, RandomBoxesMatchThePairwiseTest) {
   std::mt19937_64 rng(7);
-  for (int trial = 0; trial < 20; ++trial) {
-    std::uniform_int_distribution<std::int64_t> pos(-5000, 5000), size(0, trial % 2 ? 40 : 300);
+  // Spread thin, and crowded so that many boxes of a cell meet some but not
+  // all of the others there.
+  for (int trial = 0; trial < 40; ++trial) {
+    const std::int64_t spread = trial < 20 ? 5000 : 900;
+    std::uniform_int_distribution<std::int64_t> pos(-spread, spread), size(0, trial % 2 ? 40 : 300);
     std::vector<GridBox> boxes;
     for (int k = 0; k < 400; ++k) {
       const std::int64_t x = pos(rng), y = pos(rng);
