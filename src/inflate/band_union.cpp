@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -159,16 +160,40 @@ std::vector<std::vector<std::size_t>> box_clusters(const std::vector<GridBox>& b
         for (std::uint64_t cx = cx0; cx <= cx1; ++cx) entries.push_back({cy, cx, i});
     }
     std::sort(entries.begin(), entries.end());
+    // Within a cell the boxes are kept in groups of one set each: a box is
+    // tested against the members of a group only until one meets it, and not
+    // at all when it is in that group's set already. Where hundreds of boxes
+    // overlap (hatching) they join one group at the first test or two,
+    // instead of being tested pair by pair.
+    std::vector<std::vector<std::size_t>> groups;
     for (std::size_t lo = 0; lo < entries.size();) {
       std::size_t hi = lo + 1;
       while (hi < entries.size() && entries[hi].cy == entries[lo].cy &&
              entries[hi].cx == entries[lo].cx)
         ++hi;
+      groups.clear();
       for (std::size_t a = lo; a < hi; ++a) {
-        for (std::size_t b = a + 1; b < hi; ++b) {
-          const std::size_t i = entries[a].box, j = entries[b].box;
-          if (boxes_meet(boxes[i], boxes[j]) && sets.find(i) != sets.find(j)) sets.unite(i, j);
+        const std::size_t i = entries[a].box;
+        std::size_t home = groups.size();
+        for (std::size_t g = 0; g < groups.size();) {
+          bool joined = sets.find(groups[g].front()) == sets.find(i);
+          for (std::size_t k = 0; !joined && k < groups[g].size(); ++k) {
+            if (boxes_meet(boxes[i], boxes[groups[g][k]])) {
+              sets.unite(i, groups[g][k]);
+              joined = true;
+            }
+          }
+          if (!joined) {
+            ++g;
+          } else if (home == groups.size()) {
+            groups[g].push_back(i);
+            home = g++;
+          } else {
+            groups[home].insert(groups[home].end(), groups[g].begin(), groups[g].end());
+            groups.erase(groups.begin() + static_cast<std::ptrdiff_t>(g));
+          }
         }
+        if (home == groups.size()) groups.push_back({i});
       }
       lo = hi;
     }
@@ -338,6 +363,44 @@ std::size_t vertex_count(const std::vector<PathsD>& units) {
 }
 
 
+// One NonZero union call, swept along the longer side of the subjects'
+// bounds. The union sweeps its scanline along y, and every scanline costs
+// as many edges as cross it: a long strip lying along x (hatching, a row of
+// letters, a street) keeps thousands of edges of its wavy long sides under
+// the scanline at once, and the union of a few such strips takes seconds.
+// Wider than tall, the subjects are united with x and y swapped (exact) and
+// swapped back, each ring reversed to keep its orientation; the rings are
+// then put in the order one call emits them (see union_bands).
+PathsD union_along_longer_side(PathsD subjects) {
+  double xmin = std::numeric_limits<double>::infinity(), ymin = xmin, xmax = -xmin, ymax = -xmin;
+  for (const PathD& path : subjects) {
+    for (const PointD& p : path) {
+      xmin = std::min(xmin, p.x), xmax = std::max(xmax, p.x);
+      ymin = std::min(ymin, p.y), ymax = std::max(ymax, p.y);
+    }
+  }
+  if (!(xmax - xmin > ymax - ymin)) return Union(subjects, FillRule::NonZero, kPrecision);
+  for (PathD& path : subjects)
+    for (PointD& p : path) std::swap(p.x, p.y);
+  PathsD united = Union(subjects, FillRule::NonZero, kPrecision);
+  subjects = {};
+  std::vector<std::pair<RingKey, std::size_t>> keyed;
+  keyed.reserve(united.size());
+  for (std::size_t k = 0; k < united.size(); ++k) {
+    PathD& path = united[k];
+    for (PointD& p : path) std::swap(p.x, p.y);
+    std::reverse(path.begin(), path.end());
+    keyed.emplace_back(ring_key(path), k);
+  }
+  std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+    return emitted_before(a.first, b.first);
+  });
+  PathsD ordered;
+  ordered.reserve(united.size());
+  for (const auto& [key, k] : keyed) ordered.push_back(std::move(united[k]));
+  return ordered;
+}
+
 // The hierarchy of group unions over one cluster's subjects, ending in one
 // union of what is left.
 PathsD united_in_groups(PathsD subjects) {
@@ -356,7 +419,7 @@ PathsD united_in_groups(PathsD subjects) {
           PathsD members;
           for (std::size_t i = g * kGroupSize; i < std::min(units.size(), (g + 1) * kGroupSize); ++i)
             for (PathD& p : units[i]) members.push_back(std::move(p));
-          next[g] = Union(members, FillRule::NonZero, kPrecision);
+          next[g] = union_along_longer_side(std::move(members));
         },
         vertices >= kParallelVertices);
     units = std::move(next);
@@ -364,7 +427,7 @@ PathsD united_in_groups(PathsD subjects) {
   }
   for (PathsD& unit : units)
     for (PathD& p : unit) subjects.push_back(std::move(p));
-  return Union(subjects, FillRule::NonZero, kPrecision);
+  return union_along_longer_side(std::move(subjects));
 }
 
 }  // namespace
@@ -375,7 +438,7 @@ PathsD union_bands_grouped(PathsD subjects) {
   // their own, as union_bands does; the large ones in groups.
   return united_by_cluster(std::move(subjects), [](PathsD members) {
     return members.size() > 2 * kGroupSize ? united_in_groups(std::move(members))
-                                           : Union(members, FillRule::NonZero, kPrecision);
+                                           : union_along_longer_side(std::move(members));
   });
 }
 

@@ -193,14 +193,17 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
     auto count_band = [&](std::size_t band) {
       for_band(static_cast<std::int64_t>(band), [&](CellKey k, std::uint32_t) { ++start[slot(k) + 1]; });
     };
-    parallel_for(static_cast<std::size_t>(bands), count_band, true);
+    // Handing the bands of a small index to the pool costs more than it saves
+    // (waking the workers takes longer than a small drawing's whole index).
+    const bool on_pool = slots >= kSegmentsPerTask;
+    parallel_for(static_cast<std::size_t>(bands), count_band, on_pool);
     for (std::size_t c = 0; c + 1 < start.size(); ++c) start[c + 1] += start[c];
     entries_.assign(pairs, 0);
     std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
     auto fill_band = [&](std::size_t band) {
       for_band(static_cast<std::int64_t>(band), [&](CellKey k, std::uint32_t i) { entries_[fill[slot(k)]++] = i; });
     };
-    parallel_for(static_cast<std::size_t>(bands), fill_band, true);
+    parallel_for(static_cast<std::size_t>(bands), fill_band, on_pool);
     start_ = std::move(start);
     return;
   }

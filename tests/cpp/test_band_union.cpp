@@ -70,8 +70,11 @@ TEST(BoxClusters, ClosedBoxesThatMeetJoin) {
 
 TEST(BoxClusters, RandomBoxesMatchThePairwiseTest) {
   std::mt19937_64 rng(7);
-  for (int trial = 0; trial < 20; ++trial) {
-    std::uniform_int_distribution<std::int64_t> pos(-5000, 5000), size(0, trial % 2 ? 40 : 300);
+  // Spread thin, and crowded so that many boxes of a cell meet some but not
+  // all of the others there.
+  for (int trial = 0; trial < 40; ++trial) {
+    const std::int64_t spread = trial < 20 ? 5000 : 900;
+    std::uniform_int_distribution<std::int64_t> pos(-spread, spread), size(0, trial % 2 ? 40 : 300);
     std::vector<GridBox> boxes;
     for (int k = 0; k < 400; ++k) {
       const std::int64_t x = pos(rng), y = pos(rng);
@@ -245,6 +248,48 @@ TEST(BandUnion, GroupedUnionOfCleanBandsCoversTheSameRegion) {
   std::size_t holes = 0;
   for (const PathD& p : grouped) holes += Area(p) < 0.0;
   EXPECT_GE(holes, 9u);
+}
+
+// Hatching lying along x (united with x and y swapped) and along y: the
+// same region as one call, outer rings counter-clockwise and holes
+// clockwise, rings in the order one call emits them.
+TEST(BandUnion, GroupedUnionOfWideHatchingCoversTheSameRegion) {
+  for (const bool along_x : {true, false}) {
+    std::vector<Polyline> curves;
+    for (int k = 0; k < 40; ++k) {
+      Polyline c;
+      for (int i = 0; i < 120; ++i) {
+        const double u = i, v = 6.0 * std::sin(0.37 * i + k) + (k % 5 == 0 ? 14.0 : 0.0);
+        c.push_back(along_x ? Point{u, v} : Point{v, u});
+      }
+      curves.push_back(std::move(c));
+    }
+    const std::vector<EndCaps> caps(curves.size(), EndCaps{Cap::Round, Cap::Round});
+    PathsD bands;
+    for (const Ring& ring : offset_bands(curves, std::nullopt, 1.0, 1.0, &caps)) {
+      PathD path;
+      for (const Point& p : ring) path.emplace_back(p.x, p.y);
+      bands.push_back(std::move(path));
+    }
+    const PathsD grouped = union_bands_grouped(bands);
+    const PathsD whole = union_bands(bands, true);
+    EXPECT_EQ(grouped, union_bands_grouped(bands));
+    const double area = Area(whole);
+    EXPECT_NEAR(Area(grouped), area, 1e-6 * area) << along_x;
+    EXPECT_LT(Area(Xor(grouped, whole, FillRule::NonZero, 6)), 1e-6 * area) << along_x;
+    std::size_t outers = 0, holes = 0;
+    for (const PathD& p : whole) (Area(p) > 0.0 ? outers : holes)++;
+    std::size_t grouped_outers = 0, grouped_holes = 0;
+    for (const PathD& p : grouped) (Area(p) > 0.0 ? grouped_outers : grouped_holes)++;
+    EXPECT_EQ(grouped_outers, outers) << along_x;
+    EXPECT_EQ(grouped_holes, holes) << along_x;
+    for (std::size_t k = 1; k < grouped.size(); ++k) {
+      double top_a = -1e300, top_b = -1e300;
+      for (const PointD& p : grouped[k - 1]) top_a = std::max(top_a, p.y);
+      for (const PointD& p : grouped[k]) top_b = std::max(top_b, p.y);
+      EXPECT_GE(top_a, top_b) << along_x << " ring " << k;
+    }
+  }
 }
 
 TEST(BandUnion, ZeroWidthOutlinesAreFilledInEveryCluster) {
