@@ -65,23 +65,33 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
     : index_(0) {
   auto listed = [&](std::size_t i) { return !present || present(i); };
   // The total length and the count of listed segments, summed by fixed
-  // ranges on the pool.
+  // ranges on the pool. The length needs a square root per segment; the sum
+  // of |dx| + |dy|, never below it, mostly shows that the cell need not grow
+  // without it.
   struct Sum {
     double length = 0.0;
+    double bound = 0.0;
     std::size_t count = 0;
+  };
+  auto sum_bounds = [&](std::size_t begin, std::size_t end, Sum& sum) {
+    for (std::size_t i = begin; i < end; ++i) {
+      if (!listed(i)) continue;
+      const Segment s = segment(i);
+      sum.bound += std::fabs(s.b.x - s.a.x) + std::fabs(s.b.y - s.a.y);
+      ++sum.count;
+    }
   };
   auto sum_lengths = [&](std::size_t begin, std::size_t end, Sum& sum) {
     for (std::size_t i = begin; i < end; ++i) {
       if (!listed(i)) continue;
       const double l = length(segment(i));
       if (std::isfinite(l)) sum.length += l;  // longer than any grid: see pairs_of
-      ++sum.count;
     }
   };
-  double total = 0.0;
+  double span_bound = 0.0;
   std::size_t segment_count = 0;
-  for (const Sum& sum : parallel_parts<Sum>(slots, kSegmentsPerTask, sum_lengths)) {
-    total += sum.length;
+  for (const Sum& sum : parallel_parts<Sum>(slots, kSegmentsPerTask, sum_bounds)) {
+    span_bound += sum.bound;
     segment_count += sum.count;
   }
   if (!(cell > 0.0) || !std::isfinite(cell)) cell = 1.0;
@@ -93,7 +103,11 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   // cell grows: with many segments the cap rises with their count.
   const double count = static_cast<double>(segment_count);
   const double cap = 4.0 * count < kMaxEntries ? kMaxEntries : 4.0 * count + kMaxEntries;
-  while (4.0 * (total / cell + count) > cap && std::isfinite(2.0 * cell)) cell *= 2.0;
+  if (!(4.0 * (span_bound * (1.0 + 1e-9) / cell + count) <= cap)) {
+    double total = 0.0;
+    for (const Sum& sum : parallel_parts<Sum>(slots, kSegmentsPerTask, sum_lengths)) total += sum.length;
+    while (4.0 * (total / cell + count) > cap && std::isfinite(2.0 * cell)) cell *= 2.0;
+  }
   cell_ = cell;
   inv_cell_ = 1.0 / cell;
 
@@ -102,10 +116,14 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   auto pairs_of = [&](std::size_t i, std::int64_t row_lo, std::int64_t row_hi, auto&& visit) {
     const Segment s = segment(i);
     // A segment longer than the largest double (ends near +-1e308) has no
-    // pieces to list: no query can reach along it.
-    const double raw = std::ceil(length(s) * inv_cell_);
-    if (!(raw <= 0x1p53)) return;
-    const std::size_t n = std::max<std::size_t>(1, static_cast<std::size_t>(raw));
+    // pieces to list: no query can reach along it. One within half a cell
+    // by |dx| + |dy| is one piece without measuring it.
+    std::size_t n = 1;
+    if (!(std::fabs(s.b.x - s.a.x) + std::fabs(s.b.y - s.a.y) <= 0.5 * cell_)) {
+      const double raw = std::ceil(length(s) * inv_cell_);
+      if (!(raw <= 0x1p53)) return;
+      n = std::max<std::size_t>(1, static_cast<std::size_t>(raw));
+    }
     std::int64_t last_x0 = 0, last_y0 = 0, last_x1 = -1, last_y1 = -1;
     for (std::size_t k = 0; k < n; ++k) {
       const double t0 = static_cast<double>(k) / static_cast<double>(n);
@@ -162,7 +180,10 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
     // The rows go in bands, each counted and filled on its own from the
     // segments that may reach it: a band writes only its own cells, and
     // within a cell the segments come in order whatever the band.
-    const std::int64_t rows = (ny_ + kBands - 1) / kBands;
+    // Few pairs go in one band, on the calling thread: waking the pool
+    // costs more than they take.
+    const std::int64_t band_count = pairs < kSegmentsPerTask ? 1 : kBands;
+    const std::int64_t rows = (ny_ + band_count - 1) / band_count;
     const std::int64_t bands = (ny_ + rows - 1) / rows;
     auto band_of = [&](std::int64_t row) -> std::int64_t {
       if (row <= oy_) return 0;
