@@ -18,6 +18,8 @@ constexpr double kMaxEntries = 8.0e6;
 // number of row bands that a dense grid is filled in (at most 16).
 constexpr std::size_t kSegmentsPerTask = 65536;
 constexpr std::int64_t kBands = 16;
+// (cell, segment) pairs kept from the first walk over few segments at most.
+constexpr std::size_t kMaxKeptPairs = std::size_t{1} << 18;
 
 bool finite(const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
@@ -151,13 +153,29 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
     std::size_t pairs = 0;
     std::int64_t x_lo = INT64_MAX, x_hi = INT64_MIN, y_lo = INT64_MAX, y_hi = INT64_MIN;
   };
+  // Few segments (one range, walked on this thread) keep their pairs from
+  // this first walk, up to kMaxKeptPairs, for the walks below.
+  struct Pair {
+    CellKey key;
+    std::uint32_t segment;
+  };
+  std::vector<Pair> kept;
+  bool keeping = slots < kSegmentsPerTask;
+  if (keeping) kept.reserve(slots);
   auto bound = [&](std::size_t begin, std::size_t end, Bounds& b) {
     for (std::size_t i = begin; i < end; ++i) {
       if (!listed(i)) continue;
-      pairs_of(i, INT64_MIN, INT64_MAX, [&](CellKey k, std::uint32_t) {
+      pairs_of(i, INT64_MIN, INT64_MAX, [&](CellKey k, std::uint32_t j) {
         ++b.pairs;
         b.x_lo = std::min(b.x_lo, k.x), b.x_hi = std::max(b.x_hi, k.x);
         b.y_lo = std::min(b.y_lo, k.y), b.y_hi = std::max(b.y_hi, k.y);
+        if (!keeping) return;
+        if (kept.size() < kMaxKeptPairs) {
+          kept.push_back({k, j});
+        } else {
+          keeping = false;
+          std::vector<Pair>().swap(kept);
+        }
       });
     }
   };
@@ -169,6 +187,10 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   }
   const std::size_t pairs = all.pairs;
   if (pairs == 0) return;
+  auto each_pair = [&](auto&& visit) {
+    if (!keeping) return for_each_pair(visit);
+    for (const Pair& pair : kept) visit(pair.key, pair.segment);
+  };
   // Bucket the pairs by cell without sorting; every cell's entries keep pair
   // order, which is segment order.
   const double span = (static_cast<double>(all.x_hi) - static_cast<double>(all.x_lo) + 1.0) *
@@ -177,6 +199,16 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   if (span <= std::max(4.0 * static_cast<double>(pairs), 65536.0)) {
     ox_ = all.x_lo, oy_ = all.y_lo, nx_ = all.x_hi - all.x_lo + 1, ny_ = all.y_hi - all.y_lo + 1;
     auto slot = [&](CellKey k) { return static_cast<std::size_t>((k.y - oy_) * nx_ + (k.x - ox_)); };
+    if (keeping) {
+      start.assign(static_cast<std::size_t>(nx_ * ny_) + 1, 0);
+      for (const Pair& pair : kept) ++start[slot(pair.key) + 1];
+      for (std::size_t c = 0; c + 1 < start.size(); ++c) start[c + 1] += start[c];
+      entries_.assign(pairs, 0);
+      std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+      for (const Pair& pair : kept) entries_[fill[slot(pair.key)]++] = pair.segment;
+      start_ = std::move(start);
+      return;
+    }
     // The rows go in bands, each counted and filled on its own from the
     // segments that may reach it: a band writes only its own cells, and
     // within a cell the segments come in order whatever the band.
@@ -229,7 +261,7 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   // holds its slot in `begin` (with `end` 0) until the entries are placed.
   index_ = FlatMap<CellKey, Range, CellKeyHash>(pairs / 2 + 1);
   start.push_back(0);
-  for_each_pair([&](CellKey k, std::uint32_t) {
+  each_pair([&](CellKey k, std::uint32_t) {
     auto [range, inserted] =
         index_.try_emplace(k, Range{static_cast<std::uint32_t>(start.size() - 1), 0});
     if (inserted) start.push_back(0);
@@ -238,8 +270,8 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   for (std::size_t c = 0; c + 1 < start.size(); ++c) start[c + 1] += start[c];
   entries_.assign(pairs, 0);
   std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
-  for_each_pair([&](CellKey k, std::uint32_t i) { entries_[fill[index_.find(k)->begin]++] = i; });
-  for_each_pair([&](CellKey k, std::uint32_t) {
+  each_pair([&](CellKey k, std::uint32_t i) { entries_[fill[index_.find(k)->begin]++] = i; });
+  each_pair([&](CellKey k, std::uint32_t) {
     Range* range = index_.find(k);
     if (range->end != 0) return;
     const std::uint32_t slot = range->begin;
