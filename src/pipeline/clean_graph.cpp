@@ -117,9 +117,10 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   }
 
   enter_stage("cleanup", 0.85, 0.95);
-  // The stroke index is held only while a pass reads it: the crossing merges
-  // in between take the most memory of the clean-up, and rebuilding it costs
-  // a small share of what they take in time. Provenance builds it again.
+  // The stroke index is built once, for the passes that read it and for
+  // provenance: building it again for each pass cost a good share of the
+  // clean-up's time, and held throughout it leaves the call's peak memory
+  // as it was (the bands' union takes more; bench/cpp/clean_memory).
   // A stroke and its repeats are one stroke to the clean-up's questions.
   const std::vector<std::size_t> first = first_drawn(curves, options.per_curve_widths);
   auto index_strokes = [&] {
@@ -150,17 +151,13 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.overshoot_reach = kOvershootReach * radius;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(std::move(graph), clearance, rules);
-  strokes.reset();
   release_free_memory(working_set);
   advance(0.25);
   graph = merge_crossings(std::move(graph), clearance, kCrossingFactor, edges, kMinWaist);
   release_free_memory(working_set);
   advance(0.4);
-  index_strokes();
-  rules.strokes = &*strokes;
   graph = remove_spurs(std::move(graph), clearance, rules);
   rules = {};
-  strokes.reset();
   ends.reset();
   release_free_memory(working_set);
   advance(0.65);
@@ -169,9 +166,6 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   advance(0.8);
   {
     const std::vector<Point> before = graph.nodes;
-    cleanup_seconds += seconds_since(t0);
-    index_strokes();  // kept for provenance
-    t0 = std::chrono::steady_clock::now();
     relocate_junctions(graph, clearance, radius, kRelocateFactor, &*strokes, kMeetingReach * radius);
     graph = settle_links(std::move(graph), before, clearance, kSettleDistance * radius);
     // A junction moved to where its strokes meet can land by a tip of its
