@@ -121,14 +121,14 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   // provenance: building it again for each pass cost a good share of the
   // clean-up's time, and held throughout it leaves the call's peak memory
   // as it was (the bands' union takes more; bench/cpp/clean_memory).
-  // A stroke and its repeats are one stroke to the clean-up's questions.
-  const std::vector<std::size_t> first = first_drawn(curves, options.per_curve_widths);
-  auto index_strokes = [&] {
+  // A stroke and its repeats are one stroke to the clean-up's questions;
+  // finding them is timed with the index, which alone needs them.
+  {
     const auto t_index = std::chrono::steady_clock::now();
-    strokes.emplace(stroke_index(curves, options.per_curve_widths, radius, first));
+    strokes.emplace(stroke_index(curves, options.per_curve_widths, radius,
+                                 first_drawn(curves, options.per_curve_widths)));
     sources_seconds += seconds_since(t_index);
-  };
-  index_strokes();
+  }
   auto t0 = std::chrono::steady_clock::now();
   const double band = widest(radius, options.per_curve_widths);
   SegmentGrid edges = tile_edges ? SegmentGrid::of_runs(std::move(*tile_edges), 2.0 * band)
