@@ -84,6 +84,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   std::vector<Segment> segments;
   std::vector<Point> boundary;
   std::optional<SegmentGrid> ends;  // of the strokes, for the clean-up
+  std::vector<std::size_t> first;   // per curve, the first curve it repeats
   {
     CleanSkeleton skeleton =
         assembled != nullptr
@@ -97,6 +98,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     grid = std::move(skeleton.grid);
     segments = std::move(skeleton.segments);
     boundary = std::move(skeleton.boundary);
+    first = std::move(skeleton.first);
   }
   if (segments.empty()) return TopologizeOutput{};
   release_free_memory(working_set);
@@ -121,12 +123,14 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   // provenance: building it again for each pass cost a good share of the
   // clean-up's time, and held throughout it leaves the call's peak memory
   // as it was (the bands' union takes more; bench/cpp/clean_memory).
-  // A stroke and its repeats are one stroke to the clean-up's questions;
-  // finding them is timed with the index, which alone needs them.
+  // A stroke and its repeats are one stroke to the clean-up's questions: the
+  // front found them, or else (a skeleton assembled from tiles) they are
+  // found here, timed with the index.
   {
     const auto t_index = std::chrono::steady_clock::now();
-    strokes.emplace(stroke_index(curves, options.per_curve_widths, radius,
-                                 first_drawn(curves, options.per_curve_widths)));
+    if (first.size() != curves.size()) first = first_drawn(curves, options.per_curve_widths);
+    strokes.emplace(stroke_index(curves, options.per_curve_widths, radius, first));
+    first = {};
     sources_seconds += seconds_since(t_index);
   }
   auto t0 = std::chrono::steady_clock::now();
