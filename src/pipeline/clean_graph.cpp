@@ -119,20 +119,24 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   }
 
   enter_stage("cleanup", 0.85, 0.95);
-  // The stroke index is built once, for the passes that read it and for
-  // provenance: building it again for each pass cost a good share of the
-  // clean-up's time, and held throughout it leaves the call's peak memory
-  // as it was (the bands' union takes more; bench/cpp/clean_memory).
+  // The stroke index serves the passes that read it and provenance. A large
+  // drawing holds it only while a pass reads it: the crossing merges in
+  // between take the most memory of the clean-up, and building it again
+  // costs a few percent of the call. A smaller one builds it once: there the
+  // builds took a good share of the clean-up's time, and memory matters
+  // little (the threshold is the one below which freed memory is not handed
+  // back either).
   // A stroke and its repeats are one stroke to the clean-up's questions: the
   // front found them, or else (a skeleton assembled from tiles) they are
   // found here, timed with the index.
-  {
+  const bool hold_index = working_set < kReleaseWorkingSet;
+  auto index_strokes = [&] {
     const auto t_index = std::chrono::steady_clock::now();
     if (first.size() != curves.size()) first = first_drawn(curves, options.per_curve_widths);
     strokes.emplace(stroke_index(curves, options.per_curve_widths, radius, first));
-    first = {};
     sources_seconds += seconds_since(t_index);
-  }
+  };
+  index_strokes();
   auto t0 = std::chrono::steady_clock::now();
   const double band = widest(radius, options.per_curve_widths);
   SegmentGrid edges = tile_edges ? SegmentGrid::of_runs(std::move(*tile_edges), 2.0 * band)
@@ -155,13 +159,21 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.overshoot_reach = kOvershootReach * radius;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(std::move(graph), clearance, rules);
+  if (!hold_index) strokes.reset();
   release_free_memory(working_set);
   advance(0.25);
   graph = merge_crossings(std::move(graph), clearance, kCrossingFactor, edges, kMinWaist);
   release_free_memory(working_set);
   advance(0.4);
+  if (!hold_index) {
+    cleanup_seconds += seconds_since(t0);
+    index_strokes();
+    t0 = std::chrono::steady_clock::now();
+    rules.strokes = &*strokes;
+  }
   graph = remove_spurs(std::move(graph), clearance, rules);
   rules = {};
+  if (!hold_index) strokes.reset();
   ends.reset();
   release_free_memory(working_set);
   advance(0.65);
@@ -170,6 +182,12 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   advance(0.8);
   {
     const std::vector<Point> before = graph.nodes;
+    if (!hold_index) {
+      cleanup_seconds += seconds_since(t0);
+      index_strokes();  // kept for provenance
+      t0 = std::chrono::steady_clock::now();
+    }
+    first = {};
     relocate_junctions(graph, clearance, radius, kRelocateFactor, &*strokes, kMeetingReach * radius);
     graph = settle_links(std::move(graph), before, clearance, kSettleDistance * radius);
     // A junction moved to where its strokes meet can land by a tip of its
