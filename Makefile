@@ -130,7 +130,8 @@ system-packages:
 ## bench: ours against the peers on the small and medium workloads (< 10 min);
 ## a run is capped at 60 s, repeats stop after 15 s. Then the quality sweep
 ## over radius / feature-size ratios (raw and clean calls against the peers),
-## then the real-drawing bench (bench-real). Figures in bench/results/.
+## then the real-drawing bench (bench-real) and the clean-up's share of the call
+## on its drawings (bench/real_share.py). Figures in bench/results/.
 BENCH_VENV := bench/.venv
 BENCH_PY := $(BENCH_VENV)/bin/python
 BENCH_ARGS = --ours-python $(abspath $(PY)) --stage-exe build/bench/stage_breakdown
@@ -141,6 +142,7 @@ bench: build bench-venv bench-cpp
 	$(BENCH_PY) bench/quality_sweep.py --ours-python $(abspath $(PY)) --share-exe build/bench/cleanup_share
 	$(BENCH_PY) -m pytest -q -p no:cacheprovider bench/test_real_truth.py
 	$(BENCH_PY) bench/real_drawings.py --ours-python $(abspath $(PY))
+	$(BENCH_PY) bench/real_share.py
 
 ## bench-real: ours and the peers on real drawings (Hershey glyphs brush-like and
 ## messy, a street network; each also drawn twice) against their true graphs;

@@ -23,17 +23,24 @@ using cleanup_detail::kNodesPerTask;
 }  // namespace
 
 SegmentGrid boundary_grid(const std::vector<BufferPolygon>& polygons, double cell) {
-  std::vector<Segment> edges;
+  // Straight into runs of points (a ring is one run), as the grid keeps them.
+  PointRuns edges;
+  std::size_t points = 0;
+  for (const BufferPolygon& polygon : polygons) {
+    points += polygon.outer.size() + 1;
+    for (const Ring& hole : polygon.holes) points += hole.size() + 1;
+  }
+  edges.points.reserve(points);
   auto add_ring = [&](const Ring& ring) {
     for (std::size_t k = 0; k < ring.size(); ++k) {
-      edges.push_back({ring[k], ring[k + 1 == ring.size() ? 0 : k + 1]});
+      edges.add({ring[k], ring[k + 1 == ring.size() ? 0 : k + 1]});
     }
   };
   for (const BufferPolygon& polygon : polygons) {
     add_ring(polygon.outer);
     for (const Ring& hole : polygon.holes) add_ring(hole);
   }
-  return SegmentGrid(std::move(edges), cell);
+  return SegmentGrid::of_runs(std::move(edges), cell);
 }
 
 std::vector<double> junction_clearance(const Graph& graph, const SegmentGrid& boundary,

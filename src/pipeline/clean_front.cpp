@@ -112,7 +112,11 @@ CleanFront clean_front(const std::vector<Polyline>& curves, double radius, doubl
   const std::vector<Cap> per_curve = caps_per_curve(caps, curves.size());
   // A stroke drawn again (or reversed) is drawn once: joined to its repeat at
   // their common ends it would fold into a loop without ends.
-  const std::vector<std::size_t> repeats = repeated_curves(curves, options.per_curve_widths);
+  std::vector<std::size_t> first = first_drawn(curves, options.per_curve_widths);
+  std::vector<std::size_t> repeats;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    if (first[i] != i) repeats.push_back(i);
+  }
   ConditionedCurves conditioned;
   if (repeats.empty()) {
     conditioned = condition_curves(curves, radius, front_scale, options.per_curve_widths,
@@ -144,6 +148,7 @@ CleanFront clean_front(const std::vector<Polyline>& curves, double radius, doubl
                              &*conditioned.caps);
   front.widest_band = largest_radius(radius, conditioned.widths);
   front.stroke_ends = stroke_ends(conditioned.curves, radius);
+  front.first = std::move(first);
   conditioned = {};
   front.side = tile_side(tiles, front.bands);
   // A side below one margin only repeats the work: every tile would hold

@@ -84,6 +84,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   std::vector<Segment> segments;
   std::vector<Point> boundary;
   std::optional<SegmentGrid> ends;  // of the strokes, for the clean-up
+  std::vector<std::size_t> first;   // per curve, the first curve it repeats
   {
     CleanSkeleton skeleton =
         assembled != nullptr
@@ -97,6 +98,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     grid = std::move(skeleton.grid);
     segments = std::move(skeleton.segments);
     boundary = std::move(skeleton.boundary);
+    first = std::move(skeleton.first);
   }
   if (segments.empty()) return TopologizeOutput{};
   release_free_memory(working_set);
@@ -117,13 +119,20 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   }
 
   enter_stage("cleanup", 0.85, 0.95);
-  // The stroke index is held only while a pass reads it: the crossing merges
-  // in between take the most memory of the clean-up, and rebuilding it costs
-  // a small share of what they take in time. Provenance builds it again.
-  // A stroke and its repeats are one stroke to the clean-up's questions.
-  const std::vector<std::size_t> first = first_drawn(curves, options.per_curve_widths);
+  // The stroke index serves the passes that read it and provenance. A large
+  // drawing holds it only while a pass reads it: the crossing merges in
+  // between take the most memory of the clean-up, and building it again
+  // costs a few percent of the call. A smaller one builds it once: there the
+  // builds took a good share of the clean-up's time, and memory matters
+  // little (the threshold is the one below which freed memory is not handed
+  // back either).
+  // A stroke and its repeats are one stroke to the clean-up's questions: the
+  // front found them, or else (a skeleton assembled from tiles) they are
+  // found here, timed with the index.
+  const bool hold_index = working_set < kReleaseWorkingSet;
   auto index_strokes = [&] {
     const auto t_index = std::chrono::steady_clock::now();
+    if (first.size() != curves.size()) first = first_drawn(curves, options.per_curve_widths);
     strokes.emplace(stroke_index(curves, options.per_curve_widths, radius, first));
     sources_seconds += seconds_since(t_index);
   };
@@ -150,17 +159,21 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.overshoot_reach = kOvershootReach * radius;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(std::move(graph), clearance, rules);
-  strokes.reset();
+  if (!hold_index) strokes.reset();
   release_free_memory(working_set);
   advance(0.25);
   graph = merge_crossings(std::move(graph), clearance, kCrossingFactor, edges, kMinWaist);
   release_free_memory(working_set);
   advance(0.4);
-  index_strokes();
-  rules.strokes = &*strokes;
+  if (!hold_index) {
+    cleanup_seconds += seconds_since(t0);
+    index_strokes();
+    t0 = std::chrono::steady_clock::now();
+    rules.strokes = &*strokes;
+  }
   graph = remove_spurs(std::move(graph), clearance, rules);
   rules = {};
-  strokes.reset();
+  if (!hold_index) strokes.reset();
   ends.reset();
   release_free_memory(working_set);
   advance(0.65);
@@ -169,9 +182,12 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   advance(0.8);
   {
     const std::vector<Point> before = graph.nodes;
-    cleanup_seconds += seconds_since(t0);
-    index_strokes();  // kept for provenance
-    t0 = std::chrono::steady_clock::now();
+    if (!hold_index) {
+      cleanup_seconds += seconds_since(t0);
+      index_strokes();  // kept for provenance
+      t0 = std::chrono::steady_clock::now();
+    }
+    first = {};
     relocate_junctions(graph, clearance, radius, kRelocateFactor, &*strokes, kMeetingReach * radius);
     graph = settle_links(std::move(graph), before, clearance, kSettleDistance * radius);
     // A junction moved to where its strokes meet can land by a tip of its

@@ -79,6 +79,7 @@ struct CleanFront {
   double widest_band = 0.0;
   std::vector<Point> stroke_ends;
   std::optional<double> side;
+  std::vector<std::size_t> first;  // per curve, the first curve it repeats (first_drawn)
 };
 
 // Bytes the stages work with, roughly: some times the input points.
@@ -98,6 +99,7 @@ struct CleanSkeleton {
   std::optional<PointRuns> tile_edges;
   std::vector<Point> stroke_ends;
   std::optional<TileGrid> grid;  // of the tiles, when computed tile by tile
+  std::vector<std::size_t> first;  // as CleanFront's; empty when assembled from tiles
 };
 
 CleanFront clean_front(const std::vector<Polyline>& curves, double radius, double feature_size,

@@ -60,10 +60,12 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
   release_free_memory(working_set_of(curves));  // what conditioning held
   enter_stage("skeleton", 0.4, 0.8);
   auto run_tiles = [&](double side) {
-    return tiled_clean_skeleton(
+    CleanSkeleton tiled = tiled_clean_skeleton(
         tiled_skeleton(std::move(front.bands), front.widest_band, radius, feature_size, boundary_options,
                        clean_tile_options(side, front_scale), options.compute_widths),
         std::move(front.stroke_ends));
+    tiled.first = std::move(front.first);
+    return tiled;
   };
   if (front.side) return run_tiles(*front.side);
   // Left to choose, a drawing that one large polygon would lose (its
@@ -99,6 +101,7 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
   }
   if (options.compute_widths) out.boundary = ring_vertices(out.polygons);
   out.stroke_ends = std::move(front.stroke_ends);
+  out.first = std::move(front.first);
   return out;
 }
 

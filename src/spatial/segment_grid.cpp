@@ -18,6 +18,8 @@ constexpr double kMaxEntries = 8.0e6;
 // number of row bands that a dense grid is filled in (at most 16).
 constexpr std::size_t kSegmentsPerTask = 65536;
 constexpr std::int64_t kBands = 16;
+// (cell, segment) pairs kept from the first walk over few segments at most.
+constexpr std::size_t kMaxKeptPairs = std::size_t{1} << 18;
 
 bool finite(const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
@@ -65,23 +67,33 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
     : index_(0) {
   auto listed = [&](std::size_t i) { return !present || present(i); };
   // The total length and the count of listed segments, summed by fixed
-  // ranges on the pool.
+  // ranges on the pool. The length needs a square root per segment; the sum
+  // of |dx| + |dy|, never below it, mostly shows that the cell need not grow
+  // without it.
   struct Sum {
     double length = 0.0;
+    double bound = 0.0;
     std::size_t count = 0;
+  };
+  auto sum_bounds = [&](std::size_t begin, std::size_t end, Sum& sum) {
+    for (std::size_t i = begin; i < end; ++i) {
+      if (!listed(i)) continue;
+      const Segment s = segment(i);
+      sum.bound += std::fabs(s.b.x - s.a.x) + std::fabs(s.b.y - s.a.y);
+      ++sum.count;
+    }
   };
   auto sum_lengths = [&](std::size_t begin, std::size_t end, Sum& sum) {
     for (std::size_t i = begin; i < end; ++i) {
       if (!listed(i)) continue;
       const double l = length(segment(i));
       if (std::isfinite(l)) sum.length += l;  // longer than any grid: see pairs_of
-      ++sum.count;
     }
   };
-  double total = 0.0;
+  double span_bound = 0.0;
   std::size_t segment_count = 0;
-  for (const Sum& sum : parallel_parts<Sum>(slots, kSegmentsPerTask, sum_lengths)) {
-    total += sum.length;
+  for (const Sum& sum : parallel_parts<Sum>(slots, kSegmentsPerTask, sum_bounds)) {
+    span_bound += sum.bound;
     segment_count += sum.count;
   }
   if (!(cell > 0.0) || !std::isfinite(cell)) cell = 1.0;
@@ -93,7 +105,11 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   // cell grows: with many segments the cap rises with their count.
   const double count = static_cast<double>(segment_count);
   const double cap = 4.0 * count < kMaxEntries ? kMaxEntries : 4.0 * count + kMaxEntries;
-  while (4.0 * (total / cell + count) > cap && std::isfinite(2.0 * cell)) cell *= 2.0;
+  if (!(4.0 * (span_bound * (1.0 + 1e-9) / cell + count) <= cap)) {
+    double total = 0.0;
+    for (const Sum& sum : parallel_parts<Sum>(slots, kSegmentsPerTask, sum_lengths)) total += sum.length;
+    while (4.0 * (total / cell + count) > cap && std::isfinite(2.0 * cell)) cell *= 2.0;
+  }
   cell_ = cell;
   inv_cell_ = 1.0 / cell;
 
@@ -102,10 +118,14 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   auto pairs_of = [&](std::size_t i, std::int64_t row_lo, std::int64_t row_hi, auto&& visit) {
     const Segment s = segment(i);
     // A segment longer than the largest double (ends near +-1e308) has no
-    // pieces to list: no query can reach along it.
-    const double raw = std::ceil(length(s) * inv_cell_);
-    if (!(raw <= 0x1p53)) return;
-    const std::size_t n = std::max<std::size_t>(1, static_cast<std::size_t>(raw));
+    // pieces to list: no query can reach along it. One within half a cell
+    // by |dx| + |dy| is one piece without measuring it.
+    std::size_t n = 1;
+    if (!(std::fabs(s.b.x - s.a.x) + std::fabs(s.b.y - s.a.y) <= 0.5 * cell_)) {
+      const double raw = std::ceil(length(s) * inv_cell_);
+      if (!(raw <= 0x1p53)) return;
+      n = std::max<std::size_t>(1, static_cast<std::size_t>(raw));
+    }
     std::int64_t last_x0 = 0, last_y0 = 0, last_x1 = -1, last_y1 = -1;
     for (std::size_t k = 0; k < n; ++k) {
       const double t0 = static_cast<double>(k) / static_cast<double>(n);
@@ -133,13 +153,29 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
     std::size_t pairs = 0;
     std::int64_t x_lo = INT64_MAX, x_hi = INT64_MIN, y_lo = INT64_MAX, y_hi = INT64_MIN;
   };
+  // Few segments (one range, walked on this thread) keep their pairs from
+  // this first walk, up to kMaxKeptPairs, for the walks below.
+  struct Pair {
+    CellKey key;
+    std::uint32_t segment;
+  };
+  std::vector<Pair> kept;
+  bool keeping = slots < kSegmentsPerTask;
+  if (keeping) kept.reserve(slots);
   auto bound = [&](std::size_t begin, std::size_t end, Bounds& b) {
     for (std::size_t i = begin; i < end; ++i) {
       if (!listed(i)) continue;
-      pairs_of(i, INT64_MIN, INT64_MAX, [&](CellKey k, std::uint32_t) {
+      pairs_of(i, INT64_MIN, INT64_MAX, [&](CellKey k, std::uint32_t j) {
         ++b.pairs;
         b.x_lo = std::min(b.x_lo, k.x), b.x_hi = std::max(b.x_hi, k.x);
         b.y_lo = std::min(b.y_lo, k.y), b.y_hi = std::max(b.y_hi, k.y);
+        if (!keeping) return;
+        if (kept.size() < kMaxKeptPairs) {
+          kept.push_back({k, j});
+        } else {
+          keeping = false;
+          std::vector<Pair>().swap(kept);
+        }
       });
     }
   };
@@ -151,6 +187,10 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   }
   const std::size_t pairs = all.pairs;
   if (pairs == 0) return;
+  auto each_pair = [&](auto&& visit) {
+    if (!keeping) return for_each_pair(visit);
+    for (const Pair& pair : kept) visit(pair.key, pair.segment);
+  };
   // Bucket the pairs by cell without sorting; every cell's entries keep pair
   // order, which is segment order.
   const double span = (static_cast<double>(all.x_hi) - static_cast<double>(all.x_lo) + 1.0) *
@@ -159,10 +199,23 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   if (span <= std::max(4.0 * static_cast<double>(pairs), 65536.0)) {
     ox_ = all.x_lo, oy_ = all.y_lo, nx_ = all.x_hi - all.x_lo + 1, ny_ = all.y_hi - all.y_lo + 1;
     auto slot = [&](CellKey k) { return static_cast<std::size_t>((k.y - oy_) * nx_ + (k.x - ox_)); };
+    if (keeping) {
+      start.assign(static_cast<std::size_t>(nx_ * ny_) + 1, 0);
+      for (const Pair& pair : kept) ++start[slot(pair.key) + 1];
+      for (std::size_t c = 0; c + 1 < start.size(); ++c) start[c + 1] += start[c];
+      entries_.assign(pairs, 0);
+      std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+      for (const Pair& pair : kept) entries_[fill[slot(pair.key)]++] = pair.segment;
+      start_ = std::move(start);
+      return;
+    }
     // The rows go in bands, each counted and filled on its own from the
     // segments that may reach it: a band writes only its own cells, and
     // within a cell the segments come in order whatever the band.
-    const std::int64_t rows = (ny_ + kBands - 1) / kBands;
+    // Few pairs go in one band, on the calling thread: waking the pool
+    // costs more than they take.
+    const std::int64_t band_count = pairs < kSegmentsPerTask ? 1 : kBands;
+    const std::int64_t rows = (ny_ + band_count - 1) / band_count;
     const std::int64_t bands = (ny_ + rows - 1) / rows;
     auto band_of = [&](std::int64_t row) -> std::int64_t {
       if (row <= oy_) return 0;
@@ -211,7 +264,7 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   // holds its slot in `begin` (with `end` 0) until the entries are placed.
   index_ = FlatMap<CellKey, Range, CellKeyHash>(pairs / 2 + 1);
   start.push_back(0);
-  for_each_pair([&](CellKey k, std::uint32_t) {
+  each_pair([&](CellKey k, std::uint32_t) {
     auto [range, inserted] =
         index_.try_emplace(k, Range{static_cast<std::uint32_t>(start.size() - 1), 0});
     if (inserted) start.push_back(0);
@@ -220,8 +273,8 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   for (std::size_t c = 0; c + 1 < start.size(); ++c) start[c + 1] += start[c];
   entries_.assign(pairs, 0);
   std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
-  for_each_pair([&](CellKey k, std::uint32_t i) { entries_[fill[index_.find(k)->begin]++] = i; });
-  for_each_pair([&](CellKey k, std::uint32_t) {
+  each_pair([&](CellKey k, std::uint32_t i) { entries_[fill[index_.find(k)->begin]++] = i; });
+  each_pair([&](CellKey k, std::uint32_t) {
     Range* range = index_.find(k);
     if (range->end != 0) return;
     const std::uint32_t slot = range->begin;

@@ -112,14 +112,16 @@ TEST(SegmentGrid, RunsAnswerAsTheirSegments) {
   }
 }
 
-// A grid of many rows is filled band by band on the pool: far from the
-// origin too, where the cell is finer than the coordinates' spacing.
+// A grid of many rows is filled band by band on the pool (many segments),
+// or from the pairs its first walk kept (few): far from the origin too,
+// where the cell is finer than the coordinates' spacing.
 TEST(SegmentGrid, TallGridsMatchBruteForceFarFromTheOrigin) {
-  for (const double offset : {0.0, 3.0e12, 1.0e17}) {
+  for (const auto& [offset, count] : {std::pair{0.0, 3000}, {3.0e12, 3000}, {1.0e17, 3000}, {0.0, 70000},
+                                      {3.0e12, 70000}}) {
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> x(-20.0, 20.0), y(-400.0, 400.0), l(-6.0, 6.0);
     std::vector<Segment> segs;
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < count; ++i) {
       const Point a{offset + x(rng), offset + y(rng)};
       segs.push_back({a, {a.x + l(rng), a.y + 4.0 * l(rng)}});
     }
@@ -130,6 +132,37 @@ TEST(SegmentGrid, TallGridsMatchBruteForceFarFromTheOrigin) {
       double best = 3.0;
       for (const Segment& s : segs) best = std::min(best, point_segment_distance(p, s));
       ASSERT_EQ(grid.distance_within(p, 3.0), best) << offset;
+    }
+  }
+}
+
+// Few segments packed (cells in an array), over more cells than their first
+// walk keeps pairs of, or spread so widely that the cells go in a table:
+// each answers as brute force, at a point along every segment (every cell
+// of it listed) and anywhere.
+TEST(SegmentGrid, PackedLongAndScatteredSegmentsMatchBruteForce) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> u(-2000.0, 2000.0), near(-50.0, 50.0), far(-1.0e6, 1.0e6), l(-3.0, 3.0),
+      t(0.0, 1.0);
+  std::vector<Segment> packed, long_ones, scattered;
+  for (int i = 0; i < 150; ++i) long_ones.push_back({{u(rng), u(rng)}, {u(rng), u(rng)}});
+  for (int i = 0; i < 2000; ++i) {
+    const Point a{far(rng), far(rng)}, b{near(rng), near(rng)};
+    scattered.push_back({a, {a.x + l(rng), a.y + l(rng)}});
+    packed.push_back({b, {b.x + l(rng), b.y + l(rng)}});
+  }
+  for (const std::vector<Segment>* segs : {&packed, &long_ones, &scattered}) {
+    const SegmentGrid grid(*segs, 1.0);
+    std::vector<Point> queries;
+    for (const Segment& s : *segs) {
+      const double at = t(rng);
+      queries.push_back({s.a.x + (s.b.x - s.a.x) * at, s.a.y + (s.b.y - s.a.y) * at});
+    }
+    for (int q = 0; q < 200; ++q) queries.push_back({u(rng), u(rng)});
+    for (const Point& p : queries) {
+      double best = 0.5;
+      for (const Segment& s : *segs) best = std::min(best, point_segment_distance(p, s));
+      ASSERT_EQ(grid.distance_within(p, 0.5), best) << segs->size();
     }
   }
 }
