@@ -8,38 +8,11 @@
 
 namespace strokegraph {
 
-namespace {
-
-// Distance of p to the line through a and b, or to a when they coincide.
-double line_distance(Point a, Point b, Point p) {
-  const double dx = b.x - a.x;
-  const double dy = b.y - a.y;
-  const double l2 = dx * dx + dy * dy;
-  if (l2 == 0.0) return std::sqrt((p.x - a.x) * (p.x - a.x) + (p.y - a.y) * (p.y - a.y));
-  const double t = (dx * (p.x - a.x) + dy * (p.y - a.y)) / l2;
-  const double fx = a.x + dx * t;
-  const double fy = a.y + dy * t;
-  return std::sqrt((fx - p.x) * (fx - p.x) + (fy - p.y) * (fy - p.y));
-}
-
-// Distance of p to the segment from a to b.
-double segment_distance(Point a, Point b, Point p) {
-  const double dx = b.x - a.x;
-  const double dy = b.y - a.y;
-  const double l2 = dx * dx + dy * dy;
-  double t = l2 == 0.0 ? 0.0 : (dx * (p.x - a.x) + dy * (p.y - a.y)) / l2;
-  t = t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
-  const double fx = a.x + dx * t;
-  const double fy = a.y + dy * t;
-  return std::sqrt((fx - p.x) * (fx - p.x) + (fy - p.y) * (fy - p.y));
-}
-
 // The recursive split keeps the two ends of every span plus each split point,
 // and concatenates left before right: that is exactly the kept indices in
 // ascending order. So the spans go on an explicit stack (any order gives the
 // same set) and the kept points are emitted in index order at the end.
-template <typename Distance>
-std::vector<char> kept_within(const std::vector<Point>& points, double epsilon, Distance distance) {
+std::vector<char> rdp_kept(const std::vector<Point>& points, double epsilon) {
   const std::size_t n = points.size();
   std::vector<char> keep(n, 0);
   if (n == 0) return keep;
@@ -53,10 +26,22 @@ std::vector<char> kept_within(const std::vector<Point>& points, double epsilon, 
     if (hi - lo < 2) continue;
     const Point a = points[lo];
     const Point b = points[hi];
+    const double dx = b.x - a.x;
+    const double dy = b.y - a.y;
+    const double l2 = dx * dx + dy * dy;
     double dmax = 0.0;
     std::size_t k = lo;
     for (std::size_t i = lo + 1; i < hi; ++i) {
-      const double d = distance(a, b, points[i]);
+      const Point p = points[i];
+      double d;
+      if (l2 != 0.0) {
+        const double t = (dx * (p.x - a.x) + dy * (p.y - a.y)) / l2;
+        const double fx = a.x + dx * t;
+        const double fy = a.y + dy * t;
+        d = std::sqrt((fx - p.x) * (fx - p.x) + (fy - p.y) * (fy - p.y));
+      } else {
+        d = std::sqrt((p.x - a.x) * (p.x - a.x) + (p.y - a.y) * (p.y - a.y));
+      }
       if (d > dmax) {
         dmax = d;
         k = i;
@@ -70,16 +55,6 @@ std::vector<char> kept_within(const std::vector<Point>& points, double epsilon, 
     spans.emplace_back(lo, k);
   }
   return keep;
-}
-
-}  // namespace
-
-std::vector<char> rdp_kept(const std::vector<Point>& points, double epsilon) {
-  return kept_within(points, epsilon, line_distance);
-}
-
-std::vector<char> chord_kept(const std::vector<Point>& points, double epsilon) {
-  return kept_within(points, epsilon, segment_distance);
 }
 
 std::vector<Point> rdp(const std::vector<Point>& points, double epsilon) {

@@ -13,13 +13,6 @@ std::vector<Point> rdp(const std::vector<Point>& points, double epsilon);
 // Which points rdp keeps: one flag per point, both ends always kept.
 std::vector<char> rdp_kept(const std::vector<Point>& points, double epsilon);
 
-// Which points a simplification within `epsilon` of the curve keeps (both
-// ends always): as rdp_kept, but measuring the distance to the chord as a
-// segment, not a line, so that every dropped point lies within `epsilon` of
-// the simplified curve (a stroke drawn out and back along one line keeps its
-// turning point).
-std::vector<char> chord_kept(const std::vector<Point>& points, double epsilon);
-
 // Drops interior vertices closer than `min_spacing` to the last kept one.
 std::vector<Point> decimate_curve(const std::vector<Point>& points, double min_spacing);
 

@@ -15,7 +15,6 @@
 #include "cleanup/cleanup.h"
 #include "common/format.h"
 #include "common/progress.h"
-#include "common/rdp.h"
 #include "conditioning/repeats.h"
 #include "graph/graph.h"
 #include "inflate/inflate.h"
@@ -26,7 +25,6 @@
 #include "pipeline/postprocess.h"
 #include "pipeline/tile.h"
 #include "pipeline/tiled.h"
-#include "parallel/pool.h"
 #include "pipeline/widths.h"
 #include "provenance/sources.h"
 #include "skeleton_cdt/skeleton.h"
@@ -49,42 +47,6 @@ std::vector<Point> stroke_ends(const std::vector<Polyline>& conditioned, double 
   return ends;
 }
 
-
-// The bands are built from the curves simplified within this x the front
-// scale (min(feature size, radius)): a band moves by no more than that, about
-// what the boundary simplification later allows its rings (0.05 x max(feature
-// size, radius)), while densely sampled strokes lose half to four fifths of
-// their vertices, and with them as much of the offsetting, union and
-// triangulation work. Measured from 0.02 to 0.2 on the real drawings and the
-// tiled-against-untiled drawings: junctions on the messy glyphs and the
-// streets move by a junction or two either way (no trend); 0.11 keeps every
-// junction figure there at least as good as without simplification (from
-// 0.05 on, the streets' end F1 drops from 0.82 to 0.81).
-constexpr double kBandSimplification = 0.11;
-
-// Curves with fewer points are simplified on the calling thread.
-constexpr std::size_t kParallelSimplifyPoints = 1 << 15;
-
-// Every curve simplified within `epsilon` (chord_kept). Curves with widths
-// of their own keep every vertex: dropping one would move the band by the
-// change of width along it, which no tolerance of the curve bounds.
-void simplify_for_bands(ConditionedCurves& c, double epsilon) {
-  std::size_t points = 0;
-  for (const Polyline& curve : c.curves) points += curve.size();
-  parallel_for(
-      c.curves.size(),
-      [&](std::size_t i) {
-        Polyline& curve = c.curves[i];
-        if (curve.size() < 3 || (c.widths && i < c.widths->size() && !(*c.widths)[i].empty())) return;
-        const std::vector<char> keep = chord_kept(curve, epsilon);
-        std::size_t out = 0;
-        for (std::size_t k = 0; k < curve.size(); ++k) {
-          if (keep[k]) curve[out++] = curve[k];
-        }
-        curve.resize(out);
-      },
-      points >= kParallelSimplifyPoints);
-}
 
 // The tile side to use (not positive: chosen from the bands), or nothing when
 // the skeleton is computed in one piece.
@@ -142,7 +104,6 @@ CleanFront clean_front(const std::vector<Polyline>& curves, double radius, doubl
     conditioned = condition_curves(once, radius, front_scale, once_widths, options.merge_tolerance,
                                    &once_caps);
   }
-  simplify_for_bands(conditioned, kBandSimplification * front_scale);
   CleanFront front;
   front.bands = offset_bands(conditioned.curves, conditioned.widths, radius, front_scale,
                              &*conditioned.caps);

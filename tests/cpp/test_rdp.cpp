@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
-#include <algorithm>
 #include <cmath>
 #include <ostream>
 #include <random>
@@ -104,44 +103,6 @@ TEST(Rdp, NonPositiveOrNanEpsilonEnds) {
   // No distance exceeds 0, so there is no interior point to split at.
   EXPECT_EQ(rdp(flat, -1.0), (std::vector<Point>{{0, 0}, {2, 0}}));
   EXPECT_EQ(rdp({{0, 0}, {1, 1}, {2, 0}}, std::nan("")), (std::vector<Point>{{0, 0}, {2, 0}}));
-}
-
-double distance_to_segment(Point p, Point a, Point b) {
-  const double dx = b.x - a.x, dy = b.y - a.y, l2 = dx * dx + dy * dy;
-  const double t = l2 == 0.0 ? 0.0 : std::clamp((dx * (p.x - a.x) + dy * (p.y - a.y)) / l2, 0.0, 1.0);
-  return std::hypot(a.x + dx * t - p.x, a.y + dy * t - p.y);
-}
-
-// Every dropped point lies within epsilon of the segment between the kept
-// points around it (so a band built on the kept points covers the curve's
-// band shrunk by epsilon); a stroke drawn out and back along one line keeps
-// its turning point, which the line distance of rdp would drop.
-TEST(ChordKept, DroppedPointsLieWithinEpsilonOfTheirChord) {
-  EXPECT_EQ(chord_kept({{0, 0}, {10, 0}, {5, 0}}, 0.1), (std::vector<char>{1, 1, 1}));
-  EXPECT_EQ(rdp_kept({{0, 0}, {10, 0}, {5, 0}}, 0.1), (std::vector<char>{1, 0, 1}));
-  EXPECT_EQ(chord_kept({{0, 0}, {1, 0.05}, {2, 0}}, 0.1), (std::vector<char>{1, 0, 1}));
-  std::mt19937_64 rng(11);
-  std::normal_distribution<double> jitter(0.0, 0.3);
-  for (int trial = 0; trial < 200; ++trial) {
-    std::vector<Point> pts;
-    Point p{0, 0};
-    for (std::size_t i = 0; i < 3 + std::size_t(trial % 80); ++i) {
-      p = {p.x + jitter(rng) + (trial % 3 == 0 ? 0.0 : 0.5), p.y + jitter(rng)};
-      pts.push_back(p);
-    }
-    if (trial % 7 == 0) pts.back() = pts.front();
-    for (double eps : {0.05, 0.3, 1.0}) {
-      const std::vector<char> keep = chord_kept(pts, eps);
-      ASSERT_TRUE(keep.front() && keep.back());
-      std::size_t a = 0;
-      for (std::size_t b = 1; b < pts.size(); ++b) {
-        if (!keep[b]) continue;
-        for (std::size_t i = a + 1; i < b; ++i)
-          ASSERT_LE(distance_to_segment(pts[i], pts[a], pts[b]), eps) << "trial " << trial;
-        a = b;
-      }
-    }
-  }
 }
 
 // A 1,000,000-point input whose last 10,000 points form a zigzag that peels
