@@ -139,6 +139,7 @@ bench: build bench-venv bench-cpp
 	$(PY) bench/golden.py
 	$(BENCH_PY) bench/run.py $(BENCH_ARGS) --sizes small,medium --cap 60 --repeat-budget 15
 	$(PY) bench/batch_speedup.py
+	$(PY) bench/hatching.py
 	$(BENCH_PY) bench/quality_sweep.py --ours-python $(abspath $(PY)) --share-exe build/bench/cleanup_share
 	$(BENCH_PY) -m pytest -q -p no:cacheprovider bench/test_real_truth.py
 	$(BENCH_PY) bench/real_drawings.py --ours-python $(abspath $(PY))
