@@ -73,6 +73,11 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
         std::sort(arm_points.begin(), arm_points.end(),
                   [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
         const auto meeting = strokes_meeting(*strokes, original[j], arm_points, stroke_reach, min_angle);
+        // Strokes meeting at several places around it, a radius apart and
+        // more: its arms' strokes and lines tell one of them, or the middle
+        // of the blot of bands, and the skeleton's own place is nearer the
+        // rest.
+        if (meets_apart(*strokes, {{original[j], clearance[j]}}, radius, min_angle)) continue;
         if (meeting && distance(*meeting, original[j]) <= stroke_reach) {
           graph.nodes[j] = *meeting;
           continue;

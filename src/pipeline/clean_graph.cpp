@@ -47,6 +47,7 @@ constexpr double kStraightTurn = 0.45;   // radians: arms continuing each other
 constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its clearance
 constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
 constexpr double kMeetingReach = 16.0;  // x radius: a junction moves this far to where its strokes meet
+constexpr double kMeetingsApart = 1.0;  // x radius: strokes meeting this far apart are two crossings
 constexpr double kSettleDistance = 1.0;  // x radius: junctions moved this close become one
 constexpr double kStubFactor = 1.5;  // after the moves, a tip shorter than this x its junction's clearance goes
 // x radius: chains never turn back by more than 150 degrees over a shorter
@@ -117,9 +118,8 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   }
 
   enter_stage("cleanup", 0.85, 0.95);
-  // The stroke index is held only while a pass reads it: the crossing merges
-  // in between take the most memory of the clean-up, and rebuilding it costs
-  // a small share of what they take in time. Provenance builds it again.
+  // The stroke index is built once: every pass but the second spur removal
+  // reads it, and provenance uses it after.
   // A stroke and its repeats are one stroke to the clean-up's questions.
   const std::vector<std::size_t> first = first_drawn(curves, options.per_curve_widths);
   auto index_strokes = [&] {
@@ -150,28 +150,22 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.overshoot_reach = kOvershootReach * radius;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(std::move(graph), clearance, rules);
-  strokes.reset();
   release_free_memory(working_set);
   advance(0.25);
-  graph = merge_crossings(std::move(graph), clearance, kCrossingFactor, edges, kMinWaist);
+  graph = merge_crossings(std::move(graph), clearance, kCrossingFactor, edges, kMinWaist, &*strokes,
+                          kMeetingsApart * radius);
   release_free_memory(working_set);
   advance(0.4);
-  index_strokes();
-  rules.strokes = &*strokes;
   graph = remove_spurs(std::move(graph), clearance, rules);
   rules = {};
-  strokes.reset();
   ends.reset();
   release_free_memory(working_set);
   advance(0.65);
-  graph = merge_straight_crossings(std::move(graph), clearance, radius, kStraightLinkFactor, kStraightTurn);
+  graph = merge_straight_crossings(std::move(graph), clearance, radius, kStraightLinkFactor, kStraightTurn, &*strokes);
   release_free_memory(working_set);
   advance(0.8);
   {
     const std::vector<Point> before = graph.nodes;
-    cleanup_seconds += seconds_since(t0);
-    index_strokes();  // kept for provenance
-    t0 = std::chrono::steady_clock::now();
     relocate_junctions(graph, clearance, radius, kRelocateFactor, &*strokes, kMeetingReach * radius);
     graph = settle_links(std::move(graph), before, clearance, kSettleDistance * radius);
     // A junction moved to where its strokes meet can land by a tip of its

@@ -9,6 +9,13 @@
 #include "common/errors.h"
 
 namespace strokegraph {
+namespace {
+
+// x band radius: a disc wider than this lies where bands overlap side by
+// side (a crossing of two strokes has room for 1.41).
+constexpr double kBlotClearance = 1.5;
+
+}  // namespace
 
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
                          double radius, const std::vector<std::size_t>& first) {
@@ -193,6 +200,12 @@ std::size_t first_vertex(const StrokeIndex& strokes, std::size_t i) {
   return same_way ? strokes.vertex[i] : a.size() - strokes.vertex[i];
 }
 
+// Whether a curve ends within `gap` of where it starts: a ring, whose seam
+// is no place of the drawing's.
+bool closes(const Polyline& c, double gap) {
+  return c.size() > 2 && std::hypot(c.front().x - c.back().x, c.front().y - c.back().y) <= gap;
+}
+
 // Arc length along a curve between the segments ending at vertices i and j
 // (the segments in between; 0 for one segment or two neighbours), walked only
 // up to `limit`.
@@ -202,6 +215,15 @@ double arc_between(const Polyline& c, std::size_t i, std::size_t j, double limit
   for (std::size_t k = i + 1; k < j && run <= limit; ++k) {
     run += std::hypot(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y);
   }
+  return run;
+}
+
+// The same the other way round a ring, across its seam.
+double arc_across_seam(const Polyline& c, std::size_t i, std::size_t j, double limit) {
+  if (i > j) std::swap(i, j);
+  double run = 0.0;
+  for (std::size_t k = j + 1; k < c.size() && run <= limit; ++k) run += std::hypot(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y);
+  for (std::size_t k = 1; k < i && run <= limit; ++k) run += std::hypot(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y);
   return run;
 }
 
@@ -233,14 +255,18 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     if (seg != kNone) parts.push_back({strokes.stroke_of(seg), seg, p});
   }
   // Two points of one curve lie on one part when the curve runs between them
-  // not much longer than straight.
+  // not much longer than straight; across a ring's seam, when it runs there
+  // nearly straight (a small loop closing there, as an 8's, stays a loop).
   // A repeat's segments are read as the first drawn curve's: which of two
   // equal segments lies nearest is a matter of rounding.
   auto apart_along = [&](std::size_t u, std::size_t v, double straight) {
     if (strokes.stroke_of(u) != strokes.stroke_of(v)) return false;
     const Polyline& c = (*strokes.curves)[strokes.stroke_of(u)];
     const double limit = 2.0 * straight + 2.0 * r;
-    return arc_between(c, first_vertex(strokes, u), first_vertex(strokes, v), limit) > limit;
+    const std::size_t i = first_vertex(strokes, u), j = first_vertex(strokes, v);
+    if (arc_between(c, i, j, limit) <= limit) return false;
+    const double seam_limit = 1.25 * straight + 2.0 * r;
+    return !closes(c, r) || arc_across_seam(c, i, j, seam_limit) > seam_limit;
   };
   std::vector<Part> distinct;
   for (const Part& x : parts) {
@@ -269,7 +295,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     Segment s;
     double x0, x1, y0, y1;
     double from;       // distance to the junction
-    bool first, last;  // the curve's first, resp. last segment
+    bool first, last;  // the curve's first, resp. last segment (a closed curve has neither)
   };
   // Per stroke of `curves`, nearest to the junction first.
   std::vector<std::vector<Near>> boxes(curves.size());
@@ -278,9 +304,10 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     const std::size_t size = (*strokes.curves)[strokes.owner[i]].size();
     const auto k = static_cast<std::size_t>(std::lower_bound(curves.begin(), curves.end(), strokes.stroke_of(i)) -
                                             curves.begin());
+    const bool open = !closes((*strokes.curves)[strokes.owner[i]], r);
     boxes[k].push_back({i, g, std::min(g.a.x, g.b.x), std::max(g.a.x, g.b.x), std::min(g.a.y, g.b.y),
-                        std::max(g.a.y, g.b.y), point_segment_distance(junction, g), strokes.vertex[i] == 1,
-                        strokes.vertex[i] + 1 == size});
+                        std::max(g.a.y, g.b.y), point_segment_distance(junction, g), open && strokes.vertex[i] == 1,
+                        open && strokes.vertex[i] + 1 == size});
   }
   for (std::vector<Near>& list : boxes) {
     std::sort(list.begin(), list.end(),
@@ -342,6 +369,65 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     if (std::hypot(m.x - mean.x, m.y - mean.y) > r) return std::nullopt;
   }
   return mean;
+}
+
+
+bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs, double apart,
+                 double min_angle) {
+  if (discs.empty()) return false;
+  const double r = strokes.max_reach;
+  Point lo = discs.front().first, hi = lo;
+  for (const auto& [c, radius] : discs) {
+    lo = {std::min(lo.x, c.x - radius), std::min(lo.y, c.y - radius)};
+    hi = {std::max(hi.x, c.x + radius), std::max(hi.y, c.y + radius)};
+  }
+  std::vector<std::size_t> near;
+  strokes.grid.visit_box({lo.x - r, lo.y - r}, {hi.x + r, hi.y + r}, [&](std::size_t i) { near.push_back(i); });
+  std::sort(near.begin(), near.end());
+  near.erase(std::unique(near.begin(), near.end()), near.end());
+  auto inside = [&](Point p) {
+    for (const auto& [c, radius] : discs) {
+      if (std::hypot(p.x - c.x, p.y - c.y) <= radius) return true;
+    }
+    return false;
+  };
+  // Only where a disc is wider than one stroke's band at a crossing (a
+  // clearance of at most 1.41 band radii): where strokes lie side by side.
+  bool wide = false;
+  for (const auto& disc : discs) wide = wide || disc.second > kBlotClearance * r;
+  if (!wide) return false;
+  const double max_cos = std::cos(min_angle);
+  std::vector<Point> meetings;
+  for (std::size_t x = 0; x < near.size(); ++x) {
+    const std::size_t u = near[x];
+    const Segment su = strokes.segment(u);
+    const Polyline& cu = (*strokes.curves)[strokes.owner[u]];
+    const bool ring_u = closes(cu, r);
+    for (std::size_t y = x + 1; y < near.size(); ++y) {
+      const std::size_t v = near[y];
+      if (strokes.stroke_of(u) == strokes.stroke_of(v)) continue;
+      const Segment sv = strokes.segment(v);
+      const Approach a = closest_approach(su.a, su.b, sv.a, sv.b);
+      if (a.gap > r) continue;
+      if (a.end != -1) {
+        // Not a crossing: an end of one stroke on the other.
+        const Polyline& cv = (*strokes.curves)[strokes.owner[v]];
+        const bool ring = a.end < 2 ? ring_u : closes(cv, r);
+        const std::size_t vertex = a.end < 2 ? strokes.vertex[u] : strokes.vertex[v];
+        const std::size_t size = a.end < 2 ? cu.size() : cv.size();
+        const bool stroke_end = !ring && (a.end % 2 == 0 ? vertex == 1 : vertex + 1 == size);
+        if (!stroke_end) continue;
+      }
+      if (!inside(a.at)) continue;
+      const auto du = stroke_direction(strokes, u), dv = stroke_direction(strokes, v);
+      if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) continue;
+      for (const Point& m : meetings) {
+        if (std::hypot(m.x - a.at.x, m.y - a.at.y) > apart) return true;
+      }
+      meetings.push_back(a.at);
+    }
+  }
+  return false;
 }
 
 }  // namespace strokegraph
