@@ -35,7 +35,7 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
   const double min_sin = std::sin(min_angle);
   // Every junction reads the positions before any moved and writes only its own.
   parallel_ranges(n, kNodesPerTask, [&](std::size_t begin, std::size_t end_node) {
-    std::vector<Point> pts, arm_points;
+    std::vector<Point> pts, arm_points, around;
     for (std::size_t jj = begin; jj < end_node; ++jj) {
       const auto j = static_cast<NodeId>(jj);
       if (adj.degree(j) < 3) continue;
@@ -75,9 +75,17 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
         const auto meeting = strokes_meeting(*strokes, original[j], arm_points, stroke_reach, min_angle);
         // Strokes meeting at several places around it, a radius apart and
         // more: its arms' strokes and lines tell one of them, or the middle
-        // of the blot of bands, and the skeleton's own place is nearer the
-        // rest.
-        if (meets_apart(*strokes, {{original[j], clearance[j]}}, radius, min_angle)) continue;
+        // of the blot of bands; it goes to the meeting nearest to it.
+        if (meets_apart(*strokes, {{original[j], clearance[j]}}, radius, min_angle, &around)) {
+          std::sort(around.begin(), around.end(),
+                    [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
+          Point best = around.front();
+          for (const Point& m : around) {
+            if (distance(m, original[j]) < distance(best, original[j])) best = m;
+          }
+          graph.nodes[j] = best;
+          continue;
+        }
         if (meeting && distance(*meeting, original[j]) <= stroke_reach) {
           graph.nodes[j] = *meeting;
           continue;

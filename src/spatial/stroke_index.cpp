@@ -373,7 +373,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
 
 
 bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs, double apart,
-                 double min_angle) {
+                 double min_angle, std::vector<Point>* found) {
   if (discs.empty()) return false;
   const double r = strokes.max_reach;
   Point lo = discs.front().first, hi = lo;
@@ -421,13 +421,20 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
       if (!inside(a.at)) continue;
       const auto du = stroke_direction(strokes, u), dv = stroke_direction(strokes, v);
       if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) continue;
-      for (const Point& m : meetings) {
-        if (std::hypot(m.x - a.at.x, m.y - a.at.y) > apart) return true;
-      }
+      bool spread = false;
+      for (const Point& m : meetings) spread = spread || std::hypot(m.x - a.at.x, m.y - a.at.y) > apart;
       meetings.push_back(a.at);
+      if (spread && found == nullptr) return true;
     }
   }
-  return false;
+  bool spread = false;
+  for (std::size_t k = 1; k < meetings.size() && !spread; ++k) {
+    for (std::size_t m = 0; m < k && !spread; ++m) {
+      spread = std::hypot(meetings[k].x - meetings[m].x, meetings[k].y - meetings[m].y) > apart;
+    }
+  }
+  if (spread && found != nullptr) *found = std::move(meetings);
+  return spread;
 }
 
 }  // namespace strokegraph

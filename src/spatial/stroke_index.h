@@ -77,8 +77,9 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
 // radians, or one ending within a band radius of another at such an angle.
 // Several streets crossed by one, closer than their bands, meet it at as
 // many places in one blot of the bands, where a skeleton junction has more
-// room than at any crossing of two strokes.
+// room than at any crossing of two strokes. With `found`, every meeting
+// within the discs goes there when the answer is yes.
 bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs, double apart,
-                 double min_angle);
+                 double min_angle, std::vector<Point>* found = nullptr);
 
 }  // namespace strokegraph
