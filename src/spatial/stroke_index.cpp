@@ -397,7 +397,12 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   for (const auto& disc : discs) wide = wide || disc.second > kBlotClearance * r;
   if (!wide) return false;
   const double max_cos = std::cos(min_angle);
-  std::vector<Point> meetings;
+  std::vector<Point> meetings, places;
+  auto foot = [](Point p, const Segment& g) {
+    const double dx = g.b.x - g.a.x, dy = g.b.y - g.a.y, len2 = dx * dx + dy * dy;
+    const double t = len2 > 0.0 ? std::clamp(((p.x - g.a.x) * dx + (p.y - g.a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+    return Point{g.a.x + t * dx, g.a.y + t * dy};
+  };
   for (std::size_t x = 0; x < near.size(); ++x) {
     const std::size_t u = near[x];
     const Segment su = strokes.segment(u);
@@ -409,22 +414,35 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
       const Segment sv = strokes.segment(v);
       const Approach a = closest_approach(su.a, su.b, sv.a, sv.b);
       if (a.gap > r) continue;
-      if (a.end != -1) {
-        // Not a crossing: an end of one stroke on the other.
-        const Polyline& cv = (*strokes.curves)[strokes.owner[v]];
-        const bool ring = a.end < 2 ? ring_u : closes(cv, r);
-        const std::size_t vertex = a.end < 2 ? strokes.vertex[u] : strokes.vertex[v];
-        const std::size_t size = a.end < 2 ? cu.size() : cv.size();
-        const bool stroke_end = !ring && (a.end % 2 == 0 ? vertex == 1 : vertex + 1 == size);
-        if (!stroke_end) continue;
-      }
-      if (!inside(a.at)) continue;
       const auto du = stroke_direction(strokes, u), dv = stroke_direction(strokes, v);
       if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) continue;
-      bool spread = false;
-      for (const Point& m : meetings) spread = spread || std::hypot(m.x - a.at.x, m.y - a.at.y) > apart;
-      meetings.push_back(a.at);
-      if (spread && found == nullptr) return true;
+      // Where they cross; else where an end of either lies within a band
+      // radius of the other, every such end and not only the nearest (which
+      // of two equally near a stroke's repeat drawn the other way names
+      // first is a matter of order).
+      places.clear();
+      if (a.end == -1) {
+        places.push_back(a.at);
+      } else {
+        const Polyline& cv = (*strokes.curves)[strokes.owner[v]];
+        const bool ring_v = closes(cv, r);
+        auto end_on = [&](Point p, bool is_end, const Segment& other) {
+          if (!is_end) return;
+          const Point f = foot(p, other);
+          if (std::hypot(p.x - f.x, p.y - f.y) <= r) places.push_back(f);
+        };
+        end_on(su.a, !ring_u && strokes.vertex[u] == 1, sv);
+        end_on(su.b, !ring_u && strokes.vertex[u] + 1 == cu.size(), sv);
+        end_on(sv.a, !ring_v && strokes.vertex[v] == 1, su);
+        end_on(sv.b, !ring_v && strokes.vertex[v] + 1 == cv.size(), su);
+      }
+      for (const Point& at : places) {
+        if (!inside(at)) continue;
+        bool spread = false;
+        for (const Point& m : meetings) spread = spread || std::hypot(m.x - at.x, m.y - at.y) > apart;
+        meetings.push_back(at);
+        if (spread && found == nullptr) return true;
+      }
     }
   }
   bool spread = false;

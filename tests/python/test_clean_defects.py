@@ -223,29 +223,37 @@ def test_an_h_with_close_uprights_keeps_both_junctions_on_the_strokes(apart, aga
         assert np.min(np.hypot(*(junctions - p).T)) <= 0.05 * RADIUS, p
 
 
-def side_by_side(gap, cross, count=3, length=15.0):
+def side_by_side(gap, cross, noded, count=3, length=15.0):
     """`count` strokes `gap` apart, closer than their bands, crossed by one
-    at `cross` degrees through their middle; with where it meets the outer
-    two."""
+    at `cross` degrees through their middle, each stroke split where it
+    meets another when `noded` (as street data stores them); with where the
+    crossing one meets the outer two."""
     t = math.radians(cross)
     mid = (count - 1) * gap / 2
-    out = [[(-length, k * gap), (length, k * gap)] for k in range(count)]
-    out.append([(-length * math.cos(t), mid - length * math.sin(t)), (length * math.cos(t), mid + length * math.sin(t))])
-    return out, [(-mid / math.tan(t), 0.0), (mid / math.tan(t), 2 * mid)]
+    at = [((k * gap - mid) / math.tan(t), k * gap) for k in range(count)]
+    ends = [(-length * math.cos(t), mid - length * math.sin(t)), (length * math.cos(t), mid + length * math.sin(t))]
+    if not noded:
+        return [[(-length, y), (length, y)] for _, y in at] + [ends], [at[0], at[-1]]
+    out = [s for x, y in at for s in ([(-length, y), (x, y)], [(x, y), (length, y)])]
+    crossing = [ends[0], *at, ends[1]]
+    out += [[crossing[k], crossing[k + 1]] for k in range(len(crossing) - 1)]
+    return out, [at[0], at[-1]]
 
 
 @pytest.mark.parametrize("angle", ROTATIONS)
 @pytest.mark.parametrize("ratio", RATIOS)
-@pytest.mark.parametrize("again", ["once", "reversed"])
+@pytest.mark.parametrize("noded", [False, True])
 @pytest.mark.parametrize("cross", [90, 60])
 @pytest.mark.parametrize("gap", [1.2, 1.5, 1.8])
-def test_a_stroke_crossing_strokes_side_by_side_keeps_a_junction_at_each_outer_meeting(gap, cross, again, ratio, angle):
+def test_a_stroke_crossing_strokes_side_by_side_keeps_a_junction_at_each_outer_meeting(gap, cross, noded, ratio, angle):
     # Streets closer than their bands make one blot where a street crosses
-    # them; its junctions stay at distinct meetings, not one in the middle.
-    strokes, outer = side_by_side(gap, cross)
-    result = clean(drawn(strokes, again), ratio, angle)
-    junctions = result.nodes[result.junctions]
-    assert len(junctions) == 2
-    for p in rotate(outer, angle):
-        assert np.min(np.hypot(*(junctions - p).T)) <= 0.05 * RADIUS, p
-    assert largest_fold(result) <= 150.0
+    # them; its junctions stay at distinct meetings, not one in the middle,
+    # and so they do with every stroke drawn again, or again reversed.
+    strokes, outer = side_by_side(gap, cross, noded)
+    for again in ("once", "twice", "reversed"):
+        result = clean(drawn(strokes, again), ratio, angle)
+        junctions = result.nodes[result.junctions]
+        assert len(junctions) == 2, again
+        for p in rotate(outer, angle):
+            assert np.min(np.hypot(*(junctions - p).T)) <= 0.05 * RADIUS, (again, p)
+        assert largest_fold(result) <= 150.0
