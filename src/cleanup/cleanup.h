@@ -98,8 +98,12 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
 // `stroke_reach` (see strokes_meeting; each arm seen 3 radii out): at acute
 // meetings the skeleton's junction sits farther along the stem than the arms'
 // lines can tell.
+// A junction among stroke meetings a radius apart and more in its disc
+// (see meets_apart) goes instead to the nearest one that it reaches straight
+// inside the band (`boundary`'s), or stays.
 void relocate_junctions(Graph& graph, const std::vector<double>& clearance, double radius,
-                        double max_move, const StrokeIndex* strokes = nullptr, double stroke_reach = 0.0);
+                        double max_move, const StrokeIndex* strokes = nullptr, double stroke_reach = 0.0,
+                        const SegmentGrid* boundary = nullptr);
 
 // After relocation: a link between two junctions (a path through degree-2
 // nodes) whose moved ends came within `merge_distance` of each other joins

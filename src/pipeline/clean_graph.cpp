@@ -166,7 +166,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   advance(0.8);
   {
     const std::vector<Point> before = graph.nodes;
-    relocate_junctions(graph, clearance, radius, kRelocateFactor, &*strokes, kMeetingReach * radius);
+    relocate_junctions(graph, clearance, radius, kRelocateFactor, &*strokes, kMeetingReach * radius, &edges);
     graph = settle_links(std::move(graph), before, clearance, kSettleDistance * radius);
     // A junction moved to where its strokes meet can land by a tip of its
     // own (a short arm's end at a corner): what is left of that arm is a stub.
