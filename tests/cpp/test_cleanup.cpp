@@ -518,9 +518,9 @@ TEST(StrokeIndex, AClosedStrokesSeamIsNoEndAndNoMeeting) {
   const std::vector<Polyline> roundabout{ring, {at, {16.0 * std::cos(t), 16.0 * std::sin(t)}}};
   const auto meeting = strokes_meeting(stroke_index(roundabout, std::nullopt, 1.0), {4.2, 0.9},
                                        {{2.5, 3.1}, {3.8, -1.6}, {7.0, 1.2}}, 16.0, 0.17);
-  ASSERT_TRUE(meeting.has_value());
-  EXPECT_NEAR(meeting->x, at.x, 1e-9);
-  EXPECT_NEAR(meeting->y, at.y, 1e-9);
+  ASSERT_TRUE(meeting.has_value());  // on the ring's chord there
+  EXPECT_NEAR(meeting->x, at.x, 0.01);
+  EXPECT_NEAR(meeting->y, at.y, 0.01);
 }
 
 TEST(StrokeIndex, StrokesSideBySideMeetACrossingOneApart) {
