@@ -437,20 +437,29 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
         end_on(sv.b, !ring_v && strokes.vertex[v] + 1 == cv.size(), su);
       }
       for (const Point& at : places) {
-        if (!inside(at)) continue;
-        bool spread = false;
-        for (const Point& m : meetings) spread = spread || std::hypot(m.x - at.x, m.y - at.y) > apart;
-        meetings.push_back(at);
-        if (spread && found == nullptr) return true;
+        if (inside(at)) meetings.push_back(at);
       }
     }
   }
-  bool spread = false;
-  for (std::size_t k = 1; k < meetings.size() && !spread; ++k) {
-    for (std::size_t m = 0; m < k && !spread; ++m) {
-      spread = std::hypot(meetings[k].x - meetings[m].x, meetings[k].y - meetings[m].y) > apart;
+  // Places apart are groups of meetings, each chained within `apart`, more
+  // than `apart` from each other: many noisy strokes drawn over one street
+  // meet those of a crossing street all over the crossing, one group.
+  const std::size_t m = meetings.size();
+  std::vector<std::size_t> group(m);
+  for (std::size_t k = 0; k < m; ++k) group[k] = k;
+  auto root = [&](std::size_t k) {
+    while (group[k] != k) k = group[k] = group[group[k]];
+    return k;
+  };
+  for (std::size_t k = 1; k < m; ++k) {
+    for (std::size_t l = 0; l < k; ++l) {
+      if (std::hypot(meetings[k].x - meetings[l].x, meetings[k].y - meetings[l].y) > apart) continue;
+      const std::size_t a = root(k), b = root(l);
+      if (a != b) group[std::max(a, b)] = std::min(a, b);
     }
   }
+  bool spread = false;
+  for (std::size_t k = 1; k < m && !spread; ++k) spread = root(k) != root(0);
   if (spread && found != nullptr) *found = std::move(meetings);
   return spread;
 }

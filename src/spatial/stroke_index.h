@@ -72,7 +72,8 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
                                      const std::vector<Point>& arm_points, double reach, double min_angle);
 
 // Whether the strokes meet at two places more than `apart` from each other
-// that both lie within one of `discs` (centre, radius), one of which is
+// (groups of meetings, each chained within `apart`) within `discs` (centre,
+// radius), one of which is
 // wider than 1.5 band radii: two strokes crossing at more than `min_angle`
 // radians, or one ending within a band radius of another at such an angle.
 // Several streets crossed by one, closer than their bands, meet it at as
