@@ -66,8 +66,11 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
 // A link whose middle node is closer than `min_waist` x the smaller
 // clearance of its junctions to the boundary narrows like a bar between
 // two strokes and is kept.
+// With `strokes`, a link within whose junctions' discs the strokes meet at
+// two places more than `apart` from each other is kept (see meets_apart).
 Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor,
-                      const SegmentGrid& boundary, double min_waist);
+                      const SegmentGrid& boundary, double min_waist, const StrokeIndex* strokes = nullptr,
+                      double apart = 0.0);
 
 // Merges two degree-3 junctions joined by a link of at most `link_factor` x
 // the sum of their clearances when their four outer arms pair into two
@@ -79,8 +82,10 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
 // of the link's middle. The merged node goes where the two strokes'
 // lines cross. The graph is compacted and `clearance` renumbered as in
 // merge_crossings.
+// With `strokes`, junctions within whose discs the strokes meet at two places
+// more than a radius apart stay apart (see meets_apart).
 Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, double radius,
-                               double link_factor, double max_turn);
+                               double link_factor, double max_turn, const StrokeIndex* strokes = nullptr);
 
 // Moves every junction to the point nearest (in least squares) to the lines
 // of its arms, each seen through its points 2 and 4 radii out (arms shorter
@@ -93,8 +98,12 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
 // `stroke_reach` (see strokes_meeting; each arm seen 3 radii out): at acute
 // meetings the skeleton's junction sits farther along the stem than the arms'
 // lines can tell.
+// A junction among stroke meetings a radius apart and more in its disc
+// (see meets_apart) goes instead to the nearest one that it reaches straight
+// inside the band (`boundary`'s), or stays.
 void relocate_junctions(Graph& graph, const std::vector<double>& clearance, double radius,
-                        double max_move, const StrokeIndex* strokes = nullptr, double stroke_reach = 0.0);
+                        double max_move, const StrokeIndex* strokes = nullptr, double stroke_reach = 0.0,
+                        const SegmentGrid* boundary = nullptr);
 
 // After relocation: a link between two junctions (a path through degree-2
 // nodes) whose moved ends came within `merge_distance` of each other joins

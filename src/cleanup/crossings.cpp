@@ -24,10 +24,13 @@ using cleanup_detail::collapse;
 using cleanup_detail::find_root;
 using cleanup_detail::kNodesPerTask;
 
+constexpr double kMeetAngle = 10.0 * 3.14159265358979323846 / 180.0;
+
 }  // namespace
 
 Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor,
-                      const SegmentGrid& boundary, double min_waist) {
+                      const SegmentGrid& boundary, double min_waist, const StrokeIndex* strokes,
+                      double apart) {
   graph_detail::check_edges(graph, "merge_crossings");
   const std::size_t n = graph.nodes.size();
   if (clearance.size() != n) throw InvariantError("merge_crossings: one clearance per node expected");
@@ -76,6 +79,13 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
           }
           const double need = min_waist * std::min(clearance[j], clearance[e]);
           if (boundary.distance_within(graph.nodes[walk[std::min(k, walk.size() - 1)]], need) < need) continue;
+        }
+        // Strokes meeting at distinct places between them: as many crossings
+        // in one blot of the bands, not one crossing.
+        if (e != j && strokes != nullptr &&
+            meets_apart(*strokes, {{graph.nodes[j], clearance[j]}, {graph.nodes[e], clearance[e]}}, apart,
+                        kMeetAngle)) {
+          continue;
         }
         // A loop is found from both of its ends; its first inner nodes name it.
         constexpr std::uint64_t kLoop = std::uint64_t{1} << 63;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "cleanup/pass_util.h"
 #include "common/errors.h"
@@ -25,7 +26,8 @@ using cleanup_detail::point_along;
 }  // namespace
 
 void relocate_junctions(Graph& graph, const std::vector<double>& clearance, double radius,
-                        double max_move, const StrokeIndex* strokes, double stroke_reach) {
+                        double max_move, const StrokeIndex* strokes, double stroke_reach,
+                        const SegmentGrid* boundary) {
   graph_detail::check_edges(graph, "relocate_junctions");
   const std::size_t n = graph.nodes.size();
   if (clearance.size() != n) throw InvariantError("relocate_junctions: one clearance per node expected");
@@ -33,9 +35,15 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
   const std::vector<Point> original = graph.nodes;
   const double min_angle = 10.0 * 3.14159265358979323846 / 180.0;
   const double min_sin = std::sin(min_angle);
+  auto in_band = [&](Point from, Point to) {
+    const double length = distance(from, to);
+    if (boundary == nullptr || !(length > 0.0)) return true;
+    const Point d{(to.x - from.x) / length, (to.y - from.y) / length};
+    return !(boundary->ray_distance(from, d, length) < length);
+  };
   // Every junction reads the positions before any moved and writes only its own.
   parallel_ranges(n, kNodesPerTask, [&](std::size_t begin, std::size_t end_node) {
-    std::vector<Point> pts, arm_points;
+    std::vector<Point> pts, arm_points, around;
     for (std::size_t jj = begin; jj < end_node; ++jj) {
       const auto j = static_cast<NodeId>(jj);
       if (adj.degree(j) < 3) continue;
@@ -73,6 +81,22 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
         std::sort(arm_points.begin(), arm_points.end(),
                   [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
         const auto meeting = strokes_meeting(*strokes, original[j], arm_points, stroke_reach, min_angle);
+        // Strokes meeting at several places around it, a radius apart and
+        // more: its arms' strokes and lines tell one of them, or the middle
+        // of the blot of bands; it goes to the meeting nearest to it that
+        // it reaches straight inside the band (a way out of the band and
+        // back in would cross a gap between strokes, its chains as chords).
+        if (meets_apart(*strokes, {{original[j], clearance[j]}}, radius, min_angle, &around)) {
+          std::sort(around.begin(), around.end(),
+                    [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
+          std::optional<Point> best;
+          for (const Point& m : around) {
+            if (!in_band(original[j], m)) continue;
+            if (!best || distance(m, original[j]) < distance(*best, original[j])) best = m;
+          }
+          if (best) graph.nodes[j] = *best;
+          continue;
+        }
         if (meeting && distance(*meeting, original[j]) <= stroke_reach) {
           graph.nodes[j] = *meeting;
           continue;

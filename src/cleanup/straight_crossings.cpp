@@ -24,6 +24,8 @@ using cleanup_detail::collapse;
 using cleanup_detail::kNodesPerTask;
 using cleanup_detail::point_along;
 
+constexpr double kMeetAngle = 10.0 * 3.14159265358979323846 / 180.0;
+
 // An arm of a junction: the walk through degree-2 nodes from the junction
 // along one edge, seen through its points `near` and `far` along it (its
 // last point where it is shorter).
@@ -45,7 +47,7 @@ double line_distance(Point p, Point a, Point b) {
 }  // namespace
 
 Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, double radius,
-                               double link_factor, double max_turn) {
+                               double link_factor, double max_turn, const StrokeIndex* strokes) {
   graph_detail::check_edges(graph, "merge_straight_crossings");
   const std::size_t n = graph.nodes.size();
   if (clearance.size() != n) throw InvariantError("merge_straight_crossings: one clearance per node expected");
@@ -108,6 +110,10 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
         const NodeId e = link.end;
         if (e <= j || adj.degree(e) != 3) continue;
         if (!(link.length <= link_factor * (clearance[j] + clearance[e]))) continue;
+        if (strokes != nullptr && meets_apart(*strokes, {{graph.nodes[j], clearance[j]}, {graph.nodes[e], clearance[e]}},
+                                              radius, kMeetAngle)) {
+          continue;
+        }
         const std::size_t mark = inner.size();
         arms_of(e, arms_b, inner, pts);
         std::vector<const Arm*> outer_a, outer_b;

@@ -47,6 +47,7 @@ constexpr double kStraightTurn = 0.45;   // radians: arms continuing each other
 constexpr double kRelocateFactor = 2.0;  // a junction moves at most this x its clearance
 constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are specks
 constexpr double kMeetingReach = 16.0;  // x radius: a junction moves this far to where its strokes meet
+constexpr double kMeetingsApart = 1.0;  // x radius: strokes meeting this far apart are two crossings
 constexpr double kSettleDistance = 1.0;  // x radius: junctions moved this close become one
 constexpr double kStubFactor = 1.5;  // after the moves, a tip shorter than this x its junction's clearance goes
 // x radius: chains never turn back by more than 150 degrees over a shorter
@@ -119,17 +120,12 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   }
 
   enter_stage("cleanup", 0.85, 0.95);
-  // The stroke index serves the passes that read it and provenance. A large
-  // drawing holds it only while a pass reads it: the crossing merges in
-  // between take the most memory of the clean-up, and building it again
-  // costs a few percent of the call. A smaller one builds it once: there the
-  // builds took a good share of the clean-up's time, and memory matters
-  // little (the threshold is the one below which freed memory is not handed
-  // back either).
+  // The stroke index is built once: the passes read it (the crossing merges
+  // to keep apart the meetings of strokes side by side, relocation to find
+  // where strokes meet) and provenance uses it after.
   // A stroke and its repeats are one stroke to the clean-up's questions: the
   // front found them, or else (a skeleton assembled from tiles) they are
   // found here, timed with the index.
-  const bool hold_index = working_set < kReleaseWorkingSet;
   auto index_strokes = [&] {
     const auto t_index = std::chrono::steady_clock::now();
     if (first.size() != curves.size()) first = first_drawn(curves, options.per_curve_widths);
@@ -137,6 +133,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     sources_seconds += seconds_since(t_index);
   };
   index_strokes();
+  first = {};
   auto t0 = std::chrono::steady_clock::now();
   const double band = widest(radius, options.per_curve_widths);
   SegmentGrid edges = tile_edges ? SegmentGrid::of_runs(std::move(*tile_edges), 2.0 * band)
@@ -159,36 +156,23 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.overshoot_reach = kOvershootReach * radius;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(std::move(graph), clearance, rules);
-  if (!hold_index) strokes.reset();
   release_free_memory(working_set);
   advance(0.25);
-  graph = merge_crossings(std::move(graph), clearance, kCrossingFactor, edges, kMinWaist);
+  graph = merge_crossings(std::move(graph), clearance, kCrossingFactor, edges, kMinWaist, &*strokes,
+                          kMeetingsApart * radius);
   release_free_memory(working_set);
   advance(0.4);
-  if (!hold_index) {
-    cleanup_seconds += seconds_since(t0);
-    index_strokes();
-    t0 = std::chrono::steady_clock::now();
-    rules.strokes = &*strokes;
-  }
   graph = remove_spurs(std::move(graph), clearance, rules);
   rules = {};
-  if (!hold_index) strokes.reset();
   ends.reset();
   release_free_memory(working_set);
   advance(0.65);
-  graph = merge_straight_crossings(std::move(graph), clearance, radius, kStraightLinkFactor, kStraightTurn);
+  graph = merge_straight_crossings(std::move(graph), clearance, radius, kStraightLinkFactor, kStraightTurn, &*strokes);
   release_free_memory(working_set);
   advance(0.8);
   {
     const std::vector<Point> before = graph.nodes;
-    if (!hold_index) {
-      cleanup_seconds += seconds_since(t0);
-      index_strokes();  // kept for provenance
-      t0 = std::chrono::steady_clock::now();
-    }
-    first = {};
-    relocate_junctions(graph, clearance, radius, kRelocateFactor, &*strokes, kMeetingReach * radius);
+    relocate_junctions(graph, clearance, radius, kRelocateFactor, &*strokes, kMeetingReach * radius, &edges);
     graph = settle_links(std::move(graph), before, clearance, kSettleDistance * radius);
     // A junction moved to where its strokes meet can land by a tip of its
     // own (a short arm's end at a corner): what is left of that arm is a stub.

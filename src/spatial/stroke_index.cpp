@@ -9,6 +9,13 @@
 #include "common/errors.h"
 
 namespace strokegraph {
+namespace {
+
+// x band radius: a disc wider than this lies where bands overlap side by
+// side (a crossing of two strokes has room for 1.41).
+constexpr double kBlotClearance = 1.5;
+
+}  // namespace
 
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
                          double radius, const std::vector<std::size_t>& first) {
@@ -193,6 +200,12 @@ std::size_t first_vertex(const StrokeIndex& strokes, std::size_t i) {
   return same_way ? strokes.vertex[i] : a.size() - strokes.vertex[i];
 }
 
+// Whether a curve ends within `gap` of where it starts: a ring, whose seam
+// is no place of the drawing's.
+bool closes(const Polyline& c, double gap) {
+  return c.size() > 2 && std::hypot(c.front().x - c.back().x, c.front().y - c.back().y) <= gap;
+}
+
 // Arc length along a curve between the segments ending at vertices i and j
 // (the segments in between; 0 for one segment or two neighbours), walked only
 // up to `limit`.
@@ -202,6 +215,15 @@ double arc_between(const Polyline& c, std::size_t i, std::size_t j, double limit
   for (std::size_t k = i + 1; k < j && run <= limit; ++k) {
     run += std::hypot(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y);
   }
+  return run;
+}
+
+// The same the other way round a ring, across its seam.
+double arc_across_seam(const Polyline& c, std::size_t i, std::size_t j, double limit) {
+  if (i > j) std::swap(i, j);
+  double run = 0.0;
+  for (std::size_t k = j + 1; k < c.size() && run <= limit; ++k) run += std::hypot(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y);
+  for (std::size_t k = 1; k < i && run <= limit; ++k) run += std::hypot(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y);
   return run;
 }
 
@@ -233,14 +255,18 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     if (seg != kNone) parts.push_back({strokes.stroke_of(seg), seg, p});
   }
   // Two points of one curve lie on one part when the curve runs between them
-  // not much longer than straight.
+  // not much longer than straight; across a ring's seam, when it runs there
+  // nearly straight (a small loop closing there, as an 8's, stays a loop).
   // A repeat's segments are read as the first drawn curve's: which of two
   // equal segments lies nearest is a matter of rounding.
   auto apart_along = [&](std::size_t u, std::size_t v, double straight) {
     if (strokes.stroke_of(u) != strokes.stroke_of(v)) return false;
     const Polyline& c = (*strokes.curves)[strokes.stroke_of(u)];
     const double limit = 2.0 * straight + 2.0 * r;
-    return arc_between(c, first_vertex(strokes, u), first_vertex(strokes, v), limit) > limit;
+    const std::size_t i = first_vertex(strokes, u), j = first_vertex(strokes, v);
+    if (arc_between(c, i, j, limit) <= limit) return false;
+    const double seam_limit = 1.25 * straight + 2.0 * r;
+    return !closes(c, r) || arc_across_seam(c, i, j, seam_limit) > seam_limit;
   };
   std::vector<Part> distinct;
   for (const Part& x : parts) {
@@ -269,7 +295,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     Segment s;
     double x0, x1, y0, y1;
     double from;       // distance to the junction
-    bool first, last;  // the curve's first, resp. last segment
+    bool first, last;  // the curve's first, resp. last segment (a closed curve has neither)
   };
   // Per stroke of `curves`, nearest to the junction first.
   std::vector<std::vector<Near>> boxes(curves.size());
@@ -278,9 +304,10 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     const std::size_t size = (*strokes.curves)[strokes.owner[i]].size();
     const auto k = static_cast<std::size_t>(std::lower_bound(curves.begin(), curves.end(), strokes.stroke_of(i)) -
                                             curves.begin());
+    const bool open = !closes((*strokes.curves)[strokes.owner[i]], r);
     boxes[k].push_back({i, g, std::min(g.a.x, g.b.x), std::max(g.a.x, g.b.x), std::min(g.a.y, g.b.y),
-                        std::max(g.a.y, g.b.y), point_segment_distance(junction, g), strokes.vertex[i] == 1,
-                        strokes.vertex[i] + 1 == size});
+                        std::max(g.a.y, g.b.y), point_segment_distance(junction, g), open && strokes.vertex[i] == 1,
+                        open && strokes.vertex[i] + 1 == size});
   }
   for (std::vector<Near>& list : boxes) {
     std::sort(list.begin(), list.end(),
@@ -342,6 +369,99 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     if (std::hypot(m.x - mean.x, m.y - mean.y) > r) return std::nullopt;
   }
   return mean;
+}
+
+
+bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs, double apart,
+                 double min_angle, std::vector<Point>* found) {
+  if (discs.empty()) return false;
+  const double r = strokes.max_reach;
+  Point lo = discs.front().first, hi = lo;
+  for (const auto& [c, radius] : discs) {
+    lo = {std::min(lo.x, c.x - radius), std::min(lo.y, c.y - radius)};
+    hi = {std::max(hi.x, c.x + radius), std::max(hi.y, c.y + radius)};
+  }
+  std::vector<std::size_t> near;
+  strokes.grid.visit_box({lo.x - r, lo.y - r}, {hi.x + r, hi.y + r}, [&](std::size_t i) { near.push_back(i); });
+  std::sort(near.begin(), near.end());
+  near.erase(std::unique(near.begin(), near.end()), near.end());
+  auto inside = [&](Point p) {
+    for (const auto& [c, radius] : discs) {
+      if (std::hypot(p.x - c.x, p.y - c.y) <= radius) return true;
+    }
+    return false;
+  };
+  // Only where a disc is wider than one stroke's band at a crossing (a
+  // clearance of at most 1.41 band radii): where strokes lie side by side.
+  bool wide = false;
+  for (const auto& disc : discs) wide = wide || disc.second > kBlotClearance * r;
+  if (!wide) return false;
+  const double max_cos = std::cos(min_angle);
+  std::vector<Point> meetings, places;
+  auto foot = [](Point p, const Segment& g) {
+    const double dx = g.b.x - g.a.x, dy = g.b.y - g.a.y, len2 = dx * dx + dy * dy;
+    const double t = len2 > 0.0 ? std::clamp(((p.x - g.a.x) * dx + (p.y - g.a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+    return Point{g.a.x + t * dx, g.a.y + t * dy};
+  };
+  for (std::size_t x = 0; x < near.size(); ++x) {
+    const std::size_t u = near[x];
+    const Segment su = strokes.segment(u);
+    const Polyline& cu = (*strokes.curves)[strokes.owner[u]];
+    const bool ring_u = closes(cu, r);
+    for (std::size_t y = x + 1; y < near.size(); ++y) {
+      const std::size_t v = near[y];
+      if (strokes.stroke_of(u) == strokes.stroke_of(v)) continue;
+      const Segment sv = strokes.segment(v);
+      const Approach a = closest_approach(su.a, su.b, sv.a, sv.b);
+      if (a.gap > r) continue;
+      const auto du = stroke_direction(strokes, u), dv = stroke_direction(strokes, v);
+      if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) continue;
+      // Where they cross; else where an end of either lies within a band
+      // radius of the other, every such end and not only the nearest (which
+      // of two equally near a stroke's repeat drawn the other way names
+      // first is a matter of order).
+      places.clear();
+      if (a.end == -1) {
+        places.push_back(a.at);
+      } else {
+        const Polyline& cv = (*strokes.curves)[strokes.owner[v]];
+        const bool ring_v = closes(cv, r);
+        auto end_on = [&](Point p, bool is_end, const Segment& other) {
+          if (!is_end) return;
+          const Point f = foot(p, other);
+          if (std::hypot(p.x - f.x, p.y - f.y) <= r) places.push_back(f);
+        };
+        end_on(su.a, !ring_u && strokes.vertex[u] == 1, sv);
+        end_on(su.b, !ring_u && strokes.vertex[u] + 1 == cu.size(), sv);
+        end_on(sv.a, !ring_v && strokes.vertex[v] == 1, su);
+        end_on(sv.b, !ring_v && strokes.vertex[v] + 1 == cv.size(), su);
+      }
+      for (const Point& at : places) {
+        if (inside(at)) meetings.push_back(at);
+      }
+    }
+  }
+  // Places apart are groups of meetings, each chained within `apart`, more
+  // than `apart` from each other: many noisy strokes drawn over one street
+  // meet those of a crossing street all over the crossing, one group.
+  const std::size_t m = meetings.size();
+  std::vector<std::size_t> group(m);
+  for (std::size_t k = 0; k < m; ++k) group[k] = k;
+  auto root = [&](std::size_t k) {
+    while (group[k] != k) k = group[k] = group[group[k]];
+    return k;
+  };
+  for (std::size_t k = 1; k < m; ++k) {
+    for (std::size_t l = 0; l < k; ++l) {
+      if (std::hypot(meetings[k].x - meetings[l].x, meetings[k].y - meetings[l].y) > apart) continue;
+      const std::size_t a = root(k), b = root(l);
+      if (a != b) group[std::max(a, b)] = std::min(a, b);
+    }
+  }
+  bool spread = false;
+  for (std::size_t k = 1; k < m && !spread; ++k) spread = root(k) != root(0);
+  if (spread && found != nullptr) *found = std::move(meetings);
+  return spread;
 }
 
 }  // namespace strokegraph

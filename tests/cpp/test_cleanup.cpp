@@ -537,6 +537,64 @@ TEST(StrokeIndex, AStrokeMeetingItselfHasTwoPartsThereAndRepeatsAreOneStroke) {
                    .has_value());
 }
 
+TEST(StrokeIndex, AClosedStrokesSeamIsNoEndAndNoMeeting) {
+  // A ring of radius 4 from angle 0, a street leaving it at 10 degrees,
+  // near the seam: the ring's two arms are one part of it.
+  Polyline ring;
+  for (int k = 0; k < 48; ++k) {
+    const double a = 2.0 * 3.14159265358979323846 * k / 48.0;
+    ring.push_back({4.0 * std::cos(a), 4.0 * std::sin(a)});
+  }
+  ring.push_back(ring.front());
+  const double t = 10.0 * 3.14159265358979323846 / 180.0;
+  const Point at{4.0 * std::cos(t), 4.0 * std::sin(t)};
+  const std::vector<Polyline> roundabout{ring, {at, {16.0 * std::cos(t), 16.0 * std::sin(t)}}};
+  const auto meeting = strokes_meeting(stroke_index(roundabout, std::nullopt, 1.0), {4.2, 0.9},
+                                       {{2.5, 3.1}, {3.8, -1.6}, {7.0, 1.2}}, 16.0, 0.17);
+  ASSERT_TRUE(meeting.has_value());  // on the ring's chord there
+  EXPECT_NEAR(meeting->x, at.x, 0.01);
+  EXPECT_NEAR(meeting->y, at.y, 0.01);
+}
+
+TEST(StrokeIndex, StrokesSideBySideMeetACrossingOneApart) {
+  // Three strokes 1.5 apart (their bands overlap) crossed by one at 90
+  // degrees: three meetings 1.5 apart, within a disc wider than any
+  // crossing of two strokes leaves.
+  const std::vector<Polyline> blot{{{-15.0, 0.0}, {15.0, 0.0}}, {{-15.0, 1.5}, {15.0, 1.5}},
+                                   {{-15.0, 3.0}, {15.0, 3.0}}, {{0.0, -15.0}, {0.0, 18.0}}};
+  const StrokeIndex index = stroke_index(blot, std::nullopt, 1.0);
+  std::vector<Point> found;
+  EXPECT_TRUE(meets_apart(index, {{{0.0, 1.5}, 2.0}}, 1.0, 0.17, &found));
+  EXPECT_EQ(found.size(), 3u);
+  // Not with a disc of a crossing of two strokes, nor meetings closer than
+  // `apart`, nor a disc holding only one of them.
+  EXPECT_FALSE(meets_apart(index, {{{0.0, 1.5}, 1.4}}, 1.0, 0.17));
+  EXPECT_FALSE(meets_apart(index, {{{0.0, 1.5}, 2.0}}, 4.0, 0.17));
+  EXPECT_FALSE(meets_apart(index, {{{0.0, -1.0}, 1.6}}, 1.0, 0.17));
+  // Each piece ending where it meets another, drawn again reversed: the same
+  // places, whichever way the segments run.
+  std::vector<Polyline> noded;
+  for (double y : {0.0, 1.5, 3.0}) {
+    noded.push_back({{-15.0, y}, {0.0, y}});
+    noded.push_back({{0.0, y}, {15.0, y}});
+  }
+  noded.push_back({{0.0, -15.0}, {0.0, 0.0}});
+  noded.push_back({{0.0, 0.0}, {0.0, 1.5}});
+  noded.push_back({{0.0, 1.5}, {0.0, 3.0}});
+  noded.push_back({{0.0, 3.0}, {0.0, 18.0}});
+  std::vector<Polyline> twice = noded;
+  for (const Polyline& c : noded) twice.push_back(Polyline(c.rbegin(), c.rend()));
+  for (const std::vector<Polyline>* drawing : {&noded, &twice}) {
+    std::vector<Point> places;
+    ASSERT_TRUE(meets_apart(stroke_index(*drawing, std::nullopt, 1.0, first_drawn(*drawing, std::nullopt)),
+                            {{{0.0, 1.5}, 2.0}}, 1.0, 0.17, &places));
+    for (const Point& p : places) {
+      EXPECT_EQ(p.x, 0.0);
+      EXPECT_TRUE(p.y == 0.0 || p.y == 1.5 || p.y == 3.0) << p.y;
+    }
+  }
+}
+
 }  // namespace
 
 // A cell whose inverse overflows (a subnormal radius) and a segment longer

@@ -167,3 +167,93 @@ def test_two_strokes_drawn_to_an_acute_corner_leave_no_stub(apart, leg, ratio, a
     # skeleton's short branch into the corner: nothing of that branch stays.
     result = clean([[(0.0, 21.3), (0.0, 0.0)], stroke_start((0.0, 0.0), 90 - apart, leg)], ratio, angle)
     assert shape_of(result) == (1, [1, 1])
+
+
+def drawn(strokes, again):
+    """The strokes drawn once, twice, or once more reversed."""
+    return strokes + {"once": [], "twice": strokes, "reversed": [s[::-1] for s in strokes]}[again]
+
+
+def roundabout(rho, phase, arms=4, sides=48, arm=12.0):
+    """A ring of radius `rho` drawn as one closed stroke from angle 0, and
+    `arms` streets leaving it straight out from angles phase + k 2 pi / arms;
+    with the points where they leave."""
+    ring = [(rho * math.cos(2 * math.pi * k / sides), rho * math.sin(2 * math.pi * k / sides)) for k in range(sides)]
+    ring.append(ring[0])
+    out, at = [ring], []
+    for k in range(arms):
+        t = phase + 2 * math.pi * k / arms
+        at.append((rho * math.cos(t), rho * math.sin(t)))
+        out.append([at[-1], ((rho + arm) * math.cos(t), (rho + arm) * math.sin(t))])
+    return out, at
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("again", ["once", "twice", "reversed"])
+@pytest.mark.parametrize("rho, phase", [(2.5, 0.3), (3.0, 0.8), (4.0, 0.1), (6.0, 0.3)])
+def test_a_small_roundabout_keeps_its_junctions_on_the_ring(rho, phase, again, ratio, angle):
+    # A street leaving near the ring's seam once went to where the ring's
+    # two ends meet, or off the ring along the street.
+    strokes, at = roundabout(rho, phase)
+    result = clean(drawn(strokes, again), ratio, angle)
+    assert shape_of(result) == (8, [1, 1, 1, 1, 3, 3, 3, 3])
+    junctions = result.nodes[result.junctions]
+    for p in rotate(at, angle):
+        assert np.min(np.hypot(*(junctions - p).T)) <= 0.05 * RADIUS, p
+    # No chords: the chains stay on the strokes.
+    assert farthest(np.concatenate(result.chains), [np.array(rotate(s, angle)) for s in strokes]) <= 0.25 * RADIUS
+
+
+def h_shape(apart):
+    return [[(0.0, -10.0), (0.0, 10.0)], [(apart, -10.0), (apart, 10.0)], [(0.0, 0.0), (apart, 0.0)]]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS[1:])
+@pytest.mark.parametrize("again", ["once", "twice", "reversed"])
+@pytest.mark.parametrize("apart", [2.5, 3.0, 4.0])
+def test_an_h_with_close_uprights_keeps_both_junctions_on_the_strokes(apart, again, ratio, angle):
+    # The uprights' bands are apart from 2 radii on. (A feature size of 4
+    # radii leaves the band's outline too coarse for a bar this short.)
+    result = clean(drawn(h_shape(apart), again), ratio, angle)
+    assert shape_of(result) == (5, [1, 1, 1, 1, 3, 3])
+    junctions = result.nodes[result.junctions]
+    for p in rotate([(0.0, 0.0), (apart, 0.0)], angle):
+        assert np.min(np.hypot(*(junctions - p).T)) <= 0.05 * RADIUS, p
+
+
+def side_by_side(gap, cross, noded, count=3, length=15.0):
+    """`count` strokes `gap` apart, closer than their bands, crossed by one
+    at `cross` degrees through their middle, each stroke split where it
+    meets another when `noded` (as street data stores them); with where the
+    crossing one meets the outer two."""
+    t = math.radians(cross)
+    mid = (count - 1) * gap / 2
+    at = [((k * gap - mid) / math.tan(t), k * gap) for k in range(count)]
+    ends = [(-length * math.cos(t), mid - length * math.sin(t)), (length * math.cos(t), mid + length * math.sin(t))]
+    if not noded:
+        return [[(-length, y), (length, y)] for _, y in at] + [ends], [at[0], at[-1]]
+    out = [s for x, y in at for s in ([(-length, y), (x, y)], [(x, y), (length, y)])]
+    crossing = [ends[0], *at, ends[1]]
+    out += [[crossing[k], crossing[k + 1]] for k in range(len(crossing) - 1)]
+    return out, [at[0], at[-1]]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("noded", [False, True])
+@pytest.mark.parametrize("cross", [90, 60])
+@pytest.mark.parametrize("gap", [1.2, 1.5, 1.8])
+def test_a_stroke_crossing_strokes_side_by_side_keeps_a_junction_at_each_outer_meeting(gap, cross, noded, ratio, angle):
+    # Streets closer than their bands make one blot where a street crosses
+    # them; its junctions stay at distinct meetings, not one in the middle,
+    # and so they do with every stroke drawn again, or again reversed.
+    strokes, outer = side_by_side(gap, cross, noded)
+    for again in ("once", "twice", "reversed"):
+        result = clean(drawn(strokes, again), ratio, angle)
+        junctions = result.nodes[result.junctions]
+        assert len(junctions) == 2, again
+        for p in rotate(outer, angle):
+            assert np.min(np.hypot(*(junctions - p).T)) <= 0.05 * RADIUS, (again, p)
+        assert largest_fold(result) <= 150.0
