@@ -111,7 +111,9 @@ Graph settle_links(Graph graph, const std::vector<Point>& before, std::vector<do
 // a half-width beyond the stroke's end, and so does a round one. The
 // direction is taken over the last `radius` of the chain, the half-width is
 // the clearance there, the move is at most 2 half-widths outward or one
-// inward. Closed chains and junction ends stay.
+// inward. A chain whose last step turns back by more than 150 degrees (it
+// ran out along one spoke of a cap and back along another) first loses that
+// step. Closed chains and junction ends stay.
 void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& walked,
                      const SegmentGrid& boundary, double radius);
 

@@ -167,3 +167,24 @@ def test_two_strokes_drawn_to_an_acute_corner_leave_no_stub(apart, leg, ratio, a
     # skeleton's short branch into the corner: nothing of that branch stays.
     result = clean([[(0.0, 21.3), (0.0, 0.0)], stroke_start((0.0, 0.0), 90 - apart, leg)], ratio, angle)
     assert shape_of(result) == (1, [1, 1])
+
+
+# A stroke drawn sketchily forth and back over itself: the two ends lie side
+# by side, the second with a small hook, and the skeleton runs out to the
+# band's end and turns back along another spoke of the cap.
+FORTH = [(-4.09, -3.91), (-3.53, -4.17), (-3.18, -4.59), (-2.81, -4.78), (-2.38, -5.05), (-1.87, -5.26),
+         (-1.37, -5.3), (-1.24, -5.45), (-0.48, -5.53), (0.1, -5.51)]
+BACK = [(-0.21, -5.38), (-0.37, -5.59), (-1.13, -5.49), (-1.54, -5.32), (-1.7, -5.17), (-2.27, -5.04),
+        (-2.68, -4.91), (-3.28, -4.44), (-3.56, -4.25), (-3.85, -4.14)]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS + (2.5,))
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("order", ["forth-back", "back-forth"])
+def test_a_free_end_stays_where_a_stroke_drawn_back_over_itself_ends(order, ratio, angle):
+    strokes = [FORTH, BACK] if order == "forth-back" else [BACK, FORTH]
+    result = clean(strokes, ratio, angle)
+    assert shape_of(result) == (1, [1, 1])
+    ends = result.nodes[result.degree == 1]
+    for p in rotate([(-0.05, -5.45), (-3.97, -4.03)], angle):
+        assert np.min(np.hypot(*(ends - p).T)) <= 0.5 * RADIUS, p
