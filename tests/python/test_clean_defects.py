@@ -188,3 +188,28 @@ def test_a_free_end_stays_where_a_stroke_drawn_back_over_itself_ends(order, rati
     ends = result.nodes[result.degree == 1]
     for p in rotate([(-0.05, -5.45), (-3.97, -4.03)], angle):
         assert np.min(np.hypot(*(ends - p).T)) <= 0.5 * RADIUS, p
+
+
+def densified(points, step=0.5):
+    out = [points[0]]
+    for a, b in zip(points, points[1:]):
+        n = max(1, math.ceil(math.dist(a, b) / step))
+        out += [(a[0] + (b[0] - a[0]) * k / n, a[1] + (b[1] - a[1]) * k / n) for k in range(1, n + 1)]
+    return out
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("reversed_", [False, True])
+@pytest.mark.parametrize("points", ["few", "dense"])
+@pytest.mark.parametrize("cusp_deg", [12, 18, 25])
+def test_a_stroke_turning_back_on_a_bar_meets_it_at_the_turn(cusp_deg, points, reversed_, ratio, angle):
+    # Down a stem to a bar and back up at an acute angle: one node of degree
+    # 4 at the turn, however far up the stem the skeleton forks.
+    hook = [(0.0, 20.0), (0.0, 0.0), (-14.0 * math.tan(math.radians(cusp_deg)), 14.0)]
+    strokes = [hook[::-1] if reversed_ else hook, [(-15.0, 0.0), (15.0, 0.0)]]
+    if points == "dense":
+        strokes = [densified(s) for s in strokes]
+    result = clean(strokes, ratio, angle)
+    assert shape_of(result) == (4, [1, 1, 1, 1, 4])
+    assert np.hypot(*(result.nodes[result.junctions[0]] - rotate([(0.0, 0.0)], angle)[0])) <= 0.5 * RADIUS
