@@ -43,7 +43,9 @@ struct SpurRules {
 // `factor` x the junction's clearance (it ends inside or just beyond the
 // junction's disc); the two tips of a degree-3 fork shorter than
 // `fork_factor` x its clearance (a square cap's corners: the fork becomes the
-// stroke's free end); one shorter than `corner_factor` x the clearance whose
+// stroke's free end; but where only one of two doomed tips of a fork lies
+// near a stroke end, that one is a short leg past a sharp corner, kept, and
+// the other the band's corner, where the junction moves); one shorter than `corner_factor` x the clearance whose
 // tip is not near any stroke end (an acute corner of a stroke) or lies in the
 // bands of two strokes meeting at an angle (two strokes drawn to one
 // corner); such a junction moves to the tip, which is the corner. A tip

@@ -213,3 +213,30 @@ def test_a_stroke_turning_back_on_a_bar_meets_it_at_the_turn(cusp_deg, points, r
     result = clean(strokes, ratio, angle)
     assert shape_of(result) == (4, [1, 1, 1, 1, 4])
     assert np.hypot(*(result.nodes[result.junctions[0]] - rotate([(0.0, 0.0)], angle)[0])) <= 0.5 * RADIUS
+
+
+def foot(turn_deg, length):
+    """A stroke 14 long turning by `turn_deg` into a foot `length` long at the origin."""
+    down = (math.sin(math.radians(turn_deg - 90)), -math.cos(math.radians(turn_deg - 90)))
+    t = math.radians(turn_deg)
+    out = (down[0] * math.cos(t) - down[1] * math.sin(t), down[0] * math.sin(t) + down[1] * math.cos(t))
+    return [(-14.0 * down[0], -14.0 * down[1]), (0.0, 0.0), (length * out[0], length * out[1])]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("drawn", ["once", "overdrawn"])
+@pytest.mark.parametrize("length", [2.5, 3.0])
+@pytest.mark.parametrize("turn", [90, 117])
+def test_a_short_foot_past_a_sharp_corner_stays(turn, length, drawn, ratio, angle):
+    # The band's corner and the foot's end are two short tips of one fork:
+    # the corner's goes, the foot's stays.
+    stroke = foot(turn, length)
+    strokes = [stroke]
+    if drawn == "overdrawn":  # drawn back a little aside, widening the corner
+        strokes.append([(x + 0.48, y + 0.8) for x, y in stroke][::-1])
+    result = clean(strokes, ratio, angle)
+    assert shape_of(result) == (1, [1, 1])
+    ends = result.nodes[result.degree == 1]
+    for p in rotate([stroke[0], stroke[-1]], angle):
+        assert np.min(np.hypot(*(ends - p).T)) <= 1.0 * RADIUS, p
