@@ -52,7 +52,7 @@ struct SpurRules {
 // shorter than `overshoot_length` whose nearest stroke end lies within
 // `overshoot_reach` of another stroke's centerline crossing it is an
 // overshoot at a corner (a stroke run a little past the other) and goes, its
-// junction moving to the strokes' corner when that lies in some stroke's band. Isolated paths shorter than `isolated_length` go too.
+// junction moving to the strokes' corner. Isolated paths shorter than `isolated_length` go too.
 // Degrees are frozen within a pass. Nodes keep their ids (and, but for
 // such corners, their positions); the output has the surviving edges in
 // input order.
@@ -94,7 +94,7 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
 // to where those strokes' centerlines meet, when that is within
 // `stroke_reach` (see strokes_meeting; each arm seen 3 radii out): at acute
 // meetings the skeleton's junction sits farther along the stem than the arms'
-// lines can tell. With `strokes`, no junction moves off every stroke's band.
+// lines can tell.
 void relocate_junctions(Graph& graph, const std::vector<double>& clearance, double radius,
                         double max_move, const StrokeIndex* strokes = nullptr, double stroke_reach = 0.0);
 

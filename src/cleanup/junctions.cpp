@@ -73,7 +73,7 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
         std::sort(arm_points.begin(), arm_points.end(),
                   [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
         const auto meeting = strokes_meeting(*strokes, original[j], arm_points, stroke_reach, min_angle);
-        if (meeting && distance(*meeting, original[j]) <= stroke_reach && in_bands(*strokes, *meeting)) {
+        if (meeting && distance(*meeting, original[j]) <= stroke_reach) {
           graph.nodes[j] = *meeting;
           continue;
         }
@@ -87,9 +87,7 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
       const double det = a11 * a22 - a12 * a12;
       if (!crossing || !(std::fabs(det) > 1e-12)) continue;
       const Point x{(a22 * b1 - a12 * b2) / det, (a11 * b2 - a12 * b1) / det};
-      if (distance(x, original[j]) <= max_move * clearance[j] && (strokes == nullptr || in_bands(*strokes, x))) {
-        graph.nodes[j] = x;
-      }
+      if (distance(x, original[j]) <= max_move * clearance[j]) graph.nodes[j] = x;
     }
   });
 }

@@ -200,9 +200,7 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
       first_tip[w.far] = 0;
       if (!w.doomed) continue;
       if (w.corner) corners.push_back({w.far, graph.nodes[w.tip]});
-      // The strokes' corner, unless it lies off the ink (the end's stroke
-      // run on along a direction its last turn skews).
-      if (w.overshoot && in_bands(*rules.strokes, w.at)) corners.push_back({w.far, w.at});
+      if (w.overshoot) corners.push_back({w.far, w.at});
       for (std::size_t k = w.begin; k < w.end; ++k) {
         const std::size_t i = parts[w.part].paths[k];
         if (!alive[i]) continue;

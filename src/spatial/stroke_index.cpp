@@ -52,15 +52,6 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
   return index;
 }
 
-bool in_bands(const StrokeIndex& strokes, Point p) {
-  const double r = strokes.max_reach;
-  bool inside = false;
-  strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
-    inside = inside || point_segment_distance(p, strokes.segment(i)) <= strokes.reach_of(i);
-  });
-  return inside;
-}
-
 bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
   const double r = strokes.max_reach;
   const double max_cos = std::cos(min_angle);

@@ -42,9 +42,6 @@ struct StrokeIndex {
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
                          double radius, const std::vector<std::size_t>& first = {});
 
-// Whether p lies in some stroke's band.
-bool in_bands(const StrokeIndex& strokes, Point p);
-
 // Whether p lies in the bands of two strokes whose directions there (over a
 // band radius either way of the nearest segment, so that jitter does not
 // count) are more than `min_angle` radians apart as undirected lines:

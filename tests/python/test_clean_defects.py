@@ -240,36 +240,3 @@ def test_a_short_foot_past_a_sharp_corner_stays(turn, length, drawn, ratio, angl
     ends = result.nodes[result.degree == 1]
     for p in rotate([stroke[0], stroke[-1]], angle):
         assert np.min(np.hypot(*(ends - p).T)) <= 1.0 * RADIUS, p
-
-
-def sketchy(strokes, r, seed):
-    """The strokes resampled every r / 2 with noise of 0.1 r, half of them
-    drawn again backwards with their own noise (seeded)."""
-    rng = np.random.default_rng(seed)
-    out = []
-    for s in strokes:
-        p = np.asarray(s, dtype=float)
-        along = np.concatenate([[0.0], np.cumsum(np.hypot(*np.diff(p, axis=0).T))])
-        t = np.linspace(0.0, along[-1], max(2, int(along[-1] / (0.5 * r)) + 1))
-        q = np.column_stack([np.interp(t, along, p[:, 0]), np.interp(t, along, p[:, 1])])
-        out.append((q + rng.normal(0.0, 0.1 * r, q.shape)).tolist())
-        if rng.random() < 0.5:
-            out.append((q + rng.normal(0.0, 0.1 * r, q.shape))[::-1].tolist())
-    return out
-
-
-# A script m: each arch comes back down over the previous one's upstroke.
-SCRIPT_M = [[(-6, -4), (-4, 0), (-3, -4), (-3, -6), (-2.5, -3), (-1, 0), (0.5, -1), (0, -6), (0.5, -3), (2, 0),
-             (3.5, -1), (3, -6)]]
-
-
-@pytest.mark.parametrize("r", [0.5, 0.7, 1.0])
-@pytest.mark.parametrize("seed", range(40))
-def test_junctions_stay_on_the_ink(seed, r):
-    strokes = sketchy(SCRIPT_M, r, seed)
-    result = strokegraph.centerlines(strokes, r)
-    a = np.concatenate([np.asarray(s)[:-1] for s in strokes])
-    d = np.concatenate([np.asarray(s)[1:] for s in strokes]) - a
-    for p in result.nodes[result.junctions]:
-        t = np.clip(((p - a) * d).sum(1) / np.maximum((d * d).sum(1), 1e-300), 0.0, 1.0)
-        assert np.min(np.hypot(*(a + t[:, None] * d - p).T)) <= r * (1 + 1e-9), p
