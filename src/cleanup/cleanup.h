@@ -43,7 +43,9 @@ struct SpurRules {
 // `factor` x the junction's clearance (it ends inside or just beyond the
 // junction's disc); the two tips of a degree-3 fork shorter than
 // `fork_factor` x its clearance (a square cap's corners: the fork becomes the
-// stroke's free end); one shorter than `corner_factor` x the clearance whose
+// stroke's free end; but where only one of two doomed tips of a fork lies
+// near a stroke end, that one is a short leg past a sharp corner, kept, and
+// the other the band's corner, where the junction moves); one shorter than `corner_factor` x the clearance whose
 // tip is not near any stroke end (an acute corner of a stroke) or lies in the
 // bands of two strokes meeting at an angle (two strokes drawn to one
 // corner); such a junction moves to the tip, which is the corner. A tip
@@ -120,7 +122,9 @@ Graph settle_links(Graph graph, const std::vector<Point>& before, std::vector<do
 // a half-width beyond the stroke's end, and so does a round one. The
 // direction is taken over the last `radius` of the chain, the half-width is
 // the clearance there, the move is at most 2 half-widths outward or one
-// inward. Closed chains and junction ends stay.
+// inward. A chain whose last step turns back by more than 150 degrees (it
+// ran out along one spoke of a cap and back along another) first loses that
+// step. Closed chains and junction ends stay.
 void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& walked,
                      const SegmentGrid& boundary, double radius);
 

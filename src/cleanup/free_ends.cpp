@@ -26,7 +26,20 @@ using cleanup_detail::kChainsPerTask;
 void place_free_ends(std::vector<Polyline>& chains, const std::vector<Chain>& walked,
                      const SegmentGrid& boundary, double radius) {
   if (chains.size() != walked.size()) throw InvariantError("place_free_ends: one chain per walk expected");
+  const double max_cos = std::cos(150.0 * 3.14159265358979323846 / 180.0);
   auto place = [&](Polyline& p, bool at_end) {
+    // A chain that ran out to the band's end and turned back along another
+    // spoke of the cap (two strokes ending side by side) ends where it
+    // turned: read from the turned-back tip, its direction would point back
+    // into the stroke.
+    while (p.size() >= 3) {
+      const std::size_t m = p.size();
+      const Point a = at_end ? p[m - 3] : p[2], b = at_end ? p[m - 2] : p[1], c = at_end ? p[m - 1] : p[0];
+      const double ux = b.x - a.x, uy = b.y - a.y, vx = c.x - b.x, vy = c.y - b.y;
+      const double lu = std::hypot(ux, uy), lv = std::hypot(vx, vy);
+      if (!(lu > 0.0 && lv > 0.0) || lv > 2.0 * radius || ux * vx + uy * vy >= max_cos * lu * lv) break;
+      p.erase(at_end ? p.end() - 1 : p.begin());
+    }
     const std::size_t n = p.size();
     if (n < 2) return;
     auto at = [&](std::size_t k) -> Point& { return at_end ? p[n - 1 - k] : p[k]; };

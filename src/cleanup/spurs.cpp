@@ -183,6 +183,17 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
       Walk& u = walks[first_tip[w.far] - 1];
       const double fork = rules.fork_factor * std::max(clearance[w.far], rules.fork_clearance);
       if (w.length < fork && u.length < fork) w.doomed = u.doomed = true;
+      // Both tips going, one at a stroke end and the other not: a short
+      // leg past a sharp corner of the stroke (a foot) and the band's
+      // corner. The leg stays and the junction moves to the corner.
+      if (w.doomed && u.doomed && !w.overshoot && !u.overshoot && rules.stroke_ends != nullptr) {
+        const bool w_end = near_stroke_end(graph.nodes[w.tip]), u_end = near_stroke_end(graph.nodes[u.tip]);
+        if (w_end != u_end) {
+          Walk& leg = w_end ? w : u;
+          leg.doomed = leg.corner = false;
+          (w_end ? u : w).corner = true;
+        }
+      }
     }
     for (const Walk& w : walks) {
       tips_at[w.far] = 0;

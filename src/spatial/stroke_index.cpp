@@ -259,12 +259,29 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   // nearly straight (a small loop closing there, as an 8's, stays a loop).
   // A repeat's segments are read as the first drawn curve's: which of two
   // equal segments lies nearest is a matter of rounding.
-  auto apart_along = [&](std::size_t u, std::size_t v, double straight) {
+  // Points p and q, when given, lie by segments u and v: the arc then runs
+  // from the point of u nearest p to that of v nearest q (long segments,
+  // as a stroke drawn with few points has, hold much of it).
+  auto apart_along = [&](std::size_t u, std::size_t v, double straight, const Point* p = nullptr,
+                         const Point* q = nullptr) {
     if (strokes.stroke_of(u) != strokes.stroke_of(v)) return false;
     const Polyline& c = (*strokes.curves)[strokes.stroke_of(u)];
     const double limit = 2.0 * straight + 2.0 * r;
     const std::size_t i = first_vertex(strokes, u), j = first_vertex(strokes, v);
-    if (arc_between(c, i, j, limit) <= limit) return false;
+    double arc = arc_between(c, i, j, limit);
+    if (p != nullptr && q != nullptr && strokes.owner[u] == strokes.owner[v] && u != v) {
+      // Within its segment, each point's foot counts from the segment's
+      // end that faces the other segment.
+      const bool u_first = strokes.vertex[u] < strokes.vertex[v];
+      const Segment su = strokes.segment(u), sv = strokes.segment(v);
+      auto foot_to = [](Point x, const Segment& g, Point end) {
+        const double dx = g.b.x - g.a.x, dy = g.b.y - g.a.y, len2 = dx * dx + dy * dy;
+        const double t = len2 > 0.0 ? std::clamp(((x.x - g.a.x) * dx + (x.y - g.a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+        return std::hypot(g.a.x + t * dx - end.x, g.a.y + t * dy - end.y);
+      };
+      arc += foot_to(*p, su, u_first ? su.b : su.a) + foot_to(*q, sv, u_first ? sv.a : sv.b);
+    }
+    if (arc <= limit) return false;
     const double seam_limit = 1.25 * straight + 2.0 * r;
     return !closes(c, r) || arc_across_seam(c, i, j, seam_limit) > seam_limit;
   };
@@ -273,7 +290,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     bool known = false;
     for (const Part& y : distinct) {
       known = known || (x.stroke == y.stroke &&
-                        !apart_along(x.segment, y.segment, std::hypot(x.at.x - y.at.x, x.at.y - y.at.y)));
+                        !apart_along(x.segment, y.segment, std::hypot(x.at.x - y.at.x, x.at.y - y.at.y), &x.at, &y.at));
     }
     if (!known) distinct.push_back(x);
   }
@@ -318,10 +335,21 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   };
   const double max_gap = 2.0 * r;
   const double max_cos = std::cos(min_angle);
+  // Segments of one curve at most a band radius apart along it, running
+  // opposite ways (turning by more than 150 degrees).
+  const double cusp_cos = std::cos(150.0 * 3.14159265358979323846 / 180.0);
+  auto turns_back = [&](const Near& u, const Near& v) {
+    if (strokes.owner[u.i] != strokes.owner[v.i]) return false;
+    const Polyline& c = (*strokes.curves)[strokes.owner[u.i]];
+    if (arc_between(c, strokes.vertex[u.i], strokes.vertex[v.i], r) > r) return false;
+    const double ux = u.s.b.x - u.s.a.x, uy = u.s.b.y - u.s.a.y, vx = v.s.b.x - v.s.a.x, vy = v.s.b.y - v.s.a.y;
+    return ux * vx + uy * vy < cusp_cos * std::hypot(ux, uy) * std::hypot(vx, vy);
+  };
   // Per pair of parts, where they come closest near the junction: the least
   // gap, a tenth of the distance from the junction breaking near ties (a
   // stroke meeting another twice, as a bowl its stem). Parts crossing must do
-  // so at an angle; a stroke ending on another meets it at any angle.
+  // so at an angle; a stroke ending on another meets it at any angle, and so
+  // do the two sides of a cusp (a stroke turning back on itself) at the turn.
   std::vector<Point> meetings;
   for (std::size_t x = 0; x < distinct.size(); ++x) {
     for (std::size_t y = x + 1; y < distinct.size(); ++y) {
@@ -345,9 +373,12 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
           const double from = std::sqrt((p.x - junction.x) * (p.x - junction.x) + (p.y - junction.y) * (p.y - junction.y));
           const double score = a.gap + 0.1 * from;
           if (from > reach || !(score < best)) continue;
-          if (same && !apart_along(u.i, v.i, a.gap)) continue;
-          const bool stroke_end = a.gap <= r && ((a.end == 0 && u.first) || (a.end == 1 && u.last) ||
-                                                 (a.end == 2 && v.first) || (a.end == 3 && v.last));
+          // Two parts of one stroke close along it meet only at a cusp.
+          const bool near_along = same && !apart_along(u.i, v.i, a.gap);
+          const bool cusp = near_along && turns_back(u, v);
+          if (near_along && !cusp) continue;
+          const bool stroke_end = cusp || (a.gap <= r && ((a.end == 0 && u.first) || (a.end == 1 && u.last) ||
+                                                          (a.end == 2 && v.first) || (a.end == 3 && v.last)));
           if (!stroke_end) {
             const auto di = stroke_direction(strokes, u.i), dk = stroke_direction(strokes, v.i);
             if (!di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos) continue;

@@ -65,7 +65,8 @@ std::optional<Point> overshoots_at(const StrokeIndex& strokes, Point tip, double
 // arm point (a point out along the arm, where it has left the junction) is
 // that arm's, and every two of them crossing at more than `min_angle` radians
 // meet where their centerlines come closest within `reach` of the junction
-// (at most two band radii apart). The mean of those meeting points, or nothing
+// (at most two band radii apart; a stroke turning back on itself by more
+// than 150 degrees meets itself at the turn). The mean of those meeting points, or nothing
 // when the arms hold fewer than two strokes or the meetings lie more than a
 // band radius apart.
 std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,

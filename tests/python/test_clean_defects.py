@@ -257,3 +257,76 @@ def test_a_stroke_crossing_strokes_side_by_side_keeps_a_junction_at_each_outer_m
         for p in rotate(outer, angle):
             assert np.min(np.hypot(*(junctions - p).T)) <= 0.05 * RADIUS, (again, p)
         assert largest_fold(result) <= 150.0
+
+
+# A stroke drawn sketchily forth and back over itself: the two ends lie side
+# by side, the second with a small hook, and the skeleton runs out to the
+# band's end and turns back along another spoke of the cap.
+FORTH = [(-4.09, -3.91), (-3.53, -4.17), (-3.18, -4.59), (-2.81, -4.78), (-2.38, -5.05), (-1.87, -5.26),
+         (-1.37, -5.3), (-1.24, -5.45), (-0.48, -5.53), (0.1, -5.51)]
+BACK = [(-0.21, -5.38), (-0.37, -5.59), (-1.13, -5.49), (-1.54, -5.32), (-1.7, -5.17), (-2.27, -5.04),
+        (-2.68, -4.91), (-3.28, -4.44), (-3.56, -4.25), (-3.85, -4.14)]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS + (2.5,))
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("order", ["forth-back", "back-forth"])
+def test_a_free_end_stays_where_a_stroke_drawn_back_over_itself_ends(order, ratio, angle):
+    strokes = [FORTH, BACK] if order == "forth-back" else [BACK, FORTH]
+    result = clean(strokes, ratio, angle)
+    assert shape_of(result) == (1, [1, 1])
+    ends = result.nodes[result.degree == 1]
+    for p in rotate([(-0.05, -5.45), (-3.97, -4.03)], angle):
+        assert np.min(np.hypot(*(ends - p).T)) <= 0.5 * RADIUS, p
+
+
+def densified(points, step=0.5):
+    out = [points[0]]
+    for a, b in zip(points, points[1:]):
+        n = max(1, math.ceil(math.dist(a, b) / step))
+        out += [(a[0] + (b[0] - a[0]) * k / n, a[1] + (b[1] - a[1]) * k / n) for k in range(1, n + 1)]
+    return out
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("reversed_", [False, True])
+@pytest.mark.parametrize("points", ["few", "dense"])
+@pytest.mark.parametrize("cusp_deg", [12, 18, 25])
+def test_a_stroke_turning_back_on_a_bar_meets_it_at_the_turn(cusp_deg, points, reversed_, ratio, angle):
+    # Down a stem to a bar and back up at an acute angle: one node of degree
+    # 4 at the turn, however far up the stem the skeleton forks.
+    hook = [(0.0, 20.0), (0.0, 0.0), (-14.0 * math.tan(math.radians(cusp_deg)), 14.0)]
+    strokes = [hook[::-1] if reversed_ else hook, [(-15.0, 0.0), (15.0, 0.0)]]
+    if points == "dense":
+        strokes = [densified(s) for s in strokes]
+    result = clean(strokes, ratio, angle)
+    assert shape_of(result) == (4, [1, 1, 1, 1, 4])
+    assert np.hypot(*(result.nodes[result.junctions[0]] - rotate([(0.0, 0.0)], angle)[0])) <= 0.5 * RADIUS
+
+
+def foot(turn_deg, length):
+    """A stroke 14 long turning by `turn_deg` into a foot `length` long at the origin."""
+    down = (math.sin(math.radians(turn_deg - 90)), -math.cos(math.radians(turn_deg - 90)))
+    t = math.radians(turn_deg)
+    out = (down[0] * math.cos(t) - down[1] * math.sin(t), down[0] * math.sin(t) + down[1] * math.cos(t))
+    return [(-14.0 * down[0], -14.0 * down[1]), (0.0, 0.0), (length * out[0], length * out[1])]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("drawn", ["once", "overdrawn"])
+@pytest.mark.parametrize("length", [2.5, 3.0])
+@pytest.mark.parametrize("turn", [90, 117])
+def test_a_short_foot_past_a_sharp_corner_stays(turn, length, drawn, ratio, angle):
+    # The band's corner and the foot's end are two short tips of one fork:
+    # the corner's goes, the foot's stays.
+    stroke = foot(turn, length)
+    strokes = [stroke]
+    if drawn == "overdrawn":  # drawn back a little aside, widening the corner
+        strokes.append([(x + 0.48, y + 0.8) for x, y in stroke][::-1])
+    result = clean(strokes, ratio, angle)
+    assert shape_of(result) == (1, [1, 1])
+    ends = result.nodes[result.degree == 1]
+    for p in rotate([stroke[0], stroke[-1]], angle):
+        assert np.min(np.hypot(*(ends - p).T)) <= 1.0 * RADIUS, p
