@@ -416,6 +416,10 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   strokes.grid.visit_box({lo.x - r, lo.y - r}, {hi.x + r, hi.y + r}, [&](std::size_t i) { near.push_back(i); });
   std::sort(near.begin(), near.end());
   near.erase(std::unique(near.begin(), near.end()), near.end());
+  // A repeat meets what its first drawing meets, at the same places: only
+  // first drawings are paired (k copies of two streets would otherwise give
+  // k * k copies of each meeting, and the grouping below is quadratic).
+  std::erase_if(near, [&](std::size_t i) { return strokes.stroke_of(i) != strokes.owner[i]; });
   auto inside = [&](Point p) {
     for (const auto& [c, radius] : discs) {
       if (std::hypot(p.x - c.x, p.y - c.y) <= radius) return true;
