@@ -25,12 +25,36 @@ constexpr std::size_t kMaxPoints = std::size_t{1} << 30;
 // are not checked for stop requests inside.
 constexpr std::size_t kStopCheckPoints = 50000;
 
-// Lets a stop request reach into a long triangulation: checked as every
-// vertex and every constraint edge goes in.
-struct StopCheck final : CDT::ICallbackHandler {
-  void onAddVertexStart(const CDT::VertInd v, const CDT::AddVertexType::Enum) override { poll(v); }
-  void onAddEdgeStart(const CDT::Edge&) override { poll(++edges); }
+// The pseudo-polygon work a triangulation may spend, per point and in all:
+// the band of real strokes stays far below it; a degenerate ring (a sliver
+// of tens of thousands of points whose constraint edges each cut through
+// most of the triangulation) would take minutes.
+constexpr double kWorkPerPoint = 1000.0;
+constexpr double kWorkFloor = 1e8;
+
+struct TooMuchWork {};
+
+// Watches a triangulation. Where `stoppable`, a stop request reaches into it,
+// checked as every vertex and every constraint edge goes in. Every
+// constraint edge that cuts through k triangles costs about k * k to mend
+// (the two pseudo-polygons it leaves are triangulated by scanning them for
+// each split); past the budget the triangulation is given up as failed.
+struct Watch final : CDT::ICallbackHandler {
+  void onAddVertexStart(const CDT::VertInd v, const CDT::AddVertexType::Enum) override {
+    if (stoppable) poll(v);
+  }
+  void onAddEdgeStart(const CDT::Edge&) override {
+    if (stoppable) poll(++edges);
+  }
+  void onReTriangulatePolygon(const std::vector<CDT::TriInd>& cut) override {
+    const double k = static_cast<double>(cut.size());
+    work += k * k;
+    if (work > budget) throw TooMuchWork{};
+  }
+  bool stoppable = false;
   std::size_t edges = 0;
+  double work = 0.0;
+  double budget = 0.0;
 };
 
 bool has_equal_points(const std::vector<Point>& points) {
@@ -131,12 +155,12 @@ std::optional<std::vector<IndexTriangle>> triangulate_contours(
     // the result is one of ours.
     CDT::Triangulation<double> cdt(CDT::VertexInsertionOrder::Auto,
                                    CDT::IntersectingConstraintEdges::NotAllowed, 0.0);
-    // The handler costs a virtual call per flip: only worth it where the
-    // triangulation takes long enough to need stopping.
-    StopCheck stop_check;
-    if (current_progress() != nullptr && points.size() >= kStopCheckPoints) {
-      cdt.setCallbackHandler(&stop_check);
-    }
+    // Stop requests are polled only where the triangulation takes long
+    // enough to need stopping.
+    Watch watch;
+    watch.stoppable = current_progress() != nullptr && points.size() >= kStopCheckPoints;
+    watch.budget = kWorkFloor + kWorkPerPoint * static_cast<double>(points.size());
+    cdt.setCallbackHandler(&watch);
     cdt.insertVertices(
         points.begin(), points.end(), [](const Point& p) { return p.x; },
         [](const Point& p) { return p.y; });

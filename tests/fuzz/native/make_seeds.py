@@ -119,6 +119,12 @@ def main():
             if len(task) <= 4096:
                 put("tiles", f"task-{widths:d}-{k}", task)
                 put("tiles", f"result-{widths:d}-{k}", _core.tile_run(task))
+    # Inputs that once took too long or failed, kept as seeds of their target.
+    regressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "regressions")
+    for target in sorted(os.listdir(regressions)):
+        for name in sorted(os.listdir(os.path.join(regressions, target))):
+            with open(os.path.join(regressions, target, name), "rb") as f:
+                put(target, "regression-" + name, f.read())
     print(f"{count} seeds in {out_dir}")
 
 
