@@ -29,8 +29,8 @@ constexpr std::size_t kStopCheckPoints = 50000;
 // the band of real strokes stays far below it; a degenerate ring (a sliver
 // of tens of thousands of points whose constraint edges each cut through
 // most of the triangulation) would take minutes.
-constexpr double kWorkPerPoint = 1000.0;
-constexpr double kWorkFloor = 1e8;
+constexpr double kWorkPerPoint = 256.0;
+constexpr double kWorkFloor = 1e7;
 
 struct TooMuchWork {};
 

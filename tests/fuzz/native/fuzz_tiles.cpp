@@ -35,7 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
       }
       const std::optional<double> resample = task->settings.boundary.resample;
+      // Rings are refined towards sharp corners down to a fraction of the
+      // band's radius: that bounds the points the refinement can add.
       if (points > 1500 || !(length / task->settings.feature_size <= 2e4) ||
+          !(length / task->settings.buffer_distance <= 2e4) ||
           (resample && *resample > 0.0 && !(length / *resample <= 2e4)))
         return 0;
       const TileResult result = run_tile(task->settings, task->own, bands);
