@@ -81,10 +81,12 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
           if (boundary.distance_within(graph.nodes[walk[std::min(k, walk.size() - 1)]], need) < need) continue;
         }
         // Strokes meeting at distinct places between them: as many crossings
-        // in one blot of the bands, not one crossing.
+        // in one blot of the bands, or two meetings close along one stroke
+        // (a staggered crossing, streets leaving a small ring), not one
+        // crossing, however little room either junction has.
         if (e != j && strokes != nullptr &&
             meets_apart(*strokes, {{graph.nodes[j], clearance[j]}, {graph.nodes[e], clearance[e]}}, apart,
-                        kMeetAngle)) {
+                        kMeetAngle, nullptr, 0.0)) {
           continue;
         }
         // A loop is found from both of its ends; its first inner nodes name it.
