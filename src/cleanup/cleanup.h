@@ -69,7 +69,9 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
 // clearance of its junctions to the boundary narrows like a bar between
 // two strokes and is kept.
 // With `strokes`, a link within whose junctions' discs the strokes meet at
-// two places more than `apart` from each other is kept (see meets_apart).
+// two places more than `apart` from each other is kept (see meets_apart), and
+// so is one whose junctions' discs each hold such a place that the other's
+// does not, whatever their clearances (each junction at a meeting of its own).
 Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor,
                       const SegmentGrid& boundary, double min_waist, const StrokeIndex* strokes = nullptr,
                       double apart = 0.0);

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "cleanup/pass_util.h"
 #include "common/errors.h"
@@ -25,6 +27,27 @@ using cleanup_detail::find_root;
 using cleanup_detail::kNodesPerTask;
 
 constexpr double kMeetAngle = 10.0 * 3.14159265358979323846 / 180.0;
+
+using Disc = std::pair<Point, double>;
+
+// Whether the strokes meet at two places more than `apart` from each other
+// within the two junctions' discs, each disc holding one that the other
+// does not: each junction sits at a meeting of its own, however little room
+// it has (two strokes leaving a third a little apart, streets leaving a
+// small ring). Where the places lie in one junction's disc, the other is no
+// crossing of its own unless the band is wide there (see meets_apart).
+bool meetings_of_their_own(const StrokeIndex& strokes, const Disc& a, const Disc& b, double apart) {
+  std::vector<Point> found;
+  if (!meets_apart(strokes, {a, b}, apart, kMeetAngle, &found, 0.0)) return false;
+  auto in = [](Point p, const Disc& d) { return distance(p, d.first) <= d.second; };
+  for (const Point& p : found) {
+    if (!in(p, a) || in(p, b)) continue;
+    for (const Point& q : found) {
+      if (in(q, b) && !in(q, a) && distance(p, q) > apart) return true;
+    }
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -81,11 +104,13 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
           if (boundary.distance_within(graph.nodes[walk[std::min(k, walk.size() - 1)]], need) < need) continue;
         }
         // Strokes meeting at distinct places between them: as many crossings
-        // in one blot of the bands, not one crossing.
-        if (e != j && strokes != nullptr &&
-            meets_apart(*strokes, {{graph.nodes[j], clearance[j]}, {graph.nodes[e], clearance[e]}}, apart,
-                        kMeetAngle)) {
-          continue;
+        // in one blot of the bands, or each junction at a meeting of its
+        // own, not one crossing.
+        if (e != j && strokes != nullptr) {
+          const Disc a{graph.nodes[j], clearance[j]}, b{graph.nodes[e], clearance[e]};
+          if (meets_apart(*strokes, {a, b}, apart, kMeetAngle) || meetings_of_their_own(*strokes, a, b, apart)) {
+            continue;
+          }
         }
         // A loop is found from both of its ends; its first inner nodes name it.
         constexpr std::uint64_t kLoop = std::uint64_t{1} << 63;

@@ -404,8 +404,9 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
 
 
 bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs, double apart,
-                 double min_angle, std::vector<Point>* found) {
+                 double min_angle, std::vector<Point>* found, double wide_clearance) {
   if (discs.empty()) return false;
+  if (wide_clearance < 0.0) wide_clearance = kBlotClearance;
   const double r = strokes.max_reach;
   Point lo = discs.front().first, hi = lo;
   for (const auto& [c, radius] : discs) {
@@ -428,8 +429,8 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   };
   // Only where a disc is wider than one stroke's band at a crossing (a
   // clearance of at most 1.41 band radii): where strokes lie side by side.
-  bool wide = false;
-  for (const auto& disc : discs) wide = wide || disc.second > kBlotClearance * r;
+  bool wide = wide_clearance == 0.0;
+  for (const auto& disc : discs) wide = wide || disc.second > wide_clearance * r;
   if (!wide) return false;
   const double max_cos = std::cos(min_angle);
   std::vector<Point> meetings, places;

@@ -75,13 +75,14 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
 // Whether the strokes meet at two places more than `apart` from each other
 // (groups of meetings, each chained within `apart`) within `discs` (centre,
 // radius), one of which is
-// wider than 1.5 band radii: two strokes crossing at more than `min_angle`
+// wider than `wide` band radii (1.5 unless told; 0: any disc): two strokes
+// crossing at more than `min_angle`
 // radians, or one ending within a band radius of another at such an angle.
 // Several streets crossed by one, closer than their bands, meet it at as
 // many places in one blot of the bands, where a skeleton junction has more
 // room than at any crossing of two strokes. With `found`, every meeting
 // within the discs goes there when the answer is yes.
 bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs, double apart,
-                 double min_angle, std::vector<Point>* found = nullptr);
+                 double min_angle, std::vector<Point>* found = nullptr, double wide = -1.0);
 
 }  // namespace strokegraph

@@ -330,3 +330,28 @@ def test_a_short_foot_past_a_sharp_corner_stays(turn, length, drawn, ratio, angl
     ends = result.nodes[result.degree == 1]
     for p in rotate([stroke[0], stroke[-1]], angle):
         assert np.min(np.hypot(*(ends - p).T)) <= 1.0 * RADIUS, p
+
+
+def staggered(apart, cross):
+    """A bar crossed by two strokes leaving it on opposite sides at `cross`
+    degrees, their meetings `apart` along it."""
+    t = math.radians(cross)
+    dx, dy = 10.0 * math.cos(t), 10.0 * math.sin(t)
+    return [[(-12.0, 0.0), (12.0, 0.0)], [(0.0, 0.0), (dx, dy)], [(apart, 0.0), (apart - dx, -dy)]], [(0.0, 0.0), (apart, 0.0)]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("again", ["once", "twice", "reversed"])
+@pytest.mark.parametrize("cross", [90, 60, 45])
+def test_two_meetings_apart_along_a_stroke_stay_two_junctions(cross, again, ratio, angle):
+    # Their junctions' discs overlap, but the strokes meet at two places
+    # 2.5 radii apart: two junctions, each where its strokes meet, however
+    # little room either has (such junctions once became one in the middle).
+    strokes, at = staggered(2.5, cross)
+    result = clean(drawn(strokes, again), ratio, angle)
+    assert shape_of(result) == (5, [1, 1, 1, 1, 3, 3])
+    junctions = result.nodes[result.junctions]
+    for p in rotate(at, angle):
+        assert np.min(np.hypot(*(junctions - p).T)) <= 0.05 * RADIUS, p
+    assert largest_fold(result) <= 150.0
