@@ -399,6 +399,18 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     }
     return false;
   };
+  // Whether p lies within a band radius of an end of the curve of grid
+  // segment u or v.
+  auto ends_near = [&](std::size_t u, std::size_t v, Point p) {
+    for (const std::size_t i : {u, v}) {
+      const Polyline& c = (*strokes.curves)[strokes.owner[i]];
+      if (closes(c, r)) continue;
+      for (const Point a : {c.front(), c.back()}) {
+        if (std::hypot(a.x - p.x, a.y - p.y) <= r) return true;
+      }
+    }
+    return false;
+  };
   // Per pair of parts, where they come closest near the junction: the least
   // gap, a tenth of the distance from the junction breaking near ties (a
   // stroke meeting another twice, as a bowl its stem). Parts crossing must do
@@ -444,7 +456,8 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
           const auto di = stroke_direction(strokes, u.i), dk = stroke_direction(strokes, v.i);
           const bool at_angle = di && dk && std::fabs(di->x * dk->x + di->y * dk->y) < max_cos;
           if (!stroke_end && !at_angle) continue;
-          const bool weak = !cusp && (!at_angle || broken);
+          const bool along = !di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos;
+          const bool weak = !cusp && (broken || (along && (stroke_end || ends_near(u.i, v.i, p))));
           if (weak && score < best_weak) best_weak = score, at_weak = p;
           if (!weak && score < best) best = score, at = p;
         }
