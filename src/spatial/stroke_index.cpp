@@ -240,18 +240,56 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     std::size_t stroke, segment;
     Point at;
   };
+  // How near each stroke around the junction comes to it.
+  std::vector<std::pair<std::size_t, double>> to_junction;  // (stroke, distance), by stroke
+  const double around = 3.0 * r;
+  strokes.grid.visit_box({junction.x - around, junction.y - around}, {junction.x + around, junction.y + around},
+                         [&](std::size_t i) {
+                           const double d = point_segment_distance(junction, strokes.segment(i));
+                           const std::size_t c = strokes.stroke_of(i);
+                           for (auto& [stroke, best] : to_junction) {
+                             if (stroke == c) {
+                               best = std::min(best, d);
+                               return;
+                             }
+                           }
+                           to_junction.push_back({c, d});
+                         });
+  auto junction_distance = [&](std::size_t c) {
+    for (const auto& [stroke, d] : to_junction) {
+      if (stroke == c) return d;
+    }
+    return std::numeric_limits<double>::infinity();
+  };
+  // Each arm's stroke: of the strokes whose bands hold its point, the
+  // nearest to the point among those that come to the junction (within a
+  // band radius of the nearest that does). A piece drawn over a stroke
+  // again and ending short of the junction is no arm's stroke, however near.
   std::vector<Part> parts;
+  std::vector<std::tuple<std::size_t, std::size_t, double>> held;  // (stroke, segment, distance)
   for (const Point& p : arm_points) {
-    double best = std::numeric_limits<double>::infinity();
-    std::size_t seg = kNone;
+    held.clear();
     strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
       const double d = point_segment_distance(p, strokes.segment(i));
       if (d > strokes.reach_of(i)) return;
-      if (d < best || (d == best && (strokes.stroke_of(i) < strokes.stroke_of(seg) ||
-                                     (strokes.stroke_of(i) == strokes.stroke_of(seg) && i < seg)))) {
+      const std::size_t c = strokes.stroke_of(i);
+      for (auto& [stroke, seg, best] : held) {
+        if (stroke != c) continue;
+        if (d < best || (d == best && i < seg)) best = d, seg = i;
+        return;
+      }
+      held.push_back({c, i, d});
+    });
+    double nearest_junction = std::numeric_limits<double>::infinity();
+    for (const auto& h : held) nearest_junction = std::min(nearest_junction, junction_distance(std::get<0>(h)));
+    double best = std::numeric_limits<double>::infinity();
+    std::size_t seg = kNone;
+    for (const auto& [c, i, d] : held) {
+      if (junction_distance(c) > nearest_junction + r) continue;
+      if (d < best || (d == best && (c < strokes.stroke_of(seg) || (c == strokes.stroke_of(seg) && i < seg)))) {
         best = d, seg = i;
       }
-    });
+    }
     if (seg != kNone) parts.push_back({strokes.stroke_of(seg), seg, p});
   }
   // Two points of one curve lie on one part when the curve runs between them
@@ -345,24 +383,60 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     const double ux = u.s.b.x - u.s.a.x, uy = u.s.b.y - u.s.a.y, vx = v.s.b.x - v.s.a.x, vy = v.s.b.y - v.s.a.y;
     return ux * vx + uy * vy < cusp_cos * std::hypot(ux, uy) * std::hypot(vx, vy);
   };
+  // Whether an end of the curve of grid segment u and one of v's lie within
+  // a band radius of each other, within 3 band radii of the junction: a
+  // stroke broken into two touching pieces, which goes on there rather than
+  // meets.
+  auto ends_touch = [&](std::size_t u, std::size_t v) {
+    const Polyline& cu = (*strokes.curves)[strokes.owner[u]];
+    const Polyline& cv = (*strokes.curves)[strokes.owner[v]];
+    if (closes(cu, r) || closes(cv, r)) return false;
+    for (const Point a : {cu.front(), cu.back()}) {
+      if (std::hypot(a.x - junction.x, a.y - junction.y) > 3.0 * r) continue;
+      for (const Point b : {cv.front(), cv.back()}) {
+        if (std::hypot(a.x - b.x, a.y - b.y) <= r) return true;
+      }
+    }
+    return false;
+  };
+  // Whether p lies within a band radius of an end of the curve of grid
+  // segment u or v.
+  auto ends_near = [&](std::size_t u, std::size_t v, Point p) {
+    for (const std::size_t i : {u, v}) {
+      const Polyline& c = (*strokes.curves)[strokes.owner[i]];
+      if (closes(c, r)) continue;
+      for (const Point a : {c.front(), c.back()}) {
+        if (std::hypot(a.x - p.x, a.y - p.y) <= r) return true;
+      }
+    }
+    return false;
+  };
   // Per pair of parts, where they come closest near the junction: the least
   // gap, a tenth of the distance from the junction breaking near ties (a
   // stroke meeting another twice, as a bowl its stem). Parts crossing must do
   // so at an angle; a stroke ending on another meets it at any angle, and so
   // do the two sides of a cusp (a stroke turning back on itself) at the turn.
-  std::vector<Point> meetings;
+  // Some meetings are weak, no place of the drawing's when the junction has
+  // others: pieces of a broken stroke touching end to end, and a stroke
+  // ending on another that runs the same way there (a piece drawn over
+  // again, starting inside the other's band). Each pair keeps its best
+  // strong meeting, else its best weak one; the weak ones count only where
+  // no pair has a strong one. Every meeting of a broken stroke's pieces is
+  // weak.
+  std::vector<Point> meetings, weak_meetings;
   for (std::size_t x = 0; x < distinct.size(); ++x) {
     for (std::size_t y = x + 1; y < distinct.size(); ++y) {
       const bool same = distinct[x].stroke == distinct[y].stroke;
-      double best = std::numeric_limits<double>::infinity();
-      Point at{};
+      const bool broken = !same && ends_touch(distinct[x].segment, distinct[y].segment);
+      double best = std::numeric_limits<double>::infinity(), best_weak = best;
+      Point at{}, at_weak{};
       // A meeting point lies on one of the two segments, within the gap of
       // the other: the score is at least a tenth of either's distance to the
       // junction, so the lists are read only as far as that can still win.
       for (const Near& u : list_of(distinct[x].stroke)) {
-        if (0.1 * u.from >= best) break;
+        if (0.1 * u.from >= best && 0.1 * u.from >= best_weak) break;
         for (const Near& v : list_of(distinct[y].stroke)) {
-          if (0.1 * v.from >= best) break;
+          if (0.1 * v.from >= best && 0.1 * v.from >= best_weak) break;
           if (same && v.i <= u.i) continue;
           if (u.x0 - v.x1 > max_gap || v.x0 - u.x1 > max_gap || u.y0 - v.y1 > max_gap || v.y0 - u.y1 > max_gap) {
             continue;
@@ -372,23 +446,30 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
           const Point p = a.at;
           const double from = std::sqrt((p.x - junction.x) * (p.x - junction.x) + (p.y - junction.y) * (p.y - junction.y));
           const double score = a.gap + 0.1 * from;
-          if (from > reach || !(score < best)) continue;
+          if (from > reach || !(score < best || score < best_weak)) continue;
           // Two parts of one stroke close along it meet only at a cusp.
           const bool near_along = same && !apart_along(u.i, v.i, a.gap);
           const bool cusp = near_along && turns_back(u, v);
           if (near_along && !cusp) continue;
           const bool stroke_end = cusp || (a.gap <= r && ((a.end == 0 && u.first) || (a.end == 1 && u.last) ||
                                                           (a.end == 2 && v.first) || (a.end == 3 && v.last)));
-          if (!stroke_end) {
-            const auto di = stroke_direction(strokes, u.i), dk = stroke_direction(strokes, v.i);
-            if (!di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos) continue;
-          }
-          best = score, at = p;
+          const auto di = stroke_direction(strokes, u.i), dk = stroke_direction(strokes, v.i);
+          const bool at_angle = di && dk && std::fabs(di->x * dk->x + di->y * dk->y) < max_cos;
+          if (!stroke_end && !at_angle) continue;
+          const bool along = !di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos;
+          const bool weak = !cusp && (broken || (along && (stroke_end || ends_near(u.i, v.i, p))));
+          if (weak && score < best_weak) best_weak = score, at_weak = p;
+          if (!weak && score < best) best = score, at = p;
         }
       }
-      if (std::isfinite(best)) meetings.push_back(at);
+      if (std::isfinite(best)) {
+        meetings.push_back(at);
+      } else if (std::isfinite(best_weak)) {
+        weak_meetings.push_back(at_weak);
+      }
     }
   }
+  if (meetings.empty()) meetings = std::move(weak_meetings);
   if (meetings.empty()) return std::nullopt;
   std::sort(meetings.begin(), meetings.end(), [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
   Point mean{0.0, 0.0};

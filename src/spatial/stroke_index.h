@@ -61,12 +61,17 @@ std::optional<Point> stroke_direction(const StrokeIndex& strokes, std::size_t i)
 std::optional<Point> overshoots_at(const StrokeIndex& strokes, Point tip, double end_reach, double beyond,
                                    double min_angle);
 
-// Where the strokes of a junction's arms meet: the stroke nearest to each
-// arm point (a point out along the arm, where it has left the junction) is
-// that arm's, and every two of them crossing at more than `min_angle` radians
+// Where the strokes of a junction's arms meet: of the strokes whose bands
+// hold an arm point (a point out along the arm, where it has left the
+// junction), the nearest to it among those that come to the junction (within
+// a band radius of the nearest that does) is that arm's, and every two of
+// them crossing at more than `min_angle` radians
 // meet where their centerlines come closest within `reach` of the junction
 // (at most two band radii apart; a stroke turning back on itself by more
-// than 150 degrees meets itself at the turn). The mean of those meeting points, or nothing
+// than 150 degrees meets itself at the turn). Pieces of a broken stroke
+// touching end to end near the junction, and a stroke ending on another
+// that runs the same way there (a piece drawn over again), meet only where
+// no other two strokes do. The mean of those meeting points, or nothing
 // when the arms hold fewer than two strokes or the meetings lie more than a
 // band radius apart.
 std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,

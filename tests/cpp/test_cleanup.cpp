@@ -455,6 +455,31 @@ TEST(SettleLinks, MovedEndsTogetherBecomeOneNodeFoldedLinksMoveNeither) {
   EXPECT_EQ(passed.nodes[0], (Point{1.5, 0.3}));
 }
 
+TEST(StrokeIndex, PiecesDrawnOverAgainOrBrokenDoNotMoveTheMeeting) {
+  // A T whose bar is drawn over again on the right, ending 3 radii short of
+  // the stem, or broken into two pieces touching 4 radii from it: the
+  // junction is where the stem meets the bar, whichever stroke lies nearest
+  // to the right arm's point.
+  const Polyline stem{{0.0, 0.0}, {0.0, -10.0}};
+  const std::vector<Point> arms{{-3.0, 0.0}, {6.0, 0.03}, {0.0, -3.0}};
+  for (const bool reversed : {false, true}) {
+    Polyline again{{10.0, 0.02}, {3.0, 0.02}};
+    Polyline left{{-10.0, 0.0}, {4.0, 0.0}}, right{{4.0, 0.0}, {10.0, 0.0}};
+    if (reversed) {
+      std::reverse(again.begin(), again.end());
+      std::reverse(left.begin(), left.end());
+    }
+    const std::vector<Polyline> redrawn{{{-10.0, 0.0}, {10.0, 0.0}}, stem, again};
+    const std::vector<Polyline> broken{left, stem, right};
+    for (const auto* curves : {&redrawn, &broken}) {
+      const auto at = strokes_meeting(stroke_index(*curves, std::nullopt, 1.0), {0.0, 0.3}, arms, 6.0, 0.17);
+      ASSERT_TRUE(at.has_value());
+      EXPECT_NEAR(at->x, 0.0, 1e-9);
+      EXPECT_NEAR(at->y, 0.0, 1e-9);
+    }
+  }
+}
+
 TEST(StrokeIndex, StrokesMeetingAtAnAcuteAngleMeetWhereTheCenterlinesDo) {
   // A stroke leaving another at 20 degrees from (10, 0), and a T.
   const double t = 20.0 * 3.14159265358979323846 / 180.0;

@@ -355,3 +355,37 @@ def test_two_meetings_apart_along_a_stroke_stay_two_junctions(cross, again, rati
     for p in rotate(at, angle):
         assert np.min(np.hypot(*(junctions - p).T)) <= 0.05 * RADIUS, p
     assert largest_fold(result) <= 150.0
+
+
+def ring_arc(a0, a1, rho, centre=(0.0, 0.0), step=10.0):
+    """Points of a circle of radius `rho` from angle a0 to a1 (degrees)."""
+    n = max(2, int(abs(a1 - a0) / step) + 1)
+    return [(centre[0] + rho * math.cos(math.radians(a)), centre[1] + rho * math.sin(math.radians(a)))
+            for a in np.linspace(a0, a1, n)]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("order", ["forward", "reversed"])
+@pytest.mark.parametrize("redrawn", [False, True])
+@pytest.mark.parametrize("top", [2.5, 4.0])
+@pytest.mark.parametrize("rho", [5.0, 6.0, 8.0])
+def test_a_stem_crossing_a_broken_loop_meets_it_where_the_strokes_cross(rho, top, redrawn, order, ratio, angle):
+    # A stem through a loop (as a phi): the loop drawn in two pieces touching
+    # end to end, one of them just past the stem at the top, and its right
+    # side and bottom drawn over again by a piece ending short of the top.
+    # The top junction sits where the stem crosses the loop, not where the
+    # loop's arms' lines meet above it; the piece drawn over again is no
+    # arm's stroke there.
+    strokes = [[(0.0, -rho - 4.0), (0.0, rho + top)], ring_arc(180, 470, rho), ring_arc(470, 540, rho)]
+    if redrawn:
+        strokes.append(ring_arc(60, -130, rho))
+    if order == "reversed":
+        strokes = [s[::-1] for s in strokes[::-1]]
+    result = clean(strokes, ratio, angle)
+    assert shape_of(result) == (5, [1, 1, 4, 4])
+    junctions = result.nodes[result.junctions]
+    high, low = rotate([(0.0, rho), (0.0, -rho)], angle)
+    assert np.min(np.hypot(*(junctions - high).T)) <= 0.5 * RADIUS
+    assert np.min(np.hypot(*(junctions - low).T)) <= 1.0 * RADIUS
+    assert largest_fold(result) <= 150.0
