@@ -71,9 +71,10 @@ def centerlines(
         ``topologize`` gives for the same numbers.
     tiles
         Compute the skeleton tile by tile, in parallel, which keeps one huge
-        connected drawing (a city's traces, dense hatching) fast and its memory
-        bounded. ``None`` (default) tiles when one cluster of overlapping bands
-        has more outline than about two tiles hold; ``False`` never tiles;
+        connected drawing (a city's traces) fast and its memory bounded.
+        ``None`` (default) tiles when one cluster of overlapping bands has more
+        than about a million outline vertices (a few hundred thousand points),
+        where tiles are measured faster; ``False`` never tiles;
         ``True`` always tiles with the side chosen from the point density; a
         positive number is the tile side in drawing units. The tiled graph has
         the same chains, junctions and ends as the untiled one, its points

@@ -50,12 +50,13 @@ std::vector<Point> stroke_ends(const std::vector<Polyline>& conditioned, double 
 
 // The tile side to use (not positive: chosen from the bands), or nothing when
 // the skeleton is computed in one piece.
-std::optional<double> tile_side(const TileChoice& tiles, const std::vector<Ring>& bands) {
+std::optional<double> tile_side(const TileChoice& tiles, const std::vector<Ring>& bands,
+                                double margin) {
   if (const double* side = std::get_if<double>(&tiles)) return *side;
   if (const bool* always = std::get_if<bool>(&tiles)) {
     return *always ? std::optional<double>(0.0) : std::nullopt;
   }
-  if (tiling_pays_off(largest_cluster_vertices(bands))) return 0.0;
+  if (tiling_pays_off(largest_cluster_vertices(bands), tiles_crowded(bands, margin))) return 0.0;
   return std::nullopt;
 }
 
@@ -111,7 +112,7 @@ CleanFront clean_front(const std::vector<Polyline>& curves, double radius, doubl
   front.stroke_ends = stroke_ends(conditioned.curves, radius);
   front.first = std::move(first);
   conditioned = {};
-  front.side = tile_side(tiles, front.bands);
+  front.side = tile_side(tiles, front.bands, default_tile_margin(front.widest_band, feature_size));
   // A side below one margin only repeats the work: every tile would hold
   // all the bands within its margin, and tiles far smaller than a band cut
   // it where its skeleton meets itself.

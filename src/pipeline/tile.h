@@ -71,14 +71,29 @@ inline constexpr double kTileVertexTarget = 16000.0;
 inline constexpr double kMinTileToMargin = 4.0;
 double default_tile_size(std::size_t band_vertices, double area, double margin);
 
-// The automatic choice: tiling pays once one connected cluster of bands has
-// more than about two tiles' worth of outline vertices. Measured on the
-// traces workload (one cluster, 2 cores): at 6,400 points tiled and untiled
-// take the same time, at 18,000 points tiled is 1.35x faster, at 60,000 2x.
+// The automatic choice. Tiles run the triangulation and the skeleton in
+// parallel, which the whole drawing runs in one piece, but every tile also
+// unites the bands of its margins again. So tiling pays once one connected
+// cluster of bands has more than about two tiles' worth of outline vertices,
+// unless the tiles would be crowded: so many band vertices per area (heavy
+// overlap: hatching, many traces on one strip) that the side from the point
+// density falls below kMinTileToMargin margins. Those unite to little, and
+// repeating the margins costs more than the parallel skeleton saves: they
+// tile only past about 64 tiles' worth (a million vertices).
+// Measured in turn on 2 shared cores (bench/tiles_choice.py --repeat, see
+// docs/dask-and-tiles.md): traces medium (0.24 M band vertices) 1.11x faster
+// tiled, dense street traces of 100 k points (0.4 M) the same, 1 M points
+// (4 M) 1.4x; the dense hatching of one strip (0.58 M, crowded) 1.5x slower.
 inline constexpr std::size_t kAutoTileVertices = 2 * static_cast<std::size_t>(kTileVertexTarget);
-inline bool tiling_pays_off(std::size_t largest_cluster_vertices) {
-  return largest_cluster_vertices > kAutoTileVertices;
+inline constexpr std::size_t kAutoTileCrowdedVertices = 64 * static_cast<std::size_t>(kTileVertexTarget);
+inline bool tiling_pays_off(std::size_t largest_cluster_vertices, bool crowded) {
+  return largest_cluster_vertices > (crowded ? kAutoTileCrowdedVertices : kAutoTileVertices);
 }
+
+// Whether tiles over `bands` with this margin would be crowded: the side
+// default_tile_size finds from the band vertices over their bounding box is
+// held at its floor of kMinTileToMargin margins.
+bool tiles_crowded(const std::vector<Ring>& bands, double margin);
 
 // Outline vertices of the largest cluster of bands whose bounding boxes
 // overlap (closed: touching counts), found by a sweep over x.

@@ -99,6 +99,21 @@ void place_seams(std::vector<double>& cs, const std::vector<Ring>& bands, double
   }
 }
 
+// Bounding box of every band and their vertex count; the box is not finite
+// without bands.
+std::pair<TileRect, std::size_t> bands_extent(const std::vector<Ring>& bands) {
+  TileRect all{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+               -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  std::size_t vertices = 0;
+  for (const Ring& ring : bands) {
+    const TileRect b = rect_bounds(ring);
+    all = {std::min(all.xmin, b.xmin), std::min(all.ymin, b.ymin), std::max(all.xmax, b.xmax),
+           std::max(all.ymax, b.ymax)};
+    vertices += ring.size();
+  }
+  return {all, vertices};
+}
+
 }  // namespace
 
 double default_tile_margin(double radius, double feature_size) {
@@ -112,18 +127,18 @@ double default_tile_size(std::size_t band_vertices, double area, double margin) 
   return std::max(floor_size, std::sqrt(kTileVertexTarget / density));
 }
 
+bool tiles_crowded(const std::vector<Ring>& bands, double margin) {
+  const auto [all, vertices] = bands_extent(bands);
+  const double area = (all.xmax - all.xmin) * (all.ymax - all.ymin);
+  if (vertices == 0 || !(area > 0.0) || !std::isfinite(area)) return false;
+  const double side = std::sqrt(kTileVertexTarget * area / static_cast<double>(vertices));
+  return side < kMinTileToMargin * margin;
+}
+
 TileGrid plan_tiles(const std::vector<Ring>& bands, double radius, double feature_size,
                     const TileOptions& options) {
   TileGrid grid;
-  TileRect all{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
-               -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
-  std::size_t vertices = 0;
-  for (const Ring& ring : bands) {
-    const TileRect b = rect_bounds(ring);
-    all = {std::min(all.xmin, b.xmin), std::min(all.ymin, b.ymin), std::max(all.xmax, b.xmax),
-           std::max(all.ymax, b.ymax)};
-    vertices += ring.size();
-  }
+  const auto [all, vertices] = bands_extent(bands);
   if (vertices == 0 || !std::isfinite(all.xmax - all.xmin) || !std::isfinite(all.ymax - all.ymin))
     return grid;
   grid.margin = options.margin > 0.0 ? options.margin : default_tile_margin(radius, feature_size);

@@ -290,8 +290,23 @@ TEST(LargestCluster, CountsTheVerticesOfOverlappingBands) {
   EXPECT_EQ(largest_cluster_vertices({}), 0u);
 }
 
+TEST(LargestCluster, CrowdedWhereTheDensitySideFallsBelowTheFloor) {
+  auto box = [](double x, double y, double w) {
+    return Ring{{x, y}, {x + w, y}, {x + w, y + w}, {x, y + w}};
+  };
+  // 10,000 boxes of 4 vertices over 10 x 10: the side from the density is
+  // sqrt(16,000 * 100 / 40,000) = 6.3, below 4 margins of 2 but not of 1.5.
+  std::vector<Ring> stacked;
+  for (int k = 0; k < 10000; ++k) stacked.push_back(box(0.0009 * k, 0.0009 * k, 1));
+  EXPECT_TRUE(tiles_crowded(stacked, 2.0));
+  EXPECT_FALSE(tiles_crowded(stacked, 1.5));
+  EXPECT_FALSE(tiles_crowded({}, 2.0));
+  EXPECT_FALSE(tiles_crowded({Ring{{0, 0}, {1, 0}}}, 2.0));  // no area
+}
+
 // The clean pipeline tiles a large overlapping cluster by itself: the
-// automatic choice gives the tiled result, bit for bit, and a size is checked.
+// automatic choice gives the tiled result, bit for bit, and a size is checked;
+// but crowded hatching of that size stays whole.
 TEST(CenterlinesTiles, AutomaticChoiceTilesALargeCluster) {
   std::vector<Polyline> hatching;
   for (int k = 0; k < 120; ++k) {
@@ -307,10 +322,27 @@ TEST(CenterlinesTiles, AutomaticChoiceTilesALargeCluster) {
     EXPECT_TRUE(std::holds_alternative<CenterlinesOutput>(result));
     return std::get<CenterlinesOutput>(std::move(result)).graph;
   };
+  const TopologizeOutput crowded = run(std::monostate{});
+  EXPECT_FALSE(crowded.chains.empty());
+  EXPECT_EQ(crowded.chains, run(false).chains);
+  // A grid of wavy streets 30 apart, one cluster of some 50,000 band vertices.
+  std::vector<Polyline> streets;
+  for (int k = 0; k < 20; ++k) {
+    Polyline across, down;
+    for (int i = 0; i < 600; ++i) {
+      across.push_back({double(i), 30.0 * k + 3.0 * std::sin(0.37 * i)});
+      down.push_back({30.0 * k + 3.0 * std::sin(0.37 * i), double(i)});
+    }
+    streets.push_back(std::move(across));
+    streets.push_back(std::move(down));
+  }
+  hatching = std::move(streets);
   const TopologizeOutput automatic = run(std::monostate{});
   EXPECT_FALSE(automatic.chains.empty());
-  EXPECT_EQ(automatic.chains, run(true).chains);
-  EXPECT_EQ(automatic.chain_node_ids, run(true).chain_node_ids);
+  const TopologizeOutput tiled = run(true);
+  EXPECT_EQ(automatic.chains, tiled.chains);
+  EXPECT_EQ(automatic.chain_node_ids, tiled.chain_node_ids);
+  EXPECT_NE(automatic.chains, run(false).chains);
   for (double bad : {0.0, -1.0, std::nan(""), std::numeric_limits<double>::infinity()}) {
     options.tiles = bad;
     const auto result = centerlines_inner(hatching, 1.5, options);

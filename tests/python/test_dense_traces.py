@@ -83,7 +83,7 @@ def test_a_loop_drawn_in_one_stroke_keeps_its_hole():
 def test_identical_for_every_worker_count():
     script = ("import hashlib, numpy as np, strokegraph\n" + GRID +
               "curves, _ = grid(6, 3)\n"
-              "for tiles in (False, None):\n"
+              "for tiles in (False, None, True):\n"
               "    g = strokegraph.centerlines(curves, 1.5, tiles=tiles)\n"
               "    h = hashlib.sha256(np.concatenate(g.chains).tobytes() + g.nodes.tobytes() + g.edges.tobytes())\n"
               "    print(len(g.chains), h.hexdigest())\n")
