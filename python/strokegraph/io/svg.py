@@ -199,7 +199,10 @@ def _check_expansion(data: bytes) -> None:
 
 
 def _apply(m: Any, pts: np.ndarray) -> np.ndarray:
-    out: np.ndarray = pts @ np.array([[m.a, m.b], [m.c, m.d]]) + np.array([m.e, m.f])
+    # A transform can overflow the points; the non-finite ones are refused
+    # with the rest of the drawing's checks, not warned about here.
+    with np.errstate(over="ignore", invalid="ignore"):
+        out: np.ndarray = pts @ np.array([[m.a, m.b], [m.c, m.d]]) + np.array([m.e, m.f])
     return out
 
 
