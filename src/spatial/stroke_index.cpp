@@ -489,6 +489,11 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   if (discs.empty()) return false;
   if (wide_clearance < 0.0) wide_clearance = kBlotClearance;
   const double r = strokes.max_reach;
+  // Only where a disc is wider than one stroke's band at a crossing (a
+  // clearance of at most 1.41 band radii): where strokes lie side by side.
+  bool wide = wide_clearance == 0.0;
+  for (const auto& disc : discs) wide = wide || disc.second > wide_clearance * r;
+  if (!wide) return false;
   Point lo = discs.front().first, hi = lo;
   for (const auto& [c, radius] : discs) {
     lo = {std::min(lo.x, c.x - radius), std::min(lo.y, c.y - radius)};
@@ -508,11 +513,6 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     }
     return false;
   };
-  // Only where a disc is wider than one stroke's band at a crossing (a
-  // clearance of at most 1.41 band radii): where strokes lie side by side.
-  bool wide = wide_clearance == 0.0;
-  for (const auto& disc : discs) wide = wide || disc.second > wide_clearance * r;
-  if (!wide) return false;
   const double max_cos = std::cos(min_angle);
   std::vector<Point> meetings, places;
   auto foot = [](Point p, const Segment& g) {
@@ -520,19 +520,53 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     const double t = len2 > 0.0 ? std::clamp(((p.x - g.a.x) * dx + (p.y - g.a.y) * dy) / len2, 0.0, 1.0) : 0.0;
     return Point{g.a.x + t * dx, g.a.y + t * dy};
   };
+  // Many strokes crowd a junction where traces run together: every pair is
+  // looked at, so each segment's box and direction are found once, and
+  // pairs whose boxes lie clearly more than a band radius apart are passed
+  // over before their closest approach is measured (the slack keeps a pair
+  // that rounding could bring within reach).
+  struct Near {
+    Segment s;
+    Point lo, hi;
+    double slack;
+    bool direction_known = false;
+    std::optional<Point> direction;
+  };
+  std::vector<Near> seen(near.size());
+  for (std::size_t x = 0; x < near.size(); ++x) {
+    Near& n = seen[x];
+    n.s = strokes.segment(near[x]);
+    n.lo = {std::min(n.s.a.x, n.s.b.x), std::min(n.s.a.y, n.s.b.y)};
+    n.hi = {std::max(n.s.a.x, n.s.b.x), std::max(n.s.a.y, n.s.b.y)};
+    const double scale = std::max({std::fabs(n.lo.x), std::fabs(n.lo.y), std::fabs(n.hi.x), std::fabs(n.hi.y)});
+    n.slack = 1e-9 * (scale + r);
+  }
+  auto direction_of = [&](std::size_t x) -> const std::optional<Point>& {
+    Near& n = seen[x];
+    if (!n.direction_known) n.direction = stroke_direction(strokes, near[x]), n.direction_known = true;
+    return n.direction;
+  };
   for (std::size_t x = 0; x < near.size(); ++x) {
     const std::size_t u = near[x];
-    const Segment su = strokes.segment(u);
+    const Segment su = seen[x].s;
     const Polyline& cu = (*strokes.curves)[strokes.owner[u]];
     const bool ring_u = closes(cu, r);
     for (std::size_t y = x + 1; y < near.size(); ++y) {
       const std::size_t v = near[y];
       if (strokes.stroke_of(u) == strokes.stroke_of(v)) continue;
-      const Segment sv = strokes.segment(v);
+      const Near& nv = seen[y];
+      const double reach = r + seen[x].slack + nv.slack;
+      if (nv.lo.x - seen[x].hi.x > reach || seen[x].lo.x - nv.hi.x > reach ||
+          nv.lo.y - seen[x].hi.y > reach || seen[x].lo.y - nv.hi.y > reach) {
+        continue;
+      }
+      // Strokes running the same way (traces along one street) never meet.
+      const std::optional<Point>& du = direction_of(x);
+      const std::optional<Point>& dv = direction_of(y);
+      if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) continue;
+      const Segment sv = nv.s;
       const Approach a = closest_approach(su.a, su.b, sv.a, sv.b);
       if (a.gap > r) continue;
-      const auto du = stroke_direction(strokes, u), dv = stroke_direction(strokes, v);
-      if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) continue;
       // Where they cross; else where an end of either lies within a band
       // radius of the other, every such end and not only the nearest (which
       // of two equally near a stroke's repeat drawn the other way names
@@ -568,11 +602,15 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     while (group[k] != k) k = group[k] = group[group[k]];
     return k;
   };
+  // Pairs already in one group, or apart along x or y alone, need no
+  // distance (the grouping is the same).
   for (std::size_t k = 1; k < m; ++k) {
     for (std::size_t l = 0; l < k; ++l) {
-      if (std::hypot(meetings[k].x - meetings[l].x, meetings[k].y - meetings[l].y) > apart) continue;
+      const double dx = meetings[k].x - meetings[l].x, dy = meetings[k].y - meetings[l].y;
+      if (std::fabs(dx) > apart || std::fabs(dy) > apart) continue;
       const std::size_t a = root(k), b = root(l);
-      if (a != b) group[std::max(a, b)] = std::min(a, b);
+      if (a == b || std::hypot(dx, dy) > apart) continue;
+      group[std::max(a, b)] = std::min(a, b);
     }
   }
   bool spread = false;
