@@ -119,6 +119,19 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
 Graph settle_links(Graph graph, const std::vector<Point>& before, std::vector<double>& clearance,
                    double merge_distance);
 
+// Joins two degree-3 junctions joined by a link no longer than `max_link`
+// into one node when two strokes pass within `on_stroke` x their band radius
+// of both junctions, at more than `min_angle` radians to each other at one of
+// them, and both hold the link's middle in their bands: two curved strokes
+// crossing at a shallow angle, split by the skeleton. The node goes where
+// the strokes' centerlines cross nearest the link's middle; strokes that do
+// not cross there (pieces touching end to end) join nothing. A bowl
+// meeting its stem twice keeps its two junctions: its link runs along the
+// stem alone. The graph is compacted and `clearance` renumbered as in
+// merge_crossings.
+Graph join_shallow_crossings(Graph graph, std::vector<double>& clearance, const StrokeIndex& strokes,
+                             double max_link, double on_stroke, double min_angle);
+
 // Moves every free end of the chains along the chain's direction at that end
 // so that it lies one half-width short of the band's end: a square cap ends
 // a half-width beyond the stroke's end, and so does a round one. The

@@ -49,6 +49,9 @@ constexpr double kIsolatedLength = 0.5;  // x radius: shorter isolated paths are
 constexpr double kMeetingReach = 16.0;  // x radius: a junction moves this far to where its strokes meet
 constexpr double kMeetingsApart = 1.0;  // x radius: strokes meeting this far apart are two crossings
 constexpr double kSettleDistance = 1.0;  // x radius: junctions moved this close become one
+constexpr double kShallowLink = 6.0;  // x radius: a shallow crossing's two junctions at most this far along
+constexpr double kOnStroke = 0.5;  // x band radius: a junction this near a stroke's centerline lies on it
+constexpr double kShallowAngle = 0.07;  // radians: strokes this far apart at a junction cross there
 constexpr double kStubFactor = 1.5;  // after the moves, a tip shorter than this x its junction's clearance goes
 // x radius: chains never turn back by more than 150 degrees over a shorter
 // step. Two legs 30 degrees apart leave each other's band only 3.86 radii
@@ -174,6 +177,8 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     const std::vector<Point> before = graph.nodes;
     relocate_junctions(graph, clearance, radius, kRelocateFactor, &*strokes, kMeetingReach * radius, &edges);
     graph = settle_links(std::move(graph), before, clearance, kSettleDistance * radius);
+    graph = join_shallow_crossings(std::move(graph), clearance, *strokes, kShallowLink * radius,
+                                   kOnStroke, kShallowAngle);
     // A junction moved to where its strokes meet can land by a tip of its
     // own (a short arm's end at a corner): what is left of that arm is a stub.
     SpurRules stubs;

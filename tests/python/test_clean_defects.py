@@ -389,3 +389,42 @@ def test_a_stem_crossing_a_broken_loop_meets_it_where_the_strokes_cross(rho, top
     assert np.min(np.hypot(*(junctions - high).T)) <= 0.5 * RADIUS
     assert np.min(np.hypot(*(junctions - low).T)) <= 1.0 * RADIUS
     assert largest_fold(result) <= 150.0
+
+
+def shallow_x(crossing_deg, bend, both_curved):
+    """Two strokes crossing at the origin at `crossing_deg`, bending away from
+    each other (as a script X): long inside each other's band near the crossing."""
+    xs = np.linspace(-12.0, 12.0, 49)
+    if both_curved:
+        t = math.tan(math.radians(crossing_deg) / 2.0)
+        return [[(x, s * (x * t + bend * x**3)) for x in xs] for s in (1.0, -1.0)]
+    t = math.tan(math.radians(crossing_deg))
+    return [[(-12.0, 0.0), (12.0, 0.0)], [(x, x * t + 2.0 * bend * x**3) for x in xs]]
+
+
+def bowl_on_stem(height):
+    """A b: a bowl of `height` meeting its stem twice."""
+    arc = [(height / 2 * math.sin(t), height / 2 * (1.0 - math.cos(t))) for t in np.linspace(0.0, math.pi, 33)]
+    return [[(0.0, -8.0), (0.0, 20.0)], arc]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("again", ["once", "twice", "reversed"])
+@pytest.mark.parametrize("crossing, bend, both_curved",
+                         [(5, 0.002, False), (7.5, 0.005, False), (10, 0.01, False), (12.5, 0.005, False),
+                          (10, 0.002, True), (15, 0.005, True), (25, 0.01, True)])
+def test_a_shallow_crossing_of_curved_strokes_is_one_node(crossing, bend, both_curved, again, ratio, angle):
+    result = clean(drawn(shallow_x(crossing, bend, both_curved), again), ratio, angle)
+    assert sorted(d for d in result.degree.tolist() if d >= 3) == [4]
+    node = result.nodes[result.degree == 4][0]
+    assert math.hypot(*node) < 1.5 * RADIUS
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("again", ["once", "twice", "reversed"])
+@pytest.mark.parametrize("height", [6.0, 8.0])
+def test_a_bowl_meeting_its_stem_twice_keeps_two_junctions(height, again, ratio, angle):
+    result = clean(drawn(bowl_on_stem(height), again), ratio, angle)
+    assert sorted(d for d in result.degree.tolist() if d >= 3) == [3, 3]
