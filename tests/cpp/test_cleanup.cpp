@@ -433,7 +433,9 @@ TEST(SettleLinks, MovedEndsTogetherBecomeOneNodeFoldedLinksMoveNeither) {
   EXPECT_EQ(std::count(d.begin(), d.end(), 4), 1);
   EXPECT_EQ(std::count(d.begin(), d.end(), 3), 0);
   for (std::size_t v = 0; v < d.size(); ++v) {
-    if (d[v] == 4) EXPECT_NEAR(std::hypot(merged.nodes[v].x - 2.0, merged.nodes[v].y), 0.0, 1e-12);
+    if (d[v] == 4) {
+      EXPECT_NEAR(std::hypot(merged.nodes[v].x - 2.0, merged.nodes[v].y), 0.0, 1e-12);
+    }
   }
   // Past each other and still 3 apart: the link would fold, both go back.
   std::vector<double> c2(before.size(), 0.0);
@@ -510,7 +512,9 @@ TEST(StrokeIndex, OvershootIsAStrokeEndingWithinReachPastAnotherCrossingIt) {
     const StrokeIndex index = stroke_index(l, std::nullopt, 1.0);
     const auto at = overshoots_at(index, {20.0 + stub + 0.3, 0.0}, 2.0, 2.0, 0.35);
     EXPECT_EQ(at.has_value(), stub <= 2.0) << stub;
-    if (at) EXPECT_NEAR(std::hypot(at->x - 20.0, at->y), 0.0, 1e-12);
+    if (at) {
+      EXPECT_NEAR(std::hypot(at->x - 20.0, at->y), 0.0, 1e-12);
+    }
   }
   // Pieces of one line overlapping at their ends are no overshoot.
   const std::vector<Polyline> pieces{{{0.0, 0.0}, {10.0, 0.0}}, {{9.0, 0.0}, {20.0, 0.0}}};
