@@ -114,7 +114,7 @@ std::optional<Point> branch_near_end(const StrokeIndex& strokes, Point tip, doub
       if (!holds_end(strokes, i, last != 0)) continue;
       const Point q = last ? c.back() : c.front();
       const double d = std::hypot(q.x - end.x, q.y - end.y);
-      if (d > beyond || d > nearest) continue;
+      if (d > beyond * (1.0 + 1e-9) || d > nearest) continue;
       const Along on = along_from_end(q);
       if (on.gap > r || on.at < r || on.rest < kRunsOn * r || !leaves(c, last != 0, on.rest)) continue;
       // Of equally near feet, the first found: the grid visits in a fixed order.
