@@ -37,6 +37,7 @@ struct SpurRules {
   double overshoot_length = 0.0;  // a tip shorter than this whose stroke end lies
   double overshoot_reach = 0.0;   // within this of another stroke's centerline
   double branch_length = 0.0;  // a tip shorter than this whose stroke another leaves near its end
+  bool corner_ends = false;  // a tip where two strokes end together at an angle is a corner
 };
 
 // Removes, pass after pass, every branch from a free end to a junction that
@@ -49,7 +50,9 @@ struct SpurRules {
 // the other the band's corner, where the junction moves); one shorter than `corner_factor` x the clearance whose
 // tip is not near any stroke end (an acute corner of a stroke) or lies in the
 // bands of two strokes meeting at an angle (two strokes drawn to one
-// corner); such a junction moves to the tip, which is the corner. A tip
+// corner), or, with `corner_ends`, where two strokes end together parting
+// (see strokes_end_at_corner); such a junction moves to the tip, which is
+// the corner. A tip
 // shorter than `overshoot_length` whose nearest stroke end lies within
 // `overshoot_reach` of another stroke's centerline crossing it is an
 // overshoot at a corner (a stroke run a little past the other) and goes, its

@@ -160,7 +160,9 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
         }
         if (!w.doomed) w.doomed = w.length < rules.factor * c;
         if (!w.doomed && w.length < rules.corner_factor * c) {
-          w.doomed = w.corner = !near_stroke_end(graph.nodes[j]) || strokes_meet_along(w, path);
+          w.doomed = w.corner = !near_stroke_end(graph.nodes[j]) || strokes_meet_along(w, path) ||
+                                (rules.strokes != nullptr && rules.corner_ends &&
+                                 strokes_end_at_corner(*rules.strokes, graph.nodes[j], rules.end_distance));
         }
       } else if (frozen[w.far] == 1) {
         w.doomed = w.length < rules.isolated_length;

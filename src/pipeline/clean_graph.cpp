@@ -161,6 +161,7 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.overshoot_length = kOvershootLength * radius;
   rules.overshoot_reach = kOvershootReach * radius;
   rules.branch_length = kBranchLength * radius;
+  rules.corner_ends = true;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(std::move(graph), clearance, rules);
   release_free_memory(working_set);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <limits>
+#include <optional>
+#include <vector>
 
 namespace strokegraph {
 namespace {
@@ -122,6 +124,76 @@ std::optional<Point> branch_near_end(const StrokeIndex& strokes, Point tip, doub
     }
   });
   return corner;
+}
+
+}  // namespace strokegraph
+
+namespace strokegraph {
+namespace {
+
+struct StrokeEnd {
+  std::size_t stroke;
+  std::size_t curve;
+  bool last;
+  Point at;
+};
+
+// The point `along` back into a curve from one of its ends; nothing when the
+// curve is shorter.
+std::optional<Point> back_from(const Polyline& c, bool last, double along) {
+  const std::size_t n = c.size();
+  double run = 0.0;
+  for (std::size_t k = 1; k < n; ++k) {
+    const Point a = last ? c[n - k] : c[k - 1];
+    const Point b = last ? c[n - k - 1] : c[k];
+    const double step = std::hypot(b.x - a.x, b.y - a.y);
+    if (run + step >= along && step > 0.0) {
+      const double t = (along - run) / step;
+      return Point{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
+    }
+    run += step;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool strokes_end_at_corner(const StrokeIndex& strokes, Point tip, double end_reach) {
+  std::vector<StrokeEnd> ends;
+  strokes.grid.visit_box({tip.x - end_reach, tip.y - end_reach}, {tip.x + end_reach, tip.y + end_reach},
+                         [&](std::size_t i) {
+                           const Polyline& c = (*strokes.curves)[strokes.owner[i]];
+                           if (closed(c)) return;
+                           for (int last = 0; last < 2; ++last) {
+                             if (!holds_end(strokes, i, last != 0)) continue;
+                             const Point e = last ? c.back() : c.front();
+                             if (std::hypot(e.x - tip.x, e.y - tip.y) > end_reach) continue;
+                             ends.push_back({strokes.stroke_of(i), strokes.owner[i], last != 0, e});
+                           }
+                         });
+  const double r = strokes.max_reach;
+  // Whether p lies within r of a stroke's centerline.
+  auto near_stroke = [&](Point p, std::size_t stroke) {
+    bool near = false;
+    strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
+      if (!near && strokes.stroke_of(i) == stroke) near = foot_on(p, strokes.segment(i)).second <= r;
+    });
+    return near;
+  };
+  // Every pair is tried: the answer does not depend on the grid's order.
+  for (std::size_t a = 0; a < ends.size(); ++a) {
+    for (std::size_t b = a + 1; b < ends.size(); ++b) {
+      const StrokeEnd& u = ends[a];
+      const StrokeEnd& v = ends[b];
+      if (u.stroke == v.stroke || std::hypot(u.at.x - v.at.x, u.at.y - v.at.y) > end_reach) continue;
+      const auto p = back_from((*strokes.curves)[u.curve], u.last, kLook * r);
+      const auto q = back_from((*strokes.curves)[v.curve], v.last, kLook * r);
+      if (!p || !q) continue;
+      if ((p->x - u.at.x) * (q->x - v.at.x) + (p->y - u.at.y) * (q->y - v.at.y) <= 0.0) continue;
+      if (!near_stroke(*p, v.stroke) && !near_stroke(*q, u.stroke)) return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace strokegraph

@@ -25,3 +25,15 @@ namespace strokegraph {
 std::optional<Point> branch_near_end(const StrokeIndex& strokes, Point tip, double end_reach, double beyond);
 
 }  // namespace strokegraph
+
+namespace strokegraph {
+
+// Whether two different strokes both end within `end_reach` of `tip` and of
+// each other, come there from the same side, and each lies more than a band
+// radius from the other's centerline 4 band radii back from its end: a
+// corner where two strokes are drawn to one point (the foot of a V, an M's
+// outer corners), not a stroke drawn again nor a broken stroke's pieces.
+// Curves shorter than that have no say.
+bool strokes_end_at_corner(const StrokeIndex& strokes, Point tip, double end_reach);
+
+}  // namespace strokegraph

@@ -479,3 +479,31 @@ def test_an_arm_broken_or_redrawn_near_its_end_keeps_it(arm, pieces, ratio, angl
     assert shape_of(result) == (3, [1, 1, 1, 3])
     tip = np.array(rotate([(0.0, arm)], angle)[0])
     assert np.min(np.hypot(*(result.nodes[result.degree == 1] - tip).T)) <= 1.0 * RADIUS
+
+
+def sketchy_v(apart_deg, leg, seed):
+    """Two strokes drawn up to the foot of a V, `apart_deg` apart, a little
+    shaky (a point every half radius, moved by 0.1 radius), ending 0.3 radius
+    from each other there: two strokes, not one."""
+    rng = np.random.default_rng(seed)
+    t = math.radians(apart_deg / 2.0)
+    out = []
+    for side in (-1.0, 1.0):
+        a, b = np.array([side * leg * math.sin(t), leg * math.cos(t)]), np.array([side * 0.15, 0.0])
+        n = int(math.ceil(leg / 0.5)) + 1
+        p = a + (b - a) * np.linspace(0.0, 1.0, n)[:, None] + rng.normal(0.0, 0.1, (n, 2))
+        out.append([(float(x), float(y)) for x, y in p])
+    return out
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("again", ["once", "twice", "reversed"])
+@pytest.mark.parametrize("seed", range(6))
+@pytest.mark.parametrize("apart", [16, 18])
+def test_two_strokes_ending_together_at_a_sharp_corner_leave_no_stub(apart, seed, again, ratio, angle):
+    # Their bands run together far up from the corner, and shaky strokes
+    # hardly tell their directions apart at its tip: the skeleton's branch
+    # into it is the corner, not an arm, though both strokes end there.
+    result = clean(drawn(sketchy_v(apart, 16.0, seed), again), ratio, angle)
+    assert shape_of(result) == (1, [1, 1])
