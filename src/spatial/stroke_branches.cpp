@@ -1,9 +1,10 @@
-// A stroke branching off another near that one's end, found among the ends
-// of the strokes around it; the overshoot past the branch then goes.
+// Strokes around a skeleton tip, read from their ends: one branching off
+// another near that one's end (the overshoot past the branch then goes), or
+// two ending together at a corner they part from.
 #include "spatial/stroke_branches.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <limits>
 #include <optional>
@@ -36,6 +37,31 @@ std::pair<Point, double> foot_on(Point p, const Segment& s) {
   t = t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
   const Point f{s.a.x + t * dx, s.a.y + t * dy};
   return {f, std::hypot(p.x - f.x, p.y - f.y)};
+}
+
+struct StrokeEnd {
+  std::size_t stroke;
+  std::size_t curve;
+  bool last;
+  Point at;
+};
+
+// The point `along` back into a curve from one of its ends; nothing when the
+// curve is shorter.
+std::optional<Point> back_from(const Polyline& c, bool last, double along) {
+  const std::size_t n = c.size();
+  double run = 0.0;
+  for (std::size_t k = 1; k < n; ++k) {
+    const Point a = last ? c[n - k] : c[k - 1];
+    const Point b = last ? c[n - k - 1] : c[k];
+    const double step = std::hypot(b.x - a.x, b.y - a.y);
+    if (run + step >= along && step > 0.0) {
+      const double t = (along - run) / step;
+      return Point{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
+    }
+    run += step;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -125,38 +151,6 @@ std::optional<Point> branch_near_end(const StrokeIndex& strokes, Point tip, doub
   });
   return corner;
 }
-
-}  // namespace strokegraph
-
-namespace strokegraph {
-namespace {
-
-struct StrokeEnd {
-  std::size_t stroke;
-  std::size_t curve;
-  bool last;
-  Point at;
-};
-
-// The point `along` back into a curve from one of its ends; nothing when the
-// curve is shorter.
-std::optional<Point> back_from(const Polyline& c, bool last, double along) {
-  const std::size_t n = c.size();
-  double run = 0.0;
-  for (std::size_t k = 1; k < n; ++k) {
-    const Point a = last ? c[n - k] : c[k - 1];
-    const Point b = last ? c[n - k - 1] : c[k];
-    const double step = std::hypot(b.x - a.x, b.y - a.y);
-    if (run + step >= along && step > 0.0) {
-      const double t = (along - run) / step;
-      return Point{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t};
-    }
-    run += step;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
 
 bool strokes_end_at_corner(const StrokeIndex& strokes, Point tip, double end_reach) {
   std::vector<StrokeEnd> ends;

@@ -1,6 +1,8 @@
-// Strokes that branch off another near its end: the stroke's last stretch
-// past the branch is an overshoot (as in a cursive n, whose stem runs a
-// little above where the arch leaves it), not an arm of the drawing.
+// What the strokes ending near a skeleton tip say of it. A stroke that
+// another branches off near its end: its last stretch past the branch is an
+// overshoot (as in a cursive n, whose stem runs a little above where the
+// arch leaves it), not an arm of the drawing. Two strokes ending together
+// and parting: the tip is their corner.
 #pragma once
 
 #include <optional>
@@ -23,10 +25,6 @@ namespace strokegraph {
 // that other stroke's end on the ending stroke, the nearest to the end of
 // such feet; nothing when there is none.
 std::optional<Point> branch_near_end(const StrokeIndex& strokes, Point tip, double end_reach, double beyond);
-
-}  // namespace strokegraph
-
-namespace strokegraph {
 
 // Whether two different strokes both end within `end_reach` of `tip` and of
 // each other, come there from the same side, and each lies more than a band
