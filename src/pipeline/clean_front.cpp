@@ -16,6 +16,7 @@
 #include "common/format.h"
 #include "common/progress.h"
 #include "conditioning/repeats.h"
+#include "conditioning/turn_backs.h"
 #include "graph/graph.h"
 #include "inflate/inflate.h"
 #include "pipeline/batch.h"
@@ -35,7 +36,8 @@ namespace {
 
 // Both ends of every stroke of the conditioned curves (strokes whose ends
 // touch already joined, end points kept by decimation); a stroke that closes
-// on itself has no ends.
+// on itself has no ends. Where a curve turns back over itself the ink ends
+// too (see turn_backs).
 std::vector<Point> stroke_ends(const std::vector<Polyline>& conditioned, double radius) {
   std::vector<Point> ends;
   for (const Polyline& c : conditioned) {
@@ -43,6 +45,7 @@ std::vector<Point> stroke_ends(const std::vector<Polyline>& conditioned, double 
     if (std::hypot(c.back().x - c.front().x, c.back().y - c.front().y) <= 0.5 * radius) continue;
     ends.push_back(c.front());
     ends.push_back(c.back());
+    for (const Point& p : turn_backs(c, radius)) ends.push_back(p);
   }
   return ends;
 }
