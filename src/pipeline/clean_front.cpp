@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <variant>
@@ -66,11 +68,41 @@ std::vector<Cap> caps_per_curve(const std::vector<Cap>& caps, std::size_t curves
   return std::vector<Cap>(curves, caps.empty() ? Cap::Round : caps.front());
 }
 
+// Drawings of at least this many points (after conditioning) whose bands
+// are all round and of one radius are united from the distance to their
+// curves: below it the bands unite in a few milliseconds anyway.
+constexpr std::size_t kFieldPoints = 4096;
+
+// The grid side of that union as a fraction of the front scale: the outline
+// lies within (r / 8)^2 / 8r = r / 512 of the circles and lines of the bands
+// (the offsetter's arcs up to r / 20 inside them).
+constexpr double kFieldCellFraction = 1.0 / 6.0;
+
+double field_cell(double radius, double front_scale) {
+  return (std::getenv("SG_CELL") ? std::atof(std::getenv("SG_CELL")) : kFieldCellFraction) * std::min(std::fabs(radius), front_scale);
+}
+
+// Whether the clean front unites its bands from the distances: without
+// widths, every cap round, many points, and no tiles asked for (the tiles
+// clip and unite bands of their own).
+bool united_from_distances(const ConditionedCurves& conditioned, const TileChoice& tiles) {
+  if (conditioned.widths || !conditioned.caps || std::getenv("SG_NO_FIELD")) return false;
+  if (std::holds_alternative<double>(tiles)) return false;
+  if (const bool* always = std::get_if<bool>(&tiles); always != nullptr && *always) return false;
+  std::size_t points = 0;
+  for (const Polyline& c : conditioned.curves) points += c.size();
+  if (points < kFieldPoints) return false;
+  for (const EndCaps& ends : *conditioned.caps)
+    if (ends.front != Cap::Round || ends.back != Cap::Round) return false;
+  return true;
+}
+
 }  // namespace
 
 CleanFront clean_front(const std::vector<Polyline>& curves, double radius, double feature_size,
                        const TopologizeOptions& options, const TileChoice& tiles,
                        const std::vector<Cap>& caps) {
+  const auto tc0 = std::chrono::steady_clock::now();
   const double front_scale = front_scale_of(radius, feature_size);
   const std::vector<Cap> per_curve = caps_per_curve(caps, curves.size());
   // A stroke drawn again (or reversed) is drawn once: joined to its repeat at
@@ -106,6 +138,19 @@ CleanFront clean_front(const std::vector<Polyline>& curves, double radius, doubl
                                    &once_caps);
   }
   CleanFront front;
+  if (std::getenv("SG_TIMES")) std::fprintf(stderr, "conditioned %.3f\n", seconds_since(tc0));
+  if (united_from_distances(conditioned, tiles)) {
+    front.united = unite_round_bands(conditioned.curves, radius, field_cell(radius, front_scale),
+                                     front_scale);
+  }
+  if (front.united) {
+    front.widest_band = std::fabs(radius);
+    front.stroke_ends = stroke_ends(conditioned.curves, radius);
+    front.first = std::move(first);
+    front.curves = std::move(conditioned.curves);
+    front.caps = std::move(*conditioned.caps);
+    return front;
+  }
   front.bands = offset_bands(conditioned.curves, conditioned.widths, radius, front_scale,
                              &*conditioned.caps);
   front.widest_band = largest_radius(radius, conditioned.widths);
