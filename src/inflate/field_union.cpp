@@ -5,12 +5,9 @@
 #include "inflate/field_union.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <tuple>
 #include <utility>
@@ -280,7 +277,6 @@ std::optional<std::vector<Ring>> round_band_union(const std::vector<Polyline>& c
     }
   }
   std::vector<StripOut> parts(strips);
-  const auto tp0 = std::chrono::steady_clock::now();
   parallel_for(
       strips,
       [&](std::size_t t) {
@@ -294,9 +290,7 @@ std::optional<std::vector<Ring>> round_band_union(const std::vector<Polyline>& c
       },
       features.size() >= kParallelFeatures);
   members = {};
-  if (std::getenv("SG_TIMES")) std::fprintf(stderr, "features %zu grid %lld x %lld strips %zu\n ", features.size(), (long long)g.width, (long long)g.height, strips);
 
-  const auto tp1 = std::chrono::steady_clock::now();
   // Link the pieces: each crossing is left by exactly one piece and entered
   // by exactly one.
   std::vector<Piece> pieces;
@@ -328,7 +322,6 @@ std::optional<std::vector<Ring>> round_band_union(const std::vector<Polyline>& c
     if (k != start) return std::nullopt;
     rings.push_back(std::move(ring));
   }
-  if (std::getenv("SG_TIMES")) std::fprintf(stderr, "strips %.3f link %.3f ", std::chrono::duration<double>(tp1 - tp0).count(), std::chrono::duration<double>(std::chrono::steady_clock::now() - tp1).count());
   return rings;
 }
 

@@ -6,10 +6,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <chrono>
-#include <ctime>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <numbers>
 #include <string>
@@ -582,19 +578,8 @@ std::optional<std::vector<BufferPolygon>> unite_round_bands(const std::vector<Po
   // A grid of up to 64 nodes per input point, at most 2^31 nodes (strips
   // hold 64 rows at a time).
   const double max_nodes = std::min(double(std::uint64_t{1} << 31), 64.0 * double(points) + 1e6);
-  timespec c0{}, c1{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c0);
-  const auto t0 = std::chrono::steady_clock::now();
   std::optional<std::vector<Ring>> rings = round_band_union(curves, buffer_distance, cell, max_nodes);
   if (!rings) return std::nullopt;
-  if (std::getenv("SG_TIMES")) {
-    std::size_t v = 0;
-    for (const Ring& ring : *rings) v += ring.size();
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c1);
-    std::fprintf(stderr, "cpu %.3f ", double(c1.tv_sec - c0.tv_sec) + 1e-9 * double(c1.tv_nsec - c0.tv_nsec));
-    std::fprintf(stderr, "field %.3f rings %zu vertices %zu\n",
-                 std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), rings->size(), v);
-  }
   PathsD united;
   united.reserve(rings->size());
   for (Ring& ring : *rings) {

@@ -8,8 +8,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <utility>
 #include <variant>
@@ -58,14 +56,18 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
   enter_stage("inflate", 0.0, 0.4);
   const double front_scale = front_scale_of(radius, feature_size);
   const BoundaryOptions boundary_options = boundary_options_of(options);
-  const auto tq0 = std::chrono::steady_clock::now();
   CleanFront front = clean_front(curves, radius, feature_size, options, tiles, caps);
-  if (std::getenv("SG_TIMES")) std::fprintf(stderr, "front %.3f\n", seconds_since(tq0));
   release_free_memory(working_set_of(curves));  // what conditioning held
   enter_stage("skeleton", 0.4, 0.8);
   auto run_tiles = [&](double side) {
     if (front.united) {
-      front.bands = offset_bands(front.curves, std::nullopt, radius, front_scale, &front.caps);
+      // The tiles clip the united rings, outer rings and holes alike: each
+      // tile's union of its pieces gives the region back.
+      front.bands.clear();
+      for (BufferPolygon& polygon : *front.united) {
+        front.bands.push_back(std::move(polygon.outer));
+        for (Ring& hole : polygon.holes) front.bands.push_back(std::move(hole));
+      }
       front.united.reset();
     }
     CleanSkeleton tiled = tiled_clean_skeleton(
@@ -82,12 +84,10 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
   const bool may_rescue = std::holds_alternative<std::monostate>(tiles);
   CleanSkeleton out;
   std::vector<BufferPolygon> united =
-      front.united ? std::move(*front.united)
+      front.united ? (may_rescue ? *front.united : std::move(*front.united))
                    : unite_bands(may_rescue ? std::vector<Ring>(front.bands) : std::move(front.bands),
                                  front_scale);
-  if (std::getenv("SG_TIMES")) std::fprintf(stderr, "united %.3f\n", seconds_since(tq0));
   out.polygons = preprocess_stage(united, radius, feature_size, boundary_options);
-  if (std::getenv("SG_TIMES")) std::fprintf(stderr, "preprocessed %.3f\n", seconds_since(tq0));
   // A large polygon without skeleton had its triangulation refused, mostly
   // because simplification made two of its rings cross: it is done again
   // without (the union's own rings do not cross).
@@ -107,7 +107,6 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
     out.segments.insert(out.segments.end(), part.begin(), part.end());
   }
   united = {};
-  if (std::getenv("SG_TIMES")) std::fprintf(stderr, "skeleton %.3f\n", seconds_since(tq0));
   if (refused && may_rescue) {
     out = {};
     return run_tiles(0.0);
