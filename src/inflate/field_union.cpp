@@ -47,9 +47,47 @@ struct Feature {
   Point u;          // of a segment: its unit direction
   double length = 0.0;
   bool vertex = false, has_in = false, has_out = false;
-  double ylo(double reach) const { return (vertex ? a.y : std::min(a.y, b.y)) - reach; }
-  double yhi(double reach) const { return (vertex ? a.y : std::max(a.y, b.y)) + reach; }
 };
+
+// The points of all curves one after another, repeats dropped, with which
+// neighbours belong to the same curve. Feature 2k is the vertex at point k,
+// 2k + 1 the segment from point k to point k + 1.
+struct Points {
+  std::vector<Point> at;
+  std::vector<unsigned char> links;  // bit 0: joined to the previous point, bit 1: to the next
+};
+
+constexpr unsigned char kJoinedBefore = 1, kJoinedAfter = 2;
+
+Point unit_between(Point p, Point q, double* length = nullptr) {
+  const double dx = q.x - p.x, dy = q.y - p.y;
+  const double l = std::sqrt(dx * dx + dy * dy);
+  if (length != nullptr) *length = l;
+  return {dx / l, dy / l};
+}
+
+Feature feature_of(const Points& pts, std::uint32_t id) {
+  const std::size_t k = id / 2;
+  Feature f;
+  f.a = pts.at[k];
+  if (id % 2 == 1) {
+    f.b = pts.at[k + 1];
+    f.u = unit_between(f.a, f.b, &f.length);
+    return f;
+  }
+  f.vertex = true;
+  if (pts.links[k] & kJoinedBefore) f.in = unit_between(pts.at[k - 1], f.a), f.has_in = true;
+  if (pts.links[k] & kJoinedAfter) f.out = unit_between(f.a, pts.at[k + 1]), f.has_out = true;
+  return f;
+}
+
+// The y range a feature reaches within `reach`.
+std::pair<double, double> feature_rows(const Points& pts, std::uint32_t id, double reach) {
+  const std::size_t k = id / 2;
+  double lo = pts.at[k].y, hi = lo;
+  if (id % 2 == 1) lo = std::min(lo, pts.at[k + 1].y), hi = std::max(hi, pts.at[k + 1].y);
+  return {lo - reach, hi + reach};
+}
 
 // Narrows [lo, hi] to the x with lo_c <= (x - x0) k + c <= hi_c.
 void narrow(double k, double c, double lo_c, double hi_c, double x0, double& lo, double& hi) {
@@ -91,19 +129,18 @@ std::pair<double, double> region_on_row(const Feature& f, double reach, double y
 // 1 for the edge above it (node = row * width + column).
 struct Piece {
   std::uint64_t from, to;
+  Point at;  // where the outline crosses edge `from`
 };
 
 struct StripOut {
   std::vector<Piece> pieces;
-  std::vector<std::pair<std::uint64_t, Point>> points;  // crossing of each edge a piece leaves
 };
 
 // Distances (minus the radius, capped at `cap`) at the nodes of rows
 // j0..j1 (inclusive), then the pieces of the squares whose lower row is
 // j0..j1-1.
-void run_strip(const Grid& g, const std::vector<Feature>& features,
-               const std::vector<std::size_t>& mine, std::int64_t j0, std::int64_t j1,
-               double radius, double reach, StripOut& out) {
+void run_strip(const Grid& g, const Points& pts, const std::uint32_t* mine, std::size_t count,
+               std::int64_t j0, std::int64_t j1, double radius, double reach, StripOut& out) {
   const std::int64_t w = g.width;
   const std::int64_t rows = j1 - j0 + 1;
   // Squared distances first, capped at the reach.
@@ -122,10 +159,11 @@ void run_strip(const Grid& g, const std::vector<Feature>& features,
     std::int64_t i = static_cast<std::int64_t>(x);
     return i - (double(i) > x ? 1 : 0);
   };
-  for (std::size_t k : mine) {
-    const Feature& e = features[k];
-    const std::int64_t r0 = std::max(j0, first_at_or_above((e.ylo(reach) - g.oy) * inv_h, g.height));
-    const std::int64_t r1 = std::min(j1, last_at_or_below((e.yhi(reach) - g.oy) * inv_h, g.height));
+  for (std::size_t m = 0; m < count; ++m) {
+    const Feature e = feature_of(pts, mine[m]);
+    const auto [ylo, yhi] = feature_rows(pts, mine[m], reach);
+    const std::int64_t r0 = std::max(j0, first_at_or_above((ylo - g.oy) * inv_h, g.height));
+    const std::int64_t r1 = std::min(j1, last_at_or_below((yhi - g.oy) * inv_h, g.height));
     for (std::int64_t j = r0; j <= r1; ++j) {
       const double y = g.y(j);
       const auto [lo, hi] = region_on_row(e, reach, y, slack);
@@ -168,31 +206,28 @@ void run_strip(const Grid& g, const std::vector<Feature>& features,
       // right (1 -> 2), top (2 -> 3), left (3 -> 0).
       const std::uint64_t side_edge[4] = {2 * node, 2 * (node + 1) + 1, 2 * above, 2 * node + 1};
       std::uint64_t cross[4];
+      int side[4];
       bool exits[4];
       int n = 0;
       for (int e = 0; e < 4; ++e) {
         if (in[e] == in[(e + 1) % 4]) continue;
         cross[n] = side_edge[e];
+        side[n] = e;
         exits[n] = in[e];  // leaving the inside along the walk
         ++n;
       }
       // Inside on the left: a piece runs from where the walk leaves the
       // inside to where it enters. Two such pairs in a saddle: the pieces cut
       // off the outside corners when the square's mean is inside, else the
-      // inside corners.
+      // inside corners. Each crossing is left in exactly one of the two
+      // squares its edge borders, so its point is computed once.
       const bool centre_in = (double(v[0]) + v[1] + v[2] + v[3]) < 0.0;
       for (int c = 0; c < n; ++c) {
         if (!exits[c]) continue;
         const int to = (n == 2 || centre_in) ? (c + 1) % n : (c + n - 1) % n;
-        out.pieces.push_back({cross[c], cross[to]});
-      }
-      for (int e = 0; e < 4; ++e) {
-        if (in[e] == in[(e + 1) % 4] || !in[e]) continue;
-        // The crossing is recorded where the walk leaves the inside (each
-        // edge's crossing leaves in exactly one of its two squares).
+        const int e = side[c];
         const std::int64_t ci = (e == 1) ? i + 1 : i, cj = (e == 2) ? j + 1 : j;
-        const bool up = e == 1 || e == 3;
-        out.points.push_back({side_edge[e], edge_point(ci, cj, up)});
+        out.pieces.push_back({cross[c], cross[to], edge_point(ci, cj, e == 1 || e == 3)});
       }
     }
   }
@@ -204,9 +239,8 @@ std::optional<std::vector<Ring>> round_band_union(const std::vector<Polyline>& c
                                                   double radius, double cell, double max_nodes) {
   const double r = std::fabs(radius);
   if (!(r > 0.0) || !std::isfinite(r) || !(cell > 0.0)) return std::nullopt;
-  std::vector<Feature> features;
+  Points pts;
   double xmin = std::numeric_limits<double>::infinity(), ymin = xmin, xmax = -xmin, ymax = -xmin;
-  Polyline pts;
   for (const Polyline& c : curves) {
     for (const Point& p : c) {
       if (!std::isfinite(p.x) || !std::isfinite(p.y)) return std::nullopt;
@@ -214,32 +248,22 @@ std::optional<std::vector<Ring>> round_band_union(const std::vector<Polyline>& c
       ymin = std::min(ymin, p.y), ymax = std::max(ymax, p.y);
     }
     if (c.size() < 2) continue;  // no band, as the offsetter gives none
-    pts.clear();
-    for (const Point& p : c)
-      if (pts.empty() || !(p == pts.back())) pts.push_back(p);
-    const std::size_t n = pts.size();
-    auto unit = [&](std::size_t k, double& length) {
-      const double dx = pts[k + 1].x - pts[k].x, dy = pts[k + 1].y - pts[k].y;
-      length = std::sqrt(dx * dx + dy * dy);
-      return Point{dx / length, dy / length};
-    };
-    Point arriving{};
-    for (std::size_t k = 0; k < n; ++k) {
-      Feature v;
-      v.a = pts[k];
-      v.vertex = true;
-      if (k > 0) v.in = arriving, v.has_in = true;
-      Feature s;
-      if (k + 1 < n) {
-        s.a = pts[k], s.b = pts[k + 1];
-        s.u = unit(k, s.length);
-        v.out = arriving = s.u, v.has_out = true;
-      }
-      features.push_back(v);
-      if (k + 1 < n) features.push_back(s);
+    const std::size_t first = pts.at.size();
+    for (const Point& p : c) {
+      if (pts.at.size() > first && p == pts.at.back()) continue;
+      if (pts.at.size() > first) pts.links.back() |= kJoinedAfter;
+      pts.at.push_back(p);
+      pts.links.push_back(pts.at.size() > first + 1 ? kJoinedBefore : 0);
     }
   }
-  if (features.empty()) return std::vector<Ring>{};
+  if (pts.at.empty()) return std::vector<Ring>{};
+  if (pts.at.size() >= (std::size_t{1} << 31)) return std::nullopt;
+  std::vector<std::uint32_t> features;
+  features.reserve(2 * pts.at.size());
+  for (std::size_t k = 0; k < pts.at.size(); ++k) {
+    features.push_back(std::uint32_t(2 * k));
+    if (pts.links[k] & kJoinedAfter) features.push_back(std::uint32_t(2 * k + 1));
+  }
   Grid g;
   g.h = cell;
   // Two cells beyond the reach: the outermost rows and columns stay outside.
@@ -256,55 +280,55 @@ std::optional<std::vector<Ring>> round_band_union(const std::vector<Polyline>& c
   const std::int64_t rows = std::int64_t(kStripRows);
   const std::size_t strips = std::size_t((g.height - 1 + rows - 1) / rows);
   std::vector<std::size_t> count(strips + 1, 0);
-  auto strip_range = [&](const Feature& e) {
-    const double ylo = (e.ylo(reach) - g.oy) / g.h;
-    const double yhi = (e.yhi(reach) - g.oy) / g.h;
+  auto strip_range = [&](std::uint32_t id) {
+    const auto [ylo_at, yhi_at] = feature_rows(pts, id, reach);
+    const double ylo = (ylo_at - g.oy) / g.h;
+    const double yhi = (yhi_at - g.oy) / g.h;
     const std::int64_t lo = std::max<std::int64_t>(0, (std::int64_t(std::floor(ylo)) - 1) / rows);
     const std::int64_t hi = std::min<std::int64_t>(std::int64_t(strips) - 1, std::int64_t(std::ceil(yhi)) / rows);
     return std::pair<std::size_t, std::size_t>{std::size_t(lo), std::size_t(hi)};
   };
-  for (const Feature& e : features) {
-    const auto [lo, hi] = strip_range(e);
+  for (std::uint32_t id : features) {
+    const auto [lo, hi] = strip_range(id);
     for (std::size_t t = lo; t <= hi; ++t) ++count[t + 1];
   }
   for (std::size_t t = 0; t < strips; ++t) count[t + 1] += count[t];
-  std::vector<std::size_t> members(count[strips]);
+  std::vector<std::uint32_t> members(count[strips]);
   {
     std::vector<std::size_t> at(count.begin(), count.end() - 1);
-    for (std::size_t k = 0; k < features.size(); ++k) {
-      const auto [lo, hi] = strip_range(features[k]);
-      for (std::size_t t = lo; t <= hi; ++t) members[at[t]++] = k;
+    for (std::uint32_t id : features) {
+      const auto [lo, hi] = strip_range(id);
+      for (std::size_t t = lo; t <= hi; ++t) members[at[t]++] = id;
     }
   }
+  const std::size_t feature_count = features.size();
+  features = {};
   std::vector<StripOut> parts(strips);
   parallel_for(
       strips,
       [&](std::size_t t) {
         checkpoint();
-        const std::vector<std::size_t> mine(members.begin() + std::ptrdiff_t(count[t]),
-                                            members.begin() + std::ptrdiff_t(count[t + 1]));
-        if (mine.empty()) return;
+        if (count[t] == count[t + 1]) return;
         const std::int64_t j0 = std::int64_t(t) * rows;
         const std::int64_t j1 = std::min(g.height - 1, j0 + rows);
-        run_strip(g, features, mine, j0, j1, r, reach, parts[t]);
+        run_strip(g, pts, members.data() + count[t], count[t + 1] - count[t], j0, j1, r, reach,
+                  parts[t]);
       },
-      features.size() >= kParallelFeatures);
+      feature_count >= kParallelFeatures);
   members = {};
 
   // Link the pieces: each crossing is left by exactly one piece and entered
   // by exactly one.
   std::vector<Piece> pieces;
-  std::vector<std::pair<std::uint64_t, Point>> points;
+  std::size_t total = 0;
+  for (const StripOut& part : parts) total += part.pieces.size();
+  pieces.reserve(total);
   for (StripOut& part : parts) {
     pieces.insert(pieces.end(), part.pieces.begin(), part.pieces.end());
-    points.insert(points.end(), part.points.begin(), part.points.end());
     part = {};
   }
   auto by_from = [](const Piece& a, const Piece& b) { return a.from < b.from; };
   std::sort(pieces.begin(), pieces.end(), by_from);
-  std::sort(points.begin(), points.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  if (points.size() != pieces.size()) return std::nullopt;
   std::vector<char> used(pieces.size(), 0);
   std::vector<Ring> rings;
   for (std::size_t start = 0; start < pieces.size(); ++start) {
@@ -313,9 +337,8 @@ std::optional<std::vector<Ring>> round_band_union(const std::vector<Polyline>& c
     std::size_t k = start;
     while (!used[k]) {
       used[k] = 1;
-      if (points[k].first != pieces[k].from) return std::nullopt;
-      ring.push_back(points[k].second);
-      const auto next = std::lower_bound(pieces.begin(), pieces.end(), Piece{pieces[k].to, 0}, by_from);
+      ring.push_back(pieces[k].at);
+      const auto next = std::lower_bound(pieces.begin(), pieces.end(), Piece{pieces[k].to, 0, {}}, by_from);
       if (next == pieces.end() || next->from != pieces[k].to) return std::nullopt;
       k = std::size_t(next - pieces.begin());
     }
