@@ -32,16 +32,6 @@ PathsD offset_union(const std::vector<Polyline>& curves, double r) {
   return Union(as_paths(offset_bands(curves, std::nullopt, r, r / 40.0, &caps)), FillRule::NonZero, 6);
 }
 
-double signed_area(const Ring& ring) {
-  double a = 0.0;
-  for (std::size_t k = 0; k < ring.size(); ++k) {
-    const Point& p = ring[k];
-    const Point& q = ring[(k + 1) % ring.size()];
-    a += p.x * q.y - q.x * p.y;
-  }
-  return 0.5 * a;
-}
-
 struct Case {
   const char* name;
   std::vector<Polyline> curves;
@@ -80,9 +70,9 @@ TEST_P(FieldUnion, SameRegionAsTheOffsetBandsUnited) {
   const auto rings = round_band_union(c.curves, r, cell, 1e8);
   ASSERT_TRUE(rings.has_value());
   std::size_t outers = 0, holes = 0;
-  for (const Ring& ring : *rings) {
+  for (const PathD& ring : as_paths(*rings)) {
     ASSERT_GE(ring.size(), 3u);
-    (signed_area(ring) > 0.0 ? outers : holes) += 1;
+    (Area(ring) > 0.0 ? outers : holes) += 1;  // counter-clockwise: outer
   }
   EXPECT_EQ(outers, c.outers) << c.name;
   EXPECT_EQ(holes, c.holes) << c.name;
