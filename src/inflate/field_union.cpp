@@ -89,6 +89,23 @@ std::pair<double, double> feature_rows(const Points& pts, std::uint32_t id, doub
   return {lo - reach, hi + reach};
 }
 
+// The y range of a vertex's region within `reach`, widened by `slack`: the
+// sector between its two boundary rays (perpendicular to the arriving
+// segment on the side away from the leaving one, and perpendicular to the
+// leaving one on the side of the arriving one), which where a curve runs
+// nearly straight is a sliver of the disc; the whole disc at a curve's end.
+std::pair<double, double> wedge_rows(const Feature& f, double reach, double slack) {
+  if (!(f.has_in && f.has_out)) return {f.a.y - reach - slack, f.a.y + reach + slack};
+  Point r1{-f.in.y, f.in.x};
+  if (r1.x * f.out.x + r1.y * f.out.y > 0.0) r1 = {-r1.x, -r1.y};
+  Point r2{-f.out.y, f.out.x};
+  if (r2.x * f.in.x + r2.y * f.in.y < 0.0) r2 = {-r2.x, -r2.y};
+  double lo = std::min({0.0, r1.y, r2.y}), hi = std::max({0.0, r1.y, r2.y});
+  if (f.in.y >= 0.0 && f.out.y <= 0.0) hi = 1.0;   // the sector holds straight up
+  if (f.in.y <= 0.0 && f.out.y >= 0.0) lo = -1.0;  // and straight down
+  return {f.a.y + reach * lo - slack, f.a.y + reach * hi + slack};
+}
+
 // Narrows [lo, hi] to the x with lo_c <= (x - x0) k + c <= hi_c.
 void narrow(double k, double c, double lo_c, double hi_c, double x0, double& lo, double& hi) {
   if (k == 0.0) {
@@ -161,7 +178,7 @@ void run_strip(const Grid& g, const Points& pts, const std::uint32_t* mine, std:
   };
   for (std::size_t m = 0; m < count; ++m) {
     const Feature e = feature_of(pts, mine[m]);
-    const auto [ylo, yhi] = feature_rows(pts, mine[m], reach);
+    const auto [ylo, yhi] = e.vertex ? wedge_rows(e, reach, slack) : feature_rows(pts, mine[m], reach);
     const std::int64_t r0 = std::max(j0, first_at_or_above((ylo - g.oy) * inv_h, g.height));
     const std::int64_t r1 = std::min(j1, last_at_or_below((yhi - g.oy) * inv_h, g.height));
     for (std::int64_t j = r0; j <= r1; ++j) {
