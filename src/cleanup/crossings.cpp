@@ -36,9 +36,8 @@ using Disc = std::pair<Point, double>;
 // it has (two strokes leaving a third a little apart, streets leaving a
 // small ring). Where the places lie in one junction's disc, the other is no
 // crossing of its own unless the band is wide there (see meets_apart).
-bool meetings_of_their_own(const StrokeIndex& strokes, const Disc& a, const Disc& b, double apart) {
-  std::vector<Point> found;
-  if (!meets_apart(strokes, {a, b}, apart, kMeetAngle, &found, 0.0)) return false;
+// `found`: the meetings within either disc, when they lie apart.
+bool meetings_of_their_own(const std::vector<Point>& found, const Disc& a, const Disc& b, double apart) {
   auto in = [](Point p, const Disc& d) { return distance(p, d.first) <= d.second; };
   for (const Point& p : found) {
     if (!in(p, a) || in(p, b)) continue;
@@ -71,8 +70,9 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
   };
   // The links short enough to merge from the junctions in [begin, end), in
   // order; every walk reads the graph only.
-  auto find_links = [&](std::size_t begin, std::size_t end, Links& found) {
+  auto find_links = [&](std::size_t begin, std::size_t end, Links& links_found) {
     std::vector<NodeId> walk;
+    std::vector<Point> found;
     for (std::size_t jj = begin; jj < end; ++jj) {
       const auto j = static_cast<NodeId>(jj);
       if (adj.degree(j) < 3) continue;
@@ -107,16 +107,19 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
         // in one blot of the bands, or each junction at a meeting of its
         // own, not one crossing.
         if (e != j && strokes != nullptr) {
+          // Both questions read the same meetings: they are found once.
           const Disc a{graph.nodes[j], clearance[j]}, b{graph.nodes[e], clearance[e]};
-          if (meets_apart(*strokes, {a, b}, apart, kMeetAngle) || meetings_of_their_own(*strokes, a, b, apart)) {
+          if (meets_apart(*strokes, {a, b}, apart, kMeetAngle, &found, 0.0) &&
+              (discs_wide(*strokes, {a, b}) || meetings_of_their_own(found, a, b, apart))) {
             continue;
           }
         }
         // A loop is found from both of its ends; its first inner nodes name it.
         constexpr std::uint64_t kLoop = std::uint64_t{1} << 63;
         const std::uint64_t key = e == j ? pair_key(walk[1], walk[walk.size() - 2]) | kLoop : pair_key(j, e);
-        found.links.push_back({length, j, e, found.paths.size(), found.paths.size() + walk.size(), key});
-        found.paths.insert(found.paths.end(), walk.begin(), walk.end());
+        links_found.links.push_back(
+            {length, j, e, links_found.paths.size(), links_found.paths.size() + walk.size(), key});
+        links_found.paths.insert(links_found.paths.end(), walk.begin(), walk.end());
       }
     }
   };

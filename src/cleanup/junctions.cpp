@@ -80,7 +80,6 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
         // skeleton's nodes are numbered.
         std::sort(arm_points.begin(), arm_points.end(),
                   [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
-        const auto meeting = strokes_meeting(*strokes, original[j], arm_points, stroke_reach, min_angle);
         // Strokes meeting at several places around it, a radius apart and
         // more: its arms' strokes and lines tell one of them, or the middle
         // of the blot of bands; it goes to the meeting nearest to it that
@@ -97,6 +96,9 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
           if (best) graph.nodes[j] = *best;
           continue;
         }
+        // Asked only here: a junction placed above needs no meeting of its
+        // arms' strokes.
+        const auto meeting = strokes_meeting(*strokes, original[j], arm_points, stroke_reach, min_angle);
         if (meeting && distance(*meeting, original[j]) <= stroke_reach) {
           graph.nodes[j] = *meeting;
           continue;

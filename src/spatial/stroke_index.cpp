@@ -351,6 +351,9 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     double x0, x1, y0, y1;
     double from;       // distance to the junction
     bool first, last;  // the curve's first, resp. last segment (a closed curve has neither)
+    // The stroke's direction there, found when a pair first asks for it.
+    bool direction_known = false;
+    std::optional<Point> direction;
   };
   // Per stroke of `curves`, nearest to the junction first.
   std::vector<std::vector<Near>> boxes(curves.size());
@@ -362,14 +365,18 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     const bool open = !closes((*strokes.curves)[strokes.owner[i]], r);
     boxes[k].push_back({i, g, std::min(g.a.x, g.b.x), std::max(g.a.x, g.b.x), std::min(g.a.y, g.b.y),
                         std::max(g.a.y, g.b.y), point_segment_distance(junction, g), open && strokes.vertex[i] == 1,
-                        open && strokes.vertex[i] + 1 == size});
+                        open && strokes.vertex[i] + 1 == size, false, std::nullopt});
   }
   for (std::vector<Near>& list : boxes) {
     std::sort(list.begin(), list.end(),
               [](const Near& a, const Near& b) { return a.from < b.from || (a.from == b.from && a.i < b.i); });
   }
-  auto list_of = [&](std::size_t stroke) -> const std::vector<Near>& {
+  auto list_of = [&](std::size_t stroke) -> std::vector<Near>& {
     return boxes[static_cast<std::size_t>(std::lower_bound(curves.begin(), curves.end(), stroke) - curves.begin())];
+  };
+  auto direction_of = [&](Near& n) -> const std::optional<Point>& {
+    if (!n.direction_known) n.direction = stroke_direction(strokes, n.i), n.direction_known = true;
+    return n.direction;
   };
   const double max_gap = 2.0 * r;
   const double max_cos = std::cos(min_angle);
@@ -433,9 +440,9 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
       // A meeting point lies on one of the two segments, within the gap of
       // the other: the score is at least a tenth of either's distance to the
       // junction, so the lists are read only as far as that can still win.
-      for (const Near& u : list_of(distinct[x].stroke)) {
+      for (Near& u : list_of(distinct[x].stroke)) {
         if (0.1 * u.from >= best && 0.1 * u.from >= best_weak) break;
-        for (const Near& v : list_of(distinct[y].stroke)) {
+        for (Near& v : list_of(distinct[y].stroke)) {
           if (0.1 * v.from >= best && 0.1 * v.from >= best_weak) break;
           if (same && v.i <= u.i) continue;
           if (u.x0 - v.x1 > max_gap || v.x0 - u.x1 > max_gap || u.y0 - v.y1 > max_gap || v.y0 - u.y1 > max_gap) {
@@ -453,7 +460,8 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
           if (near_along && !cusp) continue;
           const bool stroke_end = cusp || (a.gap <= r && ((a.end == 0 && u.first) || (a.end == 1 && u.last) ||
                                                           (a.end == 2 && v.first) || (a.end == 3 && v.last)));
-          const auto di = stroke_direction(strokes, u.i), dk = stroke_direction(strokes, v.i);
+          const std::optional<Point>& di = direction_of(u);
+          const std::optional<Point>& dk = direction_of(v);
           const bool at_angle = di && dk && std::fabs(di->x * dk->x + di->y * dk->y) < max_cos;
           if (!stroke_end && !at_angle) continue;
           const bool along = !di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos;
@@ -484,16 +492,20 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
 }
 
 
-bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs, double apart,
-                 double min_angle, std::vector<Point>* found, double wide_clearance) {
-  if (discs.empty()) return false;
+bool discs_wide(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs,
+                double wide_clearance) {
   if (wide_clearance < 0.0) wide_clearance = kBlotClearance;
-  const double r = strokes.max_reach;
   // Only where a disc is wider than one stroke's band at a crossing (a
   // clearance of at most 1.41 band radii): where strokes lie side by side.
   bool wide = wide_clearance == 0.0;
-  for (const auto& disc : discs) wide = wide || disc.second > wide_clearance * r;
-  if (!wide) return false;
+  for (const auto& disc : discs) wide = wide || disc.second > wide_clearance * strokes.max_reach;
+  return wide;
+}
+
+bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs, double apart,
+                 double min_angle, std::vector<Point>* found, double wide_clearance) {
+  if (discs.empty() || !discs_wide(strokes, discs, wide_clearance)) return false;
+  const double r = strokes.max_reach;
   Point lo = discs.front().first, hi = lo;
   for (const auto& [c, radius] : discs) {
     lo = {std::min(lo.x, c.x - radius), std::min(lo.y, c.y - radius)};

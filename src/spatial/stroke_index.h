@@ -90,4 +90,10 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
 bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs, double apart,
                  double min_angle, std::vector<Point>* found = nullptr, double wide = -1.0);
 
+// Whether one of `discs` is wider than `wide` band radii (1.5 unless told;
+// 0: any disc), as meets_apart asks before it looks for meetings: a caller
+// asking both with and without that condition finds the meetings once.
+bool discs_wide(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs,
+                double wide = -1.0);
+
 }  // namespace strokegraph
