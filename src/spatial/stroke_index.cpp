@@ -354,6 +354,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     // The stroke's direction there, found when a pair first asks for it.
     bool direction_known = false;
     std::optional<Point> direction;
+    double span() const { return (x1 - x0) + (y1 - y0); }  // at least its length
   };
   // Per stroke of `curves`, nearest to the junction first.
   std::vector<std::vector<Near>> boxes(curves.size());
@@ -367,10 +368,24 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
                         std::max(g.a.y, g.b.y), point_segment_distance(junction, g), open && strokes.vertex[i] == 1,
                         open && strokes.vertex[i] + 1 == size, false, std::nullopt});
   }
-  for (std::vector<Near>& list : boxes) {
+  // Two segments whose distances to the junction differ by more than the
+  // nearer one's span and the gap allowed (and a slack that rounding cannot
+  // cross) lie too far apart to meet: each pair's scan over the second
+  // list starts and stops by distance, skipping only segments that it would
+  // pass over anyway. Far out (coordinates near overflow) nothing is skipped.
+  std::vector<double> widest(curves.size(), 0.0);  // per list, the largest span
+  double magnitude = std::max(std::fabs(junction.x), std::fabs(junction.y));
+  for (std::size_t k = 0; k < boxes.size(); ++k) {
+    std::vector<Near>& list = boxes[k];
     std::sort(list.begin(), list.end(),
               [](const Near& a, const Near& b) { return a.from < b.from || (a.from == b.from && a.i < b.i); });
+    for (const Near& n : list) {
+      widest[k] = std::max(widest[k], n.span());
+      magnitude = std::max({magnitude, std::fabs(n.x0), std::fabs(n.x1), std::fabs(n.y0), std::fabs(n.y1)});
+    }
   }
+  const bool skips = magnitude < 1e150 && r < 1e150;
+  const double slack = 1e-9 * (magnitude + r);
   auto list_of = [&](std::size_t stroke) -> std::vector<Near>& {
     return boxes[static_cast<std::size_t>(std::lower_bound(curves.begin(), curves.end(), stroke) - curves.begin())];
   };
@@ -440,10 +455,17 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
       // A meeting point lies on one of the two segments, within the gap of
       // the other: the score is at least a tenth of either's distance to the
       // junction, so the lists are read only as far as that can still win.
+      std::vector<Near>& second = list_of(distinct[y].stroke);
+      const double second_span = widest[static_cast<std::size_t>(&second - boxes.data())];
+      std::size_t start = 0;
       for (Near& u : list_of(distinct[x].stroke)) {
         if (0.1 * u.from >= best && 0.1 * u.from >= best_weak) break;
-        for (Near& v : list_of(distinct[y].stroke)) {
+        const double low = u.from - second_span - max_gap - slack, high = u.from + u.span() + max_gap + slack;
+        while (skips && start < second.size() && second[start].from < low) ++start;
+        for (std::size_t k = start; k < second.size(); ++k) {
+          Near& v = second[k];
           if (0.1 * v.from >= best && 0.1 * v.from >= best_weak) break;
+          if (skips && v.from > high) break;
           if (same && v.i <= u.i) continue;
           if (u.x0 - v.x1 > max_gap || v.x0 - u.x1 > max_gap || u.y0 - v.y1 > max_gap || v.y0 - u.y1 > max_gap) {
             continue;
@@ -491,6 +513,43 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   return mean;
 }
 
+
+namespace {
+
+// Whether the points fall into more than one group, each chained within
+// `apart`. The groups do not depend on the order in which pairs are looked
+// at: the points are swept by x, each paired only with those less than
+// `apart` to its left, and a point met again (many pairs of strokes cross
+// at one place) only once; pairs already in one group, or apart along y
+// alone, need no distance.
+bool groups_apart(std::vector<Point> points, double apart) {
+  std::sort(points.begin(), points.end(), [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
+  points.erase(std::unique(points.begin(), points.end(), [](Point a, Point b) { return a.x == b.x && a.y == b.y; }),
+               points.end());
+  const std::size_t m = points.size();
+  std::vector<std::size_t> group(m);
+  for (std::size_t k = 0; k < m; ++k) group[k] = k;
+  auto root = [&](std::size_t k) {
+    while (group[k] != k) k = group[k] = group[group[k]];
+    return k;
+  };
+  for (std::size_t k = 1; k < m; ++k) {
+    for (std::size_t l = k; l-- > 0;) {
+      const double dx = points[k].x - points[l].x, dy = points[k].y - points[l].y;
+      if (dx > apart) break;  // and so are all further left
+      if (std::fabs(dy) > apart) continue;
+      const std::size_t a = root(k), b = root(l);
+      if (a == b || std::hypot(dx, dy) > apart) continue;
+      group[std::max(a, b)] = std::min(a, b);
+    }
+  }
+  for (std::size_t k = 1; k < m; ++k) {
+    if (root(k) != root(0)) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 bool discs_wide(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs,
                 double wide_clearance) {
@@ -607,26 +666,7 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   // Places apart are groups of meetings, each chained within `apart`, more
   // than `apart` from each other: many noisy strokes drawn over one street
   // meet those of a crossing street all over the crossing, one group.
-  const std::size_t m = meetings.size();
-  std::vector<std::size_t> group(m);
-  for (std::size_t k = 0; k < m; ++k) group[k] = k;
-  auto root = [&](std::size_t k) {
-    while (group[k] != k) k = group[k] = group[group[k]];
-    return k;
-  };
-  // Pairs already in one group, or apart along x or y alone, need no
-  // distance (the grouping is the same).
-  for (std::size_t k = 1; k < m; ++k) {
-    for (std::size_t l = 0; l < k; ++l) {
-      const double dx = meetings[k].x - meetings[l].x, dy = meetings[k].y - meetings[l].y;
-      if (std::fabs(dx) > apart || std::fabs(dy) > apart) continue;
-      const std::size_t a = root(k), b = root(l);
-      if (a == b || std::hypot(dx, dy) > apart) continue;
-      group[std::max(a, b)] = std::min(a, b);
-    }
-  }
-  bool spread = false;
-  for (std::size_t k = 1; k < m && !spread; ++k) spread = root(k) != root(0);
+  const bool spread = groups_apart(meetings, apart);
   if (spread && found != nullptr) *found = std::move(meetings);
   return spread;
 }
