@@ -19,11 +19,22 @@ constexpr double kBlotClearance = 1.5;
 
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
                          double radius, const std::vector<std::size_t>& first) {
-  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius, {}};
+  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius, {}, {}};
   if (first.size() == curves.size()) {
     bool repeats = false;
     for (std::size_t c = 0; c < first.size(); ++c) repeats = repeats || first[c] != c;
-    if (repeats) index.first.assign(first.begin(), first.end());
+    if (repeats) {
+      index.first.assign(first.begin(), first.end());
+      // Read once here: the clean-up asks it of every pair of segments.
+      index.reversed.assign(curves.size(), 0);
+      for (std::size_t c = 0; c < curves.size(); ++c) {
+        if (first[c] == c) continue;
+        const Polyline& a = curves[c];
+        const Polyline& b = curves[first[c]];
+        index.reversed[c] = !std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](Point p, Point q) { return p.x == q.x && p.y == q.y; });
+      }
+    }
   }
   if (curves.size() > std::numeric_limits<std::uint32_t>::max()) {
     throw MemoryLimitError("stroke index: too many curves");
@@ -191,13 +202,9 @@ Approach closest_approach(Point a0, Point a1, Point b0, Point b1) {
 // The vertex ending grid segment i in the numbering of the curve its curve
 // repeats (see first_drawn: the same points, or the same reversed).
 std::size_t first_vertex(const StrokeIndex& strokes, std::size_t i) {
-  const std::size_t own = strokes.owner[i], first = strokes.stroke_of(i);
-  if (own == first) return strokes.vertex[i];
-  const Polyline& a = (*strokes.curves)[own];
-  const Polyline& b = (*strokes.curves)[first];
-  const bool same_way = std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                                   [](Point p, Point q) { return p.x == q.x && p.y == q.y; });
-  return same_way ? strokes.vertex[i] : a.size() - strokes.vertex[i];
+  const std::size_t own = strokes.owner[i];
+  if (own == strokes.stroke_of(i)) return strokes.vertex[i];
+  return strokes.reversed[own] ? (*strokes.curves)[own].size() - strokes.vertex[i] : strokes.vertex[i];
 }
 
 // Whether a curve ends within `gap` of where it starts: a ring, whose seam

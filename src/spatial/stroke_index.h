@@ -25,6 +25,9 @@ struct StrokeIndex {
   // curve is its own stroke. Sources name curves, the geometric questions
   // below strokes.
   std::vector<std::uint32_t> first;
+  // Per curve, whether it repeats its first curve the other way round (as
+  // `first`, empty when no curve repeats another).
+  std::vector<char> reversed;
 
   Segment segment(std::size_t i) const {
     const Polyline& c = (*curves)[owner[i]];
