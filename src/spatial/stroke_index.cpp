@@ -70,27 +70,31 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
   return index;
 }
 
-bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
-  const double r = strokes.max_reach;
-  const double max_cos = std::cos(min_angle);
-  // The direction of the nearest segment of each stroke that holds p.
-  std::vector<std::pair<std::size_t, std::size_t>> nearest;  // (curve, segment)
-  std::vector<double> best;
+void strokes_near(const StrokeIndex& strokes, Point p, double within, std::vector<StrokeNear>& out) {
+  out.clear();
+  const double r = within * strokes.max_reach;
   strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
-    const double d = point_segment_distance(p, strokes.segment(i));
-    if (d > strokes.reach_of(i)) return;
+    const double reach = within * strokes.reach_of(i);
+    const double d = point_segment_distance_within(p, strokes.segment(i), reach);
+    if (d > reach) return;
     const std::size_t c = strokes.stroke_of(i);
-    for (std::size_t k = 0; k < nearest.size(); ++k) {
-      if (nearest[k].first != c) continue;
-      if (d < best[k] || (d == best[k] && i < nearest[k].second)) best[k] = d, nearest[k].second = i;
+    for (StrokeNear& n : out) {
+      if (n.stroke != c) continue;
+      if (d < n.distance || (d == n.distance && i < n.segment)) n.distance = d, n.segment = i;
       return;
     }
-    nearest.push_back({c, i});
-    best.push_back(d);
+    out.push_back({c, i, d});
   });
+}
+
+bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
+  const double max_cos = std::cos(min_angle);
+  // The direction of the nearest segment of each stroke that holds p.
+  std::vector<StrokeNear> nearest;
+  strokes_near(strokes, p, 1.0, nearest);
   std::vector<Point> dirs;
-  for (const auto& [c, i] : nearest) {
-    if (const auto d = stroke_direction(strokes, i)) dirs.push_back(*d);
+  for (const StrokeNear& n : nearest) {
+    if (const auto d = stroke_direction(strokes, n.segment)) dirs.push_back(*d);
   }
   for (std::size_t a = 0; a < dirs.size(); ++a) {
     for (std::size_t b = a + 1; b < dirs.size(); ++b) {
@@ -273,22 +277,11 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   // band radius of the nearest that does). A piece drawn over a stroke
   // again and ending short of the junction is no arm's stroke, however near.
   std::vector<Part> parts;
-  std::vector<std::tuple<std::size_t, std::size_t, double>> held;  // (stroke, segment, distance)
+  std::vector<StrokeNear> held;
   for (const Point& p : arm_points) {
-    held.clear();
-    strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
-      const double d = point_segment_distance(p, strokes.segment(i));
-      if (d > strokes.reach_of(i)) return;
-      const std::size_t c = strokes.stroke_of(i);
-      for (auto& [stroke, seg, best] : held) {
-        if (stroke != c) continue;
-        if (d < best || (d == best && i < seg)) best = d, seg = i;
-        return;
-      }
-      held.push_back({c, i, d});
-    });
+    strokes_near(strokes, p, 1.0, held);
     double nearest_junction = std::numeric_limits<double>::infinity();
-    for (const auto& h : held) nearest_junction = std::min(nearest_junction, junction_distance(std::get<0>(h)));
+    for (const StrokeNear& h : held) nearest_junction = std::min(nearest_junction, junction_distance(h.stroke));
     double best = std::numeric_limits<double>::infinity();
     std::size_t seg = kNone;
     for (const auto& [c, i, d] : held) {
@@ -358,6 +351,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     double x0, x1, y0, y1;
     double from;       // distance to the junction
     bool first, last;  // the curve's first, resp. last segment (a closed curve has neither)
+    bool open;         // its curve does not close on itself
     // The stroke's direction there, found when a pair first asks for it.
     bool direction_known = false;
     std::optional<Point> direction;
@@ -365,15 +359,19 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   };
   // Per stroke of `curves`, nearest to the junction first.
   std::vector<std::vector<Near>> boxes(curves.size());
+  std::size_t owner = kNone;
+  bool open = false;
   for (std::size_t i : near) {
     const Segment g = strokes.segment(i);
     const std::size_t size = (*strokes.curves)[strokes.owner[i]].size();
     const auto k = static_cast<std::size_t>(std::lower_bound(curves.begin(), curves.end(), strokes.stroke_of(i)) -
                                             curves.begin());
-    const bool open = !closes((*strokes.curves)[strokes.owner[i]], r);
+    // A curve's segments come one after another: whether it closes is
+    // read once for them.
+    if (strokes.owner[i] != owner) owner = strokes.owner[i], open = !closes((*strokes.curves)[owner], r);
     boxes[k].push_back({i, g, std::min(g.a.x, g.b.x), std::max(g.a.x, g.b.x), std::min(g.a.y, g.b.y),
                         std::max(g.a.y, g.b.y), point_segment_distance(junction, g), open && strokes.vertex[i] == 1,
-                        open && strokes.vertex[i] + 1 == size, false, std::nullopt});
+                        open && strokes.vertex[i] + 1 == size, open, false, std::nullopt});
   }
   // Two segments whose distances to the junction differ by more than the
   // nearer one's span and the gap allowed (and a slack that rounding cannot
@@ -430,10 +428,10 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   };
   // Whether p lies within a band radius of an end of the curve of grid
   // segment u or v.
-  auto ends_near = [&](std::size_t u, std::size_t v, Point p) {
-    for (const std::size_t i : {u, v}) {
-      const Polyline& c = (*strokes.curves)[strokes.owner[i]];
-      if (closes(c, r)) continue;
+  auto ends_near = [&](const Near& u, const Near& v, Point p) {
+    for (const Near* n : {&u, &v}) {
+      if (!n->open) continue;
+      const Polyline& c = (*strokes.curves)[strokes.owner[n->i]];
       for (const Point a : {c.front(), c.back()}) {
         if (std::hypot(a.x - p.x, a.y - p.y) <= r) return true;
       }
@@ -494,7 +492,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
           const bool at_angle = di && dk && std::fabs(di->x * dk->x + di->y * dk->y) < max_cos;
           if (!stroke_end && !at_angle) continue;
           const bool along = !di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos;
-          const bool weak = !cusp && (broken || (along && (stroke_end || ends_near(u.i, v.i, p))));
+          const bool weak = !cusp && (broken || (along && (stroke_end || ends_near(u, v, p))));
           if (weak && score < best_weak) best_weak = score, at_weak = p;
           if (!weak && score < best) best = score, at = p;
         }

@@ -45,6 +45,17 @@ struct StrokeIndex {
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
                          double radius, const std::vector<std::size_t>& first = {});
 
+// A stroke near a point: its nearest grid segment there and the distance.
+struct StrokeNear {
+  std::size_t stroke, segment;
+  double distance;
+};
+
+// Every stroke within `within` x its band radius of p, with its nearest
+// segment there (the lowest of equally near ones), in the order the grid
+// first meets the strokes; `out` is cleared first.
+void strokes_near(const StrokeIndex& strokes, Point p, double within, std::vector<StrokeNear>& out);
+
 // Whether p lies in the bands of two strokes whose directions there (over a
 // band radius either way of the nearest segment, so that jitter does not
 // count) are more than `min_angle` radians apart as undirected lines:
