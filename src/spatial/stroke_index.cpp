@@ -256,15 +256,15 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   const double around = 3.0 * r;
   strokes.grid.visit_box({junction.x - around, junction.y - around}, {junction.x + around, junction.y + around},
                          [&](std::size_t i) {
-                           const double d = point_segment_distance(junction, strokes.segment(i));
                            const std::size_t c = strokes.stroke_of(i);
                            for (auto& [stroke, best] : to_junction) {
                              if (stroke == c) {
-                               best = std::min(best, d);
+                               // Measured only where it may come nearer.
+                               best = std::min(best, point_segment_distance_within(junction, strokes.segment(i), best));
                                return;
                              }
                            }
-                           to_junction.push_back({c, d});
+                           to_junction.push_back({c, point_segment_distance(junction, strokes.segment(i))});
                          });
   auto junction_distance = [&](std::size_t c) {
     for (const auto& [stroke, d] : to_junction) {
@@ -341,7 +341,10 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   std::vector<std::size_t> near;
   strokes.grid.visit_box({junction.x - reach, junction.y - reach}, {junction.x + reach, junction.y + reach},
                          [&](std::size_t i) {
-                           if (std::binary_search(curves.begin(), curves.end(), strokes.stroke_of(i))) near.push_back(i);
+                           const std::size_t stroke = strokes.stroke_of(i);
+                           for (const std::size_t c : curves) {
+                             if (c == stroke) return near.push_back(i);
+                           }
                          });
   std::sort(near.begin(), near.end());
   near.erase(std::unique(near.begin(), near.end()), near.end());
