@@ -68,6 +68,12 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
     std::vector<Link> links;
     std::vector<NodeId> paths;
   };
+  // The widest clearance of any junction: no link is longer than `factor`
+  // times its own end's and that.
+  double widest = 0.0;
+  for (std::size_t v = 0; v < n; ++v) {
+    if (adj.degree(static_cast<NodeId>(v)) >= 3) widest = std::max(widest, clearance[v]);
+  }
   // The links short enough to merge from the junctions in [begin, end), in
   // order; every walk reads the graph only.
   auto find_links = [&](std::size_t begin, std::size_t end, Links& links_found) {
@@ -80,16 +86,24 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
         walk.assign(1, j);
         NodeId prev = j, cur = *it;
         double length = 0.0;
+        const double longest = factor * (clearance[j] + widest);
+        bool too_long = false;
         for (;;) {
           walk.push_back(cur);
           length += distance(graph.nodes[prev], graph.nodes[cur]);
+          // Longer than any link from j may be (a street between two
+          // crossings): its far end need not be found.
+          if (length > longest) {
+            too_long = true;
+            break;
+          }
           if (adj.degree(cur) != 2 || walk.size() > graph.edges.size() + 1) break;
           const NodeId next = adj.begin(cur)[0] == prev ? adj.begin(cur)[1] : adj.begin(cur)[0];
           prev = cur;
           cur = next;
         }
         const NodeId e = walk.back();
-        if (adj.degree(e) < 3) continue;
+        if (too_long || adj.degree(e) < 3) continue;
         const double limit = e == j ? 2.0 * factor * clearance[j] : factor * (clearance[j] + clearance[e]);
         if (!(length <= limit)) continue;
         // A link that narrows in its middle is a bar between two strokes.
