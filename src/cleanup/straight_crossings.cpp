@@ -110,10 +110,6 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
         const NodeId e = link.end;
         if (e <= j || adj.degree(e) != 3) continue;
         if (!(link.length <= link_factor * (clearance[j] + clearance[e]))) continue;
-        if (strokes != nullptr && meets_apart(*strokes, {{graph.nodes[j], clearance[j]}, {graph.nodes[e], clearance[e]}},
-                                              radius, kMeetAngle)) {
-          continue;
-        }
         const std::size_t mark = inner.size();
         arms_of(e, arms_b, inner, pts);
         std::vector<const Arm*> outer_a, outer_b;
@@ -135,6 +131,13 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
           // bar between two strokes whose lines meet elsewhere.
           const Point mid{(graph.nodes[j].x + graph.nodes[e].x) * 0.5, (graph.nodes[j].y + graph.nodes[e].y) * 0.5};
           if (line_distance(mid, a1.q, b1.q) > radius || line_distance(mid, a2.q, b2.q) > radius) continue;
+          // Asked last, of a pair that would merge (the dearest question): junctions
+          // within whose discs strokes meet apart keep their link.
+          if (strokes != nullptr &&
+              meets_apart(*strokes, {{graph.nodes[j], clearance[j]}, {graph.nodes[e], clearance[e]}}, radius,
+                          kMeetAngle)) {
+            break;
+          }
           // Where the two strokes' lines cross: a1.q - b1.q and a2.q - b2.q.
           const Point u{b1.q.x - a1.q.x, b1.q.y - a1.q.y}, v{b2.q.x - a2.q.x, b2.q.y - a2.q.y};
           const double den = u.x * v.y - u.y * v.x;

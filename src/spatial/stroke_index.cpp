@@ -484,15 +484,23 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
           const double from = std::sqrt((p.x - junction.x) * (p.x - junction.x) + (p.y - junction.y) * (p.y - junction.y));
           const double score = a.gap + 0.1 * from;
           if (from > reach || !(score < best || score < best_weak)) continue;
-          // Two parts of one stroke close along it meet only at a cusp.
-          const bool near_along = same && !apart_along(u.i, v.i, a.gap);
-          const bool cusp = near_along && turns_back(u, v);
-          if (near_along && !cusp) continue;
-          const bool stroke_end = cusp || (a.gap <= r && ((a.end == 0 && u.first) || (a.end == 1 && u.last) ||
-                                                          (a.end == 2 && v.first) || (a.end == 3 && v.last)));
+          const bool ends_here = a.gap <= r && ((a.end == 0 && u.first) || (a.end == 1 && u.last) ||
+                                                (a.end == 2 && v.first) || (a.end == 3 && v.last));
           const std::optional<Point>& di = direction_of(u);
           const std::optional<Point>& dk = direction_of(v);
           const bool at_angle = di && dk && std::fabs(di->x * dk->x + di->y * dk->y) < max_cos;
+          // Two parts of one stroke close along it meet only at a cusp. Where
+          // nothing else could make them meet, the turn is asked first: it
+          // is cheap, and the arc between them is needed only at a turn.
+          bool cusp = false;
+          if (same && !ends_here && !at_angle) {
+            if (!turns_back(u, v) || apart_along(u.i, v.i, a.gap)) continue;
+            cusp = true;
+          } else if (same && !apart_along(u.i, v.i, a.gap)) {
+            cusp = turns_back(u, v);
+            if (!cusp) continue;
+          }
+          const bool stroke_end = cusp || ends_here;
           if (!stroke_end && !at_angle) continue;
           const bool along = !di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos;
           const bool weak = !cusp && (broken || (along && (stroke_end || ends_near(u, v, p))));
