@@ -24,7 +24,7 @@ using graph_detail::distance;
 using graph_detail::pair_key;
 using cleanup_detail::collapse;
 using cleanup_detail::find_root;
-using cleanup_detail::kNodesPerTask;
+using cleanup_detail::kJunctionsPerTask;
 
 constexpr double kMeetAngle = 10.0 * 3.14159265358979323846 / 180.0;
 
@@ -70,18 +70,16 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
   };
   // The widest clearance of any junction: no link is longer than `factor`
   // times its own end's and that.
+  const std::vector<NodeId> junctions = cleanup_detail::junctions_of(adj, n);
   double widest = 0.0;
-  for (std::size_t v = 0; v < n; ++v) {
-    if (adj.degree(static_cast<NodeId>(v)) >= 3) widest = std::max(widest, clearance[v]);
-  }
-  // The links short enough to merge from the junctions in [begin, end), in
-  // order; every walk reads the graph only.
+  for (const NodeId v : junctions) widest = std::max(widest, clearance[v]);
+  // The links short enough to merge from the junctions [begin, end) of
+  // `junctions`, in order; every walk reads the graph only.
   auto find_links = [&](std::size_t begin, std::size_t end, Links& links_found) {
     std::vector<NodeId> walk;
     std::vector<Point> found;
-    for (std::size_t jj = begin; jj < end; ++jj) {
-      const auto j = static_cast<NodeId>(jj);
-      if (adj.degree(j) < 3) continue;
+    for (std::size_t k = begin; k < end; ++k) {
+      const NodeId j = junctions[k];
       for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
         walk.assign(1, j);
         NodeId prev = j, cur = *it;
@@ -140,7 +138,7 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
   std::vector<Link> links;
   std::vector<NodeId> paths;
   graph_detail::PairSet taken;
-  for (Links& part : parallel_parts<Links>(n, kNodesPerTask, find_links)) {
+  for (Links& part : parallel_parts<Links>(junctions.size(), kJunctionsPerTask, find_links)) {
     for (const Link& l : part.links) {
       if (!taken.insert(l.key)) continue;
       links.push_back({l.length, l.start, l.end, paths.size(), paths.size() + (l.stop - l.begin), l.key});

@@ -21,7 +21,7 @@ namespace {
 
 using graph_detail::distance;
 using cleanup_detail::collapse;
-using cleanup_detail::kNodesPerTask;
+using cleanup_detail::kJunctionsPerTask;
 using cleanup_detail::point_along;
 
 constexpr double kMeetAngle = 10.0 * 3.14159265358979323846 / 180.0;
@@ -95,14 +95,15 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
     std::vector<Merge> merges;
     std::vector<NodeId> link_nodes;
   };
-  // The split crossings found from the junctions in [begin, end), in order;
-  // each reads the graph only.
+  // The split crossings found from the junctions [begin, end) of
+  // `junctions`, in order; each reads the graph only.
+  const std::vector<NodeId> junctions = cleanup_detail::junctions_of(adj, n);
   auto find_merges = [&](std::size_t begin, std::size_t end, Merges& found) {
     std::vector<NodeId> inner;
     std::vector<Point> pts;
     std::vector<Arm> arms_a, arms_b;
-    for (std::size_t jj = begin; jj < end; ++jj) {
-      const auto j = static_cast<NodeId>(jj);
+    for (std::size_t k = begin; k < end; ++k) {
+      const NodeId j = junctions[k];
       if (adj.degree(j) != 3) continue;
       inner.clear();
       arms_of(j, arms_a, inner, pts);
@@ -159,7 +160,7 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
   };
   std::vector<Merge> merges;
   std::vector<NodeId> link_nodes;
-  for (Merges& part : parallel_parts<Merges>(n, kNodesPerTask, find_merges)) {
+  for (Merges& part : parallel_parts<Merges>(junctions.size(), kJunctionsPerTask, find_merges)) {
     for (Merge m : part.merges) {
       m.inner_begin += link_nodes.size();
       m.inner_end += link_nodes.size();
