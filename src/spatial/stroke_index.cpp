@@ -607,8 +607,8 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     const double t = len2 > 0.0 ? std::clamp(((p.x - g.a.x) * dx + (p.y - g.a.y) * dy) / len2, 0.0, 1.0) : 0.0;
     return Point{g.a.x + t * dx, g.a.y + t * dy};
   };
-  // Many strokes crowd a junction where traces run together: every pair is
-  // looked at, so each segment's box and direction are found once, and
+  // Many strokes crowd a junction where traces run together: each
+  // segment's box and direction are found once, and
   // pairs whose boxes lie clearly more than a band radius apart are passed
   // over before their closest approach is measured (the slack keeps a pair
   // that rounding could bring within reach).
@@ -633,25 +633,37 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     if (!n.direction_known) n.direction = stroke_direction(strokes, near[x]), n.direction_known = true;
     return n.direction;
   };
-  for (std::size_t x = 0; x < near.size(); ++x) {
-    const std::size_t u = near[x];
-    const Segment su = seen[x].s;
-    const Polyline& cu = (*strokes.curves)[strokes.owner[u]];
-    const bool ring_u = closes(cu, r);
-    for (std::size_t y = x + 1; y < near.size(); ++y) {
-      const std::size_t v = near[y];
-      if (strokes.stroke_of(u) == strokes.stroke_of(v)) continue;
+  // The pairs are swept along x: each segment is paired only with those
+  // whose boxes start within reach past its own end (in order of where they
+  // start), the lower index of the two taking the first part, as when every
+  // pair is looked at; the meetings come in another order, and no caller
+  // reads their order.
+  double widest_slack = 0.0;
+  for (const Near& n : seen) widest_slack = std::max(widest_slack, n.slack);
+  std::vector<std::size_t> by_x(near.size());
+  for (std::size_t k = 0; k < by_x.size(); ++k) by_x[k] = k;
+  std::sort(by_x.begin(), by_x.end(), [&](std::size_t a, std::size_t b) {
+    return seen[a].lo.x < seen[b].lo.x || (seen[a].lo.x == seen[b].lo.x && a < b);
+  });
+  for (std::size_t at_a = 0; at_a < by_x.size(); ++at_a) {
+    // Twice the widest slack: past rounding, even where the other's slack is the widest.
+    const double right = seen[by_x[at_a]].hi.x + r + seen[by_x[at_a]].slack + 2.0 * widest_slack;
+    for (std::size_t at_b = at_a + 1; at_b < by_x.size() && !(seen[by_x[at_b]].lo.x > right); ++at_b) {
+      const std::size_t x = std::min(by_x[at_a], by_x[at_b]), y = std::max(by_x[at_a], by_x[at_b]);
+      const Near& nu = seen[x];
       const Near& nv = seen[y];
-      const double reach = r + seen[x].slack + nv.slack;
-      if (nv.lo.x - seen[x].hi.x > reach || seen[x].lo.x - nv.hi.x > reach ||
-          nv.lo.y - seen[x].hi.y > reach || seen[x].lo.y - nv.hi.y > reach) {
+      const double reach = r + nu.slack + nv.slack;
+      if (nv.lo.x - nu.hi.x > reach || nu.lo.x - nv.hi.x > reach || nv.lo.y - nu.hi.y > reach ||
+          nu.lo.y - nv.hi.y > reach) {
         continue;
       }
+      const std::size_t u = near[x], v = near[y];
+      if (strokes.stroke_of(u) == strokes.stroke_of(v)) continue;
       // Strokes running the same way (traces along one street) never meet.
       const std::optional<Point>& du = direction_of(x);
       const std::optional<Point>& dv = direction_of(y);
       if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) continue;
-      const Segment sv = nv.s;
+      const Segment su = nu.s, sv = nv.s;
       const Approach a = closest_approach(su.a, su.b, sv.a, sv.b);
       if (a.gap > r) continue;
       // Where they cross; else where an end of either lies within a band
@@ -662,8 +674,9 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
       if (a.end == -1) {
         places.push_back(a.at);
       } else {
+        const Polyline& cu = (*strokes.curves)[strokes.owner[u]];
         const Polyline& cv = (*strokes.curves)[strokes.owner[v]];
-        const bool ring_v = closes(cv, r);
+        const bool ring_u = closes(cu, r), ring_v = closes(cv, r);
         auto end_on = [&](Point p, bool is_end, const Segment& other) {
           if (!is_end) return;
           const Point f = foot(p, other);
