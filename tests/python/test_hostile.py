@@ -209,23 +209,28 @@ CLI_CHILD = textwrap.dedent("""
     import os, signal, sys, threading, time
     from strokegraph import cli
 
-    # Kill the first worker found (busy from its start): its file fails, the rest finish.
+    # Kill the first worker found well inside its first file (some CPU time
+    # spent, far less than a file takes): its file fails, the rest finish.
+    # A worker killed just after it sent its result would cost no file.
     def kill_one():
         me = os.getpid()
         while True:
-            time.sleep(0.05)
+            time.sleep(0.01)
             for pid in os.listdir("/proc"):
                 if not pid.isdigit():
                     continue
                 try:
                     with open(f"/proc/{pid}/stat") as f:
-                        ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+                        fields = f.read().rsplit(")", 1)[1].split()
+                    ppid, ticks = int(fields[1]), int(fields[11]) + int(fields[12])
                     with open(f"/proc/{ppid}/stat") as f:
                         grand = int(f.read().rsplit(")", 1)[1].split()[1])
+                    with open(f"/proc/{pid}/cmdline") as f:
+                        tracker = "resource_tracker" in f.read()
                 except (OSError, IndexError, ValueError):
                     continue
                 # Workers are the forkserver's children.
-                if grand == me and "resource_tracker" not in open(f"/proc/{pid}/cmdline").read():
+                if grand == me and not tracker and 5 <= ticks <= 30:
                     os.kill(int(pid), signal.SIGKILL)
                     return
 
