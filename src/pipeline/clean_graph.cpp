@@ -13,6 +13,8 @@
 #include <variant>
 
 #include "cleanup/cleanup.h"
+#include "cleanup/on_strokes.h"
+#include "cleanup/uncovered.h"
 #include "common/format.h"
 #include "common/progress.h"
 #include "conditioning/repeats.h"
@@ -59,6 +61,21 @@ constexpr double kStubFactor = 1.5;  // after the moves, a tip shorter than this
 constexpr double kWiggleStep = 3.5;
 constexpr double kOvershootReach = 2.0;  // x radius: a stroke ending this far past another's centerline
 constexpr double kOvershootLength = 4.0;  // x radius: ... on a tip shorter than this ends on it
+// Chains laid on their strokes (see place_on_strokes), in radii: read every
+// quarter radius, strokes within 26 degrees of the chain's way, a change of
+// stroke costing two radii, the last half radius at either end left alone.
+constexpr double kPlaceStep = 0.25;
+constexpr double kPlaceTurn = 0.45;  // radians
+constexpr double kPlaceSwitch = 2.0;
+constexpr double kPlaceSkipEnds = 0.5;
+constexpr double kPlaceSideBySide = 1e9;
+// Strokes the graph passes by (see add_uncovered_strokes), in radii: read
+// every quarter radius; stretches farther than 0.7 from the graph over 3 or
+// more are added, joining it at a node within one.
+constexpr double kCoverStep = 0.25;
+constexpr double kCover = 0.45;
+constexpr double kCoverLength = 3.0;
+constexpr double kCoverAttach = 1.0;
 
 // The stroke ends as zero-length segments, for the clean-up.
 SegmentGrid stroke_end_grid(const std::vector<Point>& ends, double radius) {
@@ -187,6 +204,14 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     stubs.corner_factor = 0.0;
     graph = remove_spurs(std::move(graph), clearance, stubs);
   }
+  {
+    CoverRules cover;
+    cover.step = kCoverStep * radius;
+    cover.cover = kCover * radius;
+    cover.min_length = kCoverLength * radius;
+    cover.attach = kCoverAttach * radius;
+    graph = add_uncovered_strokes(std::move(graph), *strokes, cover);
+  }
   clearance = {};
   cleanup_seconds += seconds_since(t0);
   enter_stage("chains", 0.95, 1.0);
@@ -201,6 +226,15 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   place_free_ends(out.chains, chains, edges, band);
   edges = SegmentGrid({}, 1.0);
   unfold_chains(out.chains, kWiggleStep * radius);
+  StrokePlacement placement;
+  placement.step = kPlaceStep * radius;
+  placement.max_turn = kPlaceTurn;
+  placement.switch_cost = kPlaceSwitch * radius;
+  placement.skip_ends = kPlaceSkipEnds * radius;
+  placement.side_by_side = kPlaceSideBySide * radius;
+  placement.simplification = t.chain_simplification;
+  placement.unfold_step = kWiggleStep * radius;
+  place_on_strokes(out.chains, *strokes, placement);
   cleanup_seconds += seconds_since(t1);
   NumberedNodes numbered = number_nodes(chains, out.chains);
   out.nodes = std::move(numbered.nodes);

@@ -428,3 +428,38 @@ def test_a_shallow_crossing_of_curved_strokes_is_one_node(crossing, bend, both_c
 def test_a_bowl_meeting_its_stem_twice_keeps_two_junctions(height, again, ratio, angle):
     result = clean(drawn(bowl_on_stem(height), again), ratio, angle)
     assert sorted(d for d in result.degree.tolist() if d >= 3) == [3, 3]
+
+
+def points_away_from_junctions(result, reach):
+    """The chains' points farther than `reach` from every junction."""
+    pts = np.concatenate(result.chains)
+    junctions = result.nodes[result.junctions]
+    if len(junctions) == 0:
+        return pts
+    near = np.hypot(*(pts[:, None, :] - junctions[None]).transpose(2, 0, 1)).min(1)
+    return pts[near > reach]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("again", ["once", "twice", "reversed"])
+@pytest.mark.parametrize("drawing", ["parallel 1.4", "parallel 1.8", "curve by a line", "side by side"])
+def test_chains_lie_on_the_strokes_they_follow(drawing, again, ratio, angle):
+    # Strokes closer than their bands have one skeleton line midway between
+    # them (or bending from one to the other): the chains are laid on the
+    # strokes instead, whichever one they follow, and drawn again they lie
+    # on the same points.
+    if drawing.startswith("parallel"):
+        gap = float(drawing.split()[1])
+        strokes = [[(-15.0, 0.0), (15.0, 0.0)], [(-12.0, gap), (12.0, gap)], [(0.0, -10.0), (0.0, -2.0)]]
+    elif drawing == "curve by a line":
+        strokes = [ring_arc(200, 340, 20.0, centre=(0.0, 21.5), step=4.0), [(-12.0, 0.0), (12.0, 0.0)]]
+    else:
+        strokes = side_by_side(1.5, 60, False)[0]
+    result = clean(drawn(strokes, again), ratio, angle)
+    lines = [np.array(rotate(s, angle)) for s in strokes]
+    assert farthest(points_away_from_junctions(result, 1.0 * RADIUS), lines) <= 0.02 * RADIUS
+    once = clean(strokes, ratio, angle)
+    assert shape_of(result) == shape_of(once)
+    assert farthest(np.concatenate(result.chains), once.chains) <= 0.1 * RADIUS
+    assert largest_fold(result) <= 150.0

@@ -1,0 +1,365 @@
+// Strokes that the graph passes by, added to it. Three streets side by side
+// a radius and a half apart make one band, whose skeleton runs along one of
+// them or between two: the others have no line, and where a street crosses
+// them it meets one line instead of three. Each stroke is read once at
+// fixed steps against a grid of the graph's edges; a stretch far from every
+// edge is laid into the graph along the stroke's own points, noded where it
+// crosses edges and joined to the graph where it comes back to it.
+#include "cleanup/uncovered.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "common/progress.h"
+#include "spatial/segment_grid.h"
+
+namespace strokegraph {
+namespace {
+
+// Radians: a stroke within this of a line's direction runs along it.
+constexpr double kAlong = 0.52;
+
+double dist(Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y); }
+
+Point lerp(Point a, Point b, double t) { return {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t}; }
+
+// Parameter along p-q of the nearest point to x.
+double foot(Point x, Point p, Point q) {
+  const double dx = q.x - p.x, dy = q.y - p.y;
+  const double len2 = dx * dx + dy * dy;
+  return len2 > 0.0 ? std::clamp(((x.x - p.x) * dx + (x.y - p.y) * dy) / len2, 0.0, 1.0) : 0.0;
+}
+
+// Where segments a-b and c-d cross properly: the parameters along both.
+std::optional<std::pair<double, double>> crossing(Point a, Point b, Point c, Point d) {
+  const double rx = b.x - a.x, ry = b.y - a.y, sx = d.x - c.x, sy = d.y - c.y;
+  const double den = rx * sy - ry * sx;
+  if (den == 0.0) return std::nullopt;
+  const double t = ((c.x - a.x) * sy - (c.y - a.y) * sx) / den;
+  const double u = ((c.x - a.x) * ry - (c.y - a.y) * rx) / den;
+  if (!(t > 0.0 && t < 1.0 && u > 0.0 && u < 1.0)) return std::nullopt;
+  return std::make_pair(t, u);
+}
+
+// The point at arc length s along curve c from its start, with the index of
+// the curve point after it.
+struct CurveWalk {
+  const Polyline& c;
+  std::vector<double> run;  // arc length at each point
+  explicit CurveWalk(const Polyline& curve) : c(curve), run(curve.size(), 0.0) {
+    for (std::size_t k = 1; k < c.size(); ++k) run[k] = run[k - 1] + dist(c[k - 1], c[k]);
+  }
+  double length() const { return run.back(); }
+  std::size_t after(double s) const {
+    const auto it = std::upper_bound(run.begin(), run.end(), s);
+    return std::clamp<std::size_t>(static_cast<std::size_t>(it - run.begin()), 1, c.size() - 1);
+  }
+  Point at(double s) const {
+    const std::size_t k = after(s);
+    const double len = run[k] - run[k - 1];
+    return len > 0.0 ? lerp(c[k - 1], c[k], std::clamp((s - run[k - 1]) / len, 0.0, 1.0)) : c[k];
+  }
+};
+
+// A split of edge `edge` at parameter t by node `node`.
+struct Split {
+  std::size_t edge;
+  double t;
+  NodeId node;
+};
+
+// The segments added so far, by cell, for the cover question.
+class AddedSegments {
+ public:
+  explicit AddedSegments(double cell) : cell_(cell) {}
+  void add(Segment s) {
+    const auto [x0, y0] = key({std::min(s.a.x, s.b.x), std::min(s.a.y, s.b.y)});
+    const auto [x1, y1] = key({std::max(s.a.x, s.b.x), std::max(s.a.y, s.b.y)});
+    if (x1 - x0 > 64 || y1 - y0 > 64) return;  // far beyond the drawing's scale
+    for (std::int64_t y = y0; y <= y1; ++y) {
+      for (std::int64_t x = x0; x <= x1; ++x) cells_[{x, y}].push_back(s);
+    }
+  }
+  double distance(Point p) const {
+    double best = std::numeric_limits<double>::infinity();
+    const auto [kx, ky] = key(p);
+    for (std::int64_t y = ky - 1; y <= ky + 1; ++y) {
+      for (std::int64_t x = kx - 1; x <= kx + 1; ++x) {
+        const auto it = cells_.find({x, y});
+        if (it == cells_.end()) continue;
+        for (const Segment& s : it->second) best = std::min(best, point_segment_distance(p, s));
+      }
+    }
+    return best;
+  }
+
+ private:
+  std::pair<std::int64_t, std::int64_t> key(Point p) const {
+    auto k = [&](double v) {
+      return static_cast<std::int64_t>(std::clamp(std::floor(v / cell_), -9.0e15, 9.0e15));
+    };
+    return {k(p.x), k(p.y)};
+  }
+  double cell_;
+  std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Segment>> cells_;
+};
+
+// Whether every stroke whose band holds p (at its point nearest p) is drawn
+// by an added stretch there, and some stroke does.
+bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, Point p, Point d, double on) {
+  const double r = strokes.max_reach;
+  const double min_cos = std::cos(kAlong);
+  std::vector<std::pair<std::size_t, std::pair<double, Point>>> nearest;  // stroke, (distance, point)
+  strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
+    const Segment seg = strokes.segment(i);
+    const Point q = lerp(seg.a, seg.b, foot(p, seg.a, seg.b));
+    const double gap = dist(p, q);
+    if (gap > strokes.reach_of(i)) return;
+    // Strokes across the line (at a junction) are other lines'.
+    const double len = dist(seg.a, seg.b);
+    if (!(len > 0.0) || std::fabs((seg.b.x - seg.a.x) * d.x + (seg.b.y - seg.a.y) * d.y) < min_cos * len) return;
+    const std::size_t stroke = strokes.stroke_of(i);
+    for (auto& [k, best] : nearest) {
+      if (k != stroke) continue;
+      if (gap < best.first) best = {gap, q};
+      return;
+    }
+    nearest.push_back({stroke, {gap, q}});
+  });
+  if (nearest.empty()) return false;
+  for (const auto& [k, best] : nearest) {
+    if (added.distance(best.second) > on) return false;
+  }
+  return true;
+}
+
+// Drops every path of the graph's own edges (a run through nodes of degree
+// 2, its edges among the first `old_edges` and the `split_edges` appended
+// when they were split) whose points, but for the last `skip` at either end,
+// all lie where every stroke is drawn by an added stretch: the line the
+// skeleton drew midway between strokes now drawn each on its own.
+void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges, const StrokeIndex& strokes,
+                   const AddedSegments& added, const CoverRules& rules) {
+  const std::size_t n = graph.nodes.size(), m = graph.edges.size();
+  std::vector<char> own(m, 0);
+  for (std::size_t i = 0; i < old_edges; ++i) own[i] = 1;
+  for (std::size_t i = m - split_edges; i < m; ++i) own[i] = 1;
+  std::vector<std::vector<std::size_t>> at(n);
+  for (std::size_t i = 0; i < m; ++i) at[graph.edges[i].first].push_back(i), at[graph.edges[i].second].push_back(i);
+  std::vector<char> seen(m, 0), gone(m, 0);
+  std::vector<std::size_t> path;
+  std::vector<Point> points;
+  for (std::size_t start = 0; start < m; ++start) {
+    if (!own[start] || seen[start]) continue;
+    // The run through degree-2 nodes along own edges, both ways from `start`.
+    path.assign(1, start);
+    seen[start] = 1;
+    NodeId ends[2] = {graph.edges[start].first, graph.edges[start].second};
+    for (int side = 0; side < 2; ++side) {
+      std::size_t edge = start;
+      NodeId v = side == 0 ? graph.edges[start].second : graph.edges[start].first;
+      while (at[v].size() == 2) {
+        const std::size_t next = at[v][0] == edge ? at[v][1] : at[v][0];
+        if (!own[next] || seen[next]) break;
+        seen[next] = 1;
+        path.push_back(next);
+        v = graph.edges[next].first == v ? graph.edges[next].second : graph.edges[next].first;
+        edge = next;
+      }
+      ends[side] = v;
+    }
+    // Its points: every edge's ends and points a step apart between.
+    double length = 0.0;
+    for (std::size_t e : path) length += dist(graph.nodes[graph.edges[e].first], graph.nodes[graph.edges[e].second]);
+    if (!(length > 2.0 * rules.attach)) continue;
+    bool replaced = true;
+    std::size_t tested = 0;
+    for (std::size_t e : path) {
+      const Point a = graph.nodes[graph.edges[e].first], b = graph.nodes[graph.edges[e].second];
+      const double len = dist(a, b);
+      if (!(len > 0.0)) continue;
+      const auto pieces = static_cast<std::size_t>(std::min(std::ceil(len / rules.step), 1.0e6));
+      for (std::size_t k = 0; k <= pieces && replaced; ++k) {
+        const Point p = lerp(a, b, pieces > 0 ? static_cast<double>(k) / static_cast<double>(pieces) : 0.0);
+        if (dist(p, graph.nodes[ends[0]]) < rules.attach || dist(p, graph.nodes[ends[1]]) < rules.attach) continue;
+        ++tested;
+        replaced = strokes_all_added(strokes, added, p, {(b.x - a.x) / len, (b.y - a.y) / len}, 0.1 * rules.cover);
+      }
+      if (!replaced) break;
+    }
+    if (!replaced || tested == 0) continue;
+    for (std::size_t e : path) gone[e] = 1;
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < m; ++i) {
+    if (!gone[i]) graph.edges[kept++] = graph.edges[i];
+  }
+  graph.edges.resize(kept);
+}
+
+}  // namespace
+
+Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const CoverRules& rules) {
+  if (strokes.curves == nullptr || graph.edges.empty() || !(rules.step > 0.0) || !(rules.cover > 0.0) ||
+      !(rules.min_length > 0.0)) {
+    return graph;
+  }
+  const std::vector<Polyline>& curves = *strokes.curves;
+  const std::size_t old_edges = graph.edges.size();
+  auto edge_segment = [&](std::size_t i) {
+    return Segment{graph.nodes[graph.edges[i].first], graph.nodes[graph.edges[i].second]};
+  };
+  const double reach = std::max(rules.cover, rules.attach) * 2.0;
+  const CellIndex grid(old_edges, edge_segment, reach);
+  auto graph_distance = [&](Point p, double within) {
+    double best = within;
+    grid.visit_box({p.x - within, p.y - within}, {p.x + within, p.y + within},
+                   [&](std::size_t i) { best = std::min(best, point_segment_distance(p, edge_segment(i))); });
+    return best;
+  };
+  AddedSegments added(reach);
+  std::vector<Split> splits;
+
+  // Joins stroke point p to the graph near it: a node within `attach` of
+  // the nearest point of the nearest edge, or a new node splitting it there.
+  auto join = [&](Point p) -> std::optional<NodeId> {
+    double best = reach;
+    std::size_t edge = old_edges;
+    grid.visit_box({p.x - reach, p.y - reach}, {p.x + reach, p.y + reach}, [&](std::size_t i) {
+      const double d = point_segment_distance(p, edge_segment(i));
+      if (d < best || (d == best && i < edge)) best = d, edge = i;
+    });
+    if (edge == old_edges) return std::nullopt;
+    const Segment s = edge_segment(edge);
+    const double t = foot(p, s.a, s.b);
+    const Point x = lerp(s.a, s.b, t);
+    const NodeId a = graph.edges[edge].first, b = graph.edges[edge].second;
+    const double da = dist(x, s.a), db = dist(x, s.b);
+    if (std::min(da, db) <= rules.attach) return da <= db ? a : b;
+    const auto node = static_cast<NodeId>(graph.nodes.size());
+    graph.nodes.push_back(x);
+    splits.push_back({edge, t, node});
+    return node;
+  };
+
+  std::vector<Point> path;
+  std::map<std::pair<double, double>, NodeId> ends;  // stroke ends where stretches end
+  for (std::size_t ci = 0; ci < curves.size(); ++ci) {
+    checkpoint();
+    const Polyline& c = curves[ci];
+    if (c.size() < 2 || (!strokes.first.empty() && strokes.first[ci] != ci)) continue;
+    const CurveWalk walk(c);
+    const double length = walk.length();
+    if (!(length >= rules.min_length) || !std::isfinite(length)) continue;
+    const auto count = static_cast<std::size_t>(std::min(std::ceil(length / rules.step), 1.0e7));
+    std::vector<char> far(count + 1, 0);
+    for (std::size_t k = 0; k <= count; ++k) {
+      const Point p = walk.at(length * static_cast<double>(k) / static_cast<double>(count));
+      far[k] = graph_distance(p, rules.cover) >= rules.cover && added.distance(p) >= rules.cover;
+    }
+    for (std::size_t k = 0; k <= count;) {
+      if (!far[k]) {
+        ++k;
+        continue;
+      }
+      std::size_t j = k;
+      while (j + 1 <= count && far[j + 1]) ++j;
+      const double s0 = length * static_cast<double>(k) / static_cast<double>(count);
+      const double s1 = length * static_cast<double>(j) / static_cast<double>(count);
+      const std::size_t next = j + 1;
+      if (s1 - s0 < rules.min_length) {
+        k = next;
+        continue;
+      }
+      // The stretch from s0 to s1 along the stroke's own points.
+      path.clear();
+      path.push_back(walk.at(s0));
+      for (std::size_t v = walk.after(s0); v < c.size() && walk.run[v] < s1; ++v) {
+        if (walk.run[v] > s0) path.push_back(c[v]);
+      }
+      path.push_back(walk.at(s1));
+      path.erase(std::unique(path.begin(), path.end()), path.end());
+      // Its ends: joined to the graph where the stroke goes on near it.
+      // At a stroke's end: the node an earlier stretch left there (streets
+      // stored piece by piece), or the graph within reach, or a free end.
+      auto end_node = [&](Point p) -> std::optional<NodeId> {
+        const auto it = ends.find({p.x, p.y});
+        if (it != ends.end()) return it->second;
+        return join(p);
+      };
+      const std::optional<NodeId> head = k > 0 ? join(walk.at(s0)) : end_node(c.front());
+      const std::optional<NodeId> tail = j < count ? join(walk.at(s1)) : end_node(c.back());
+      // Nodes along it, with those where it crosses an edge of the graph.
+      NodeId prev = head ? *head : static_cast<NodeId>(graph.nodes.size());
+      if (!head) graph.nodes.push_back(path.front());
+      auto link = [&](NodeId a, NodeId b) {
+        if (a == b) return;
+        graph.edges.push_back({a, b});
+      };
+      if (head) {
+        const auto node = static_cast<NodeId>(graph.nodes.size());
+        graph.nodes.push_back(path.front());
+        link(prev, node);
+        prev = node;
+      }
+      if (k == 0) ends.insert({{c.front().x, c.front().y}, head ? *head : prev});
+      for (std::size_t v = 1; v < path.size(); ++v) {
+        const Point a = path[v - 1], b = path[v];
+        // Edges it crosses, in order along a-b.
+        std::vector<std::pair<double, std::pair<std::size_t, double>>> cuts;
+        grid.visit_box({std::min(a.x, b.x), std::min(a.y, b.y)}, {std::max(a.x, b.x), std::max(a.y, b.y)},
+                       [&](std::size_t i) {
+                         const Segment s = edge_segment(i);
+                         if (const auto x = crossing(a, b, s.a, s.b)) cuts.push_back({x->first, {i, x->second}});
+                       });
+        std::sort(cuts.begin(), cuts.end());
+        cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+        for (const auto& [t, at] : cuts) {
+          const auto node = static_cast<NodeId>(graph.nodes.size());
+          graph.nodes.push_back(lerp(a, b, t));
+          splits.push_back({at.first, at.second, node});
+          link(prev, node);
+          prev = node;
+        }
+        const auto node = static_cast<NodeId>(graph.nodes.size());
+        graph.nodes.push_back(b);
+        link(prev, node);
+        prev = node;
+        added.add({a, b});
+      }
+      if (tail) link(prev, *tail);
+      if (j == count) ends.insert({{c.back().x, c.back().y}, tail ? *tail : prev});
+      k = next;
+    }
+  }
+  // Edges split where added stretches meet them, in order along each.
+  std::stable_sort(splits.begin(), splits.end(), [](const Split& x, const Split& y) {
+    return x.edge != y.edge ? x.edge < y.edge : x.t < y.t;
+  });
+  for (std::size_t s = 0; s < splits.size();) {
+    std::size_t e = s;
+    while (e < splits.size() && splits[e].edge == splits[s].edge) ++e;
+    const std::size_t edge = splits[s].edge;
+    const NodeId last = graph.edges[edge].second;
+    NodeId from = graph.edges[edge].first;
+    graph.edges[edge].second = splits[s].node;
+    from = splits[s].node;
+    for (std::size_t k = s + 1; k < e; ++k) {
+      graph.edges.push_back({from, splits[k].node});
+      from = splits[k].node;
+    }
+    graph.edges.push_back({from, last});
+    s = e;
+  }
+  drop_replaced(graph, old_edges, splits.size(), strokes, added, rules);
+  return graph;
+}
+
+}  // namespace strokegraph
