@@ -23,8 +23,11 @@
 namespace strokegraph {
 namespace {
 
-// Radians: a stroke within this of a line's direction runs along it.
-constexpr double kAlong = 0.52;
+// x attach: a line of the graph this near to added stretches may be one
+// they replace.
+constexpr double kBesideAdded = 1.5;
+// x cover: the strokes that a line of the graph this near may stand for.
+constexpr double kNearLine = 1.5;
 
 double dist(Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y); }
 
@@ -111,20 +114,15 @@ class AddedSegments {
   std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Segment>> cells_;
 };
 
-// Whether every stroke whose band holds p (at its point nearest p) is drawn
-// by an added stretch there, and some stroke does.
-bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, Point p, Point d, double on) {
-  const double r = strokes.max_reach;
-  const double min_cos = std::cos(kAlong);
+// Whether every stroke within `near` of p is drawn by an added stretch at
+// its point nearest p (a line with no stroke that near stands for none).
+bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, Point p, double near, double on) {
   std::vector<std::pair<std::size_t, std::pair<double, Point>>> nearest;  // stroke, (distance, point)
-  strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
+  strokes.grid.visit_box({p.x - near, p.y - near}, {p.x + near, p.y + near}, [&](std::size_t i) {
     const Segment seg = strokes.segment(i);
     const Point q = lerp(seg.a, seg.b, foot(p, seg.a, seg.b));
     const double gap = dist(p, q);
-    if (gap > strokes.reach_of(i)) return;
-    // Strokes across the line (at a junction) are other lines'.
-    const double len = dist(seg.a, seg.b);
-    if (!(len > 0.0) || std::fabs((seg.b.x - seg.a.x) * d.x + (seg.b.y - seg.a.y) * d.y) < min_cos * len) return;
+    if (gap > near) return;
     const std::size_t stroke = strokes.stroke_of(i);
     for (auto& [k, best] : nearest) {
       if (k != stroke) continue;
@@ -133,7 +131,6 @@ bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, P
     }
     nearest.push_back({stroke, {gap, q}});
   });
-  if (nearest.empty()) return false;
   for (const auto& [k, best] : nearest) {
     if (added.distance(best.second) > on) return false;
   }
@@ -190,7 +187,8 @@ void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges,
         const Point p = lerp(a, b, pieces > 0 ? static_cast<double>(k) / static_cast<double>(pieces) : 0.0);
         if (dist(p, graph.nodes[ends[0]]) < rules.attach || dist(p, graph.nodes[ends[1]]) < rules.attach) continue;
         ++tested;
-        replaced = strokes_all_added(strokes, added, p, {(b.x - a.x) / len, (b.y - a.y) / len}, 0.1 * rules.cover);
+        replaced = added.distance(p) <= kBesideAdded * rules.attach &&
+                   strokes_all_added(strokes, added, p, kNearLine * rules.cover, 0.1 * rules.cover);
       }
       if (!replaced) break;
     }

@@ -70,12 +70,12 @@ constexpr double kPlaceSwitch = 2.0;
 constexpr double kPlaceSkipEnds = 0.5;
 constexpr double kPlaceSideBySide = 1e9;
 // Strokes the graph passes by (see add_uncovered_strokes), in radii: read
-// every quarter radius; stretches farther than 0.7 from the graph over 3 or
-// more are added, joining it at a node within one.
+// every quarter radius; stretches farther than 0.55 from the graph over 3 or
+// more are added, joining it at a node within 1.5.
 constexpr double kCoverStep = 0.25;
-constexpr double kCover = 0.45;
+constexpr double kCover = 0.55;
 constexpr double kCoverLength = 3.0;
-constexpr double kCoverAttach = 1.0;
+constexpr double kCoverAttach = 1.5;
 
 // The stroke ends as zero-length segments, for the clean-up.
 SegmentGrid stroke_end_grid(const std::vector<Point>& ends, double radius) {
