@@ -26,6 +26,12 @@ namespace {
 // x attach: a line of the graph this near to added stretches may be one
 // they replace.
 constexpr double kBesideAdded = 1.5;
+// Radians: a stroke within this of another's direction runs its way.
+constexpr double kAlong = 0.45;
+// x band radius: strokes side by side keep their distance within this.
+constexpr double kSpread = 0.6;
+// Strokes drawing apart by more than this per length run out of a corner.
+constexpr double kDrawApart = 0.12;
 // x cover: the strokes that a line of the graph this near may stand for.
 constexpr double kNearLine = 1.5;
 
@@ -113,6 +119,42 @@ class AddedSegments {
   double cell_;
   std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Segment>> cells_;
 };
+
+// Whether the stretch s0..s1 of curve `ci` runs beside another stroke, a
+// band radius r or more from its ends: at every point a step apart some
+// other stroke within 2 r runs its way (within kAlong), and the nearest such
+// stroke keeps its distance within kSpread x r and does not draw away
+// (kDrawApart). Streets side by side do; a stroke drawn back along itself
+// has no other, and two strokes leaving an acute corner draw apart.
+bool beside_another(const StrokeIndex& strokes, const CurveWalk& walk, std::size_t ci, double s0, double s1,
+                    double step) {
+  const double r = strokes.max_reach;
+  const double max_cos = std::cos(kAlong);
+  double lo = std::numeric_limits<double>::infinity(), hi = 0.0;
+  double first_s = 0.0, first_gap = -1.0, last_s = 0.0, last_gap = 0.0;
+  for (double s = s0 + r; s <= s1 - r; s += step) {
+    const Point p = walk.at(s), a = walk.at(s - step), b = walk.at(s + step);
+    const double dl = dist(a, b);
+    if (!(dl > 0.0)) continue;
+    const Point d{(b.x - a.x) / dl, (b.y - a.y) / dl};
+    double best = 2.0 * r;
+    bool found = false;
+    strokes.grid.visit_box({p.x - 2.0 * r, p.y - 2.0 * r}, {p.x + 2.0 * r, p.y + 2.0 * r}, [&](std::size_t i) {
+      if (strokes.stroke_of(i) == ci) return;
+      const Segment seg = strokes.segment(i);
+      const double len = dist(seg.a, seg.b);
+      if (!(len > 0.0) || std::fabs((seg.b.x - seg.a.x) * d.x + (seg.b.y - seg.a.y) * d.y) < max_cos * len) return;
+      const double gap = point_segment_distance(p, seg);
+      if (gap <= best) best = gap, found = true;
+    });
+    if (!found) return false;
+    lo = std::min(lo, best);
+    hi = std::max(hi, best);
+    if (first_gap < 0.0) first_s = s, first_gap = best;
+    last_s = s, last_gap = best;
+  }
+  return hi - lo <= kSpread * r && std::fabs(last_gap - first_gap) <= kDrawApart * (last_s - first_s);
+}
 
 // Whether every stroke within `near` of p is drawn by an added stretch at
 // its point nearest p (a line with no stroke that near stands for none).
@@ -272,7 +314,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
       const double s0 = length * static_cast<double>(k) / static_cast<double>(count);
       const double s1 = length * static_cast<double>(j) / static_cast<double>(count);
       const std::size_t next = j + 1;
-      if (s1 - s0 < rules.min_length) {
+      if (s1 - s0 < rules.min_length || !beside_another(strokes, walk, ci, s0, s1, rules.step)) {
         k = next;
         continue;
       }
