@@ -32,6 +32,9 @@ constexpr double kAlong = 0.45;
 constexpr double kSpread = 0.6;
 // Strokes drawing apart by more than this per length run out of a corner.
 constexpr double kDrawApart = 0.12;
+// x band radius: a stroke's free end this near to where it comes back to
+// the graph is where the band ends.
+constexpr double kFreeTail = 3.0;
 // x cover: the strokes that a line of the graph this near may stand for.
 constexpr double kNearLine = 1.5;
 
@@ -46,14 +49,15 @@ double foot(Point x, Point p, Point q) {
   return len2 > 0.0 ? std::clamp(((x.x - p.x) * dx + (x.y - p.y) * dy) / len2, 0.0, 1.0) : 0.0;
 }
 
-// Where segments a-b and c-d cross properly: the parameters along both.
+// Where segment a-b crosses c-d (within a-b, anywhere on c-d): the
+// parameters along both.
 std::optional<std::pair<double, double>> crossing(Point a, Point b, Point c, Point d) {
   const double rx = b.x - a.x, ry = b.y - a.y, sx = d.x - c.x, sy = d.y - c.y;
   const double den = rx * sy - ry * sx;
   if (den == 0.0) return std::nullopt;
   const double t = ((c.x - a.x) * sy - (c.y - a.y) * sx) / den;
   const double u = ((c.x - a.x) * ry - (c.y - a.y) * rx) / den;
-  if (!(t > 0.0 && t < 1.0 && u > 0.0 && u < 1.0)) return std::nullopt;
+  if (!(t > 0.0 && t < 1.0 && u >= 0.0 && u <= 1.0)) return std::nullopt;
   return std::make_pair(t, u);
 }
 
@@ -119,6 +123,16 @@ class AddedSegments {
   double cell_;
   std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Segment>> cells_;
 };
+
+// Whether a stroke other than curve `ci` passes within `near` of p: a
+// stroke ending there ends on it (streets stored piece by piece).
+bool touches_another(const StrokeIndex& strokes, std::size_t ci, Point p, double near) {
+  bool found = false;
+  strokes.grid.visit_box({p.x - near, p.y - near}, {p.x + near, p.y + near}, [&](std::size_t i) {
+    if (!found && strokes.stroke_of(i) != ci && point_segment_distance(p, strokes.segment(i)) <= near) found = true;
+  });
+  return found;
+}
 
 // Whether the stretch s0..s1 of curve `ci` runs beside another stroke, a
 // band radius r or more from its ends: at every point a step apart some
@@ -311,12 +325,23 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
       }
       std::size_t j = k;
       while (j + 1 <= count && far[j + 1]) ++j;
-      const double s0 = length * static_cast<double>(k) / static_cast<double>(count);
-      const double s1 = length * static_cast<double>(j) / static_cast<double>(count);
+      double s0 = length * static_cast<double>(k) / static_cast<double>(count);
+      double s1 = length * static_cast<double>(j) / static_cast<double>(count);
       const std::size_t next = j + 1;
       if (s1 - s0 < rules.min_length || !beside_another(strokes, walk, ci, s0, s1, rules.step)) {
         k = next;
         continue;
+      }
+      // A stretch that comes back to the graph only where the band ends
+      // (strokes side by side ending together, the skeleton's end between
+      // them) runs on to the stroke's free end.
+      const double tail_reach = kFreeTail * strokes.max_reach;
+      bool from_end = k == 0, to_end = j == count;
+      if (!from_end && s0 <= tail_reach && !touches_another(strokes, ci, c.front(), rules.cover)) {
+        s0 = 0.0, from_end = true;
+      }
+      if (!to_end && length - s1 <= tail_reach && !touches_another(strokes, ci, c.back(), rules.cover)) {
+        s1 = length, to_end = true;
       }
       // The stretch from s0 to s1 along the stroke's own points.
       path.clear();
@@ -328,14 +353,15 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
       path.erase(std::unique(path.begin(), path.end()), path.end());
       // Its ends: joined to the graph where the stroke goes on near it.
       // At a stroke's end: the node an earlier stretch left there (streets
-      // stored piece by piece), or the graph within reach, or a free end.
+      // stored piece by piece), or the graph within reach where another
+      // stroke meets that end, or else a free end.
       auto end_node = [&](Point p) -> std::optional<NodeId> {
         const auto it = ends.find({p.x, p.y});
         if (it != ends.end()) return it->second;
-        return join(p);
+        return touches_another(strokes, ci, p, rules.cover) ? join(p) : std::nullopt;
       };
-      const std::optional<NodeId> head = k > 0 ? join(walk.at(s0)) : end_node(c.front());
-      const std::optional<NodeId> tail = j < count ? join(walk.at(s1)) : end_node(c.back());
+      const std::optional<NodeId> head = from_end ? end_node(c.front()) : join(walk.at(s0));
+      const std::optional<NodeId> tail = to_end ? end_node(c.back()) : join(walk.at(s1));
       // Nodes along it, with those where it crosses an edge of the graph.
       NodeId prev = head ? *head : static_cast<NodeId>(graph.nodes.size());
       if (!head) graph.nodes.push_back(path.front());
@@ -349,7 +375,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
         link(prev, node);
         prev = node;
       }
-      if (k == 0) ends.insert({{c.front().x, c.front().y}, head ? *head : prev});
+      if (from_end) ends.insert({{c.front().x, c.front().y}, head ? *head : prev});
       for (std::size_t v = 1; v < path.size(); ++v) {
         const Point a = path[v - 1], b = path[v];
         // Edges it crosses, in order along a-b.
@@ -362,9 +388,19 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
         std::sort(cuts.begin(), cuts.end());
         cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
         for (const auto& [t, at] : cuts) {
-          const auto node = static_cast<NodeId>(graph.nodes.size());
-          graph.nodes.push_back(lerp(a, b, t));
-          splits.push_back({at.first, at.second, node});
+          // A crossing by a node of the graph (a junction where strokes
+          // meet) goes through that node.
+          const Point x = lerp(a, b, t);
+          const Edge e = graph.edges[at.first];
+          NodeId node = static_cast<NodeId>(graph.nodes.size());
+          if (dist(x, graph.nodes[e.first]) <= rules.cover) {
+            node = e.first;
+          } else if (dist(x, graph.nodes[e.second]) <= rules.cover) {
+            node = e.second;
+          } else {
+            graph.nodes.push_back(x);
+            splits.push_back({at.first, at.second, node});
+          }
           link(prev, node);
           prev = node;
         }
@@ -375,7 +411,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
         added.add({a, b});
       }
       if (tail) link(prev, *tail);
-      if (j == count) ends.insert({{c.back().x, c.back().y}, tail ? *tail : prev});
+      if (to_end) ends.insert({{c.back().x, c.back().y}, tail ? *tail : prev});
       k = next;
     }
   }
