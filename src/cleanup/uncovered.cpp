@@ -389,8 +389,14 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
         cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
         for (const auto& [t, at] : cuts) {
           // A crossing by a node of the graph (a junction where strokes
-          // meet) goes through that node.
+          // meet) goes through that node; near a free end of the stroke it
+          // is the skeleton's end fanning out where bands end together, and
+          // no meeting.
           const Point x = lerp(a, b, t);
+          if ((from_end && !head && dist(x, c.front()) <= tail_reach) ||
+              (to_end && !tail && dist(x, c.back()) <= tail_reach)) {
+            continue;
+          }
           const Edge e = graph.edges[at.first];
           NodeId node = static_cast<NodeId>(graph.nodes.size());
           if (dist(x, graph.nodes[e.first]) <= rules.cover) {
