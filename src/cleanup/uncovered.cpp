@@ -195,11 +195,13 @@ bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, P
 
 // Drops every path of the graph's own edges (a run through nodes of degree
 // 2, its edges among the first `old_edges` and the `split_edges` appended
-// when they were split) whose points, but for the last `skip` at either end,
-// all lie where every stroke is drawn by an added stretch: the line the
-// skeleton drew midway between strokes now drawn each on its own.
+// when they were split) whose points, but for those within `attach` of
+// either end, all lie beside added stretches where every stroke near them
+// is drawn by one: the line the skeleton drew midway between strokes now
+// drawn each on its own. So does a short branch from a junction out to
+// where an added stretch ends free (one of `free_ends`).
 void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges, const StrokeIndex& strokes,
-                   const AddedSegments& added, const CoverRules& rules) {
+                   const AddedSegments& added, const std::vector<Point>& free_ends, const CoverRules& rules) {
   const std::size_t n = graph.nodes.size(), m = graph.edges.size();
   std::vector<char> own(m, 0);
   for (std::size_t i = 0; i < old_edges; ++i) own[i] = 1;
@@ -228,9 +230,21 @@ void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges,
       }
       ends[side] = v;
     }
-    // Its points: every edge's ends and points a step apart between.
     double length = 0.0;
     for (std::size_t e : path) length += dist(graph.nodes[graph.edges[e].first], graph.nodes[graph.edges[e].second]);
+    // A short branch of the skeleton out to where an added stretch ends
+    // free: the band's end of that stroke, now drawn by the stretch.
+    bool branch = false;
+    for (int side = 0; side < 2 && !branch; ++side) {
+      if (at[ends[side]].size() != 1 || at[ends[1 - side]].size() < 3) continue;
+      if (!(length <= kFreeTail * strokes.max_reach)) continue;
+      for (const Point& q : free_ends) branch = branch || dist(q, graph.nodes[ends[side]]) <= rules.attach;
+    }
+    if (branch) {
+      for (std::size_t e : path) gone[e] = 1;
+      continue;
+    }
+    // Its points: every edge's ends and points a step apart between.
     if (!(length > 2.0 * rules.attach)) continue;
     bool replaced = true;
     std::size_t tested = 0;
@@ -305,6 +319,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
 
   std::vector<Point> path;
   std::map<std::pair<double, double>, NodeId> ends;  // stroke ends where stretches end
+  std::vector<Point> free_ends;  // of the added stretches
   for (std::size_t ci = 0; ci < curves.size(); ++ci) {
     checkpoint();
     const Polyline& c = curves[ci];
@@ -364,7 +379,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
       const std::optional<NodeId> tail = to_end ? end_node(c.back()) : join(walk.at(s1));
       // Nodes along it, with those where it crosses an edge of the graph.
       NodeId prev = head ? *head : static_cast<NodeId>(graph.nodes.size());
-      if (!head) graph.nodes.push_back(path.front());
+      if (!head) graph.nodes.push_back(path.front()), free_ends.push_back(path.front());
       auto link = [&](NodeId a, NodeId b) {
         if (a == b) return;
         graph.edges.push_back({a, b});
@@ -418,6 +433,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
       }
       if (tail) link(prev, *tail);
       if (to_end) ends.insert({{c.back().x, c.back().y}, tail ? *tail : prev});
+      if (!tail) free_ends.push_back(path.back());
       k = next;
     }
   }
@@ -440,7 +456,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
     graph.edges.push_back({from, last});
     s = e;
   }
-  drop_replaced(graph, old_edges, splits.size(), strokes, added, rules);
+  drop_replaced(graph, old_edges, splits.size(), strokes, added, free_ends, rules);
   return graph;
 }
 
