@@ -38,7 +38,6 @@ struct Offer {
   double at = 0.0;         // position along the curve: segment's first point index + fraction
   Point where;
   double cost = 0.0;       // distance from the chain point
-  double reach = 0.0;      // the stroke's band radius there
 };
 
 struct Sample {
@@ -79,11 +78,10 @@ Point direction_at(const std::vector<Sample>& s, std::size_t k, double reach) {
 
 // The offers of the strokes that hold p and run within `max_cos` of d: per
 // stroke its nearest point, the nearest strokes first (then by stroke).
-std::vector<Offer> offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos, double apart) {
+std::vector<Offer> offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos) {
   std::vector<Offer> offers;
   const double r = strokes.max_reach;
-  const double r2 = 2.0 * r;
-  strokes.grid.visit_box({p.x - r2, p.y - r2}, {p.x + r2, p.y + r2}, [&](std::size_t i) {
+  strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
     if (strokes.stroke_of(i) != strokes.owner[i]) return;  // a repeat: its first drawing serves
     const Segment seg = strokes.segment(i);
     const double sx = seg.b.x - seg.a.x, sy = seg.b.y - seg.a.y;
@@ -91,15 +89,15 @@ std::vector<Offer> offers_at(const StrokeIndex& strokes, Point p, Point d, doubl
     const double t = len2 > 0.0 ? std::clamp(((p.x - seg.a.x) * sx + (p.y - seg.a.y) * sy) / len2, 0.0, 1.0) : 0.0;
     const Point q{seg.a.x + sx * t, seg.a.y + sy * t};
     const double dist = std::hypot(p.x - q.x, p.y - q.y);
-    if (dist > 2.0 * strokes.reach_of(i)) return;
+    if (dist > strokes.reach_of(i)) return;
     const std::size_t stroke = strokes.stroke_of(i);
     const double at = static_cast<double>(strokes.vertex[i] - 1) + t;
     for (Offer& o : offers) {
       if (o.stroke != stroke) continue;
-      if (dist < o.cost || (dist == o.cost && at < o.at)) o = {stroke, strokes.owner[i], at, q, dist, strokes.reach_of(i)};
+      if (dist < o.cost || (dist == o.cost && at < o.at)) o = {stroke, strokes.owner[i], at, q, dist};
       return;
     }
-    offers.push_back({stroke, strokes.owner[i], at, q, dist, strokes.reach_of(i)});
+    offers.push_back({stroke, strokes.owner[i], at, q, dist});
   });
   // Strokes running across the chain offer nothing: judged over a band
   // radius of the stroke, so that a stroke's jitter does not count.
@@ -118,17 +116,6 @@ std::vector<Offer> offers_at(const StrokeIndex& strokes, Point p, Point d, doubl
   std::sort(offers.begin(), offers.end(), [](const Offer& a, const Offer& b) {
     return a.cost != b.cost ? a.cost < b.cost : a.stroke < b.stroke;
   });
-  // Strokes side by side farther apart than `apart` (their bands
-  // overlapping: each within two band radii): the chain stands for both, and
-  // midway is nearest to either.
-  for (std::size_t a = 0; a < offers.size(); ++a) {
-    for (std::size_t b = a + 1; b < offers.size(); ++b) {
-      if (std::hypot(offers[a].where.x - offers[b].where.x, offers[a].where.y - offers[b].where.y) > apart) {
-        return {};
-      }
-    }
-  }
-  std::erase_if(offers, [&](const Offer& o) { return o.cost > o.reach; });
   if (offers.size() > kMaxOffers) offers.resize(kMaxOffers);
   return offers;
 }
@@ -165,7 +152,7 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
     if (samples[k].run < rules.skip_ends || total - samples[k].run < rules.skip_ends) continue;
     const Point d = direction_at(samples, k, strokes.max_reach);
     if (d.x == 0.0 && d.y == 0.0) continue;
-    offers[k] = offers_at(strokes, samples[k].p, d, max_cos, rules.side_by_side);
+    offers[k] = offers_at(strokes, samples[k].p, d, max_cos);
     any = any || !offers[k].empty();
   }
   if (!any) return chain;

@@ -14,7 +14,6 @@ struct StrokePlacement {
   double step = 0.0;          // chains are read at points this far apart (and at their own points)
   double max_turn = 0.45;     // radians: a stroke this far from the chain's direction runs across it
   double switch_cost = 0.0;   // what leaving one stroke for another (or for none) costs, as a distance
-  double side_by_side = 0.0;  // strokes farther apart than this both holding a point leave it where it is
   double skip_ends = 0.0;     // points closer than this to a chain end stay where they are
   double simplification = 0.0;  // the placed chains are simplified to this (Douglas-Peucker)
   double unfold_step = 0.0;   // see unfold_chains: a placed chain never turns back over a shorter step

@@ -292,11 +292,39 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
                    [&](std::size_t i) { best = std::min(best, point_segment_distance(p, edge_segment(i))); });
     return best;
   };
+  std::vector<std::uint32_t> degree(graph.nodes.size(), 0);
+  for (const Edge& e : graph.edges) ++degree[e.first], ++degree[e.second];
+  std::vector<NodeId> junctions;
+  for (std::size_t v = 0; v < degree.size(); ++v) {
+    if (degree[v] >= 3) junctions.push_back(static_cast<NodeId>(v));
+  }
+  const CellIndex junction_grid(
+      junctions.size(), [&](std::size_t k) { return Segment{graph.nodes[junctions[k]], graph.nodes[junctions[k]]}; },
+      reach);
+  // The first junction of the graph within `cover` of the stroke going on
+  // from arc length `from` towards `to` (within kFreeTail band radii): the
+  // place where the stroke meets the graph, with the arc length there.
+  auto junction_along = [&](const CurveWalk& walk, double from, double to) -> std::optional<std::pair<double, NodeId>> {
+    const double dir = to < from ? -1.0 : 1.0;
+    for (double t = 0.0; t <= std::fabs(to - from); t += rules.step) {
+      const Point p = walk.at(from + dir * t);
+      double near = rules.cover;
+      std::size_t found = junctions.size();
+      junction_grid.visit_box({p.x - near, p.y - near}, {p.x + near, p.y + near}, [&](std::size_t k) {
+        const double d = dist(p, graph.nodes[junctions[k]]);
+        if (d < near || (d == near && k < found)) near = d, found = k;
+      });
+      if (found < junctions.size()) return std::make_pair(from + dir * t, junctions[found]);
+    }
+    return std::nullopt;
+  };
   AddedSegments added(reach);
   std::vector<Split> splits;
 
-  // Joins stroke point p to the graph near it: a node within `attach` of
-  // the nearest point of the nearest edge, or a new node splitting it there.
+  // Joins stroke point p to the graph near it: a new node splitting the
+  // nearest edge at its point nearest p (the graph's own inner points lie
+  // wherever the skeleton put them; meetings close together become one
+  // node below).
   auto join = [&](Point p) -> std::optional<NodeId> {
     double best = reach;
     std::size_t edge = old_edges;
@@ -308,9 +336,6 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
     const Segment s = edge_segment(edge);
     const double t = foot(p, s.a, s.b);
     const Point x = lerp(s.a, s.b, t);
-    const NodeId a = graph.edges[edge].first, b = graph.edges[edge].second;
-    const double da = dist(x, s.a), db = dist(x, s.b);
-    if (std::min(da, db) <= rules.attach) return da <= db ? a : b;
     const auto node = static_cast<NodeId>(graph.nodes.size());
     graph.nodes.push_back(x);
     splits.push_back({edge, t, node});
@@ -358,6 +383,15 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
       if (!to_end && length - s1 <= tail_reach && !touches_another(strokes, ci, c.back(), rules.cover)) {
         s1 = length, to_end = true;
       }
+      // Where a junction lies on the stroke a little on, the stretch runs
+      // on to it: the stroke meets the graph there.
+      std::optional<NodeId> head_at, tail_at;
+      if (!from_end) {
+        if (const auto j0 = junction_along(walk, s0, std::max(0.0, s0 - tail_reach))) s0 = j0->first, head_at = j0->second;
+      }
+      if (!to_end) {
+        if (const auto j1 = junction_along(walk, s1, std::min(length, s1 + tail_reach))) s1 = j1->first, tail_at = j1->second;
+      }
       // The stretch from s0 to s1 along the stroke's own points.
       path.clear();
       path.push_back(walk.at(s0));
@@ -375,8 +409,8 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
         if (it != ends.end()) return it->second;
         return touches_another(strokes, ci, p, rules.cover) ? join(p) : std::nullopt;
       };
-      const std::optional<NodeId> head = from_end ? end_node(c.front()) : join(walk.at(s0));
-      const std::optional<NodeId> tail = to_end ? end_node(c.back()) : join(walk.at(s1));
+      const std::optional<NodeId> head = from_end ? end_node(c.front()) : head_at ? head_at : join(walk.at(s0));
+      const std::optional<NodeId> tail = to_end ? end_node(c.back()) : tail_at ? tail_at : join(walk.at(s1));
       // Nodes along it, with those where it crosses an edge of the graph.
       NodeId prev = head ? *head : static_cast<NodeId>(graph.nodes.size());
       if (!head) graph.nodes.push_back(path.front()), free_ends.push_back(path.front());
@@ -403,8 +437,8 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
         std::sort(cuts.begin(), cuts.end());
         cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
         for (const auto& [t, at] : cuts) {
-          // A crossing by a node of the graph (a junction where strokes
-          // meet) goes through that node; near a free end of the stroke it
+          // A crossing by a junction of the graph (where strokes meet) goes
+          // through that junction; near a free end of the stroke it
           // is the skeleton's end fanning out where bands end together, and
           // no meeting.
           const Point x = lerp(a, b, t);
@@ -414,9 +448,9 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
           }
           const Edge e = graph.edges[at.first];
           NodeId node = static_cast<NodeId>(graph.nodes.size());
-          if (dist(x, graph.nodes[e.first]) <= rules.cover) {
+          if (degree[e.first] >= 3 && dist(x, graph.nodes[e.first]) <= rules.cover) {
             node = e.first;
-          } else if (dist(x, graph.nodes[e.second]) <= rules.cover) {
+          } else if (degree[e.second] >= 3 && dist(x, graph.nodes[e.second]) <= rules.cover) {
             node = e.second;
           } else {
             graph.nodes.push_back(x);
@@ -441,22 +475,40 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
   std::stable_sort(splits.begin(), splits.end(), [](const Split& x, const Split& y) {
     return x.edge != y.edge ? x.edge < y.edge : x.t < y.t;
   });
+  // Meetings closer than `cover` along an edge, or to a junction that ends
+  // it, are one node: the first (or the junction).
+  std::vector<NodeId> alias(graph.nodes.size());
+  for (std::size_t v = 0; v < alias.size(); ++v) alias[v] = static_cast<NodeId>(v);
+  const std::size_t before_splits = graph.edges.size();
   for (std::size_t s = 0; s < splits.size();) {
     std::size_t e = s;
     while (e < splits.size() && splits[e].edge == splits[s].edge) ++e;
     const std::size_t edge = splits[s].edge;
-    const NodeId last = graph.edges[edge].second;
-    NodeId from = graph.edges[edge].first;
-    graph.edges[edge].second = splits[s].node;
-    from = splits[s].node;
-    for (std::size_t k = s + 1; k < e; ++k) {
-      graph.edges.push_back({from, splits[k].node});
-      from = splits[k].node;
+    const NodeId first = graph.edges[edge].first, last = graph.edges[edge].second;
+    NodeId from = first;
+    std::vector<NodeId> chain{first};
+    for (std::size_t k = s; k < e; ++k) {
+      const NodeId v = splits[k].node;
+      if (dist(graph.nodes[v], graph.nodes[from]) <= rules.cover && (from != first || degree[first] >= 3)) {
+        alias[v] = from;
+        continue;
+      }
+      chain.push_back(v);
+      from = v;
     }
-    graph.edges.push_back({from, last});
+    if (chain.size() > 1 && degree[last] >= 3 && dist(graph.nodes[chain.back()], graph.nodes[last]) <= rules.cover) {
+      alias[chain.back()] = last;
+      chain.pop_back();
+    }
+    chain.push_back(last);
+    graph.edges[edge] = {chain[0], chain[1]};
+    for (std::size_t k = 2; k < chain.size(); ++k) graph.edges.push_back({chain[k - 1], chain[k]});
     s = e;
   }
-  drop_replaced(graph, old_edges, splits.size(), strokes, added, free_ends, rules);
+  const std::size_t split_edges = graph.edges.size() - before_splits;
+  for (Edge& e : graph.edges) e = {alias[e.first], alias[e.second]};
+  drop_replaced(graph, old_edges, split_edges, strokes, added, free_ends, rules);
+  std::erase_if(graph.edges, [](const Edge& e) { return e.first == e.second; });
   return graph;
 }
 

@@ -68,10 +68,9 @@ constexpr double kPlaceStep = 0.25;
 constexpr double kPlaceTurn = 0.45;  // radians
 constexpr double kPlaceSwitch = 2.0;
 constexpr double kPlaceSkipEnds = 0.5;
-constexpr double kPlaceSideBySide = 1e9;
-// Strokes the graph passes by (see add_uncovered_strokes), in radii: read
-// every quarter radius; stretches farther than 0.55 from the graph over 3 or
-// more are added, joining it at a node within 1.5.
+// Strokes the graph passes by (see add_uncovered_strokes), in band radii:
+// read every quarter radius; stretches farther than 0.55 from the graph over
+// 3 or more are added; the skeleton's lines within 1.5 x 1.5 of them may go.
 constexpr double kCoverStep = 0.25;
 constexpr double kCover = 0.55;
 constexpr double kCoverLength = 3.0;
@@ -206,10 +205,12 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   }
   {
     CoverRules cover;
-    cover.step = kCoverStep * radius;
-    cover.cover = kCover * radius;
-    cover.min_length = kCoverLength * radius;
-    cover.attach = kCoverAttach * radius;
+    // In units of the widest band: strokes far wider than the radius are
+    // read at their own scale.
+    cover.step = kCoverStep * band;
+    cover.cover = kCover * band;
+    cover.min_length = kCoverLength * band;
+    cover.attach = kCoverAttach * band;
     graph = add_uncovered_strokes(std::move(graph), *strokes, cover);
   }
   clearance = {};
@@ -227,11 +228,10 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   edges = SegmentGrid({}, 1.0);
   unfold_chains(out.chains, kWiggleStep * radius);
   StrokePlacement placement;
-  placement.step = kPlaceStep * radius;
+  placement.step = kPlaceStep * band;
   placement.max_turn = kPlaceTurn;
-  placement.switch_cost = kPlaceSwitch * radius;
-  placement.skip_ends = kPlaceSkipEnds * radius;
-  placement.side_by_side = kPlaceSideBySide * radius;
+  placement.switch_cost = kPlaceSwitch * band;
+  placement.skip_ends = kPlaceSkipEnds * band;
   placement.simplification = t.chain_simplification;
   placement.unfold_step = kWiggleStep * radius;
   place_on_strokes(out.chains, *strokes, placement);
