@@ -88,8 +88,10 @@ std::vector<Offer> offers_at(const StrokeIndex& strokes, Point p, Point d, doubl
     const double len2 = sx * sx + sy * sy;
     const double t = len2 > 0.0 ? std::clamp(((p.x - seg.a.x) * sx + (p.y - seg.a.y) * sy) / len2, 0.0, 1.0) : 0.0;
     const Point q{seg.a.x + sx * t, seg.a.y + sy * t};
-    const double dist = std::hypot(p.x - q.x, p.y - q.y);
-    if (dist > strokes.reach_of(i)) return;
+    const double reach = strokes.reach_of(i);
+    const double d2 = (p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y);
+    if (d2 > reach * reach) return;
+    const double dist = std::sqrt(d2);
     const std::size_t stroke = strokes.stroke_of(i);
     const double at = static_cast<double>(strokes.vertex[i] - 1) + t;
     for (Offer& o : offers) {

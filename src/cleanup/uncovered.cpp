@@ -285,13 +285,21 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
     return Segment{graph.nodes[graph.edges[i].first], graph.nodes[graph.edges[i].second]};
   };
   const double reach = std::max(rules.cover, rules.attach) * 2.0;
-  const CellIndex grid(old_edges, edge_segment, reach);
-  auto graph_distance = [&](Point p, double within) {
-    double best = within;
-    grid.visit_box({p.x - within, p.y - within}, {p.x + within, p.y + within},
-                   [&](std::size_t i) { best = std::min(best, point_segment_distance(p, edge_segment(i))); });
-    return best;
+  const CellIndex grid(old_edges, edge_segment, 2.0 * rules.cover);
+  // Whether an edge of the graph passes within `within` of p (squared
+  // distances, the first such edge ends the search).
+  auto near_graph = [&](Point p, double within) {
+    bool found = false;
+    const double w2 = within * within;
+    grid.visit_box({p.x - within, p.y - within}, {p.x + within, p.y + within}, [&](std::size_t i) {
+      if (found) return;
+      const Segment s = edge_segment(i);
+      const Point q = lerp(s.a, s.b, foot(p, s.a, s.b));
+      found = (q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y) < w2;
+    });
+    return found;
   };
+
   std::vector<std::uint32_t> degree(graph.nodes.size(), 0);
   for (const Edge& e : graph.edges) ++degree[e.first], ++degree[e.second];
   std::vector<NodeId> junctions;
@@ -356,7 +364,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
     std::vector<char> far(count + 1, 0);
     for (std::size_t k = 0; k <= count; ++k) {
       const Point p = walk.at(length * static_cast<double>(k) / static_cast<double>(count));
-      far[k] = graph_distance(p, rules.cover) >= rules.cover && added.distance(p) >= rules.cover;
+      far[k] = !near_graph(p, rules.cover) && added.distance(p) >= rules.cover;
     }
     for (std::size_t k = 0; k <= count;) {
       if (!far[k]) {

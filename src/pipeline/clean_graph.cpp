@@ -62,14 +62,14 @@ constexpr double kWiggleStep = 3.5;
 constexpr double kOvershootReach = 2.0;  // x radius: a stroke ending this far past another's centerline
 constexpr double kOvershootLength = 4.0;  // x radius: ... on a tip shorter than this ends on it
 // Chains laid on their strokes (see place_on_strokes), in radii: read every
-// quarter radius, strokes within 26 degrees of the chain's way, a change of
+// half radius, strokes within 26 degrees of the chain's way, a change of
 // stroke costing two radii, the last half radius at either end left alone.
-constexpr double kPlaceStep = 0.25;
+constexpr double kPlaceStep = 0.5;
 constexpr double kPlaceTurn = 0.45;  // radians
 constexpr double kPlaceSwitch = 2.0;
 constexpr double kPlaceSkipEnds = 0.5;
 // Strokes the graph passes by (see add_uncovered_strokes), in band radii:
-// read every quarter radius; stretches farther than 0.55 from the graph over
+// read every half radius; stretches farther than 0.55 from the graph over
 // 3 or more are added; the skeleton's lines within 1.5 x 1.5 of them may go.
 constexpr double kCoverStep = 0.25;
 constexpr double kCover = 0.55;
