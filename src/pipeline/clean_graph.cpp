@@ -13,6 +13,8 @@
 #include <variant>
 
 #include "cleanup/cleanup.h"
+#include "cleanup/on_strokes.h"
+#include "cleanup/uncovered.h"
 #include "common/format.h"
 #include "common/progress.h"
 #include "conditioning/repeats.h"
@@ -62,6 +64,20 @@ constexpr double kOvershootLength = 4.0;  // x radius: ... on a tip shorter than
 // x radius: a tip shorter than this whose stroke another leaves near its end
 // (their bands part farther out the sharper they meet) is an overshoot.
 constexpr double kBranchLength = 8.0;
+// Chains laid on their strokes (see place_on_strokes), in radii: read every
+// half radius, strokes within 26 degrees of the chain's way, a change of
+// stroke costing two radii, the last half radius at either end left alone.
+constexpr double kPlaceStep = 0.5;
+constexpr double kPlaceTurn = 0.45;  // radians
+constexpr double kPlaceSwitch = 2.0;
+constexpr double kPlaceSkipEnds = 0.5;
+// Strokes the graph passes by (see add_uncovered_strokes), in band radii:
+// read every half radius; stretches farther than 0.55 from the graph over
+// 3 or more are added; the skeleton's lines within 1.5 x 1.5 of them may go.
+constexpr double kCoverStep = 0.25;
+constexpr double kCover = 0.55;
+constexpr double kCoverLength = 3.0;
+constexpr double kCoverAttach = 1.5;
 
 // The stroke ends as zero-length segments, for the clean-up.
 SegmentGrid stroke_end_grid(const std::vector<Point>& ends, double radius) {
@@ -192,6 +208,16 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
     stubs.corner_factor = 0.0;
     graph = remove_spurs(std::move(graph), clearance, stubs);
   }
+  {
+    CoverRules cover;
+    // In units of the widest band: strokes far wider than the radius are
+    // read at their own scale.
+    cover.step = kCoverStep * band;
+    cover.cover = kCover * band;
+    cover.min_length = kCoverLength * band;
+    cover.attach = kCoverAttach * band;
+    graph = add_uncovered_strokes(std::move(graph), *strokes, cover);
+  }
   clearance = {};
   cleanup_seconds += seconds_since(t0);
   enter_stage("chains", 0.95, 1.0);
@@ -206,6 +232,14 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   place_free_ends(out.chains, chains, edges, band);
   edges = SegmentGrid({}, 1.0);
   unfold_chains(out.chains, kWiggleStep * radius);
+  StrokePlacement placement;
+  placement.step = kPlaceStep * band;
+  placement.max_turn = kPlaceTurn;
+  placement.switch_cost = kPlaceSwitch * band;
+  placement.skip_ends = kPlaceSkipEnds * band;
+  placement.simplification = t.chain_simplification;
+  placement.unfold_step = kWiggleStep * radius;
+  place_on_strokes(out.chains, *strokes, placement);
   cleanup_seconds += seconds_since(t1);
   NumberedNodes numbered = number_nodes(chains, out.chains);
   out.nodes = std::move(numbered.nodes);

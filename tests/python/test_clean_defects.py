@@ -443,6 +443,14 @@ def cursive_n(over, leave_deg):
     return [[(0.0, 0.0), (0.0, 20.0 + over)], arch]
 
 
+def points_away_from_nodes(result, reach):
+    """The chains' points farther than `reach` from every node (free ends
+    and junctions stay where the band puts them)."""
+    pts = np.concatenate([np.array(densified(c.tolist(), 0.25)) for c in result.chains])
+    near = np.hypot(*(pts[:, None, :] - result.nodes[None]).transpose(2, 0, 1)).min(1)
+    return pts[near > reach]
+
+
 @pytest.mark.parametrize("angle", ROTATIONS)
 @pytest.mark.parametrize("ratio", RATIOS)
 @pytest.mark.parametrize("again", ["once", "twice", "reversed"])
@@ -499,6 +507,29 @@ def sketchy_v(apart_deg, leg, seed):
 @pytest.mark.parametrize("angle", ROTATIONS)
 @pytest.mark.parametrize("ratio", RATIOS)
 @pytest.mark.parametrize("again", ["once", "twice", "reversed"])
+@pytest.mark.parametrize("drawing", ["parallel 1.4", "parallel 1.8", "curve by a line"])
+def test_chains_lie_on_the_strokes_they_follow(drawing, again, ratio, angle):
+    # Strokes closer than their bands have one skeleton line midway between
+    # them (or bending from one to the other): the chains are laid on the
+    # strokes instead, whichever one they follow, and drawn again they lie
+    # on the same points.
+    if drawing.startswith("parallel"):
+        gap = float(drawing.split()[1])
+        strokes = [[(-15.0, 0.0), (15.0, 0.0)], [(-12.0, gap), (12.0, gap)], [(0.0, -10.0), (0.0, -2.0)]]
+    else:
+        strokes = [ring_arc(200, 340, 20.0, centre=(0.0, 21.5), step=4.0), [(-12.0, 0.0), (12.0, 0.0)]]
+    result = clean(drawn(strokes, again), ratio, angle)
+    lines = [np.array(rotate(s, angle)) for s in strokes]
+    assert farthest(points_away_from_nodes(result, 1.0 * RADIUS), lines) <= 0.1 * RADIUS
+    once = clean(strokes, ratio, angle)
+    assert shape_of(result) == shape_of(once)
+    assert farthest(np.concatenate(result.chains), once.chains) <= 0.1 * RADIUS
+    assert largest_fold(result) <= 150.0
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("again", ["once", "twice", "reversed"])
 @pytest.mark.parametrize("seed", range(6))
 @pytest.mark.parametrize("apart", [16, 18])
 def test_two_strokes_ending_together_at_a_sharp_corner_leave_no_stub(apart, seed, again, ratio, angle):
@@ -507,3 +538,24 @@ def test_two_strokes_ending_together_at_a_sharp_corner_leave_no_stub(apart, seed
     # into it is the corner, not an arm, though both strokes end there.
     result = clean(drawn(sketchy_v(apart, 16.0, seed), again), ratio, angle)
     assert shape_of(result) == (1, [1, 1])
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("again", ["once", "twice", "reversed"])
+@pytest.mark.parametrize("noded", [False, True])
+@pytest.mark.parametrize("gap", [1.2, 1.5, 1.8])
+def test_every_stroke_side_by_side_has_a_line_of_its_own(gap, noded, again, ratio, angle):
+    # Three streets closer than their bands, crossed by a fourth: the band's
+    # skeleton has one line for them, and the outer two get their own, which
+    # cross the fourth where the strokes do.
+    strokes, _ = side_by_side(gap, 60, noded)
+    result = clean(drawn(strokes, again), ratio, angle)
+    outer = [s for s in strokes if s[0][1] == s[-1][1] and s[0][1] in (0.0, 2 * gap)]
+    samples = np.concatenate([np.array(densified(rotate(s, angle), 0.25)) for s in outer])
+    assert farthest(samples, result.chains) <= 0.25 * RADIUS
+    assert largest_fold(result) <= 150.0
+    junctions = result.nodes[result.junctions]
+    for p in rotate(side_by_side(gap, 60, False)[1], angle):  # the outer meetings
+        assert np.min(np.hypot(*(junctions - p).T)) <= 0.05 * RADIUS, p
+    assert all(len(s) > 0 for s in result.sources)

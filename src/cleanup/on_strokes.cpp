@@ -1,0 +1,247 @@
+// Chains laid on the strokes they follow. A skeleton line sits midway
+// between strokes whose bands overlap and cuts across where bands meet; the
+// strokes themselves are where the drawing's lines are. Each chain is read
+// point by point, every point offered the strokes that hold it and run its
+// way, and the cheapest walk over those offers (distance moved, plus a cost
+// per change of stroke) decides where each point goes: one pass over the
+// chain, a handful of offers per point.
+#include "cleanup/on_strokes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "cleanup/cleanup.h"
+#include "cleanup/pass_util.h"
+#include "common/progress.h"
+#include "common/rdp.h"
+#include "parallel/pool.h"
+
+namespace strokegraph {
+namespace {
+
+using cleanup_detail::kChainsPerTask;
+
+// Offers kept per point at most (the nearest strokes): more strokes side by
+// side than this in one band do not happen in drawings.
+constexpr std::size_t kMaxOffers = 4;
+// No point is read more densely than this many per chain point and step.
+constexpr double kMaxSamples = 1 << 20;
+
+// A point of a stroke offered to a chain point.
+struct Offer {
+  std::size_t stroke = 0;  // the stroke (its first curve)
+  std::size_t curve = 0;
+  double at = 0.0;         // position along the curve: segment's first point index + fraction
+  Point where;
+  double cost = 0.0;       // distance from the chain point
+};
+
+struct Sample {
+  Point p;
+  double run = 0.0;  // arc length from the chain's start
+};
+
+std::vector<Sample> samples_of(const Polyline& chain, double step) {
+  std::vector<Sample> out;
+  double run = 0.0;
+  for (std::size_t k = 0; k + 1 < chain.size(); ++k) {
+    const Point a = chain[k], b = chain[k + 1];
+    const double len = std::hypot(b.x - a.x, b.y - a.y);
+    out.push_back({a, run});
+    const double pieces = std::min(std::floor(len / step), kMaxSamples);
+    const auto n = static_cast<std::size_t>(pieces);
+    for (std::size_t j = 1; j < n; ++j) {
+      const double t = static_cast<double>(j) / static_cast<double>(n);
+      out.push_back({{a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t}, run + len * t});
+    }
+    run += len;
+  }
+  out.push_back({chain.back(), run});
+  return out;
+}
+
+// The chain's unit direction around sample k: from the sample `reach` of arc
+// length behind it to the one `reach` ahead (both clamped to the chain).
+Point direction_at(const std::vector<Sample>& s, std::size_t k, double reach) {
+  std::size_t lo = k, hi = k;
+  while (lo > 0 && s[k].run - s[lo].run < reach) --lo;
+  while (hi + 1 < s.size() && s[hi].run - s[k].run < reach) ++hi;
+  const double dx = s[hi].p.x - s[lo].p.x, dy = s[hi].p.y - s[lo].p.y;
+  const double len = std::hypot(dx, dy);
+  if (!(len > 0.0)) return {0.0, 0.0};
+  return {dx / len, dy / len};
+}
+
+// The offers of the strokes that hold p and run within `max_cos` of d: per
+// stroke its nearest point, the nearest strokes first (then by stroke).
+std::vector<Offer> offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos) {
+  std::vector<Offer> offers;
+  const double r = strokes.max_reach;
+  strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
+    if (strokes.stroke_of(i) != strokes.owner[i]) return;  // a repeat: its first drawing serves
+    const Segment seg = strokes.segment(i);
+    const double sx = seg.b.x - seg.a.x, sy = seg.b.y - seg.a.y;
+    const double len2 = sx * sx + sy * sy;
+    const double t = len2 > 0.0 ? std::clamp(((p.x - seg.a.x) * sx + (p.y - seg.a.y) * sy) / len2, 0.0, 1.0) : 0.0;
+    const Point q{seg.a.x + sx * t, seg.a.y + sy * t};
+    const double reach = strokes.reach_of(i);
+    const double d2 = (p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y);
+    if (d2 > reach * reach) return;
+    const double dist = std::sqrt(d2);
+    const std::size_t stroke = strokes.stroke_of(i);
+    const double at = static_cast<double>(strokes.vertex[i] - 1) + t;
+    for (Offer& o : offers) {
+      if (o.stroke != stroke) continue;
+      if (dist < o.cost || (dist == o.cost && at < o.at)) o = {stroke, strokes.owner[i], at, q, dist};
+      return;
+    }
+    offers.push_back({stroke, strokes.owner[i], at, q, dist});
+  });
+  // Strokes running across the chain offer nothing: judged over a band
+  // radius of the stroke, so that a stroke's jitter does not count.
+  std::erase_if(offers, [&](const Offer& o) {
+    const auto seg = static_cast<std::size_t>(o.at);
+    const Polyline& c = (*strokes.curves)[o.curve];
+    std::size_t lo = std::min(seg, c.size() - 2), hi = lo + 1;
+    for (double run = 0.0; lo > 0 && run < r; --lo) run += std::hypot(c[lo].x - c[lo - 1].x, c[lo].y - c[lo - 1].y);
+    for (double run = 0.0; hi + 1 < c.size() && run < r; ++hi) {
+      run += std::hypot(c[hi + 1].x - c[hi].x, c[hi + 1].y - c[hi].y);
+    }
+    const double dx = c[hi].x - c[lo].x, dy = c[hi].y - c[lo].y;
+    const double len = std::hypot(dx, dy);
+    return !(len > 0.0) || std::fabs(dx * d.x + dy * d.y) < max_cos * len;
+  });
+  std::sort(offers.begin(), offers.end(), [](const Offer& a, const Offer& b) {
+    return a.cost != b.cost ? a.cost < b.cost : a.stroke < b.stroke;
+  });
+  if (offers.size() > kMaxOffers) offers.resize(kMaxOffers);
+  return offers;
+}
+
+// Arc length along curve c between positions a and b.
+double arc_between(const Polyline& c, double a, double b) {
+  if (a > b) std::swap(a, b);
+  auto at = [&](double u) {
+    const auto k = std::min(static_cast<std::size_t>(u), c.size() - 2);
+    const double t = u - static_cast<double>(k);
+    return Point{c[k].x + (c[k + 1].x - c[k].x) * t, c[k].y + (c[k + 1].y - c[k].y) * t};
+  };
+  double len = 0.0;
+  Point prev = at(a);
+  for (auto k = static_cast<std::size_t>(std::floor(a)) + 1; static_cast<double>(k) < b; ++k) {
+    len += std::hypot(c[k].x - prev.x, c[k].y - prev.y);
+    prev = c[k];
+  }
+  const Point end = at(b);
+  return len + std::hypot(end.x - prev.x, end.y - prev.y);
+}
+
+Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokePlacement& rules) {
+  const std::vector<Sample> samples = samples_of(chain, rules.step);
+  const std::size_t n = samples.size();
+  const double stay_cost = strokes.max_reach;
+  const double max_cos = std::cos(rules.max_turn);
+  const double total = samples.back().run;
+  // offers[k]: the strokes' offers to sample k; state 0 is staying, state
+  // j > 0 offer j - 1.
+  std::vector<std::vector<Offer>> offers(n);
+  bool any = false;
+  for (std::size_t k = 1; k + 1 < n; ++k) {
+    if (samples[k].run < rules.skip_ends || total - samples[k].run < rules.skip_ends) continue;
+    const Point d = direction_at(samples, k, strokes.max_reach);
+    if (d.x == 0.0 && d.y == 0.0) continue;
+    offers[k] = offers_at(strokes, samples[k].p, d, max_cos);
+    any = any || !offers[k].empty();
+  }
+  if (!any) return chain;
+  // The cheapest walk: cost[k][j] the least cost of samples 0..k with
+  // sample k in state j; from[k][j] the state of sample k - 1 on that walk.
+  std::vector<std::vector<double>> cost(n);
+  std::vector<std::vector<std::uint8_t>> from(n);
+  auto stroke_of = [&](std::size_t k, std::size_t j) {
+    return j == 0 ? std::numeric_limits<std::size_t>::max() : offers[k][j - 1].stroke;
+  };
+  cost[0] = {0.0};
+  from[0] = {0};
+  for (std::size_t k = 1; k < n; ++k) {
+    const std::size_t states = offers[k].size() + 1;
+    cost[k].assign(states, 0.0);
+    from[k].assign(states, 0);
+    for (std::size_t j = 0; j < states; ++j) {
+      const double own = j == 0 ? (offers[k].empty() ? 0.0 : stay_cost) : offers[k][j - 1].cost;
+      double best = std::numeric_limits<double>::infinity();
+      std::uint8_t best_from = 0;
+      for (std::size_t i = 0; i < cost[k - 1].size(); ++i) {
+        const double c = cost[k - 1][i] + (stroke_of(k - 1, i) == stroke_of(k, j) ? 0.0 : rules.switch_cost);
+        if (c < best) best = c, best_from = static_cast<std::uint8_t>(i);
+      }
+      cost[k][j] = best + own;
+      from[k][j] = best_from;
+    }
+  }
+  std::vector<std::uint8_t> state(n, 0);
+  for (std::size_t k = n - 1; k > 0; --k) state[k - 1] = from[k][state[k]];
+  state[n - 1] = 0;  // ends stay
+  state[0] = 0;
+
+  Polyline out;
+  out.reserve(n);
+  out.push_back(chain.front());
+  for (std::size_t k = 1; k < n; ++k) {
+    const std::size_t j = state[k];
+    if (j == 0) {
+      out.push_back(samples[k].p);
+      continue;
+    }
+    const Offer& o = offers[k][j - 1];
+    const std::size_t prev = state[k - 1];
+    if (prev != 0 && offers[k - 1][prev - 1].curve == o.curve) {
+      // The stroke's own points between the two, where the stroke runs
+      // between them about as far as the chain does (not round a loop).
+      const Offer& p = offers[k - 1][prev - 1];
+      const Polyline& c = (*strokes.curves)[o.curve];
+      const double chain_step = samples[k].run - samples[k - 1].run;
+      if (arc_between(c, p.at, o.at) <= 2.0 * chain_step + 2.0 * stay_cost) {
+        // The curve's points strictly between the two positions, in the
+        // chain's order.
+        if (p.at < o.at) {
+          for (auto v = static_cast<std::size_t>(std::floor(p.at)) + 1; static_cast<double>(v) < o.at; ++v) {
+            out.push_back(c[v]);
+          }
+        } else if (p.at > o.at) {
+          for (auto v = static_cast<std::size_t>(std::ceil(p.at)); v > 0 && static_cast<double>(v - 1) > o.at; --v) {
+            out.push_back(c[v - 1]);
+          }
+        }
+      }
+    }
+    out.push_back(o.where);
+  }
+  out.back() = chain.back();
+  std::size_t kept = 1;
+  for (std::size_t k = 1; k < out.size(); ++k) {
+    if (!(out[k] == out[kept - 1])) out[kept++] = out[k];
+  }
+  out.resize(kept);
+  if (out.size() < 2) return chain;
+  return rules.simplification > 0.0 ? rdp(out, rules.simplification) : out;
+}
+
+}  // namespace
+
+void place_on_strokes(std::vector<Polyline>& chains, const StrokeIndex& strokes, const StrokePlacement& rules) {
+  if (chains.empty() || strokes.curves == nullptr || !(strokes.max_reach > 0.0) || !(rules.step > 0.0)) return;
+  parallel_ranges(chains.size(), kChainsPerTask, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      checkpoint();
+      if (chains[i].size() >= 2) chains[i] = placed(chains[i], strokes, rules);
+    }
+  });
+  if (rules.unfold_step > 0.0) unfold_chains(chains, rules.unfold_step);
+}
+
+}  // namespace strokegraph
