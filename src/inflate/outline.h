@@ -17,7 +17,7 @@ namespace strokegraph {
 // band is simple. Caps are round, butt or square as given (not both square:
 // those bands take square joins, which this does not draw); joins are round,
 // drawn as arcs within `arc_tolerance` of the circle, as a single miter
-// vertex where the turn is so small that the miter stays within half of it,
+// vertex where the turn is so small that the miter stays within a quarter of it,
 // and on the inner side of a turn through the vertex itself (three points,
 // whose reversed loop the Positive rule drops), or as the single inner miter
 // vertex where both edges are long enough to hold it. Points closer than a
