@@ -53,24 +53,22 @@ void arc(Point p, Point a, Point b, double angle, const Side& side, double r,
   out.push_back(along(p, b, r));
 }
 
-// The join at p of an edge of length `len_in` with normal `a` and one of
-// length `len_out` with normal `b` (right-hand normals of the direction of
-// travel: the band lies to the left).
-void join(Point p, Point a, Point b, double len_in, double len_out, double r, const Side& side,
+// The join at p of an edge with normal `a` and one with normal `b`
+// (right-hand normals of the direction of travel: the band lies to the left).
+// `inner_miter`: on the inner side, the crossing of the offset edges is the
+// side's vertex (see inner_miters).
+void join(Point p, Point a, Point b, bool inner_miter, double r, const Side& side,
           std::vector<Point>& out) {
   const double sin_t = a.x * b.y - a.y * b.x;
   const double cos_t = a.x * b.x + a.y * b.y;
   if (sin_t < 0.0 && cos_t > -0.999) {
     // Inner side: the offset edges cross short of p. Their crossing is the
-    // side's vertex when it lies well within both edges; otherwise the side
+    // side's vertex where it lies within both edges; otherwise the side
     // passes through p, and the loop it draws there is dropped by the union.
-    if (cos_t > 0.0) {
-      const double pullback = r * std::sqrt((1.0 - cos_t) / (1.0 + cos_t));  // r tan(t / 2)
-      if (pullback <= 0.5 * std::min(len_in, len_out)) {
-        const double q = r / (1.0 + cos_t);
-        out.push_back({p.x + (a.x + b.x) * q, p.y + (a.y + b.y) * q});
-        return;
-      }
+    if (inner_miter) {
+      const double q = r / (1.0 + cos_t);
+      out.push_back({p.x + (a.x + b.x) * q, p.y + (a.y + b.y) * q});
+      return;
     }
     out.push_back(along(p, a, r));
     out.push_back(p);
@@ -109,6 +107,35 @@ void cap(Point tip, Point d, Point n, Cap kind, double r, const Side& side,
   }
 }
 
+// Per vertex k of the stroke (0 < k < n - 1), whether its inner side (the
+// right one where the stroke turns right) takes the crossing of the offset
+// edges as its vertex. That crossing lies r tan(t / 2) back along both edges
+// from their offset ends (t the turn, below 90 degrees); it is taken while
+// every edge holds what the crossings at its two ends on the same side take
+// back from it, so that no offset edge turns round: decided vertex by vertex,
+// against the crossing taken at the previous vertex and the one wanted at the
+// next.
+std::vector<char> inner_miters(const std::vector<Point>& normal, const std::vector<double>& length,
+                               double r) {
+  const std::size_t n = normal.size() + 1;
+  std::vector<double> pullback(n, -1.0);  // negative: no crossing wanted
+  std::vector<signed char> turn(n, 0);    // -1 right, 1 left
+  for (std::size_t k = 1; k + 1 < n; ++k) {
+    const Point a = normal[k - 1], b = normal[k];
+    const double sin_t = a.x * b.y - a.y * b.x, cos_t = a.x * b.x + a.y * b.y;
+    turn[k] = sin_t < 0.0 ? -1 : sin_t > 0.0 ? 1 : 0;
+    if (turn[k] != 0 && cos_t > 0.0) pullback[k] = r * std::sqrt((1.0 - cos_t) / (1.0 + cos_t));
+  }
+  std::vector<char> miter(n, 0);
+  for (std::size_t k = 1; k + 1 < n; ++k) {
+    if (pullback[k] < 0.0) continue;
+    const double before = miter[k - 1] && turn[k - 1] == turn[k] ? pullback[k - 1] : 0.0;
+    const double after = turn[k + 1] == turn[k] ? std::max(pullback[k + 1], 0.0) : 0.0;
+    miter[k] = pullback[k] + before <= length[k - 1] && pullback[k] + after <= length[k];
+  }
+  return miter;
+}
+
 }  // namespace
 
 void stroke_outline(const std::vector<Point>& pts, double r, EndCaps caps, double arc_tolerance,
@@ -145,14 +172,15 @@ void stroke_outline(const std::vector<Point>& pts, double r, EndCaps caps, doubl
     dir[k] = {dx / len, dy / len};
     normal[k] = {dir[k].y, -dir[k].x};
   }
+  const std::vector<char> miter = inner_miters(normal, length, r);
   out.reserve(out.size() + 4 * n + 16);
   cap(v[0], {-dir[0].x, -dir[0].y}, {-normal[0].x, -normal[0].y}, caps.front, r, side, out);
   for (std::size_t k = 1; k + 1 < n; ++k)
-    join(v[k], normal[k - 1], normal[k], length[k - 1], length[k], r, side, out);
+    join(v[k], normal[k - 1], normal[k], miter[k], r, side, out);
   cap(v[n - 1], dir[n - 2], normal[n - 2], caps.back, r, side, out);
   for (std::size_t k = n - 2; k >= 1; --k)
-    join(v[k], {-normal[k].x, -normal[k].y}, {-normal[k - 1].x, -normal[k - 1].y}, length[k],
-         length[k - 1], r, side, out);
+    join(v[k], {-normal[k].x, -normal[k].y}, {-normal[k - 1].x, -normal[k - 1].y}, miter[k], r,
+         side, out);
 }
 
 }  // namespace strokegraph
