@@ -73,7 +73,9 @@ TEST_P(OutlineCases, ResolvedOutlineIsTheBand) {
   std::mt19937 rng(7);
   for (int trial = 0; trial < 60; ++trial) {
     const double r = 0.5 + trial % 4;
-    const std::vector<Point> curve = wandering(rng, c.spacing * r, c.turn);
+    // The first stroke is one point drawn twice: a disc.
+    const std::vector<Point> curve =
+        trial == 0 ? std::vector<Point>{{1.0, 2.0}, {1.0, 2.0}} : wandering(rng, c.spacing * r, c.turn);
     std::vector<Point> ring;
     stroke_outline(curve, r, c.caps, kTolerance * r, ring);
     const PathsD band = resolved(ring);
@@ -114,50 +116,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{1.5, 3.1, {Cap::Round, Cap::Round}}, Case{0.2, 3.1, {Cap::Butt, Cap::Butt}},
                       Case{1.0, 1.0, {Cap::Round, Cap::Square}}, Case{0.5, 1.5, {Cap::Butt, Cap::Round}}));
 
-double signed_area(const std::vector<Point>& ring) {
-  double sum = 0.0;
-  for (std::size_t k = 0; k < ring.size(); ++k) {
-    const Point& a = ring[k];
-    const Point& b = ring[(k + 1) % ring.size()];
-    sum += a.x * b.y - b.x * a.y;
-  }
-  return 0.5 * sum;
-}
-
-TEST(Outline, StraightStrokeIsCounterClockwiseWithItsCaps) {
-  const std::vector<Point> stroke{{0.0, 0.0}, {4.0, 0.0}, {10.0, 0.0}};
-  const double r = 2.0;
-  auto area = [&](EndCaps caps) {
-    std::vector<Point> ring;
-    stroke_outline(stroke, r, caps, kTolerance * r, ring);
-    return signed_area(ring);
-  };
-  EXPECT_NEAR(area({Cap::Butt, Cap::Butt}), 2 * r * 10.0, 1e-9);
-  EXPECT_NEAR(area({Cap::Square, Cap::Square}), 2 * r * 14.0, 1e-9);
-  EXPECT_NEAR(area({Cap::Butt, Cap::Square}), 2 * r * 12.0, 1e-9);
-  const double round = area({Cap::Round, Cap::Round});
-  EXPECT_LT(round, 2 * r * 10.0 + std::numbers::pi * r * r);
-  EXPECT_GT(round, 2 * r * 10.0 + 0.9 * std::numbers::pi * r * r);
-}
-
-TEST(Outline, AStrokeOfOnePointIsADisc) {
-  for (const std::vector<Point>& stroke :
-       {std::vector<Point>{{1.0, 2.0}}, std::vector<Point>{{1.0, 2.0}, {1.0, 2.0}, {1.0 + 1e-8, 2.0}}}) {
-    std::vector<Point> ring;
-    stroke_outline(stroke, 3.0, {Cap::Butt, Cap::Round}, kTolerance * 3.0, ring);
-    ASSERT_GE(ring.size(), 8u);
-    for (const Point& p : ring) EXPECT_NEAR(std::hypot(p.x - 1.0, p.y - 2.0), 3.0, 1e-9);
-    EXPECT_GT(signed_area(ring), 0.0);
-  }
-}
-
-TEST(Outline, NothingForNoPointsOrNoRadius) {
-  std::vector<Point> ring;
-  stroke_outline({}, 1.0, {Cap::Round, Cap::Round}, 0.05, ring);
-  stroke_outline({{0.0, 0.0}, {1.0, 0.0}}, 0.0, {Cap::Round, Cap::Round}, 0.05, ring);
-  EXPECT_TRUE(ring.empty());
-}
-
 // The clean pipeline's raw outlines, united, cover what its resolved bands
 // (the tiles' input) cover, hole for hole.
 TEST(Outline, RawAndResolvedBandsUniteToTheSameRegion) {
@@ -171,13 +129,11 @@ TEST(Outline, RawAndResolvedBandsUniteToTheSameRegion) {
     PathsD out;
     for (const BufferPolygon& polygon :
          unite_bands(offset_bands(curves, std::nullopt, r, r, &caps, raw), r)) {
-      for (const Ring* ring : {&polygon.outer}) {
+      std::vector<const Ring*> rings{&polygon.outer};
+      for (const Ring& hole : polygon.holes) rings.push_back(&hole);
+      for (const Ring* ring : rings) {
         out.emplace_back();
         for (const Point& p : *ring) out.back().emplace_back(p.x, p.y);
-      }
-      for (const Ring& hole : polygon.holes) {
-        out.emplace_back();
-        for (const Point& p : hole) out.back().emplace_back(p.x, p.y);
       }
     }
     return out;
