@@ -74,7 +74,10 @@ def centerlines(
         connected drawing (a city's traces) fast and its memory bounded.
         ``None`` (default) tiles when one cluster of overlapping bands has more
         than about a million outline vertices (a few hundred thousand points),
-        where tiles are measured faster; ``False`` never tiles;
+        where tiles are measured faster (strokes drawn many times over the same
+        places, whose bands are united from the distance to them: when one
+        united polygon has more than 200,000 outline vertices); ``False`` never
+        tiles;
         ``True`` always tiles with the side chosen from the point density; a
         positive number is the tile side in drawing units. The tiled graph has
         the same chains, junctions and ends as the untiled one, its points

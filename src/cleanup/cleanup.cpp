@@ -128,6 +128,14 @@ Graph collapse(Graph& graph, std::vector<NodeId>& parent, const std::vector<char
   return out;
 }
 
+std::vector<NodeId> junctions_of(const graph_detail::Adjacency& adj, std::size_t n) {
+  std::vector<NodeId> out;
+  for (std::size_t v = 0; v < n; ++v) {
+    if (adj.degree(static_cast<NodeId>(v)) >= 3) out.push_back(static_cast<NodeId>(v));
+  }
+  return out;
+}
+
 Point point_along(const std::vector<Point>& pts, double at) {
   double run = 0.0;
   for (std::size_t k = 1; k < pts.size(); ++k) {

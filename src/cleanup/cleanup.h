@@ -36,6 +36,8 @@ struct SpurRules {
   double meet_angle = 0.0;       // strokes meeting at a tip: more than this apart (radians)
   double overshoot_length = 0.0;  // a tip shorter than this whose stroke end lies
   double overshoot_reach = 0.0;   // within this of another stroke's centerline
+  double branch_length = 0.0;  // a tip shorter than this whose stroke another leaves near its end
+  bool corner_ends = false;  // a tip where two strokes end together at an angle is a corner
 };
 
 // Removes, pass after pass, every branch from a free end to a junction that
@@ -48,11 +50,15 @@ struct SpurRules {
 // the other the band's corner, where the junction moves); one shorter than `corner_factor` x the clearance whose
 // tip is not near any stroke end (an acute corner of a stroke) or lies in the
 // bands of two strokes meeting at an angle (two strokes drawn to one
-// corner); such a junction moves to the tip, which is the corner. A tip
+// corner), or, with `corner_ends`, where two strokes end together parting
+// (see strokes_end_at_corner); such a junction moves to the tip, which is
+// the corner. A tip
 // shorter than `overshoot_length` whose nearest stroke end lies within
 // `overshoot_reach` of another stroke's centerline crossing it is an
 // overshoot at a corner (a stroke run a little past the other) and goes, its
-// junction moving to the strokes' corner. Isolated paths shorter than `isolated_length` go too.
+// junction moving to the strokes' corner; so is a tip shorter than
+// `branch_length` whose stroke another leaves within `overshoot_reach` of
+// its end (see branch_near_end), the junction moving to where it leaves. Isolated paths shorter than `isolated_length` go too.
 // Degrees are frozen within a pass. Nodes keep their ids (and, but for
 // such corners, their positions); the output has the surviving edges in
 // input order.

@@ -24,7 +24,7 @@ using graph_detail::distance;
 using graph_detail::pair_key;
 using cleanup_detail::collapse;
 using cleanup_detail::find_root;
-using cleanup_detail::kNodesPerTask;
+using cleanup_detail::kJunctionsPerTask;
 
 constexpr double kMeetAngle = 10.0 * 3.14159265358979323846 / 180.0;
 
@@ -36,9 +36,8 @@ using Disc = std::pair<Point, double>;
 // it has (two strokes leaving a third a little apart, streets leaving a
 // small ring). Where the places lie in one junction's disc, the other is no
 // crossing of its own unless the band is wide there (see meets_apart).
-bool meetings_of_their_own(const StrokeIndex& strokes, const Disc& a, const Disc& b, double apart) {
-  std::vector<Point> found;
-  if (!meets_apart(strokes, {a, b}, apart, kMeetAngle, &found, 0.0)) return false;
+// `found`: the meetings within either disc, when they lie apart.
+bool meetings_of_their_own(const std::vector<Point>& found, const Disc& a, const Disc& b, double apart) {
   auto in = [](Point p, const Disc& d) { return distance(p, d.first) <= d.second; };
   for (const Point& p : found) {
     if (!in(p, a) || in(p, b)) continue;
@@ -69,27 +68,40 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
     std::vector<Link> links;
     std::vector<NodeId> paths;
   };
-  // The links short enough to merge from the junctions in [begin, end), in
-  // order; every walk reads the graph only.
-  auto find_links = [&](std::size_t begin, std::size_t end, Links& found) {
+  // The widest clearance of any junction: no link is longer than `factor`
+  // times its own end's and that.
+  const std::vector<NodeId> junctions = cleanup_detail::junctions_of(adj, n);
+  double widest = 0.0;
+  for (const NodeId v : junctions) widest = std::max(widest, clearance[v]);
+  // The links short enough to merge from the junctions [begin, end) of
+  // `junctions`, in order; every walk reads the graph only.
+  auto find_links = [&](std::size_t begin, std::size_t end, Links& links_found) {
     std::vector<NodeId> walk;
-    for (std::size_t jj = begin; jj < end; ++jj) {
-      const auto j = static_cast<NodeId>(jj);
-      if (adj.degree(j) < 3) continue;
+    std::vector<Point> found;
+    for (std::size_t k = begin; k < end; ++k) {
+      const NodeId j = junctions[k];
       for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
         walk.assign(1, j);
         NodeId prev = j, cur = *it;
         double length = 0.0;
+        const double longest = factor * (clearance[j] + widest);
+        bool too_long = false;
         for (;;) {
           walk.push_back(cur);
           length += distance(graph.nodes[prev], graph.nodes[cur]);
+          // Longer than any link from j may be (a street between two
+          // crossings): its far end need not be found.
+          if (length > longest) {
+            too_long = true;
+            break;
+          }
           if (adj.degree(cur) != 2 || walk.size() > graph.edges.size() + 1) break;
           const NodeId next = adj.begin(cur)[0] == prev ? adj.begin(cur)[1] : adj.begin(cur)[0];
           prev = cur;
           cur = next;
         }
         const NodeId e = walk.back();
-        if (adj.degree(e) < 3) continue;
+        if (too_long || adj.degree(e) < 3) continue;
         const double limit = e == j ? 2.0 * factor * clearance[j] : factor * (clearance[j] + clearance[e]);
         if (!(length <= limit)) continue;
         // A link that narrows in its middle is a bar between two strokes.
@@ -107,23 +119,26 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
         // in one blot of the bands, or each junction at a meeting of its
         // own, not one crossing.
         if (e != j && strokes != nullptr) {
+          // Both questions read the same meetings: they are found once.
           const Disc a{graph.nodes[j], clearance[j]}, b{graph.nodes[e], clearance[e]};
-          if (meets_apart(*strokes, {a, b}, apart, kMeetAngle) || meetings_of_their_own(*strokes, a, b, apart)) {
+          if (meets_apart(*strokes, {a, b}, apart, kMeetAngle, &found, 0.0) &&
+              (discs_wide(*strokes, {a, b}) || meetings_of_their_own(found, a, b, apart))) {
             continue;
           }
         }
         // A loop is found from both of its ends; its first inner nodes name it.
         constexpr std::uint64_t kLoop = std::uint64_t{1} << 63;
         const std::uint64_t key = e == j ? pair_key(walk[1], walk[walk.size() - 2]) | kLoop : pair_key(j, e);
-        found.links.push_back({length, j, e, found.paths.size(), found.paths.size() + walk.size(), key});
-        found.paths.insert(found.paths.end(), walk.begin(), walk.end());
+        links_found.links.push_back(
+            {length, j, e, links_found.paths.size(), links_found.paths.size() + walk.size(), key});
+        links_found.paths.insert(links_found.paths.end(), walk.begin(), walk.end());
       }
     }
   };
   std::vector<Link> links;
   std::vector<NodeId> paths;
   graph_detail::PairSet taken;
-  for (Links& part : parallel_parts<Links>(n, kNodesPerTask, find_links)) {
+  for (Links& part : parallel_parts<Links>(junctions.size(), kJunctionsPerTask, find_links)) {
     for (const Link& l : part.links) {
       if (!taken.insert(l.key)) continue;
       links.push_back({l.length, l.start, l.end, paths.size(), paths.size() + (l.stop - l.begin), l.key});

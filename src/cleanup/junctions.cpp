@@ -20,7 +20,7 @@ namespace strokegraph {
 namespace {
 
 using graph_detail::distance;
-using cleanup_detail::kNodesPerTask;
+using cleanup_detail::kJunctionsPerTask;
 using cleanup_detail::point_along;
 
 }  // namespace
@@ -42,11 +42,11 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
     return !(boundary->ray_distance(from, d, length) < length);
   };
   // Every junction reads the positions before any moved and writes only its own.
-  parallel_ranges(n, kNodesPerTask, [&](std::size_t begin, std::size_t end_node) {
+  const std::vector<NodeId> junctions = cleanup_detail::junctions_of(adj, n);
+  parallel_ranges(junctions.size(), kJunctionsPerTask, [&](std::size_t begin, std::size_t end_junction) {
     std::vector<Point> pts, arm_points, around;
-    for (std::size_t jj = begin; jj < end_node; ++jj) {
-      const auto j = static_cast<NodeId>(jj);
-      if (adj.degree(j) < 3) continue;
+    for (std::size_t k = begin; k < end_junction; ++k) {
+      const NodeId j = junctions[k];
       arm_points.clear();
       // Sum over arm lines of (I - d d^T) for the normal equations.
       double a11 = 0.0, a12 = 0.0, a22 = 0.0, b1 = 0.0, b2 = 0.0;
@@ -80,7 +80,6 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
         // skeleton's nodes are numbered.
         std::sort(arm_points.begin(), arm_points.end(),
                   [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
-        const auto meeting = strokes_meeting(*strokes, original[j], arm_points, stroke_reach, min_angle);
         // Strokes meeting at several places around it, a radius apart and
         // more: its arms' strokes and lines tell one of them, or the middle
         // of the blot of bands; it goes to the meeting nearest to it that
@@ -97,6 +96,9 @@ void relocate_junctions(Graph& graph, const std::vector<double>& clearance, doub
           if (best) graph.nodes[j] = *best;
           continue;
         }
+        // Asked only here: a junction placed above needs no meeting of its
+        // arms' strokes.
+        const auto meeting = strokes_meeting(*strokes, original[j], arm_points, stroke_reach, min_angle);
         if (meeting && distance(*meeting, original[j]) <= stroke_reach) {
           graph.nodes[j] = *meeting;
           continue;

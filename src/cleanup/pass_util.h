@@ -9,12 +9,20 @@
 
 #include "common/geometry.h"
 #include "graph/graph.h"
+#include "graph/graph_util.h"
 
 namespace strokegraph::cleanup_detail {
 
 // Nodes and chains per task where a stage runs on the worker pool.
 inline constexpr std::size_t kNodesPerTask = 16384;
 inline constexpr std::size_t kChainsPerTask = 2048;
+// Junctions per task where each asks the stroke index around it (tens of
+// microseconds a junction): a drawing of a few hundred junctions already
+// spreads over the pool, one of a few runs inline.
+inline constexpr std::size_t kJunctionsPerTask = 16;
+
+// The nodes of degree 3 and more, in order.
+std::vector<NodeId> junctions_of(const graph_detail::Adjacency& adj, std::size_t n);
 
 inline NodeId find_root(std::vector<NodeId>& parent, NodeId v) {
   while (parent[v] != v) {

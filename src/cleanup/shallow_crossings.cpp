@@ -27,23 +27,13 @@ using cleanup_detail::point_along;
 
 // Every stroke within `within` x its band radius of p, with its nearest
 // segment there: (stroke, segment), by stroke.
-std::vector<std::pair<std::size_t, std::size_t>> strokes_near(const StrokeIndex& strokes, Point p, double within) {
-  std::vector<std::tuple<std::size_t, std::size_t, double>> best;  // (stroke, segment, distance)
-  const double r = within * strokes.max_reach;
-  strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
-    const double d = point_segment_distance(p, strokes.segment(i));
-    if (d > within * strokes.reach_of(i)) return;
-    const std::size_t c = strokes.stroke_of(i);
-    for (auto& [stroke, seg, dist] : best) {
-      if (stroke != c) continue;
-      if (d < dist || (d == dist && i < seg)) dist = d, seg = i;
-      return;
-    }
-    best.push_back({c, i, d});
-  });
-  std::sort(best.begin(), best.end());
+std::vector<std::pair<std::size_t, std::size_t>> strokes_by_stroke(const StrokeIndex& strokes, Point p,
+                                                                   double within) {
+  std::vector<StrokeNear> near;
+  strokegraph::strokes_near(strokes, p, within, near);
+  std::sort(near.begin(), near.end(), [](const StrokeNear& a, const StrokeNear& b) { return a.stroke < b.stroke; });
   std::vector<std::pair<std::size_t, std::size_t>> out;
-  for (const auto& [c, i, d] : best) out.push_back({c, i});
+  for (const StrokeNear& n : near) out.push_back({n.stroke, n.segment});
   return out;
 }
 
@@ -126,9 +116,9 @@ Graph join_shallow_crossings(Graph graph, std::vector<double>& clearance, const 
       const NodeId b = cur;
       pts.push_back(graph.nodes[b]);
       const Point middle = point_along(pts, 0.5 * length);
-      const auto at_a = strokes_near(strokes, graph.nodes[a], on_stroke);
-      const auto at_b = strokes_near(strokes, graph.nodes[b], on_stroke);
-      const auto at_middle = strokes_near(strokes, middle, 1.0);
+      const auto at_a = strokes_by_stroke(strokes, graph.nodes[a], on_stroke);
+      const auto at_b = strokes_by_stroke(strokes, graph.nodes[b], on_stroke);
+      const auto at_middle = strokes_by_stroke(strokes, middle, 1.0);
       auto segment_of = [](const auto& near, std::size_t c) {
         for (const auto& [stroke, seg] : near) {
           if (stroke == c) return seg;

@@ -8,12 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "cleanup/pass_util.h"
 #include "common/errors.h"
 #include "common/flat_map.h"
 #include "graph/graph_util.h"
 #include "parallel/pool.h"
+#include "spatial/stroke_branches.h"
 
 namespace strokegraph {
 namespace {
@@ -139,16 +141,28 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
         const double c = clearance[w.far];
         // An overshoot first: its junction moves to the corner, which the
         // skeleton cuts.
-        if (w.length < rules.overshoot_length && rules.strokes != nullptr) {
-          if (const auto at = overshoots_at(*rules.strokes, graph.nodes[j], rules.end_distance,
-                                            rules.overshoot_reach, rules.meet_angle)) {
+        if (rules.strokes != nullptr) {
+          std::optional<Point> at;
+          if (w.length < rules.overshoot_length) {
+            at = overshoots_at(*rules.strokes, graph.nodes[j], rules.end_distance, rules.overshoot_reach,
+                               rules.meet_angle);
+          }
+          // Or another stroke leaves it a little short of its end, at
+          // whatever angle (the stem of a cursive n above its arch; the
+          // sharper, the farther out their bands part).
+          if (!at && w.length < rules.branch_length) {
+            at = branch_near_end(*rules.strokes, graph.nodes[j], rules.end_distance, rules.overshoot_reach);
+          }
+          if (at) {
             w.doomed = w.overshoot = true;
             w.at = *at;
           }
         }
         if (!w.doomed) w.doomed = w.length < rules.factor * c;
         if (!w.doomed && w.length < rules.corner_factor * c) {
-          w.doomed = w.corner = !near_stroke_end(graph.nodes[j]) || strokes_meet_along(w, path);
+          w.doomed = w.corner = !near_stroke_end(graph.nodes[j]) || strokes_meet_along(w, path) ||
+                                (rules.strokes != nullptr && rules.corner_ends &&
+                                 strokes_end_at_corner(*rules.strokes, graph.nodes[j], rules.end_distance));
         }
       } else if (frozen[w.far] == 1) {
         w.doomed = w.length < rules.isolated_length;

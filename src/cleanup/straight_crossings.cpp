@@ -21,7 +21,7 @@ namespace {
 
 using graph_detail::distance;
 using cleanup_detail::collapse;
-using cleanup_detail::kNodesPerTask;
+using cleanup_detail::kJunctionsPerTask;
 using cleanup_detail::point_along;
 
 constexpr double kMeetAngle = 10.0 * 3.14159265358979323846 / 180.0;
@@ -95,14 +95,15 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
     std::vector<Merge> merges;
     std::vector<NodeId> link_nodes;
   };
-  // The split crossings found from the junctions in [begin, end), in order;
-  // each reads the graph only.
+  // The split crossings found from the junctions [begin, end) of
+  // `junctions`, in order; each reads the graph only.
+  const std::vector<NodeId> junctions = cleanup_detail::junctions_of(adj, n);
   auto find_merges = [&](std::size_t begin, std::size_t end, Merges& found) {
     std::vector<NodeId> inner;
     std::vector<Point> pts;
     std::vector<Arm> arms_a, arms_b;
-    for (std::size_t jj = begin; jj < end; ++jj) {
-      const auto j = static_cast<NodeId>(jj);
+    for (std::size_t k = begin; k < end; ++k) {
+      const NodeId j = junctions[k];
       if (adj.degree(j) != 3) continue;
       inner.clear();
       arms_of(j, arms_a, inner, pts);
@@ -110,10 +111,6 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
         const NodeId e = link.end;
         if (e <= j || adj.degree(e) != 3) continue;
         if (!(link.length <= link_factor * (clearance[j] + clearance[e]))) continue;
-        if (strokes != nullptr && meets_apart(*strokes, {{graph.nodes[j], clearance[j]}, {graph.nodes[e], clearance[e]}},
-                                              radius, kMeetAngle)) {
-          continue;
-        }
         const std::size_t mark = inner.size();
         arms_of(e, arms_b, inner, pts);
         std::vector<const Arm*> outer_a, outer_b;
@@ -135,6 +132,13 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
           // bar between two strokes whose lines meet elsewhere.
           const Point mid{(graph.nodes[j].x + graph.nodes[e].x) * 0.5, (graph.nodes[j].y + graph.nodes[e].y) * 0.5};
           if (line_distance(mid, a1.q, b1.q) > radius || line_distance(mid, a2.q, b2.q) > radius) continue;
+          // Asked last, of a pair that would merge (the dearest question): junctions
+          // within whose discs strokes meet apart keep their link.
+          if (strokes != nullptr &&
+              meets_apart(*strokes, {{graph.nodes[j], clearance[j]}, {graph.nodes[e], clearance[e]}}, radius,
+                          kMeetAngle)) {
+            break;
+          }
           // Where the two strokes' lines cross: a1.q - b1.q and a2.q - b2.q.
           const Point u{b1.q.x - a1.q.x, b1.q.y - a1.q.y}, v{b2.q.x - a2.q.x, b2.q.y - a2.q.y};
           const double den = u.x * v.y - u.y * v.x;
@@ -156,7 +160,7 @@ Graph merge_straight_crossings(Graph graph, std::vector<double>& clearance, doub
   };
   std::vector<Merge> merges;
   std::vector<NodeId> link_nodes;
-  for (Merges& part : parallel_parts<Merges>(n, kNodesPerTask, find_merges)) {
+  for (Merges& part : parallel_parts<Merges>(junctions.size(), kJunctionsPerTask, find_merges)) {
     for (Merge m : part.merges) {
       m.inner_begin += link_nodes.size();
       m.inner_end += link_nodes.size();

@@ -109,4 +109,18 @@ inline double point_segment_distance(Point p, Point a, Point b) {
 
 inline double point_segment_distance(Point p, const Segment& s) { return point_segment_distance(p, s.a, s.b); }
 
+// point_segment_distance(p, s) where it is at most `reach`, else (surely
+// farther) infinity: the square root is taken only near and within the
+// reach, where its exact value counts. The margin lies far above the few
+// units in the last place that the squares and their sum can be off.
+inline double point_segment_distance_within(Point p, const Segment& s, double reach) {
+  const double dx = s.b.x - s.a.x, dy = s.b.y - s.a.y;
+  const double len2 = dx * dx + dy * dy;
+  const double t =
+      len2 > 0.0 ? std::clamp(((p.x - s.a.x) * dx + (p.y - s.a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+  const double ex = p.x - (s.a.x + t * dx), ey = p.y - (s.a.y + t * dy);
+  if (ex * ex + ey * ey > reach * reach * (1.0 + 1e-9)) return std::numeric_limits<double>::infinity();
+  return std::hypot(ex, ey);
+}
+
 }  // namespace strokegraph

@@ -14,6 +14,7 @@
 #include "common/numeric.h"
 #include "common/progress.h"
 #include "inflate/band_union.h"
+#include "inflate/field_union.h"
 #include "inflate/outline.h"
 #include "inflate/point_band.h"
 #include "parallel/pool.h"
@@ -578,6 +579,25 @@ std::vector<BufferPolygon> unite_bands(std::vector<Ring> bands, double feature_s
         union_bands(std::move(subjects), single_union_requested(), FillRule::Positive),
         feature_size);
   return polygons_from_union(union_bands_grouped(std::move(subjects)), feature_size);
+}
+
+std::optional<std::vector<BufferPolygon>> unite_round_bands(const std::vector<Polyline>& curves,
+                                                            double buffer_distance, double cell,
+                                                            double feature_size) {
+  std::size_t points = 0;
+  for (const Polyline& c : curves) points += c.size();
+  // A grid of up to 64 nodes per input point, at most 2^31 nodes (strips
+  // hold 64 rows at a time).
+  const double max_nodes = std::min(double(std::uint64_t{1} << 31), 64.0 * double(points) + 1e6);
+  std::optional<std::vector<Ring>> rings = round_band_union(curves, buffer_distance, cell, max_nodes);
+  if (!rings) return std::nullopt;
+  PathsD united;
+  united.reserve(rings->size());
+  for (Ring& ring : *rings) {
+    united.push_back(to_path(ring));
+    Ring().swap(ring);
+  }
+  return polygons_from_union(united, feature_size);
 }
 
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,

@@ -29,6 +29,15 @@ std::vector<Ring> offset_bands(const std::vector<Polyline>& curves,
 // Positive and NonZero agree.
 std::vector<BufferPolygon> unite_bands(std::vector<Ring> bands, double feature_size);
 
+// The union of the bands of curves that all have round caps and joins and
+// the one radius `buffer_distance`, traced from the distance to the curves on
+// a grid of side `cell` (inflate/field_union.h) instead of offset and united,
+// sorted into polygons as unite_bands sorts the union. Nothing where the grid
+// would be too large for the points.
+std::optional<std::vector<BufferPolygon>> unite_round_bands(const std::vector<Polyline>& curves,
+                                                            double buffer_distance, double cell,
+                                                            double feature_size);
+
 // offset_bands followed by unite_bands.
 std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
                                    const std::optional<WidthLists>& per_curve_widths,

@@ -59,6 +59,9 @@ constexpr double kStubFactor = 1.5;  // after the moves, a tip shorter than this
 constexpr double kWiggleStep = 3.5;
 constexpr double kOvershootReach = 2.0;  // x radius: a stroke ending this far past another's centerline
 constexpr double kOvershootLength = 4.0;  // x radius: ... on a tip shorter than this ends on it
+// x radius: a tip shorter than this whose stroke another leaves near its end
+// (their bands part farther out the sharper they meet) is an overshoot.
+constexpr double kBranchLength = 8.0;
 
 // The stroke ends as zero-length segments, for the clean-up.
 SegmentGrid stroke_end_grid(const std::vector<Point>& ends, double radius) {
@@ -157,6 +160,8 @@ Result<TopologizeOutput> clean_graph(const std::vector<Polyline>& curves, double
   rules.meet_angle = kMeetAngle;
   rules.overshoot_length = kOvershootLength * radius;
   rules.overshoot_reach = kOvershootReach * radius;
+  rules.branch_length = kBranchLength * radius;
+  rules.corner_ends = true;
   std::vector<double> clearance = junction_clearance(graph, edges, 3.0 * band);
   graph = remove_spurs(std::move(graph), clearance, rules);
   release_free_memory(working_set);

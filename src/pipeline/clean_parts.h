@@ -84,6 +84,9 @@ struct CleanFront {
   std::vector<Point> stroke_ends;
   std::optional<double> side;
   std::vector<std::size_t> first;  // per curve, the first curve it repeats (first_drawn)
+  // The bands already united (unite_round_bands) instead of `bands`; tiles
+  // then clip the united rings.
+  std::optional<std::vector<BufferPolygon>> united;
 };
 
 // Bytes the stages work with, roughly: some times the input points.

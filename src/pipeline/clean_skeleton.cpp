@@ -60,6 +60,16 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
   release_free_memory(working_set_of(curves));  // what conditioning held
   enter_stage("skeleton", 0.4, 0.8);
   auto run_tiles = [&](double side) {
+    if (front.united) {
+      // The tiles clip the united rings, outer rings and holes alike: each
+      // tile's union of its pieces gives the region back.
+      front.bands.clear();
+      for (BufferPolygon& polygon : *front.united) {
+        front.bands.push_back(std::move(polygon.outer));
+        for (Ring& hole : polygon.holes) front.bands.push_back(std::move(hole));
+      }
+      front.united.reset();
+    }
     CleanSkeleton tiled = tiled_clean_skeleton(
         tiled_skeleton(resolved_bands(front, radius, feature_size), front.widest_band, radius,
                        feature_size, boundary_options,
@@ -76,9 +86,10 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
   CleanSkeleton out;
   // The rescue rebuilds the bands resolved from the conditioned curves.
   std::vector<BufferPolygon> united =
-      unite_bands(may_rescue && !front.outlines ? std::vector<Ring>(front.bands)
-                                                : std::move(front.bands),
-                  front_scale);
+      front.united ? (may_rescue ? *front.united : std::move(*front.united))
+                   : unite_bands(may_rescue && !front.outlines ? std::vector<Ring>(front.bands)
+                                                               : std::move(front.bands),
+                                 front_scale);
   out.polygons = preprocess_stage(united, radius, feature_size, boundary_options);
   // A large polygon without skeleton had its triangulation refused, mostly
   // because simplification made two of its rings cross: it is done again

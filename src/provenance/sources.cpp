@@ -83,7 +83,8 @@ std::vector<std::vector<std::size_t>> chain_sources(
                                [&](std::size_t g) {
                                  const std::size_t c = strokes.owner[g];
                                  if (stamp[c] == sample_id) return;
-                                 if (point_segment_distance(q, strokes.segment(g)) > strokes.reach_of(g)) return;
+                                 const double reach = strokes.reach_of(g);
+                                 if (point_segment_distance_within(q, strokes.segment(g), reach) > reach) return;
                                  stamp[c] = sample_id;
                                  if (hits[c]++ == 0) touched.push_back(c);
                                });

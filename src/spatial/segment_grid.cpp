@@ -286,7 +286,8 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
 double SegmentGrid::distance_within(Point p, double reach) const {
   double best = reach;
   cells_.visit_box({p.x - reach, p.y - reach}, {p.x + reach, p.y + reach}, [&](std::size_t i) {
-    best = std::min(best, point_segment_distance(p, segment(i)));
+    // Measured only where the segment may come nearer than the best so far.
+    best = std::min(best, point_segment_distance_within(p, segment(i), best));
   });
   return best;
 }

@@ -19,11 +19,22 @@ constexpr double kBlotClearance = 1.5;
 
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
                          double radius, const std::vector<std::size_t>& first) {
-  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius, {}};
+  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius, {}, {}};
   if (first.size() == curves.size()) {
     bool repeats = false;
     for (std::size_t c = 0; c < first.size(); ++c) repeats = repeats || first[c] != c;
-    if (repeats) index.first.assign(first.begin(), first.end());
+    if (repeats) {
+      index.first.assign(first.begin(), first.end());
+      // Read once here: the clean-up asks it of every pair of segments.
+      index.reversed.assign(curves.size(), 0);
+      for (std::size_t c = 0; c < curves.size(); ++c) {
+        if (first[c] == c) continue;
+        const Polyline& a = curves[c];
+        const Polyline& b = curves[first[c]];
+        index.reversed[c] = !std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](Point p, Point q) { return p.x == q.x && p.y == q.y; });
+      }
+    }
   }
   if (curves.size() > std::numeric_limits<std::uint32_t>::max()) {
     throw MemoryLimitError("stroke index: too many curves");
@@ -59,27 +70,31 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
   return index;
 }
 
-bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
-  const double r = strokes.max_reach;
-  const double max_cos = std::cos(min_angle);
-  // The direction of the nearest segment of each stroke that holds p.
-  std::vector<std::pair<std::size_t, std::size_t>> nearest;  // (curve, segment)
-  std::vector<double> best;
+void strokes_near(const StrokeIndex& strokes, Point p, double within, std::vector<StrokeNear>& out) {
+  out.clear();
+  const double r = within * strokes.max_reach;
   strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
-    const double d = point_segment_distance(p, strokes.segment(i));
-    if (d > strokes.reach_of(i)) return;
+    const double reach = within * strokes.reach_of(i);
+    const double d = point_segment_distance_within(p, strokes.segment(i), reach);
+    if (d > reach) return;
     const std::size_t c = strokes.stroke_of(i);
-    for (std::size_t k = 0; k < nearest.size(); ++k) {
-      if (nearest[k].first != c) continue;
-      if (d < best[k] || (d == best[k] && i < nearest[k].second)) best[k] = d, nearest[k].second = i;
+    for (StrokeNear& n : out) {
+      if (n.stroke != c) continue;
+      if (d < n.distance || (d == n.distance && i < n.segment)) n.distance = d, n.segment = i;
       return;
     }
-    nearest.push_back({c, i});
-    best.push_back(d);
+    out.push_back({c, i, d});
   });
+}
+
+bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
+  const double max_cos = std::cos(min_angle);
+  // The direction of the nearest segment of each stroke that holds p.
+  std::vector<StrokeNear> nearest;
+  strokes_near(strokes, p, 1.0, nearest);
   std::vector<Point> dirs;
-  for (const auto& [c, i] : nearest) {
-    if (const auto d = stroke_direction(strokes, i)) dirs.push_back(*d);
+  for (const StrokeNear& n : nearest) {
+    if (const auto d = stroke_direction(strokes, n.segment)) dirs.push_back(*d);
   }
   for (std::size_t a = 0; a < dirs.size(); ++a) {
     for (std::size_t b = a + 1; b < dirs.size(); ++b) {
@@ -191,13 +206,9 @@ Approach closest_approach(Point a0, Point a1, Point b0, Point b1) {
 // The vertex ending grid segment i in the numbering of the curve its curve
 // repeats (see first_drawn: the same points, or the same reversed).
 std::size_t first_vertex(const StrokeIndex& strokes, std::size_t i) {
-  const std::size_t own = strokes.owner[i], first = strokes.stroke_of(i);
-  if (own == first) return strokes.vertex[i];
-  const Polyline& a = (*strokes.curves)[own];
-  const Polyline& b = (*strokes.curves)[first];
-  const bool same_way = std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                                   [](Point p, Point q) { return p.x == q.x && p.y == q.y; });
-  return same_way ? strokes.vertex[i] : a.size() - strokes.vertex[i];
+  const std::size_t own = strokes.owner[i];
+  if (own == strokes.stroke_of(i)) return strokes.vertex[i];
+  return strokes.reversed[own] ? (*strokes.curves)[own].size() - strokes.vertex[i] : strokes.vertex[i];
 }
 
 // Whether a curve ends within `gap` of where it starts: a ring, whose seam
@@ -245,15 +256,15 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   const double around = 3.0 * r;
   strokes.grid.visit_box({junction.x - around, junction.y - around}, {junction.x + around, junction.y + around},
                          [&](std::size_t i) {
-                           const double d = point_segment_distance(junction, strokes.segment(i));
                            const std::size_t c = strokes.stroke_of(i);
                            for (auto& [stroke, best] : to_junction) {
                              if (stroke == c) {
-                               best = std::min(best, d);
+                               // Measured only where it may come nearer.
+                               best = std::min(best, point_segment_distance_within(junction, strokes.segment(i), best));
                                return;
                              }
                            }
-                           to_junction.push_back({c, d});
+                           to_junction.push_back({c, point_segment_distance(junction, strokes.segment(i))});
                          });
   auto junction_distance = [&](std::size_t c) {
     for (const auto& [stroke, d] : to_junction) {
@@ -266,22 +277,11 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   // band radius of the nearest that does). A piece drawn over a stroke
   // again and ending short of the junction is no arm's stroke, however near.
   std::vector<Part> parts;
-  std::vector<std::tuple<std::size_t, std::size_t, double>> held;  // (stroke, segment, distance)
+  std::vector<StrokeNear> held;
   for (const Point& p : arm_points) {
-    held.clear();
-    strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
-      const double d = point_segment_distance(p, strokes.segment(i));
-      if (d > strokes.reach_of(i)) return;
-      const std::size_t c = strokes.stroke_of(i);
-      for (auto& [stroke, seg, best] : held) {
-        if (stroke != c) continue;
-        if (d < best || (d == best && i < seg)) best = d, seg = i;
-        return;
-      }
-      held.push_back({c, i, d});
-    });
+    strokes_near(strokes, p, 1.0, held);
     double nearest_junction = std::numeric_limits<double>::infinity();
-    for (const auto& h : held) nearest_junction = std::min(nearest_junction, junction_distance(std::get<0>(h)));
+    for (const StrokeNear& h : held) nearest_junction = std::min(nearest_junction, junction_distance(h.stroke));
     double best = std::numeric_limits<double>::infinity();
     std::size_t seg = kNone;
     for (const auto& [c, i, d] : held) {
@@ -341,7 +341,10 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   std::vector<std::size_t> near;
   strokes.grid.visit_box({junction.x - reach, junction.y - reach}, {junction.x + reach, junction.y + reach},
                          [&](std::size_t i) {
-                           if (std::binary_search(curves.begin(), curves.end(), strokes.stroke_of(i))) near.push_back(i);
+                           const std::size_t stroke = strokes.stroke_of(i);
+                           for (const std::size_t c : curves) {
+                             if (c == stroke) return near.push_back(i);
+                           }
                          });
   std::sort(near.begin(), near.end());
   near.erase(std::unique(near.begin(), near.end()), near.end());
@@ -351,25 +354,52 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     double x0, x1, y0, y1;
     double from;       // distance to the junction
     bool first, last;  // the curve's first, resp. last segment (a closed curve has neither)
+    bool open;         // its curve does not close on itself
+    // The stroke's direction there, found when a pair first asks for it.
+    bool direction_known = false;
+    std::optional<Point> direction;
+    double span() const { return (x1 - x0) + (y1 - y0); }  // at least its length
   };
   // Per stroke of `curves`, nearest to the junction first.
   std::vector<std::vector<Near>> boxes(curves.size());
+  std::size_t owner = kNone;
+  bool open = false;
   for (std::size_t i : near) {
     const Segment g = strokes.segment(i);
     const std::size_t size = (*strokes.curves)[strokes.owner[i]].size();
     const auto k = static_cast<std::size_t>(std::lower_bound(curves.begin(), curves.end(), strokes.stroke_of(i)) -
                                             curves.begin());
-    const bool open = !closes((*strokes.curves)[strokes.owner[i]], r);
+    // A curve's segments come one after another: whether it closes is
+    // read once for them.
+    if (strokes.owner[i] != owner) owner = strokes.owner[i], open = !closes((*strokes.curves)[owner], r);
     boxes[k].push_back({i, g, std::min(g.a.x, g.b.x), std::max(g.a.x, g.b.x), std::min(g.a.y, g.b.y),
                         std::max(g.a.y, g.b.y), point_segment_distance(junction, g), open && strokes.vertex[i] == 1,
-                        open && strokes.vertex[i] + 1 == size});
+                        open && strokes.vertex[i] + 1 == size, open, false, std::nullopt});
   }
-  for (std::vector<Near>& list : boxes) {
+  // Two segments whose distances to the junction differ by more than the
+  // nearer one's span and the gap allowed (and a slack that rounding cannot
+  // cross) lie too far apart to meet: each pair's scan over the second
+  // list starts and stops by distance, skipping only segments that it would
+  // pass over anyway. Far out (coordinates near overflow) nothing is skipped.
+  std::vector<double> widest(curves.size(), 0.0);  // per list, the largest span
+  double magnitude = std::max(std::fabs(junction.x), std::fabs(junction.y));
+  for (std::size_t k = 0; k < boxes.size(); ++k) {
+    std::vector<Near>& list = boxes[k];
     std::sort(list.begin(), list.end(),
               [](const Near& a, const Near& b) { return a.from < b.from || (a.from == b.from && a.i < b.i); });
+    for (const Near& n : list) {
+      widest[k] = std::max(widest[k], n.span());
+      magnitude = std::max({magnitude, std::fabs(n.x0), std::fabs(n.x1), std::fabs(n.y0), std::fabs(n.y1)});
+    }
   }
-  auto list_of = [&](std::size_t stroke) -> const std::vector<Near>& {
+  const bool skips = magnitude < 1e150 && r < 1e150;
+  const double slack = 1e-9 * (magnitude + r);
+  auto list_of = [&](std::size_t stroke) -> std::vector<Near>& {
     return boxes[static_cast<std::size_t>(std::lower_bound(curves.begin(), curves.end(), stroke) - curves.begin())];
+  };
+  auto direction_of = [&](Near& n) -> const std::optional<Point>& {
+    if (!n.direction_known) n.direction = stroke_direction(strokes, n.i), n.direction_known = true;
+    return n.direction;
   };
   const double max_gap = 2.0 * r;
   const double max_cos = std::cos(min_angle);
@@ -401,10 +431,10 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
   };
   // Whether p lies within a band radius of an end of the curve of grid
   // segment u or v.
-  auto ends_near = [&](std::size_t u, std::size_t v, Point p) {
-    for (const std::size_t i : {u, v}) {
-      const Polyline& c = (*strokes.curves)[strokes.owner[i]];
-      if (closes(c, r)) continue;
+  auto ends_near = [&](const Near& u, const Near& v, Point p) {
+    for (const Near* n : {&u, &v}) {
+      if (!n->open) continue;
+      const Polyline& c = (*strokes.curves)[strokes.owner[n->i]];
       for (const Point a : {c.front(), c.back()}) {
         if (std::hypot(a.x - p.x, a.y - p.y) <= r) return true;
       }
@@ -433,10 +463,17 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
       // A meeting point lies on one of the two segments, within the gap of
       // the other: the score is at least a tenth of either's distance to the
       // junction, so the lists are read only as far as that can still win.
-      for (const Near& u : list_of(distinct[x].stroke)) {
+      std::vector<Near>& second = list_of(distinct[y].stroke);
+      const double second_span = widest[static_cast<std::size_t>(&second - boxes.data())];
+      std::size_t start = 0;
+      for (Near& u : list_of(distinct[x].stroke)) {
         if (0.1 * u.from >= best && 0.1 * u.from >= best_weak) break;
-        for (const Near& v : list_of(distinct[y].stroke)) {
+        const double low = u.from - second_span - max_gap - slack, high = u.from + u.span() + max_gap + slack;
+        while (skips && start < second.size() && second[start].from < low) ++start;
+        for (std::size_t k = start; k < second.size(); ++k) {
+          Near& v = second[k];
           if (0.1 * v.from >= best && 0.1 * v.from >= best_weak) break;
+          if (skips && v.from > high) break;
           if (same && v.i <= u.i) continue;
           if (u.x0 - v.x1 > max_gap || v.x0 - u.x1 > max_gap || u.y0 - v.y1 > max_gap || v.y0 - u.y1 > max_gap) {
             continue;
@@ -447,17 +484,26 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
           const double from = std::sqrt((p.x - junction.x) * (p.x - junction.x) + (p.y - junction.y) * (p.y - junction.y));
           const double score = a.gap + 0.1 * from;
           if (from > reach || !(score < best || score < best_weak)) continue;
-          // Two parts of one stroke close along it meet only at a cusp.
-          const bool near_along = same && !apart_along(u.i, v.i, a.gap);
-          const bool cusp = near_along && turns_back(u, v);
-          if (near_along && !cusp) continue;
-          const bool stroke_end = cusp || (a.gap <= r && ((a.end == 0 && u.first) || (a.end == 1 && u.last) ||
-                                                          (a.end == 2 && v.first) || (a.end == 3 && v.last)));
-          const auto di = stroke_direction(strokes, u.i), dk = stroke_direction(strokes, v.i);
+          const bool ends_here = a.gap <= r && ((a.end == 0 && u.first) || (a.end == 1 && u.last) ||
+                                                (a.end == 2 && v.first) || (a.end == 3 && v.last));
+          const std::optional<Point>& di = direction_of(u);
+          const std::optional<Point>& dk = direction_of(v);
           const bool at_angle = di && dk && std::fabs(di->x * dk->x + di->y * dk->y) < max_cos;
+          // Two parts of one stroke close along it meet only at a cusp. Where
+          // nothing else could make them meet, the turn is asked first: it
+          // is cheap, and the arc between them is needed only at a turn.
+          bool cusp = false;
+          if (same && !ends_here && !at_angle) {
+            if (!turns_back(u, v) || apart_along(u.i, v.i, a.gap)) continue;
+            cusp = true;
+          } else if (same && !apart_along(u.i, v.i, a.gap)) {
+            cusp = turns_back(u, v);
+            if (!cusp) continue;
+          }
+          const bool stroke_end = cusp || ends_here;
           if (!stroke_end && !at_angle) continue;
           const bool along = !di || !dk || std::fabs(di->x * dk->x + di->y * dk->y) >= max_cos;
-          const bool weak = !cusp && (broken || (along && (stroke_end || ends_near(u.i, v.i, p))));
+          const bool weak = !cusp && (broken || (along && (stroke_end || ends_near(u, v, p))));
           if (weak && score < best_weak) best_weak = score, at_weak = p;
           if (!weak && score < best) best = score, at = p;
         }
@@ -484,16 +530,57 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
 }
 
 
-bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs, double apart,
-                 double min_angle, std::vector<Point>* found, double wide_clearance) {
-  if (discs.empty()) return false;
+namespace {
+
+// Whether the points fall into more than one group, each chained within
+// `apart`. The groups do not depend on the order in which pairs are looked
+// at: the points are swept by x, each paired only with those less than
+// `apart` to its left, and a point met again (many pairs of strokes cross
+// at one place) only once; pairs already in one group, or apart along y
+// alone, need no distance.
+bool groups_apart(std::vector<Point> points, double apart) {
+  std::sort(points.begin(), points.end(), [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
+  points.erase(std::unique(points.begin(), points.end(), [](Point a, Point b) { return a.x == b.x && a.y == b.y; }),
+               points.end());
+  const std::size_t m = points.size();
+  std::vector<std::size_t> group(m);
+  for (std::size_t k = 0; k < m; ++k) group[k] = k;
+  auto root = [&](std::size_t k) {
+    while (group[k] != k) k = group[k] = group[group[k]];
+    return k;
+  };
+  for (std::size_t k = 1; k < m; ++k) {
+    for (std::size_t l = k; l-- > 0;) {
+      const double dx = points[k].x - points[l].x, dy = points[k].y - points[l].y;
+      if (dx > apart) break;  // and so are all further left
+      if (std::fabs(dy) > apart) continue;
+      const std::size_t a = root(k), b = root(l);
+      if (a == b || std::hypot(dx, dy) > apart) continue;
+      group[std::max(a, b)] = std::min(a, b);
+    }
+  }
+  for (std::size_t k = 1; k < m; ++k) {
+    if (root(k) != root(0)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool discs_wide(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs,
+                double wide_clearance) {
   if (wide_clearance < 0.0) wide_clearance = kBlotClearance;
-  const double r = strokes.max_reach;
   // Only where a disc is wider than one stroke's band at a crossing (a
   // clearance of at most 1.41 band radii): where strokes lie side by side.
   bool wide = wide_clearance == 0.0;
-  for (const auto& disc : discs) wide = wide || disc.second > wide_clearance * r;
-  if (!wide) return false;
+  for (const auto& disc : discs) wide = wide || disc.second > wide_clearance * strokes.max_reach;
+  return wide;
+}
+
+bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs, double apart,
+                 double min_angle, std::vector<Point>* found, double wide_clearance) {
+  if (discs.empty() || !discs_wide(strokes, discs, wide_clearance)) return false;
+  const double r = strokes.max_reach;
   Point lo = discs.front().first, hi = lo;
   for (const auto& [c, radius] : discs) {
     lo = {std::min(lo.x, c.x - radius), std::min(lo.y, c.y - radius)};
@@ -520,8 +607,8 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     const double t = len2 > 0.0 ? std::clamp(((p.x - g.a.x) * dx + (p.y - g.a.y) * dy) / len2, 0.0, 1.0) : 0.0;
     return Point{g.a.x + t * dx, g.a.y + t * dy};
   };
-  // Many strokes crowd a junction where traces run together: every pair is
-  // looked at, so each segment's box and direction are found once, and
+  // Many strokes crowd a junction where traces run together: each
+  // segment's box and direction are found once, and
   // pairs whose boxes lie clearly more than a band radius apart are passed
   // over before their closest approach is measured (the slack keeps a pair
   // that rounding could bring within reach).
@@ -546,25 +633,37 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     if (!n.direction_known) n.direction = stroke_direction(strokes, near[x]), n.direction_known = true;
     return n.direction;
   };
-  for (std::size_t x = 0; x < near.size(); ++x) {
-    const std::size_t u = near[x];
-    const Segment su = seen[x].s;
-    const Polyline& cu = (*strokes.curves)[strokes.owner[u]];
-    const bool ring_u = closes(cu, r);
-    for (std::size_t y = x + 1; y < near.size(); ++y) {
-      const std::size_t v = near[y];
-      if (strokes.stroke_of(u) == strokes.stroke_of(v)) continue;
+  // The pairs are swept along x: each segment is paired only with those
+  // whose boxes start within reach past its own end (in order of where they
+  // start), the lower index of the two taking the first part, as when every
+  // pair is looked at; the meetings come in another order, and no caller
+  // reads their order.
+  double widest_slack = 0.0;
+  for (const Near& n : seen) widest_slack = std::max(widest_slack, n.slack);
+  std::vector<std::size_t> by_x(near.size());
+  for (std::size_t k = 0; k < by_x.size(); ++k) by_x[k] = k;
+  std::sort(by_x.begin(), by_x.end(), [&](std::size_t a, std::size_t b) {
+    return seen[a].lo.x < seen[b].lo.x || (seen[a].lo.x == seen[b].lo.x && a < b);
+  });
+  for (std::size_t at_a = 0; at_a < by_x.size(); ++at_a) {
+    // Twice the widest slack: past rounding, even where the other's slack is the widest.
+    const double right = seen[by_x[at_a]].hi.x + r + seen[by_x[at_a]].slack + 2.0 * widest_slack;
+    for (std::size_t at_b = at_a + 1; at_b < by_x.size() && !(seen[by_x[at_b]].lo.x > right); ++at_b) {
+      const std::size_t x = std::min(by_x[at_a], by_x[at_b]), y = std::max(by_x[at_a], by_x[at_b]);
+      const Near& nu = seen[x];
       const Near& nv = seen[y];
-      const double reach = r + seen[x].slack + nv.slack;
-      if (nv.lo.x - seen[x].hi.x > reach || seen[x].lo.x - nv.hi.x > reach ||
-          nv.lo.y - seen[x].hi.y > reach || seen[x].lo.y - nv.hi.y > reach) {
+      const double reach = r + nu.slack + nv.slack;
+      if (nv.lo.x - nu.hi.x > reach || nu.lo.x - nv.hi.x > reach || nv.lo.y - nu.hi.y > reach ||
+          nu.lo.y - nv.hi.y > reach) {
         continue;
       }
+      const std::size_t u = near[x], v = near[y];
+      if (strokes.stroke_of(u) == strokes.stroke_of(v)) continue;
       // Strokes running the same way (traces along one street) never meet.
       const std::optional<Point>& du = direction_of(x);
       const std::optional<Point>& dv = direction_of(y);
       if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) continue;
-      const Segment sv = nv.s;
+      const Segment su = nu.s, sv = nv.s;
       const Approach a = closest_approach(su.a, su.b, sv.a, sv.b);
       if (a.gap > r) continue;
       // Where they cross; else where an end of either lies within a band
@@ -575,8 +674,9 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
       if (a.end == -1) {
         places.push_back(a.at);
       } else {
+        const Polyline& cu = (*strokes.curves)[strokes.owner[u]];
         const Polyline& cv = (*strokes.curves)[strokes.owner[v]];
-        const bool ring_v = closes(cv, r);
+        const bool ring_u = closes(cu, r), ring_v = closes(cv, r);
         auto end_on = [&](Point p, bool is_end, const Segment& other) {
           if (!is_end) return;
           const Point f = foot(p, other);
@@ -595,26 +695,7 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   // Places apart are groups of meetings, each chained within `apart`, more
   // than `apart` from each other: many noisy strokes drawn over one street
   // meet those of a crossing street all over the crossing, one group.
-  const std::size_t m = meetings.size();
-  std::vector<std::size_t> group(m);
-  for (std::size_t k = 0; k < m; ++k) group[k] = k;
-  auto root = [&](std::size_t k) {
-    while (group[k] != k) k = group[k] = group[group[k]];
-    return k;
-  };
-  // Pairs already in one group, or apart along x or y alone, need no
-  // distance (the grouping is the same).
-  for (std::size_t k = 1; k < m; ++k) {
-    for (std::size_t l = 0; l < k; ++l) {
-      const double dx = meetings[k].x - meetings[l].x, dy = meetings[k].y - meetings[l].y;
-      if (std::fabs(dx) > apart || std::fabs(dy) > apart) continue;
-      const std::size_t a = root(k), b = root(l);
-      if (a == b || std::hypot(dx, dy) > apart) continue;
-      group[std::max(a, b)] = std::min(a, b);
-    }
-  }
-  bool spread = false;
-  for (std::size_t k = 1; k < m && !spread; ++k) spread = root(k) != root(0);
+  const bool spread = groups_apart(meetings, apart);
   if (spread && found != nullptr) *found = std::move(meetings);
   return spread;
 }

@@ -25,6 +25,9 @@ struct StrokeIndex {
   // curve is its own stroke. Sources name curves, the geometric questions
   // below strokes.
   std::vector<std::uint32_t> first;
+  // Per curve, whether it repeats its first curve the other way round (as
+  // `first`, empty when no curve repeats another).
+  std::vector<char> reversed;
 
   Segment segment(std::size_t i) const {
     const Polyline& c = (*curves)[owner[i]];
@@ -41,6 +44,17 @@ struct StrokeIndex {
 // a non-finite coordinate or radius are left out.
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
                          double radius, const std::vector<std::size_t>& first = {});
+
+// A stroke near a point: its nearest grid segment there and the distance.
+struct StrokeNear {
+  std::size_t stroke, segment;
+  double distance;
+};
+
+// Every stroke within `within` x its band radius of p, with its nearest
+// segment there (the lowest of equally near ones), in the order the grid
+// first meets the strokes; `out` is cleared first.
+void strokes_near(const StrokeIndex& strokes, Point p, double within, std::vector<StrokeNear>& out);
 
 // Whether p lies in the bands of two strokes whose directions there (over a
 // band radius either way of the nearest segment, so that jitter does not
@@ -89,5 +103,11 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
 // within the discs goes there when the answer is yes.
 bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs, double apart,
                  double min_angle, std::vector<Point>* found = nullptr, double wide = -1.0);
+
+// Whether one of `discs` is wider than `wide` band radii (1.5 unless told;
+// 0: any disc), as meets_apart asks before it looks for meetings: a caller
+// asking both with and without that condition finds the meetings once.
+bool discs_wide(const StrokeIndex& strokes, const std::vector<std::pair<Point, double>>& discs,
+                double wide = -1.0);
 
 }  // namespace strokegraph

@@ -7,9 +7,11 @@
 
 #include "cleanup/cleanup.h"
 #include "conditioning/repeats.h"
+#include "conditioning/turn_backs.h"
 #include "graph_test_util.h"
 #include "provenance/sources.h"
 #include "spatial/segment_grid.h"
+#include "spatial/stroke_branches.h"
 #include "spatial/stroke_index.h"
 
 namespace {
@@ -564,6 +566,45 @@ TEST(StrokeIndex, AStrokeMeetingItselfHasTwoPartsThereAndRepeatsAreOneStroke) {
   EXPECT_FALSE(overshoots_at(stroke_index(twice, std::nullopt, 1.0, first_drawn(twice, std::nullopt)), tip, 2.0,
                              2.0, 0.35)
                    .has_value());
+}
+
+TEST(TurnBacks, ARetraceEndsTheInkASharpCornerDoesNot) {
+  // Up an arm and 1.5 back down it: the ink ends at the turn.
+  const auto retrace = turn_backs({{0.0, 0.0}, {0.0, 6.0}, {0.0, 4.5}}, 1.0);
+  ASSERT_EQ(retrace.size(), 1u);
+  EXPECT_EQ(retrace[0].y, 6.0);
+  // A V at 20 degrees: its legs part, a corner.
+  const double t = 10.0 * 3.14159265358979323846 / 180.0;
+  EXPECT_TRUE(turn_backs({{-8.0 * std::sin(t), 8.0 * std::cos(t)}, {0.0, 0.0}, {8.0 * std::sin(t), 8.0 * std::cos(t)}},
+                         1.0)
+                  .empty());
+}
+
+TEST(StrokeBranches, AnArchLeavingAStemNearItsEndAndTwoStrokesEndingAtACorner) {
+  // A stem to y = 21.5 and an arch leaving it at y = 20 at 25 degrees: the
+  // stem's end 1.5 past the arch is an overshoot, its corner where it leaves.
+  const double t = 25.0 * 3.14159265358979323846 / 180.0;
+  const Polyline stem{{0.0, 0.0}, {0.0, 21.5}};
+  const Polyline arch{{0.0, 20.0}, {6.0 * std::sin(t), 20.0 - 6.0 * std::cos(t)}, {9.0, 9.0}};
+  const std::vector<Polyline> n{stem, arch};
+  const auto at = branch_near_end(stroke_index(n, std::nullopt, 1.0), {0.0, 22.3}, 2.0, 2.0);
+  ASSERT_TRUE(at.has_value());
+  EXPECT_NEAR(at->x, 0.0, 1e-9);
+  EXPECT_NEAR(at->y, 20.0, 1e-9);
+  // The stem drawn again from its end down: no stroke leaves it.
+  const std::vector<Polyline> redrawn{stem, {{0.0, 21.5}, {0.0, 10.0}}};
+  EXPECT_FALSE(branch_near_end(stroke_index(redrawn, std::nullopt, 1.0), {0.0, 22.3}, 2.0, 2.0).has_value());
+  // A stroke broken where the arch would leave: its pieces overlap 1.5.
+  const std::vector<Polyline> broken{{{0.0, 0.0}, {0.0, 20.0}}, {{0.0, 18.5}, {0.0, 21.5}}};
+  EXPECT_FALSE(branch_near_end(stroke_index(broken, std::nullopt, 1.0), {0.0, 22.3}, 2.0, 2.0).has_value());
+  // Two strokes drawn down to one point 20 degrees apart end at a corner;
+  // a stroke and its copy drawn back over it end at an end.
+  const double h = 10.0 * 3.14159265358979323846 / 180.0;
+  const std::vector<Polyline> v{{{-12.0 * std::sin(h), 12.0 * std::cos(h)}, {-0.1, 0.0}},
+                                {{12.0 * std::sin(h), 12.0 * std::cos(h)}, {0.1, 0.0}}};
+  EXPECT_TRUE(strokes_end_at_corner(stroke_index(v, std::nullopt, 1.0), {0.0, -0.8}, 2.0));
+  const std::vector<Polyline> twice{{{0.0, 12.0}, {0.0, 0.0}}, {{0.1, 0.0}, {0.1, 12.0}}};
+  EXPECT_FALSE(strokes_end_at_corner(stroke_index(twice, std::nullopt, 1.0), {0.0, -0.8}, 2.0));
 }
 
 TEST(StrokeIndex, AClosedStrokesSeamIsNoEndAndNoMeeting) {

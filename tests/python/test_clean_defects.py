@@ -428,3 +428,82 @@ def test_a_shallow_crossing_of_curved_strokes_is_one_node(crossing, bend, both_c
 def test_a_bowl_meeting_its_stem_twice_keeps_two_junctions(height, again, ratio, angle):
     result = clean(drawn(bowl_on_stem(height), again), ratio, angle)
     assert sorted(d for d in result.degree.tolist() if d >= 3) == [3, 3]
+
+
+def cursive_n(over, leave_deg):
+    """A stem up to 20 that runs `over` on above where an arch leaves it,
+    going back down at `leave_deg` to the stem and curving away (as a
+    cursive n's)."""
+    t = math.radians(leave_deg)
+    arch = [(0.0, 20.0)]
+    for k in range(1, 13):  # down along the stem's side, turning away ever more
+        a = t + math.radians(4.0 * k)
+        x, y = arch[-1]
+        arch.append((x + math.sin(a), y - math.cos(a)))
+    return [[(0.0, 0.0), (0.0, 20.0 + over)], arch]
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("again", ["once", "twice", "reversed"])
+@pytest.mark.parametrize("leave", [25, 40, 60])
+@pytest.mark.parametrize("over", [1.2, 1.6, 2.0, 3.5])
+def test_a_stem_running_a_little_past_where_an_arch_leaves_it_ends_there(over, leave, again, ratio, angle):
+    # However sharply the arch leaves (the sharper, the farther down the
+    # bands part), a stem ending within two radii above it ends on it; a
+    # longer one is an arm, kept.
+    stem, arch = cursive_n(over, leave)
+    result = clean(drawn([stem, arch], again), ratio, angle)
+    ends = result.nodes[result.degree == 1]
+    if over <= 2.0:
+        assert shape_of(result) == (1, [1, 1])
+    else:
+        assert shape_of(result) == (3, [1, 1, 1, 3])
+    for p in rotate([stem[0], arch[-1]] + ([stem[-1]] if over > 2.0 else []), angle):
+        assert np.min(np.hypot(*(ends - p).T)) <= 1.0 * RADIUS, p
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("pieces", ["overlapping", "redrawn"])
+@pytest.mark.parametrize("arm", [4.0, 6.0])
+def test_an_arm_broken_or_redrawn_near_its_end_keeps_it(arm, pieces, ratio, angle):
+    # The piece ending at the tip runs on too little past the other's end,
+    # and a stroke drawn again over the arm never leaves it: no branch there.
+    bar = [(-10.0, 0.0), (10.0, 0.0)]
+    if pieces == "overlapping":
+        strokes = [bar, [(0.0, 0.0), (0.0, arm - 1.6)], [(0.0, arm - 2.6), (0.0, arm)]]
+    else:
+        strokes = [bar, [(0.0, 0.0), (0.0, arm)], [(0.0, arm), (0.0, arm - 1.5)]]
+    result = clean(strokes, ratio, angle)
+    assert shape_of(result) == (3, [1, 1, 1, 3])
+    tip = np.array(rotate([(0.0, arm)], angle)[0])
+    assert np.min(np.hypot(*(result.nodes[result.degree == 1] - tip).T)) <= 1.0 * RADIUS
+
+
+def sketchy_v(apart_deg, leg, seed):
+    """Two strokes drawn up to the foot of a V, `apart_deg` apart, a little
+    shaky (a point every half radius, moved by 0.1 radius), ending 0.3 radius
+    from each other there: two strokes, not one."""
+    rng = np.random.default_rng(seed)
+    t = math.radians(apart_deg / 2.0)
+    out = []
+    for side in (-1.0, 1.0):
+        a, b = np.array([side * leg * math.sin(t), leg * math.cos(t)]), np.array([side * 0.15, 0.0])
+        n = int(math.ceil(leg / 0.5)) + 1
+        p = a + (b - a) * np.linspace(0.0, 1.0, n)[:, None] + rng.normal(0.0, 0.1, (n, 2))
+        out.append([(float(x), float(y)) for x, y in p])
+    return out
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("again", ["once", "twice", "reversed"])
+@pytest.mark.parametrize("seed", range(6))
+@pytest.mark.parametrize("apart", [16, 18])
+def test_two_strokes_ending_together_at_a_sharp_corner_leave_no_stub(apart, seed, again, ratio, angle):
+    # Their bands run together far up from the corner, and shaky strokes
+    # hardly tell their directions apart at its tip: the skeleton's branch
+    # into it is the corner, not an arm, though both strokes end there.
+    result = clean(drawn(sketchy_v(apart, 16.0, seed), again), ratio, angle)
+    assert shape_of(result) == (1, [1, 1])

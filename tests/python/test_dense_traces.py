@@ -93,3 +93,16 @@ def test_identical_for_every_worker_count():
         for n in ("1", "2", "3")
     }
     assert len(outputs) == 1
+
+
+def test_hatching_drawn_over_one_strip_is_one_stroke():
+    # Hundreds of wavy strokes over one strip overlap so heavily that their
+    # bands are united from the distance to them: whole or in tiles, one
+    # chain along the strip, as with square caps (offset bands).
+    curves = [[(i, 4 * np.sin(0.37 * i + k)) for i in range(160)] for k in range(60)]
+    graphs = [strokegraph.centerlines(curves, RADIUS, tiles=t) for t in (None, False, True, 40.0)]
+    graphs.append(strokegraph.centerlines(curves, RADIUS, caps="square"))
+    for g in graphs:
+        assert (len(g.chains), len(g.junctions), len(g.ends)) == (1, 0, 2)
+        ends = sorted(np.asarray(g.chains[0])[[0, -1], 0])
+        assert ends[0] < 10 and ends[1] > 149

@@ -1,0 +1,125 @@
+// The stroke index's shared questions: the strokes near a point, distances
+// measured only within a reach, repeats drawn the other way, wide discs and
+// the grouping of meetings.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "common/geometry.h"
+#include "conditioning/repeats.h"
+#include "spatial/stroke_index.h"
+
+namespace {
+
+using namespace strokegraph;
+
+TEST(StrokeIndex, DistanceWithinAReachIsExactlyTheDistanceOrInfinity) {
+  // Points around segments of many scales, most of them near the reach (where
+  // the square-root-free test must not decide wrongly): within it the exact
+  // distance, bit for bit, beyond it infinity.
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  for (const double scale : {1e-6, 1.0, 1e3, 1e9}) {
+    for (int k = 0; k < 20000; ++k) {
+      const Segment s{{scale * unit(rng), scale * unit(rng)}, {scale * unit(rng), scale * unit(rng)}};
+      const Point p{scale * unit(rng), scale * unit(rng)};
+      const double exact = point_segment_distance(p, s);
+      // The reach at the distance itself, a rounding either way, and well off.
+      for (const double reach : {exact, std::nextafter(exact, 0.0), std::nextafter(exact, 1e300), 0.5 * exact,
+                                 2.0 * exact}) {
+        const double d = point_segment_distance_within(p, s, reach);
+        if (exact <= reach) {
+          EXPECT_EQ(d, exact) << scale << " " << k;
+        } else {
+          EXPECT_GT(d, reach) << scale << " " << k;
+        }
+      }
+    }
+  }
+  // A degenerate segment, and a reach whose square overflows.
+  EXPECT_EQ(point_segment_distance_within({3.0, 4.0}, {{0.0, 0.0}, {0.0, 0.0}}, 5.0), 5.0);
+  EXPECT_EQ(point_segment_distance_within({3.0, 4.0}, {{0.0, 0.0}, {0.0, 0.0}}, 1e300), 5.0);
+  EXPECT_EQ(point_segment_distance_within({3.0, 4.0}, {{0.0, 0.0}, {0.0, 0.0}}, 4.9),
+            std::numeric_limits<double>::infinity());
+}
+
+TEST(StrokeIndex, StrokesNearAPointEachWithItsNearestSegment) {
+  // A bar (segments 0-1), a stem meeting it (2), the bar drawn again reversed
+  // (3-4, one stroke with the bar) and a far stroke (5).
+  const std::vector<Polyline> curves{{{-4.0, 0.0}, {0.0, 0.0}, {4.0, 0.0}},
+                                     {{0.5, -0.6}, {0.5, -6.0}},
+                                     {{4.0, 0.0}, {0.0, 0.0}, {-4.0, 0.0}},
+                                     {{0.0, 20.0}, {5.0, 20.0}}};
+  const StrokeIndex index = stroke_index(curves, std::nullopt, 1.0, first_drawn(curves, std::nullopt));
+  ASSERT_EQ(index.stroke_of(3), 0u);
+  std::vector<StrokeNear> near{{9, 9, 9.0}};  // cleared first
+  strokes_near(index, {1.0, -0.5}, 1.0, near);
+  ASSERT_EQ(near.size(), 2u);
+  // The bar's nearest segment is its own second one (the repeat's equally
+  // near segment comes later), the stem 0.5 away.
+  for (const StrokeNear& n : near) {
+    if (n.stroke == 0) {
+      EXPECT_EQ(n.segment, 1u);
+      EXPECT_EQ(n.distance, 0.5);
+    } else {
+      EXPECT_EQ(n.stroke, 1u);
+      EXPECT_EQ(n.segment, 2u);
+      EXPECT_DOUBLE_EQ(n.distance, std::hypot(0.5, 0.1));
+    }
+  }
+  // Within half a band radius only the bar; nothing out in the open.
+  strokes_near(index, {1.0, -0.5}, 0.5, near);
+  ASSERT_EQ(near.size(), 1u);
+  EXPECT_EQ(near[0].stroke, 0u);
+  strokes_near(index, {0.0, 10.0}, 1.0, near);
+  EXPECT_TRUE(near.empty());
+}
+
+TEST(StrokeIndex, RepeatsKnowWhichWayTheyRun) {
+  const Polyline a{{0.0, 0.0}, {1.0, 0.0}, {2.0, 1.0}};
+  const Polyline back(a.rbegin(), a.rend());
+  const std::vector<Polyline> curves{a, a, back, {{5.0, 5.0}, {6.0, 5.0}}};
+  const StrokeIndex index = stroke_index(curves, std::nullopt, 1.0, {0, 0, 0, 3});
+  EXPECT_EQ(index.reversed, (std::vector<char>{0, 0, 1, 0}));
+  // Without repeats there is nothing to know.
+  EXPECT_TRUE(stroke_index(curves, std::nullopt, 1.0).reversed.empty());
+}
+
+TEST(StrokeIndex, DiscsAreWideBeyondTheClearanceOfACrossing) {
+  const std::vector<Polyline> curves{{{0.0, 0.0}, {10.0, 0.0}}};
+  const StrokeIndex index = stroke_index(curves, std::nullopt, 2.0);
+  EXPECT_FALSE(discs_wide(index, {{{0.0, 0.0}, 2.9}, {{5.0, 0.0}, 3.0}}));
+  EXPECT_TRUE(discs_wide(index, {{{0.0, 0.0}, 2.9}, {{5.0, 0.0}, 3.1}}));
+  EXPECT_TRUE(discs_wide(index, {{{0.0, 0.0}, 2.9}}, 1.0));
+  EXPECT_TRUE(discs_wide(index, {{{0.0, 0.0}, 0.1}}, 0.0));
+}
+
+TEST(StrokeIndex, MeetingsChainedWithinApartAreOnePlace) {
+  // A long stroke crossed by strokes every `gap` along it: the crossings
+  // chain into one place while no gap exceeds `apart`, whichever order the
+  // strokes come in (the meetings are grouped swept along x, the chain
+  // running along x or y).
+  for (const bool along_y : {false, true}) {
+    for (const double wide_gap : {0.9, 1.1}) {
+      std::vector<Polyline> curves{{{-1.0, 0.0}, {12.0, 0.0}}};
+      // Crossings at 0, 0.9, 1.8, ... with one gap of `wide_gap` after the third.
+      std::vector<double> at;
+      for (double x = 0.0; at.size() < 8; x += at.size() == 3 ? wide_gap : 0.9) at.push_back(x);
+      for (std::size_t k = at.size(); k-- > 0;) curves.push_back({{at[k], -5.0}, {at[k], 5.0}});
+      if (along_y) {
+        for (Polyline& c : curves) {
+          for (Point& p : c) p = {p.y, p.x};
+        }
+      }
+      const StrokeIndex index = stroke_index(curves, std::nullopt, 0.3);
+      const Point centre = along_y ? Point{0.0, 3.5} : Point{3.5, 0.0};
+      std::vector<Point> found;
+      EXPECT_EQ(meets_apart(index, {{centre, 6.0}}, 1.0, 0.17, &found), wide_gap > 1.0) << along_y;
+      if (wide_gap > 1.0) EXPECT_EQ(found.size(), 8u);
+    }
+  }
+}
+
+}  // namespace
