@@ -98,17 +98,19 @@ class Centerlines:
             self.widths = _split(self.width_values, self.offsets)
             counts = np.diff(self.offsets)
             with np.errstate(invalid="ignore", divide="ignore"):
-                self.mean_widths = _readonly(_per_chain_sum(self.width_values, self.offsets) / counts)
+                self.mean_widths = _frozen(_per_chain_sum(self.width_values, self.offsets) / counts)
 
-        self.degree: IntArray = _readonly(np.bincount(self.edges.ravel(), minlength=len(self.nodes)).astype(np.int64))
-        self.junctions: IntArray = _readonly(np.flatnonzero(self.degree >= 3).astype(np.int64))
-        self.ends: IntArray = _readonly(np.flatnonzero(self.degree == 1).astype(np.int64))
-        self.loops: IntArray = _readonly(np.flatnonzero(self.edges[:, 0] == self.edges[:, 1]).astype(np.int64))
+        self.degree: IntArray = _frozen(
+            np.bincount(self.edges.ravel(), minlength=len(self.nodes)).astype(np.int64, copy=False))
+        self.junctions: IntArray = _frozen(np.flatnonzero(self.degree >= 3).astype(np.int64, copy=False))
+        self.ends: IntArray = _frozen(np.flatnonzero(self.degree == 1).astype(np.int64, copy=False))
+        self.loops: IntArray = _frozen(
+            np.flatnonzero(self.edges[:, 0] == self.edges[:, 1]).astype(np.int64, copy=False))
         step = np.zeros(len(self.points))
         if len(self.points) > 1:
             step[:-1] = np.hypot(*(self.points[1:] - self.points[:-1]).T)
             step[self.offsets[1:-1][self.offsets[1:-1] > 0] - 1] = 0.0
-        self.lengths: FloatArray = _readonly(_per_chain_sum(step, self.offsets))
+        self.lengths: FloatArray = _frozen(_per_chain_sum(step, self.offsets))
         self.crs: Any = None
         self.traced_crs: Any = None
         self.input_index: Any = None
@@ -219,6 +221,12 @@ def _readonly(a: npt.NDArray[Any]) -> Any:
     if a.flags.writeable:
         a = a.copy()
         a.flags.writeable = False
+    return a
+
+
+def _frozen(a: npt.NDArray[Any]) -> Any:
+    """An array made here, read-only without a copy (nobody else holds it)."""
+    a.flags.writeable = False
     return a
 
 

@@ -254,10 +254,10 @@ PathsD united_by_cluster(PathsD subjects, Unite unite) {
 
 }  // namespace
 
-PathsD union_bands(PathsD subjects, bool single_call) {
-  if (single_call || subjects.size() < 2) return Union(subjects, FillRule::NonZero, kPrecision);
+PathsD union_bands(PathsD subjects, bool single_call, FillRule fill) {
+  if (single_call || subjects.size() < 2) return Union(subjects, fill, kPrecision);
   return united_by_cluster(std::move(subjects),
-                           [](PathsD members) { return Union(members, FillRule::NonZero, kPrecision); });
+                           [fill](PathsD members) { return Union(members, fill, kPrecision); });
 }
 
 namespace {
@@ -363,7 +363,7 @@ std::size_t vertex_count(const std::vector<PathsD>& units) {
 }
 
 
-// One NonZero union call, swept along the longer side of the subjects'
+// One Positive union call, swept along the longer side of the subjects'
 // bounds. The union sweeps its scanline along y, and every scanline costs
 // as many edges as cross it: a long strip lying along x (hatching, a row of
 // letters, a street) keeps thousands of edges of its wavy long sides under
@@ -379,10 +379,11 @@ PathsD union_along_longer_side(PathsD subjects) {
       ymin = std::min(ymin, p.y), ymax = std::max(ymax, p.y);
     }
   }
-  if (!(xmax - xmin > ymax - ymin)) return Union(subjects, FillRule::NonZero, kPrecision);
+  if (!(xmax - xmin > ymax - ymin)) return Union(subjects, FillRule::Positive, kPrecision);
+  // Swapped, every ring turns the other way: its band has negative winding.
   for (PathD& path : subjects)
     for (PointD& p : path) std::swap(p.x, p.y);
-  PathsD united = Union(subjects, FillRule::NonZero, kPrecision);
+  PathsD united = Union(subjects, FillRule::Negative, kPrecision);
   subjects = {};
   std::vector<std::pair<RingKey, std::size_t>> keyed;
   keyed.reserve(united.size());
@@ -433,7 +434,8 @@ PathsD united_in_groups(PathsD subjects) {
 }  // namespace
 
 PathsD union_bands_grouped(PathsD subjects) {
-  if (subjects.size() <= 2 * kGroupSize) return union_bands(std::move(subjects), false);
+  if (subjects.size() <= 2 * kGroupSize)
+    return union_bands(std::move(subjects), false, FillRule::Positive);
   // Clusters apart from each other (letters, separate figures) are united on
   // their own, as union_bands does; the large ones in groups.
   return united_by_cluster(std::move(subjects), [](PathsD members) {

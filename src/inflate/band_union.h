@@ -35,7 +35,9 @@ bool single_union_requested();
 // first, then smallest x among the ring's vertices at that y; equal keys keep
 // cluster order, then the cluster's own order. A single cluster is exactly
 // the one call.
-Clipper2Lib::PathsD union_bands(Clipper2Lib::PathsD subjects, bool single_call);
+// `fill` is the rule of every call (the exact layer's NonZero by default).
+Clipper2Lib::PathsD union_bands(Clipper2Lib::PathsD subjects, bool single_call,
+                                Clipper2Lib::FillRule fill = Clipper2Lib::FillRule::NonZero);
 
 // union_bands for heavily overlapping bands (the clean pipeline): one union
 // call meets every crossing of every pair of outlines, and where ten traces
@@ -47,6 +49,8 @@ Clipper2Lib::PathsD union_bands(Clipper2Lib::PathsD subjects, bool single_call);
 // does not depend on the thread count), which drops the inner outlines early;
 // then the results four at a time, and so on, up to one last union. Every subject must be a whole region (a ring
 // that is not a hole of another subject). Up to 8 subjects, union_bands.
+// Every call fills by the Positive rule, so that a subject may be a raw
+// outline that crosses itself (inflate/outline.h).
 Clipper2Lib::PathsD union_bands_grouped(Clipper2Lib::PathsD subjects);
 
 }  // namespace strokegraph

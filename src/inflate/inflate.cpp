@@ -15,6 +15,7 @@
 #include "common/progress.h"
 #include "inflate/band_union.h"
 #include "inflate/field_union.h"
+#include "inflate/outline.h"
 #include "inflate/point_band.h"
 #include "parallel/pool.h"
 
@@ -304,23 +305,22 @@ void add_cap_shapes(const std::vector<Point>& pts, double r_front, double r_back
   add_cap_shape(pts.back(), neighbour_of_end(pts, true), r_back, caps.back, arc_tolerance, out);
 }
 
-// The band of one curve of uniform radius with the given caps (not both
-// square: those bands are offset as the exact layer offsets them).
-PathsD capped_band(const Polyline& curve, double r, EndCaps caps, double feature_size) {
+// The band of one piece of uniform radius with the given caps (not both
+// square: those bands take square joins, offset as the exact layer offsets
+// them) as its raw outline (outline.h). Where the caps differ the outline
+// has butt ends and each cap is a shape of its own.
+void outline_band(const Polyline& piece, double r, EndCaps caps, double feature_size, PathsD& out) {
   const double arc_tolerance = cap_arc_tolerance(r, feature_size);
-  const JoinType join = join_of(caps);
-  PathD path = to_path(curve);
-  // A curve that closes on itself joins there: round caps at the joint give
-  // its round join (offsetting it as a loop would give a band with a hole).
-  if (curve.size() >= 4 && curve.front() == curve.back()) caps = {Cap::Round, Cap::Round};
-  if (caps.front == caps.back) {
-    return InflatePaths(PathsD{std::move(path)}, r, join, end_type_of(caps.front), 0.0,
-                        kPrecision, arc_tolerance);
-  }
-  PathsD band = InflatePaths(PathsD{std::move(path)}, r, join, EndType::Butt, 0.0, kPrecision,
-                             arc_tolerance);
-  add_cap_shapes(curve, r, r, caps, arc_tolerance, band);
-  return band;
+  // A piece that closes on itself joins there: round caps at the joint give
+  // its round join.
+  if (piece.size() >= 4 && piece.front() == piece.back()) caps = {Cap::Round, Cap::Round};
+  const bool same = caps.front == caps.back;
+  std::vector<Point> ring;
+  stroke_outline(piece, r, same ? caps : EndCaps{Cap::Butt, Cap::Butt}, arc_tolerance, ring);
+  out.emplace_back();
+  out.back().reserve(ring.size());
+  for (const Point& p : ring) out.back().emplace_back(p.x, p.y);
+  if (!same) add_cap_shapes(piece, r, r, caps, arc_tolerance, out);
 }
 
 }  // namespace
@@ -433,7 +433,8 @@ void hole_free_band(const Polyline& curve, const std::vector<double>* widths, st
     band = InflatePaths(PathsD{to_path(piece)}, r, JoinType::Square, EndType::Square, 0.0,
                         kPrecision, 0.2 * feature_size);
   } else {
-    band = capped_band(piece, r, caps, feature_size);
+    outline_band(piece, r, caps, feature_size, band);
+    band = Union(band, FillRule::Positive, kPrecision);
   }
   if (last - first >= 2 && has_hole(band)) {
     checkpoint();
@@ -453,9 +454,11 @@ void hole_free_band(const Polyline& curve, const std::vector<double>* widths, st
 constexpr double kPieceLength = 8.0;
 
 // The clean pipeline's band of one curve: cut into pieces of about
-// kPieceLength radii, each without holes.
+// kPieceLength radii, each without holes; with `outlines`, the pieces of
+// uniform radius and round joins as their raw outlines (outline_band),
+// unresolved.
 void clean_band(const Polyline& curve, const std::vector<double>* widths, double r, EndCaps caps,
-                double feature_size, PathsD& out) {
+                double feature_size, bool outlines, PathsD& out) {
   const Cap cut = squared(caps) ? Cap::Square : Cap::Round;
   double band_radius = std::fabs(r);
   if (widths != nullptr) {
@@ -469,12 +472,18 @@ void clean_band(const Polyline& curve, const std::vector<double>* widths, double
   if (curve.size() >= 4 && curve.front() == curve.back()) caps = {cut, cut};
   std::size_t first = 0;
   double run = 0.0;
+  Polyline piece;
   for (std::size_t k = 1; k < curve.size(); ++k) {
     run += std::hypot(curve[k].x - curve[k - 1].x, curve[k].y - curve[k - 1].y);
     const bool last = k + 1 == curve.size();
     if (!last && !(run >= piece_length)) continue;
     const EndCaps ends{first == 0 ? caps.front : cut, last ? caps.back : cut};
-    hole_free_band(curve, widths, first, k, r, ends, feature_size, out);
+    if (outlines && widths == nullptr && !squared(ends)) {
+      piece.assign(curve.begin() + first, curve.begin() + k + 1);
+      outline_band(piece, r, ends, feature_size, out);
+    } else {
+      hole_free_band(curve, widths, first, k, r, ends, feature_size, out);
+    }
     first = k;
     run = 0.0;
   }
@@ -485,7 +494,8 @@ void clean_band(const Polyline& curve, const std::vector<double>* widths, double
 std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
                                   const std::optional<WidthLists>& per_curve_widths,
                                   double buffer_distance, double feature_size,
-                                  const std::vector<EndCaps>* caps = nullptr) {
+                                  const std::vector<EndCaps>* caps = nullptr,
+                                  bool outlines = false) {
   const double arc_tolerance = 0.2 * feature_size;
   std::vector<PathsD> bands(curves.size());
   std::size_t points = 0;
@@ -502,12 +512,12 @@ std::vector<PathsD> offset_curves(const std::vector<Polyline>& curves,
         if (caps != nullptr) {
           if (with_widths) {
             clean_band(curve, &(*per_curve_widths)[i], buffer_distance, ends, feature_size,
-                       bands[i]);
+                       outlines, bands[i]);
             return;
           }
           if (!offset_fits(curve, std::fabs(buffer_distance))) return;
           if (!wide_point_square(curve, buffer_distance, kScale)) {
-            clean_band(curve, nullptr, buffer_distance, ends, feature_size, bands[i]);
+            clean_band(curve, nullptr, buffer_distance, ends, feature_size, outlines, bands[i]);
             return;
           }
         }
@@ -538,10 +548,10 @@ std::vector<BufferPolygon> polygons_from_union(const PathsD& united, double feat
 std::vector<Ring> offset_bands(const std::vector<Polyline>& curves,
                                const std::optional<WidthLists>& per_curve_widths,
                                double buffer_distance, double feature_size,
-                               const std::vector<EndCaps>* caps) {
+                               const std::vector<EndCaps>* caps, bool outlines) {
   std::vector<Ring> rings;
-  for (PathsD& band :
-       offset_curves(curves, per_curve_widths, buffer_distance, feature_size, caps)) {
+  for (PathsD& band : offset_curves(curves, per_curve_widths, buffer_distance, feature_size, caps,
+                                    outlines && caps != nullptr)) {
     for (PathD& path : band) {
       Ring ring;
       ring.reserve(path.size());
@@ -565,8 +575,9 @@ std::vector<BufferPolygon> unite_bands(std::vector<Ring> bands, double feature_s
   // (bands offset without caps) sends all to the clustered union.
   const bool whole_regions = !has_hole(subjects);
   if (single_union_requested() || !whole_regions)
-    return polygons_from_union(union_bands(std::move(subjects), single_union_requested()),
-                               feature_size);
+    return polygons_from_union(
+        union_bands(std::move(subjects), single_union_requested(), FillRule::Positive),
+        feature_size);
   return polygons_from_union(union_bands_grouped(std::move(subjects)), feature_size);
 }
 

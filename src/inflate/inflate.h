@@ -13,13 +13,20 @@ namespace strokegraph {
 // bands); with them (one entry per curve) each end takes its own cap, joins
 // are round unless both ends are square, and a curve that closes on itself
 // (last point equal to the first) is offset as a loop unless squared.
+// With caps, the bands of uniform radius and round joins are drawn as
+// outlines (inflate/outline.h); with `outlines` too they are left raw, rings
+// that may cross themselves, for unite_bands only; without it each is
+// resolved into rings without holes, as the tiles need them.
 std::vector<Ring> offset_bands(const std::vector<Polyline>& curves,
                                const std::optional<WidthLists>& per_curve_widths,
                                double buffer_distance, double feature_size,
-                               const std::vector<EndCaps>* caps = nullptr);
+                               const std::vector<EndCaps>* caps = nullptr,
+                               bool outlines = false);
 
-// Union of band outlines (NonZero, one union per cluster of bands as in
-// band_union.h) sorted into outer rings and their holes.
+// Union of band outlines (Positive: the region of positive winding, one
+// union per cluster of bands as in band_union.h) sorted into outer rings and
+// their holes. Resolved bands are counter-clockwise without holes, where
+// Positive and NonZero agree.
 std::vector<BufferPolygon> unite_bands(std::vector<Ring> bands, double feature_size);
 
 // The union of the bands of curves that all have round caps and joins and

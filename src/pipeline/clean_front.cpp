@@ -216,19 +216,36 @@ CleanFront clean_front(const std::vector<Polyline>& curves, double radius, doubl
     front.first = std::move(first);
     return front;
   }
+  // Told to tile, the tiles need resolved bands; else the raw outlines, which
+  // the union resolves (far cheaper: no union call per band).
+  const bool always_tiles = std::holds_alternative<double>(tiles) ||
+                            (std::holds_alternative<bool>(tiles) && std::get<bool>(tiles));
+  front.outlines = !always_tiles;
   front.bands = offset_bands(conditioned.curves, conditioned.widths, radius, front_scale,
-                             &*conditioned.caps);
+                             &*conditioned.caps, front.outlines);
   front.widest_band = largest_radius(radius, conditioned.widths);
   front.stroke_ends = stroke_ends(conditioned.curves, radius);
   front.first = std::move(first);
-  conditioned = {};
   front.side = tile_side(tiles, front.bands, default_tile_margin(front.widest_band, feature_size));
   // A side below one margin only repeats the work: every tile would hold
   // all the bands within its margin, and tiles far smaller than a band cut
   // it where its skeleton meets itself.
   if (front.side && *front.side > 0.0)
     front.side = std::max(*front.side, default_tile_margin(front.widest_band, feature_size));
+  if (front.side && front.outlines) {
+    front.bands = offset_bands(conditioned.curves, conditioned.widths, radius, front_scale,
+                               &*conditioned.caps);
+    front.outlines = false;
+  }
+  if (front.outlines) front.conditioned = std::move(conditioned);
   return front;
+}
+
+std::vector<Ring> resolved_bands(CleanFront& front, double radius, double feature_size) {
+  if (!front.outlines) return std::move(front.bands);
+  front.bands = {};
+  const ConditionedCurves& c = front.conditioned;
+  return offset_bands(c.curves, c.widths, radius, front_scale_of(radius, feature_size), &*c.caps);
 }
 
 }  // namespace clean_detail

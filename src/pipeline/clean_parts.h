@@ -75,7 +75,11 @@ inline TileOptions clean_tile_options(double side, double front_scale) {
 // curves, the stroke ends, and the tile side when the skeleton is computed
 // tile by tile. `options` are the clean defaults.
 struct CleanFront {
+  // Raw outlines (inflate/outline.h) when `outlines`, for unite_bands only;
+  // else resolved bands, as the tiles need them.
   std::vector<Ring> bands;
+  bool outlines = false;
+  ConditionedCurves conditioned;  // with outlines: what resolved_bands needs
   double widest_band = 0.0;
   std::vector<Point> stroke_ends;
   std::optional<double> side;
@@ -108,6 +112,9 @@ struct CleanSkeleton {
 CleanFront clean_front(const std::vector<Polyline>& curves, double radius, double feature_size,
                        const TopologizeOptions& options, const TileChoice& tiles,
                        const std::vector<Cap>& caps);
+
+// The front's bands resolved, for the tiles (taken from the front).
+std::vector<Ring> resolved_bands(CleanFront& front, double radius, double feature_size);
 
 CleanSkeleton tiled_clean_skeleton(TiledSkeleton skeleton, std::vector<Point> ends);
 

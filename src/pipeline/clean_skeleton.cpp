@@ -71,7 +71,8 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
       front.united.reset();
     }
     CleanSkeleton tiled = tiled_clean_skeleton(
-        tiled_skeleton(std::move(front.bands), front.widest_band, radius, feature_size, boundary_options,
+        tiled_skeleton(resolved_bands(front, radius, feature_size), front.widest_band, radius,
+                       feature_size, boundary_options,
                        clean_tile_options(side, front_scale), options.compute_widths),
         std::move(front.stroke_ends));
     tiled.first = std::move(front.first);
@@ -83,9 +84,11 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
   // with other clips and without ring simplification.
   const bool may_rescue = std::holds_alternative<std::monostate>(tiles);
   CleanSkeleton out;
+  // The rescue rebuilds the bands resolved from the conditioned curves.
   std::vector<BufferPolygon> united =
       front.united ? (may_rescue ? *front.united : std::move(*front.united))
-                   : unite_bands(may_rescue ? std::vector<Ring>(front.bands) : std::move(front.bands),
+                   : unite_bands(may_rescue && !front.outlines ? std::vector<Ring>(front.bands)
+                                                               : std::move(front.bands),
                                  front_scale);
   out.polygons = preprocess_stage(united, radius, feature_size, boundary_options);
   // A large polygon without skeleton had its triangulation refused, mostly
