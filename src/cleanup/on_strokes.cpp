@@ -28,6 +28,10 @@ using cleanup_detail::kChainsPerTask;
 // Offers kept per point at most (the nearest strokes): more strokes side by
 // side than this in one band do not happen in drawings.
 constexpr std::size_t kMaxOffers = 4;
+// x band radius: two strokes offered to one point this near each other are
+// one line drawn over (a sketch's overdrawn stroke, traces of one street),
+// whose skeleton line already lies amid them: the point stays.
+constexpr double kOverdrawn = 0.5;
 // No point is read more densely than this many per chain point and step.
 constexpr double kMaxSamples = 1 << 20;
 
@@ -122,6 +126,16 @@ std::vector<Offer> offers_at(const StrokeIndex& strokes, Point p, Point d, doubl
   return offers;
 }
 
+// Whether two of the offers lie within `near` of each other.
+bool overdrawn(const std::vector<Offer>& offers, double near) {
+  for (std::size_t a = 0; a < offers.size(); ++a) {
+    for (std::size_t b = a + 1; b < offers.size(); ++b) {
+      if (std::hypot(offers[a].where.x - offers[b].where.x, offers[a].where.y - offers[b].where.y) <= near) return true;
+    }
+  }
+  return false;
+}
+
 // Arc length along curve c between positions a and b.
 double arc_between(const Polyline& c, double a, double b) {
   if (a > b) std::swap(a, b);
@@ -155,6 +169,7 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
     const Point d = direction_at(samples, k, strokes.max_reach);
     if (d.x == 0.0 && d.y == 0.0) continue;
     offers[k] = offers_at(strokes, samples[k].p, d, max_cos);
+    if (overdrawn(offers[k], kOverdrawn * strokes.max_reach)) offers[k].clear();
     any = any || !offers[k].empty();
   }
   if (!any) return chain;

@@ -559,3 +559,17 @@ def test_every_stroke_side_by_side_has_a_line_of_its_own(gap, noded, again, rati
     for p in rotate(side_by_side(gap, 60, False)[1], angle):  # the outer meetings
         assert np.min(np.hypot(*(junctions - p).T)) <= 0.05 * RADIUS, p
     assert all(len(s) > 0 for s in result.sources)
+
+
+@pytest.mark.parametrize("angle", ROTATIONS)
+@pytest.mark.parametrize("ratio", RATIOS)
+@pytest.mark.parametrize("apart", [0.2, 0.3, 0.45])
+def test_a_stroke_drawn_over_keeps_its_line_amid_the_copies(apart, ratio, angle):
+    # Two copies a little apart are one line drawn twice (a sketch's
+    # overdrawn stroke, two traces of one street): its chain runs amid them,
+    # not along either copy.
+    copies = [[(-12.0, 0.0), (12.0, 0.0)], [(12.0, apart * RADIUS), (-12.0, apart * RADIUS)]]
+    result = clean(copies, ratio, angle)
+    midline = np.array(densified(rotate([(-13.0, apart * RADIUS / 2), (13.0, apart * RADIUS / 2)], angle), 0.25))
+    assert shape_of(result) == (1, [1, 1])
+    assert farthest(points_away_from_nodes(result, 1.5 * RADIUS), [midline]) <= 0.08 * RADIUS
