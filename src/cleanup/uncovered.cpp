@@ -161,8 +161,13 @@ bool beside_another(const StrokeIndex& strokes, const CurveWalk& walk, std::size
     others.clear();
     strokes.grid.visit_box({p.x - 2.0 * r, p.y - 2.0 * r}, {p.x + 2.0 * r, p.y + 2.0 * r}, [&](std::size_t i) {
       const std::size_t stroke = strokes.stroke_of(i);
-      if (stroke == ci) return;
+      if (stroke == ci || others.size() > kCrowd) return;  // a crowd is a crowd whatever else is near
       const Segment seg = strokes.segment(i);
+      // Boxes farther than 2 r from p hold nothing within 2 r.
+      if (std::min(seg.a.x, seg.b.x) - p.x > 2.0 * r || p.x - std::max(seg.a.x, seg.b.x) > 2.0 * r ||
+          std::min(seg.a.y, seg.b.y) - p.y > 2.0 * r || p.y - std::max(seg.a.y, seg.b.y) > 2.0 * r) {
+        return;
+      }
       const double len = dist(seg.a, seg.b);
       if (!(len > 0.0) || std::fabs((seg.b.x - seg.a.x) * d.x + (seg.b.y - seg.a.y) * d.y) < max_cos * len) return;
       const double gap = point_segment_distance(p, seg);
@@ -179,6 +184,7 @@ bool beside_another(const StrokeIndex& strokes, const CurveWalk& walk, std::size
     if (!found || others.size() > kCrowd) return false;
     lo = std::min(lo, best);
     hi = std::max(hi, best);
+    if (hi - lo > kSpread * r) return false;  // it no longer keeps its distance
     if (first_gap < 0.0) first_s = s, first_gap = best;
     last_s = s, last_gap = best;
   }
