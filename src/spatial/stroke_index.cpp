@@ -616,6 +616,7 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     Segment s;
     Point lo, hi;
     double slack;
+    bool touches;  // whether its box reaches some disc's
     bool direction_known = false;
     std::optional<Point> direction;
   };
@@ -627,6 +628,13 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     n.hi = {std::max(n.s.a.x, n.s.b.x), std::max(n.s.a.y, n.s.b.y)};
     const double scale = std::max({std::fabs(n.lo.x), std::fabs(n.lo.y), std::fabs(n.hi.x), std::fabs(n.hi.y)});
     n.slack = 1e-9 * (scale + r);
+    n.touches = false;
+    for (const auto& [c, radius] : discs) {
+      const double margin = n.slack + 1e-9 * (std::max(std::fabs(c.x), std::fabs(c.y)) + radius);
+      const bool clear = n.hi.x + margin < c.x - radius || n.lo.x - margin > c.x + radius ||
+                         n.hi.y + margin < c.y - radius || n.lo.y - margin > c.y + radius;
+      n.touches = n.touches || !clear;
+    }
   }
   auto direction_of = [&](std::size_t x) -> const std::optional<Point>& {
     Near& n = seen[x];
@@ -652,6 +660,10 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
       const std::size_t x = std::min(by_x[at_a], by_x[at_b]), y = std::max(by_x[at_a], by_x[at_b]);
       const Near& nu = seen[x];
       const Near& nv = seen[y];
+      // Every place a pair meets lies on one of its two segments (their
+      // crossing on both): a pair neither of which reaches a disc meets
+      // inside none.
+      if (!nu.touches && !nv.touches) continue;
       const double reach = r + nu.slack + nv.slack;
       if (nv.lo.x - nu.hi.x > reach || nu.lo.x - nv.hi.x > reach || nv.lo.y - nu.hi.y > reach ||
           nu.lo.y - nv.hi.y > reach) {
