@@ -63,6 +63,7 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
     NodeId start, end;
     std::size_t begin, stop;  // walked nodes in `paths`
     std::uint64_t key;        // names the link: found twice, it counts once
+    bool ask;                 // kept only unless strokes meet apart between its ends
   };
   struct Links {
     std::vector<Link> links;
@@ -77,7 +78,6 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
   // `junctions`, in order; every walk reads the graph only.
   auto find_links = [&](std::size_t begin, std::size_t end, Links& links_found) {
     std::vector<NodeId> walk;
-    std::vector<Point> found;
     for (std::size_t k = begin; k < end; ++k) {
       const NodeId j = junctions[k];
       for (const NodeId* it = adj.begin(j); it != adj.end(j); ++it) {
@@ -115,33 +115,55 @@ Graph merge_crossings(Graph graph, std::vector<double>& clearance, double factor
           const double need = min_waist * std::min(clearance[j], clearance[e]);
           if (boundary.distance_within(graph.nodes[walk[std::min(k, walk.size() - 1)]], need) < need) continue;
         }
-        // Strokes meeting at distinct places between them: as many crossings
-        // in one blot of the bands, or each junction at a meeting of its
-        // own, not one crossing.
-        if (e != j && strokes != nullptr) {
-          // Both questions read the same meetings: they are found once.
-          const Disc a{graph.nodes[j], clearance[j]}, b{graph.nodes[e], clearance[e]};
-          if (meets_apart(*strokes, {a, b}, apart, kMeetAngle, &found, 0.0) &&
-              (discs_wide(*strokes, {a, b}) || meetings_of_their_own(found, a, b, apart))) {
-            continue;
-          }
-        }
+        // Whether strokes meet apart between them is asked below, once
+        // for both ends.
+        const bool ask = e != j && strokes != nullptr;
         // A loop is found from both of its ends; its first inner nodes name it.
         constexpr std::uint64_t kLoop = std::uint64_t{1} << 63;
         const std::uint64_t key = e == j ? pair_key(walk[1], walk[walk.size() - 2]) | kLoop : pair_key(j, e);
         links_found.links.push_back(
-            {length, j, e, links_found.paths.size(), links_found.paths.size() + walk.size(), key});
+            {length, j, e, links_found.paths.size(), links_found.paths.size() + walk.size(), key, ask});
         links_found.paths.insert(links_found.paths.end(), walk.begin(), walk.end());
       }
     }
   };
+  std::vector<Links> parts = parallel_parts<Links>(junctions.size(), kJunctionsPerTask, find_links);
+  // Strokes meeting at distinct places between a link's junctions: as many
+  // crossings in one blot of the bands, or each junction at a meeting of its
+  // own, not one crossing. The answer depends on the two junctions alone and
+  // most links are walked from both ends: each pair is asked once, the
+  // answers read in the walks' order as if asked there.
+  std::vector<std::uint64_t> asked;
+  for (const Links& part : parts) {
+    for (const Link& l : part.links) {
+      if (l.ask) asked.push_back(l.key);
+    }
+  }
+  std::sort(asked.begin(), asked.end());
+  asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
+  std::vector<char> kept_apart(asked.size(), 0);
+  parallel_ranges(asked.size(), kJunctionsPerTask, [&](std::size_t begin, std::size_t end) {
+    std::vector<Point> found;
+    for (std::size_t k = begin; k < end; ++k) {
+      const auto j = static_cast<NodeId>(asked[k] >> 32), e = static_cast<NodeId>(asked[k] & 0xffffffffu);
+      // Both questions read the same meetings: they are found once.
+      const Disc a{graph.nodes[j], clearance[j]}, b{graph.nodes[e], clearance[e]};
+      kept_apart[k] = meets_apart(*strokes, {a, b}, apart, kMeetAngle, &found, 0.0) &&
+                      (discs_wide(*strokes, {a, b}) || meetings_of_their_own(found, a, b, apart));
+    }
+  });
   std::vector<Link> links;
   std::vector<NodeId> paths;
   graph_detail::PairSet taken;
-  for (Links& part : parallel_parts<Links>(junctions.size(), kJunctionsPerTask, find_links)) {
+  for (Links& part : parts) {
     for (const Link& l : part.links) {
+      if (l.ask && kept_apart[static_cast<std::size_t>(std::lower_bound(asked.begin(), asked.end(), l.key) -
+                                                       asked.begin())]) {
+        continue;
+      }
       if (!taken.insert(l.key)) continue;
-      links.push_back({l.length, l.start, l.end, paths.size(), paths.size() + (l.stop - l.begin), l.key});
+      links.push_back(
+          {l.length, l.start, l.end, paths.size(), paths.size() + (l.stop - l.begin), l.key, false});
       paths.insert(paths.end(), part.paths.begin() + static_cast<std::ptrdiff_t>(l.begin),
                    part.paths.begin() + static_cast<std::ptrdiff_t>(l.stop));
     }

@@ -88,11 +88,19 @@ std::vector<Offer> offers_at(const StrokeIndex& strokes, Point p, Point d, doubl
   strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
     if (strokes.stroke_of(i) != strokes.owner[i]) return;  // a repeat: its first drawing serves
     const Segment seg = strokes.segment(i);
+    const double reach = strokes.reach_of(i);
     const double sx = seg.b.x - seg.a.x, sy = seg.b.y - seg.a.y;
+    // A segment whose box lies clearly beyond reach offers nothing (the
+    // margin lies far above the rounding of its foot and of the squares).
+    const double beyond =
+        reach * (1.0 + 1e-9) + 1e-9 * (std::fabs(p.x) + std::fabs(p.y) + std::fabs(sx) + std::fabs(sy));
+    if (std::min(seg.a.x, seg.b.x) - p.x > beyond || p.x - std::max(seg.a.x, seg.b.x) > beyond ||
+        std::min(seg.a.y, seg.b.y) - p.y > beyond || p.y - std::max(seg.a.y, seg.b.y) > beyond) {
+      return;
+    }
     const double len2 = sx * sx + sy * sy;
     const double t = len2 > 0.0 ? std::clamp(((p.x - seg.a.x) * sx + (p.y - seg.a.y) * sy) / len2, 0.0, 1.0) : 0.0;
     const Point q{seg.a.x + sx * t, seg.a.y + sy * t};
-    const double reach = strokes.reach_of(i);
     const double d2 = (p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y);
     if (d2 > reach * reach) return;
     const double dist = std::sqrt(d2);

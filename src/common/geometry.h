@@ -123,4 +123,17 @@ inline double point_segment_distance_within(Point p, const Segment& s, double re
   return std::hypot(ex, ey);
 }
 
+// Whether std::hypot(dx, dy) <= bound, answered as that comparison would:
+// the squared distance settles it away from the bound (its rounding lies far
+// below the margin), hypot is taken only near it and where squares could
+// overflow or fall into subnormals.
+inline bool hypot_within(double dx, double dy, double bound) {
+  if (bound > 1e-100 && bound < 1e100) {
+    const double d2 = dx * dx + dy * dy, b2 = bound * bound;
+    if (d2 < b2 * (1.0 - 1e-9)) return true;
+    if (d2 > b2 * (1.0 + 1e-9)) return false;
+  }
+  return std::hypot(dx, dy) <= bound;
+}
+
 }  // namespace strokegraph

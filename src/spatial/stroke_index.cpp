@@ -214,7 +214,7 @@ std::size_t first_vertex(const StrokeIndex& strokes, std::size_t i) {
 // Whether a curve ends within `gap` of where it starts: a ring, whose seam
 // is no place of the drawing's.
 bool closes(const Polyline& c, double gap) {
-  return c.size() > 2 && std::hypot(c.front().x - c.back().x, c.front().y - c.back().y) <= gap;
+  return c.size() > 2 && hypot_within(c.front().x - c.back().x, c.front().y - c.back().y, gap);
 }
 
 // Arc length along a curve between the segments ending at vertices i and j
@@ -424,7 +424,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
     for (const Point a : {cu.front(), cu.back()}) {
       if (std::hypot(a.x - junction.x, a.y - junction.y) > 3.0 * r) continue;
       for (const Point b : {cv.front(), cv.back()}) {
-        if (std::hypot(a.x - b.x, a.y - b.y) <= r) return true;
+        if (hypot_within(a.x - b.x, a.y - b.y, r)) return true;
       }
     }
     return false;
@@ -436,7 +436,7 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
       if (!n->open) continue;
       const Polyline& c = (*strokes.curves)[strokes.owner[n->i]];
       for (const Point a : {c.front(), c.back()}) {
-        if (std::hypot(a.x - p.x, a.y - p.y) <= r) return true;
+        if (hypot_within(a.x - p.x, a.y - p.y, r)) return true;
       }
     }
     return false;
@@ -596,7 +596,7 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   std::erase_if(near, [&](std::size_t i) { return strokes.stroke_of(i) != strokes.owner[i]; });
   auto inside = [&](Point p) {
     for (const auto& [c, radius] : discs) {
-      if (std::hypot(p.x - c.x, p.y - c.y) <= radius) return true;
+      if (hypot_within(p.x - c.x, p.y - c.y, radius)) return true;
     }
     return false;
   };
@@ -616,6 +616,7 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     Segment s;
     Point lo, hi;
     double slack;
+    bool touches;  // whether its box reaches some disc's
     bool direction_known = false;
     std::optional<Point> direction;
   };
@@ -627,6 +628,13 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     n.hi = {std::max(n.s.a.x, n.s.b.x), std::max(n.s.a.y, n.s.b.y)};
     const double scale = std::max({std::fabs(n.lo.x), std::fabs(n.lo.y), std::fabs(n.hi.x), std::fabs(n.hi.y)});
     n.slack = 1e-9 * (scale + r);
+    n.touches = false;
+    for (const auto& [c, radius] : discs) {
+      const double margin = n.slack + 1e-9 * (std::max(std::fabs(c.x), std::fabs(c.y)) + radius);
+      const bool clear = n.hi.x + margin < c.x - radius || n.lo.x - margin > c.x + radius ||
+                         n.hi.y + margin < c.y - radius || n.lo.y - margin > c.y + radius;
+      n.touches = n.touches || !clear;
+    }
   }
   auto direction_of = [&](std::size_t x) -> const std::optional<Point>& {
     Near& n = seen[x];
@@ -652,6 +660,10 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
       const std::size_t x = std::min(by_x[at_a], by_x[at_b]), y = std::max(by_x[at_a], by_x[at_b]);
       const Near& nu = seen[x];
       const Near& nv = seen[y];
+      // Every place a pair meets lies on one of its two segments (their
+      // crossing on both): a pair neither of which reaches a disc meets
+      // inside none.
+      if (!nu.touches && !nv.touches) continue;
       const double reach = r + nu.slack + nv.slack;
       if (nv.lo.x - nu.hi.x > reach || nu.lo.x - nv.hi.x > reach || nv.lo.y - nu.hi.y > reach ||
           nu.lo.y - nv.hi.y > reach) {
@@ -680,7 +692,7 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
         auto end_on = [&](Point p, bool is_end, const Segment& other) {
           if (!is_end) return;
           const Point f = foot(p, other);
-          if (std::hypot(p.x - f.x, p.y - f.y) <= r) places.push_back(f);
+          if (hypot_within(p.x - f.x, p.y - f.y, r)) places.push_back(f);
         };
         end_on(su.a, !ring_u && strokes.vertex[u] == 1, sv);
         end_on(su.b, !ring_u && strokes.vertex[u] + 1 == cu.size(), sv);

@@ -45,6 +45,30 @@ TEST(StrokeIndex, DistanceWithinAReachIsExactlyTheDistanceOrInfinity) {
             std::numeric_limits<double>::infinity());
 }
 
+TEST(StrokeIndex, HypotWithinDecidesAsHypotDoes) {
+  // Offsets of every scale against bounds at their length, a rounding either
+  // way and well off; then bounds and offsets whose squares overflow or fall
+  // into subnormals, negative and not-a-number ones.
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  for (const double scale : {1e-160, 1e-90, 1e-6, 1.0, 1e3, 1e9, 1e90, 1e160}) {
+    for (int k = 0; k < 20000; ++k) {
+      const double dx = scale * unit(rng), dy = scale * unit(rng);
+      const double h = std::hypot(dx, dy);
+      for (const double bound : {h, std::nextafter(h, 0.0), std::nextafter(h, 1e300), 0.5 * h, 2.0 * h,
+                                 h * (1.0 + 1e-12), h * (1.0 - 1e-12)}) {
+        EXPECT_EQ(hypot_within(dx, dy, bound), h <= bound) << scale << " " << k;
+      }
+    }
+  }
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+  for (const double dx : {0.0, 3.0, -3.0, 1e200, 1e-200, inf, nan}) {
+    for (const double bound : {0.0, 5.0, -5.0, 1e-120, 1e120, inf, nan}) {
+      EXPECT_EQ(hypot_within(dx, 4.0, bound), std::hypot(dx, 4.0) <= bound) << dx << " " << bound;
+    }
+  }
+}
+
 TEST(StrokeIndex, StrokesNearAPointEachWithItsNearestSegment) {
   // A bar (segments 0-1), a stem meeting it (2), the bar drawn again reversed
   // (3-4, one stroke with the bar) and a far stroke (5).
