@@ -98,8 +98,7 @@ std::vector<Offer> offers_at(const StrokeIndex& strokes, Point p, Point d, doubl
         std::min(seg.a.y, seg.b.y) - p.y > beyond || p.y - std::max(seg.a.y, seg.b.y) > beyond) {
       return;
     }
-    const double len2 = sx * sx + sy * sy;
-    const double t = len2 > 0.0 ? std::clamp(((p.x - seg.a.x) * sx + (p.y - seg.a.y) * sy) / len2, 0.0, 1.0) : 0.0;
+    const double t = nearest_param(p, seg.a, seg.b);
     const Point q{seg.a.x + sx * t, seg.a.y + sy * t};
     const double d2 = (p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y);
     if (d2 > reach * reach) return;

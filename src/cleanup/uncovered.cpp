@@ -45,13 +45,6 @@ double dist(Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y); }
 
 Point lerp(Point a, Point b, double t) { return {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t}; }
 
-// Parameter along p-q of the nearest point to x.
-double foot(Point x, Point p, Point q) {
-  const double dx = q.x - p.x, dy = q.y - p.y;
-  const double len2 = dx * dx + dy * dy;
-  return len2 > 0.0 ? std::clamp(((x.x - p.x) * dx + (x.y - p.y) * dy) / len2, 0.0, 1.0) : 0.0;
-}
-
 // Where segment a-b crosses c-d (within a-b, anywhere on c-d): the
 // parameters along both.
 std::optional<std::pair<double, double>> crossing(Point a, Point b, Point c, Point d) {
@@ -170,11 +163,11 @@ bool beside_another(const StrokeIndex& strokes, const CurveWalk& walk, std::size
       }
       const double len = dist(seg.a, seg.b);
       if (!(len > 0.0) || std::fabs((seg.b.x - seg.a.x) * d.x + (seg.b.y - seg.a.y) * d.y) < max_cos * len) return;
-      const double gap = point_segment_distance(p, seg);
+      const Point q = nearest_on_segment(p, seg.a, seg.b);
+      const double gap = dist(p, q);
       if (gap > 2.0 * r) return;
       // Counted only beside the point, not ahead or behind (the pieces of
       // a street stored piece by piece go on along it).
-      const Point q = lerp(seg.a, seg.b, foot(p, seg.a, seg.b));
       if (std::fabs((q.x - p.x) * d.x + (q.y - p.y) * d.y) <= 0.5 * gap &&
           std::find(others.begin(), others.end(), stroke) == others.end()) {
         others.push_back(stroke);
@@ -197,7 +190,7 @@ bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, P
   std::vector<std::pair<std::size_t, std::pair<double, Point>>> nearest;  // stroke, (distance, point)
   strokes.grid.visit_box({p.x - near, p.y - near}, {p.x + near, p.y + near}, [&](std::size_t i) {
     const Segment seg = strokes.segment(i);
-    const Point q = lerp(seg.a, seg.b, foot(p, seg.a, seg.b));
+    const Point q = nearest_on_segment(p, seg.a, seg.b);
     const double gap = dist(p, q);
     if (gap > near) return;
     const std::size_t stroke = strokes.stroke_of(i);
@@ -315,7 +308,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
     grid.visit_box({p.x - within, p.y - within}, {p.x + within, p.y + within}, [&](std::size_t i) {
       if (found) return;
       const Segment s = edge_segment(i);
-      const Point q = lerp(s.a, s.b, foot(p, s.a, s.b));
+      const Point q = nearest_on_segment(p, s.a, s.b);
       found = (q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y) < w2;
     });
     return found;
@@ -363,7 +356,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
     });
     if (edge == old_edges) return std::nullopt;
     const Segment s = edge_segment(edge);
-    const double t = foot(p, s.a, s.b);
+    const double t = nearest_param(p, s.a, s.b);
     const Point x = lerp(s.a, s.b, t);
     const auto node = static_cast<NodeId>(graph.nodes.size());
     graph.nodes.push_back(x);

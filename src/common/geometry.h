@@ -98,13 +98,24 @@ inline Bounds bounds_of(const Ring& ring) {
   return b;
 }
 
-// Distance from p to the segment from a to b.
-inline double point_segment_distance(Point p, Point a, Point b) {
+// Where along the segment from a to b (0 at a, 1 at b) its point nearest
+// p lies; 0 for a segment of no length.
+inline double nearest_param(Point p, Point a, Point b) {
   const double dx = b.x - a.x, dy = b.y - a.y;
   const double len2 = dx * dx + dy * dy;
-  const double t =
-      len2 > 0.0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
-  return std::hypot(p.x - (a.x + t * dx), p.y - (a.y + t * dy));
+  return len2 > 0.0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
+}
+
+// The point of the segment from a to b nearest p.
+inline Point nearest_on_segment(Point p, Point a, Point b) {
+  const double t = nearest_param(p, a, b);
+  return {a.x + t * (b.x - a.x), a.y + t * (b.y - a.y)};
+}
+
+// Distance from p to the segment from a to b.
+inline double point_segment_distance(Point p, Point a, Point b) {
+  const Point q = nearest_on_segment(p, a, b);
+  return std::hypot(p.x - q.x, p.y - q.y);
 }
 
 inline double point_segment_distance(Point p, const Segment& s) { return point_segment_distance(p, s.a, s.b); }
@@ -114,11 +125,8 @@ inline double point_segment_distance(Point p, const Segment& s) { return point_s
 // reach, where its exact value counts. The margin lies far above the few
 // units in the last place that the squares and their sum can be off.
 inline double point_segment_distance_within(Point p, const Segment& s, double reach) {
-  const double dx = s.b.x - s.a.x, dy = s.b.y - s.a.y;
-  const double len2 = dx * dx + dy * dy;
-  const double t =
-      len2 > 0.0 ? std::clamp(((p.x - s.a.x) * dx + (p.y - s.a.y) * dy) / len2, 0.0, 1.0) : 0.0;
-  const double ex = p.x - (s.a.x + t * dx), ey = p.y - (s.a.y + t * dy);
+  const Point q = nearest_on_segment(p, s.a, s.b);
+  const double ex = p.x - q.x, ey = p.y - q.y;
   if (ex * ex + ey * ey > reach * reach * (1.0 + 1e-9)) return std::numeric_limits<double>::infinity();
   return std::hypot(ex, ey);
 }

@@ -185,16 +185,11 @@ Approach closest_approach(Point a0, Point a1, Point b0, Point b1) {
     const double u = ((b0.x - a0.x) * ry - (b0.y - a0.y) * rx) / den;
     if (t >= 0.0 && t <= 1.0 && u >= 0.0 && u <= 1.0) return {0.0, Point{a0.x + rx * t, a0.y + ry * t}, -1};
   }
-  auto foot = [](Point p, Point a, Point b) {
-    const double dx = b.x - a.x, dy = b.y - a.y, len2 = dx * dx + dy * dy;
-    const double t = len2 > 0.0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / len2, 0.0, 1.0) : 0.0;
-    return Point{a.x + t * dx, a.y + t * dy};
-  };
   Approach best{std::numeric_limits<double>::infinity(), a0, 0};
   int end = 0;
   for (const auto& [p, a, b] : {std::tuple{a0, b0, b1}, std::tuple{a1, b0, b1}, std::tuple{b0, a0, a1},
                                 std::tuple{b1, a0, a1}}) {
-    const Point f = foot(p, a, b);
+    const Point f = nearest_on_segment(p, a, b);
     const double d2 = (p.x - f.x) * (p.x - f.x) + (p.y - f.y) * (p.y - f.y);
     if (d2 < best.gap) best = {d2, f, end};
     ++end;
@@ -313,9 +308,8 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
       const bool u_first = strokes.vertex[u] < strokes.vertex[v];
       const Segment su = strokes.segment(u), sv = strokes.segment(v);
       auto foot_to = [](Point x, const Segment& g, Point end) {
-        const double dx = g.b.x - g.a.x, dy = g.b.y - g.a.y, len2 = dx * dx + dy * dy;
-        const double t = len2 > 0.0 ? std::clamp(((x.x - g.a.x) * dx + (x.y - g.a.y) * dy) / len2, 0.0, 1.0) : 0.0;
-        return std::hypot(g.a.x + t * dx - end.x, g.a.y + t * dy - end.y);
+        const Point f = nearest_on_segment(x, g.a, g.b);
+        return std::hypot(f.x - end.x, f.y - end.y);
       };
       arc += foot_to(*p, su, u_first ? su.b : su.a) + foot_to(*q, sv, u_first ? sv.a : sv.b);
     }
@@ -602,11 +596,6 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   };
   const double max_cos = std::cos(min_angle);
   std::vector<Point> meetings, places;
-  auto foot = [](Point p, const Segment& g) {
-    const double dx = g.b.x - g.a.x, dy = g.b.y - g.a.y, len2 = dx * dx + dy * dy;
-    const double t = len2 > 0.0 ? std::clamp(((p.x - g.a.x) * dx + (p.y - g.a.y) * dy) / len2, 0.0, 1.0) : 0.0;
-    return Point{g.a.x + t * dx, g.a.y + t * dy};
-  };
   // Many strokes crowd a junction where traces run together: each
   // segment's box and direction are found once, and
   // pairs whose boxes lie clearly more than a band radius apart are passed
@@ -691,7 +680,7 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
         const bool ring_u = closes(cu, r), ring_v = closes(cv, r);
         auto end_on = [&](Point p, bool is_end, const Segment& other) {
           if (!is_end) return;
-          const Point f = foot(p, other);
+          const Point f = nearest_on_segment(p, other.a, other.b);
           if (hypot_within(p.x - f.x, p.y - f.y, r)) places.push_back(f);
         };
         end_on(su.a, !ring_u && strokes.vertex[u] == 1, sv);
