@@ -3,19 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <utility>
-#include "common/flat_map.h"
-#include "common/numeric.h"
 
 #include "skeleton_cdt/triangulate.h"
 
 namespace strokegraph {
 
 namespace {
-
-std::uint64_t edge_key(std::uint32_t a, std::uint32_t b) {
-  if (b < a) std::swap(a, b);
-  return (std::uint64_t{a} << 32) | b;
-}
 
 Point midpoint(const std::vector<Point>& points, std::uint32_t a, std::uint32_t b) {
   if (b < a) std::swap(a, b);
@@ -27,26 +20,18 @@ Point midpoint(const std::vector<Point>& points, std::uint32_t a, std::uint32_t 
 std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes, bool* failed) {
   const TriangulatorInput in = prepare_triangulator_input(outer, holes);
   if (in.points.empty()) return {};
+  std::vector<IndexTriangle> across;
   const std::optional<std::vector<IndexTriangle>> triangles =
-      triangulate_contours(in.points, in.contours);
+      triangulate_contours(in.points, in.contours, &across);
   if (!triangles) {
     if (failed != nullptr) *failed = true;
     return {};
   }
 
-  // How many triangles share each edge. Only probed, never iterated.
-  FlatMap<std::uint64_t, std::uint8_t, MixHash> counts(triangles->size() * 2);
-  for (const IndexTriangle& t : *triangles) {
-    for (int k = 0; k < 3; ++k) {
-      std::uint8_t& c = *counts.try_emplace(edge_key(t[k], t[(k + 1) % 3]), 0).first;
-      if (c < 255) ++c;
-    }
-  }
-
-  // An edge crosses the shape's interior when two triangles share it and it
-  // does not merely cut off one or two ring vertices.
-  auto interior = [&](std::uint32_t a, std::uint32_t b) {
-    if (*counts.find(edge_key(a, b)) < 2) return false;
+  // An edge crosses the shape's interior when a triangle lies on either side
+  // of it and it does not merely cut off one or two ring vertices.
+  auto interior = [&](std::uint32_t a, std::uint32_t b, std::uint32_t beyond) {
+    if (beyond == kNoTriangle) return false;
     if (in.ring_of[a] != in.ring_of[b]) return true;
     const std::uint32_t n = in.ring_size[in.ring_of[a]];
     const std::uint32_t d = in.position[a] > in.position[b] ? in.position[a] - in.position[b]
@@ -55,13 +40,15 @@ std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& hol
   };
 
   std::vector<Segment> segments;
-  for (const IndexTriangle& t : *triangles) {
+  segments.reserve(triangles->size());
+  for (std::size_t i = 0; i < triangles->size(); ++i) {
+    const IndexTriangle& t = (*triangles)[i];
     std::uint32_t ends[3][2];
     int w = 0;
     for (int k = 0; k < 3; ++k) {
       const std::uint32_t a = t[k];
       const std::uint32_t b = t[(k + 1) % 3];
-      if (interior(a, b)) {
+      if (interior(a, b, across[i][k])) {
         ends[w][0] = a;
         ends[w][1] = b;
         ++w;

@@ -92,6 +92,92 @@ bool valid_input(const std::vector<Point>& points,
   return !has_equal_points(points);
 }
 
+// Constraint edges by vertex: the other ends of the edges at vertex v are
+// `ends[start[v]] .. ends[start[v + 1] - 1]`, an edge given k times k times.
+struct ConstraintEnds {
+  std::vector<std::uint32_t> start;
+  std::vector<std::uint32_t> ends;
+
+  // Whether crossing the edge (a, b) changes sides: it is a constraint an odd
+  // number of times.
+  bool separates(std::uint32_t a, std::uint32_t b) const {
+    bool odd = false;
+    for (std::uint32_t k = start[a]; k < start[a + 1]; ++k) odd ^= ends[k] == b;
+    return odd;
+  }
+};
+
+ConstraintEnds constraint_ends(std::size_t n, const std::vector<std::vector<std::uint32_t>>& contours) {
+  ConstraintEnds c;
+  c.start.assign(n + 1, 0);
+  for (const std::vector<std::uint32_t>& contour : contours) {
+    for (std::size_t k = 1; k < contour.size(); ++k) ++c.start[contour[k - 1] + 1], ++c.start[contour[k] + 1];
+  }
+  for (std::size_t v = 0; v < n; ++v) c.start[v + 1] += c.start[v];
+  c.ends.resize(c.start[n]);
+  std::vector<std::uint32_t> fill(c.start.begin(), c.start.end() - 1);
+  for (const std::vector<std::uint32_t>& contour : contours) {
+    for (std::size_t k = 1; k < contour.size(); ++k) {
+      c.ends[fill[contour[k - 1]]++] = contour[k];
+      c.ends[fill[contour[k]]++] = contour[k - 1];
+    }
+  }
+  return c;
+}
+
+// The triangles inside the contours, as the library's own erasure of outer
+// triangles and holes keeps them: every triangle whose paths from the outside
+// cross the constraints an odd number of times (the contours are closed, so
+// all its paths agree), in the library's order with the super-triangle's
+// three vertices taken off the indices. `neighbors`, when given, receives
+// per triangle the kept triangle across each edge (t[k], t[k + 1]).
+template <class Cdt>
+std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
+                                            const std::vector<std::vector<std::uint32_t>>& contours,
+                                            std::vector<IndexTriangle>* neighbors) {
+  constexpr std::uint32_t kSuper = 3;
+  const ConstraintEnds constraints = constraint_ends(points, contours);
+  const auto& tris = cdt.triangles;
+  constexpr std::uint8_t kUnseen = 2;
+  std::vector<std::uint8_t> side(tris.size(), kUnseen);
+  std::vector<std::uint32_t> stack;
+  for (std::uint32_t t = 0; t < tris.size() && stack.empty(); ++t) {
+    const auto& v = tris[t].vertices;
+    if (v[0] < kSuper || v[1] < kSuper || v[2] < kSuper) side[t] = 0, stack.push_back(t);
+  }
+  while (!stack.empty()) {
+    const std::uint32_t t = stack.back();
+    stack.pop_back();
+    const auto& v = tris[t].vertices;
+    for (int k = 0; k < 3; ++k) {
+      const std::uint32_t n = tris[t].neighbors[k];
+      if (n == CDT::noNeighbor || side[n] != kUnseen) continue;
+      const std::uint32_t a = v[k], b = v[(k + 1) % 3];
+      const bool crosses = a >= kSuper && b >= kSuper && constraints.separates(a - kSuper, b - kSuper);
+      side[n] = side[t] ^ std::uint8_t{crosses};
+      stack.push_back(n);
+    }
+  }
+  std::vector<std::uint32_t> renumbered(tris.size(), kNoTriangle);
+  std::uint32_t kept = 0;
+  for (std::uint32_t t = 0; t < tris.size(); ++t)
+    if (side[t] == 1) renumbered[t] = kept++;
+  std::vector<IndexTriangle> out;
+  out.reserve(kept);
+  if (neighbors != nullptr) neighbors->clear(), neighbors->reserve(kept);
+  for (std::uint32_t t = 0; t < tris.size(); ++t) {
+    if (side[t] != 1) continue;
+    const auto& v = tris[t].vertices;
+    out.push_back({v[0] - kSuper, v[1] - kSuper, v[2] - kSuper});
+    if (neighbors != nullptr) {
+      const auto& n = tris[t].neighbors;
+      auto at = [&](std::uint32_t i) { return i == CDT::noNeighbor ? kNoTriangle : renumbered[i]; };
+      neighbors->push_back({at(n[0]), at(n[1]), at(n[2])});
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vector<Ring>& holes) {
@@ -141,7 +227,8 @@ TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vecto
 }
 
 std::optional<std::vector<IndexTriangle>> triangulate_contours(
-    const std::vector<Point>& points, const std::vector<std::vector<std::uint32_t>>& contours) {
+    const std::vector<Point>& points, const std::vector<std::vector<std::uint32_t>>& contours,
+    std::vector<IndexTriangle>* neighbors) {
   // The library throws on most bad input but asserts or misbehaves on some
   // (equal points found late, NaN reaching its walks), so refuse those first.
   if (!valid_input(points, contours)) return std::nullopt;
@@ -169,15 +256,8 @@ std::optional<std::vector<IndexTriangle>> triangulate_contours(
     // by the library; its pieces would break the one-triangle-per-ring-edge
     // guarantee, so treat it as a failure.
     if (!cdt.pieceToOriginals.empty()) return std::nullopt;
-    cdt.eraseOuterTrianglesAndHoles();
-    if (cdt.vertices.size() != points.size()) return std::nullopt;
-
-    std::vector<IndexTriangle> out;
-    out.reserve(cdt.triangles.size());
-    for (const CDT::Triangle& t : cdt.triangles) {
-      out.push_back({t.vertices[0], t.vertices[1], t.vertices[2]});
-    }
-    return out;
+    if (cdt.vertices.size() != points.size() + 3) return std::nullopt;
+    return inside_triangles(cdt, points.size(), contours, neighbors);
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const Cancelled&) {

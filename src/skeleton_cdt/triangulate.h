@@ -28,16 +28,22 @@ TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vecto
 // Three indices into the vertex table.
 using IndexTriangle = std::array<std::uint32_t, 3>;
 
+// No triangle there: across a ring edge.
+constexpr std::uint32_t kNoTriangle = 0xffffffffu;
+
 // Constrained Delaunay triangulation of `points` with every consecutive index
 // pair of every contour as a constraint edge, keeping the triangles inside the
 // contours by parity (an edge in two contours counts twice, so it separates
-// nothing). Triangle order and index rotation are the library's.
+// nothing). Triangle order and index rotation are the library's. `neighbors`,
+// when given, receives per triangle the index of the triangle across each of
+// its edges (t[k], t[(k + 1) % 3]), or kNoTriangle.
 // std::nullopt when the input is refused: fewer than 3 points, a non-finite or
 // huge coordinate, two equal points, a malformed contour, constraint edges that
 // cross or that pass exactly through another point. Never throws except
 // std::bad_alloc.
 std::optional<std::vector<IndexTriangle>> triangulate_contours(
-    const std::vector<Point>& points, const std::vector<std::vector<std::uint32_t>>& contours);
+    const std::vector<Point>& points, const std::vector<std::vector<std::uint32_t>>& contours,
+    std::vector<IndexTriangle>* neighbors = nullptr);
 
 // Triangles inside `outer` and outside `holes`, with jittered coordinates;
 // empty when the polygon cannot be triangulated. Never throws for bad geometry.

@@ -3,6 +3,7 @@
 // buffer polygons. Also holds the (disabled) timing run for a large ring.
 #include <gtest/gtest.h>
 
+#include <CDT.h>
 #include <clipper2/clipper.h>
 
 #include <chrono>
@@ -139,6 +140,57 @@ TEST(TriangulationProperties, RandomStrokeUnionsAreCoveredExactlyOnce) {
   EXPECT_LE(refused, polygons_checked / 50);
   std::printf("checked %d polygons with %d holes, %d refused\n", polygons_checked, holes_checked,
               refused);
+}
+
+// What the library keeps when it erases the outer triangles and holes itself,
+// with the triangles across each edge.
+std::pair<std::vector<IndexTriangle>, std::vector<IndexTriangle>> library_erasure(
+    const std::vector<Point>& points, const std::vector<std::vector<std::uint32_t>>& contours) {
+  CDT::Triangulation<double> cdt(CDT::VertexInsertionOrder::Auto,
+                                 CDT::IntersectingConstraintEdges::NotAllowed, 0.0);
+  cdt.insertVertices(points.begin(), points.end(), [](const Point& p) { return p.x; },
+                     [](const Point& p) { return p.y; });
+  std::vector<CDT::Edge> edges;
+  for (const auto& contour : contours)
+    for (std::size_t k = 1; k < contour.size(); ++k) edges.emplace_back(contour[k - 1], contour[k]);
+  cdt.insertEdges(edges);
+  cdt.eraseOuterTrianglesAndHoles();
+  std::vector<IndexTriangle> tris, across;
+  for (const CDT::Triangle& t : cdt.triangles) {
+    tris.push_back({t.vertices[0], t.vertices[1], t.vertices[2]});
+    across.push_back({t.neighbors[0], t.neighbors[1], t.neighbors[2]});
+  }
+  return {tris, across};
+}
+
+TEST(TriangulationProperties, KeepsWhatTheLibrarysOwnErasureKeeps) {
+  std::vector<std::pair<std::vector<Point>, std::vector<std::vector<std::uint32_t>>>> cases;
+  for (std::uint32_t seed = 1; seed <= 120; ++seed) {
+    for (const BufferPolygon& polygon : random_stroke_union(seed)) {
+      TriangulatorInput in = prepare_triangulator_input(polygon.outer, polygon.holes);
+      cases.emplace_back(std::move(in.points), std::move(in.contours));
+    }
+  }
+  // Nested rings (kept, dropped, kept again), an edge in two contours, a
+  // contour given twice (cancels out), a vertex shared by two contours.
+  const std::vector<Point> nested{{0, 0}, {9, 0}, {9, 9}, {0, 9}, {2, 2}, {7, 2},
+                                  {7, 7}, {2, 7}, {4, 4}, {5, 4}, {5, 5}, {4, 5.5}};
+  cases.push_back({nested, {{0, 1, 2, 3, 0}, {4, 7, 6, 5, 4}, {8, 9, 10, 11, 8}}});
+  cases.push_back({nested, {{0, 1, 2, 3, 0}, {4, 5, 6, 7, 4}, {4, 7, 6, 5, 4}}});
+  const std::vector<Point> pair{{0, 0}, {1, 0}, {1, 1}, {0, 1}, {2, 0}, {2, 1}};
+  cases.push_back({pair, {{0, 1, 2, 3, 0}, {1, 4, 5, 2, 1}}});
+  cases.push_back({pair, {{0, 1, 2, 0}, {2, 4, 5, 2}}});
+  int checked = 0;
+  for (const auto& [points, contours] : cases) {
+    std::vector<IndexTriangle> across;
+    const auto ours = triangulate_contours(points, contours, &across);
+    if (!ours) continue;
+    const auto [tris, expected_across] = library_erasure(points, contours);
+    ASSERT_EQ(*ours, tris) << "case " << checked;
+    ASSERT_EQ(across, expected_across) << "case " << checked;
+    ++checked;
+  }
+  EXPECT_GT(checked, 100);
 }
 
 // Timing for a polygon of 100,000 boundary vertices; run with
