@@ -4,6 +4,7 @@
 #include "pipeline/clean_parts.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "conditioning/repeats.h"
 #include "graph/graph.h"
 #include "inflate/inflate.h"
+#include "parallel/pool.h"
 #include "pipeline/batch.h"
 #include "pipeline/front.h"
 #include "pipeline/join_cuts.h"
@@ -96,19 +98,34 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
   // without (the union's own rings do not cross).
   BoundaryOptions unsimplified = boundary_options;
   unsimplified.boundary_simplification = 0.0;
-  bool refused = false;
-  for (std::size_t k = 0; k < out.polygons.size(); ++k) {
-    advance(double(k) / double(out.polygons.size()));
-    BufferPolygon& polygon = out.polygons[k];
-    if (polygon.outer.size() < 3) continue;
-    std::vector<Segment> part = skeletonize(polygon.outer, polygon.holes);
-    if (part.empty() && polygon.outer.size() >= kRefusedRing) {
-      polygon = std::move(preprocess_stage({std::move(united[k])}, radius, feature_size, unsimplified)[0]);
-      part = skeletonize(polygon.outer, polygon.holes);
-      refused = refused || part.empty();
-    }
+  std::vector<std::vector<Segment>> parts(out.polygons.size());
+  std::vector<char> refused_at(out.polygons.size(), 0);
+  std::atomic<std::size_t> done{0};
+  parallel_for(
+      out.polygons.size(),
+      [&](std::size_t k) {
+        checkpoint();
+        BufferPolygon& polygon = out.polygons[k];
+        if (polygon.outer.size() >= 3) {
+          parts[k] = skeletonize(polygon.outer, polygon.holes);
+          if (parts[k].empty() && polygon.outer.size() >= kRefusedRing) {
+            polygon = std::move(
+                preprocess_stage({std::move(united[k])}, radius, feature_size, unsimplified)[0]);
+            parts[k] = skeletonize(polygon.outer, polygon.holes);
+            refused_at[k] = parts[k].empty();
+          }
+        }
+        advance(double(++done) / double(out.polygons.size()));
+      },
+      ring_points(out.polygons) >= kParallelRingPoints);
+  std::size_t total = 0;
+  for (const std::vector<Segment>& part : parts) total += part.size();
+  out.segments.reserve(total);
+  for (std::vector<Segment>& part : parts) {
     out.segments.insert(out.segments.end(), part.begin(), part.end());
+    part = {};
   }
+  const bool refused = std::find(refused_at.begin(), refused_at.end(), 1) != refused_at.end();
   united = {};
   if (refused && may_rescue) {
     out = {};

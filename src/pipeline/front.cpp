@@ -78,6 +78,15 @@ std::vector<BufferPolygon> inflate_stage(const std::vector<Polyline>& curves,
   return inflate(c.curves, c.widths, buffer_distance, feature_size);
 }
 
+std::size_t ring_points(const std::vector<BufferPolygon>& polygons) {
+  std::size_t n = 0;
+  for (const BufferPolygon& polygon : polygons) {
+    n += polygon.outer.size();
+    for (const Ring& hole : polygon.holes) n += hole.size();
+  }
+  return n;
+}
+
 std::vector<BufferPolygon> preprocess_stage(std::vector<BufferPolygon> polygons,
                                             double buffer_distance, double feature_size,
                                             const BoundaryOptions& options) {

@@ -54,6 +54,14 @@ struct BoundaryOptions {
   bool local_simplification = false;
 };
 
+// Polygons whose rings hold fewer points together than this are skeletonized
+// on the calling thread, else each on the pool (their segments joined in
+// polygon order).
+inline constexpr std::size_t kParallelRingPoints = 4096;
+
+// The points of all rings of all polygons.
+std::size_t ring_points(const std::vector<BufferPolygon>& polygons);
+
 std::vector<BufferPolygon> preprocess_stage(std::vector<BufferPolygon> polygons,
                                             double buffer_distance, double feature_size,
                                             const BoundaryOptions& options);

@@ -12,12 +12,6 @@
 #include "skeleton_cdt/skeleton.h"
 
 namespace strokegraph {
-namespace {
-
-// Smaller inputs are skeletonized on the calling thread.
-constexpr std::size_t kParallelRingPoints = 4096;
-
-}  // namespace
 
 Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
                                           double buffer_distance, double feature_size,
@@ -38,11 +32,6 @@ Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
   // and their segments joined in polygon order.
   enter_stage("skeleton", 0.5, 0.85);
   std::vector<std::vector<Segment>> parts(polygons.size());
-  std::size_t ring_points = 0;
-  for (const BufferPolygon& polygon : polygons) {
-    ring_points += polygon.outer.size();
-    for (const Ring& hole : polygon.holes) ring_points += hole.size();
-  }
   std::atomic<std::size_t> done{0};
   std::atomic<std::size_t> failures{0};
   parallel_for(
@@ -55,7 +44,7 @@ Result<TopologizeOutput> topologize_inner(const std::vector<Polyline>& curves,
         if (failed) ++failures;
         advance(double(++done) / double(polygons.size()));
       },
-      ring_points >= kParallelRingPoints);
+      ring_points(polygons) >= kParallelRingPoints);
   std::vector<Segment> segments;
   for (std::vector<Segment>& part : parts) {
     segments.insert(segments.end(), part.begin(), part.end());
