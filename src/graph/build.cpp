@@ -1,5 +1,6 @@
 // Skeleton segments to graph: endpoints snap onto a square grid of cells.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <climits>
 #include <cstdint>
@@ -38,7 +39,9 @@ class CellTable {
   const NodeId* find(const CellKey& k) const {
     std::uint64_t packed = 0;
     if (!pack(k, packed)) return other_.find(k);
-    for (std::size_t i = MixHash{}(packed) & mask_;; i = (i + 1) & mask_) {
+    const std::size_t h = MixHash{}(packed);
+    if (!marked(h)) return nullptr;
+    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
       if (ids_[i] == kNoNode) return nullptr;
       if (keys_[i] == packed) return &ids_[i];
     }
@@ -61,12 +64,21 @@ class CellTable {
     packed = (std::uint64_t{static_cast<std::uint32_t>(k.x)} << 32) | static_cast<std::uint32_t>(k.y);
     return true;
   }
+  // Most cells asked for are free (the neighbours of a new node's cell): a
+  // bit per hash, 16 a slot, turns most of them away before a probe.
+  bool marked(std::size_t h) const {
+    const std::size_t bit = std::rotr(h, 32) & (16 * (mask_ + 1) - 1);
+    return (seen_[bit / 64] >> (bit % 64)) & 1;
+  }
   void insert(std::uint64_t packed, NodeId id) {
-    for (std::size_t i = MixHash{}(packed) & mask_;; i = (i + 1) & mask_) {
+    const std::size_t h = MixHash{}(packed);
+    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
       if (ids_[i] == kNoNode) {
         keys_[i] = packed;
         ids_[i] = id;
         ++size_;
+        const std::size_t bit = std::rotr(h, 32) & (16 * (mask_ + 1) - 1);
+        seen_[bit / 64] |= std::uint64_t{1} << (bit % 64);
         return;
       }
       if (keys_[i] == packed) return;
@@ -77,6 +89,7 @@ class CellTable {
     std::vector<NodeId> ids = std::move(ids_);
     keys_.assign(capacity, 0);
     ids_.assign(capacity, kNoNode);
+    seen_.assign(capacity / 4, 0);
     mask_ = capacity - 1;
     size_ = 0;
     for (std::size_t i = 0; i < ids.size(); ++i)
@@ -85,6 +98,7 @@ class CellTable {
 
   std::vector<std::uint64_t> keys_;
   std::vector<NodeId> ids_;  // kNoNode: a free slot
+  std::vector<std::uint64_t> seen_;  // 16 bits a slot, set by the keys' hashes
   std::size_t mask_ = 0, size_ = 0;
   FlatMap<CellKey, NodeId, CellKeyHash> other_;
 };
@@ -111,7 +125,7 @@ struct Builder {
       if (!x) continue;
       for (int dy = -1; dy <= 1; ++dy) {
         const auto y = step(k.y, dy);
-        if (!y) continue;
+        if (!y || (dx == 0 && dy == 0)) continue;  // k itself is free
         if (const NodeId* found = cells.find(CellKey{*x, *y})) {
           const NodeId id = *found;
           cells.claim(k, id);
