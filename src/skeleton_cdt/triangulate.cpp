@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
-#include <numeric>
 
 #include "common/progress.h"
 
@@ -57,19 +56,10 @@ struct Watch final : CDT::ICallbackHandler {
   double budget = 0.0;
 };
 
-bool has_equal_points(const std::vector<Point>& points) {
-  std::vector<std::uint32_t> order(points.size());
-  std::iota(order.begin(), order.end(), std::uint32_t{0});
-  auto less = [&](std::uint32_t a, std::uint32_t b) {
-    const Point& p = points[a];
-    const Point& q = points[b];
-    return p.x < q.x || (p.x == q.x && p.y < q.y);
-  };
-  std::sort(order.begin(), order.end(), less);
-  for (std::size_t k = 1; k < order.size(); ++k) {
-    if (points[order[k - 1]] == points[order[k]]) return true;
-  }
-  return false;
+bool has_equal_points(std::vector<Point> points) {
+  std::sort(points.begin(), points.end(),
+            [](const Point& p, const Point& q) { return p.x < q.x || (p.x == q.x && p.y < q.y); });
+  return std::adjacent_find(points.begin(), points.end()) != points.end();
 }
 
 bool valid_input(const std::vector<Point>& points,
@@ -234,6 +224,9 @@ std::optional<std::vector<IndexTriangle>> triangulate_contours(
   if (!valid_input(points, contours)) return std::nullopt;
 
   std::vector<CDT::Edge> edges;
+  std::size_t edge_count = 0;
+  for (const std::vector<std::uint32_t>& contour : contours) edge_count += contour.size() - 1;
+  edges.reserve(edge_count);
   for (const std::vector<std::uint32_t>& contour : contours) {
     for (std::size_t k = 1; k < contour.size(); ++k) edges.emplace_back(contour[k - 1], contour[k]);
   }
