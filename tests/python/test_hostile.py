@@ -68,8 +68,9 @@ def test_tiny_tiles_give_the_untiled_graph():
 
 
 def test_progress_is_heard_while_one_polygon_is_triangulated():
-    # One long densely resampled band: the skeleton stage is one polygon.
-    line = [[(0.0, 0.0), (3000.0, 0.0)]]
+    # One long densely resampled band: the skeleton stage is one polygon,
+    # long enough to outlast the heartbeat.
+    line = [[(0.0, 0.0), (8000.0, 0.0)]]
     heard = []
 
     def progress(stage, fraction):
