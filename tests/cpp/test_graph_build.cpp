@@ -121,3 +121,14 @@ TEST(SegmentsToGraph, SaturatedKeysAtTheRangeEndAreSafe) {
   EXPECT_EQ(g.nodes.size(), 4u);
   EXPECT_EQ(g.edges.size(), 3u);
 }
+
+TEST(SegmentsToGraph, CellsClaimedBeforeTheTableGrowsAreStillFound) {
+  // Far-apart segments claim two cells each, past what the table was sized
+  // for; then every endpoint is met again, in its own cell or beside it.
+  std::vector<Segment> segments;
+  for (int k = 0; k < 500; ++k) segments.push_back(seg(10.0 * k, 0, 10.0 * k, 5));
+  for (int k = 0; k < 500; ++k) segments.push_back(seg(10.0 * k + 1.2, 0, 10.0 * k, 5.9));
+  const Graph g = segments_to_graph(segments, 1.0);
+  EXPECT_EQ(g.nodes.size(), 1000u);
+  EXPECT_EQ(g.edges.size(), 500u);
+}
