@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
+#include <utility>
 #include <numbers>
 
 namespace strokegraph {
@@ -136,7 +138,47 @@ std::vector<char> inner_miters(const std::vector<Point>& normal, const std::vect
   return miter;
 }
 
+// Squared distance from p to the segment a-b.
+double segment_distance2(Point p, Point a, Point b) {
+  const double dx = b.x - a.x, dy = b.y - a.y;
+  const double l2 = dx * dx + dy * dy;
+  double t = l2 > 0.0 ? ((p.x - a.x) * dx + (p.y - a.y) * dy) / l2 : 0.0;
+  t = std::clamp(t, 0.0, 1.0);
+  const double ex = a.x + t * dx - p.x, ey = a.y + t * dy - p.y;
+  return ex * ex + ey * ey;
+}
+
 }  // namespace
+
+std::vector<Point> band_path(const std::vector<Point>& pts, double tolerance) {
+  const std::size_t n = pts.size();
+  if (n < 3 || !(tolerance > 0.0)) return pts;
+  const double limit = tolerance * tolerance;
+  std::vector<char> keep(n, 0);
+  keep[0] = keep[n - 1] = 1;
+  std::vector<std::pair<std::size_t, std::size_t>> spans{{0, n - 1}};
+  while (!spans.empty()) {
+    const auto [lo, hi] = spans.back();
+    spans.pop_back();
+    double worst = limit;
+    std::size_t at = lo;
+    for (std::size_t k = lo + 1; k < hi; ++k) {
+      const double d = segment_distance2(pts[k], pts[lo], pts[hi]);
+      if (d > worst || std::isnan(d)) {
+        worst = std::isnan(d) ? std::numeric_limits<double>::infinity() : d;
+        at = k;
+      }
+    }
+    if (at == lo) continue;
+    keep[at] = 1;
+    spans.emplace_back(at, hi);
+    spans.emplace_back(lo, at);
+  }
+  std::vector<Point> out;
+  for (std::size_t k = 0; k < n; ++k)
+    if (keep[k]) out.push_back(pts[k]);
+  return out;
+}
 
 void stroke_outline(const std::vector<Point>& pts, double r, EndCaps caps, double arc_tolerance,
                     std::vector<Point>& out) {

@@ -26,4 +26,14 @@ namespace strokegraph {
 void stroke_outline(const std::vector<Point>& pts, double r, EndCaps caps, double arc_tolerance,
                     std::vector<Point>& out);
 
+// The points of a stroke its band is drawn through: both ends and the fewest
+// others (Ramer-Douglas-Peucker) that keep every dropped point within
+// `tolerance` of the segment between the kept points around it. Distances are
+// to the segment, not its line, so that a stroke turning back on itself keeps
+// its tip. Jittery strokes sampled every few hundredths of their band's
+// radius drop most of their points: every point kept costs the union an edge
+// on both sides of the band, and every wobble a crossing with the bands it
+// overlaps.
+std::vector<Point> band_path(const std::vector<Point>& pts, double tolerance);
+
 }  // namespace strokegraph

@@ -143,5 +143,25 @@ TEST(Outline, RawAndResolvedBandsUniteToTheSameRegion) {
   EXPECT_LE(Area(Xor(raw, resolved_bands, FillRule::NonZero, 6)), 1e-6 * Area(raw));
 }
 
+// The thinned path keeps both ends, keeps every point of the stroke within
+// the tolerance of it, and keeps the tip where a stroke turns straight back
+// (its points on the line of the ends).
+TEST(Outline, BandPathKeepsEveryPointWithinTheTolerance) {
+  std::mt19937 rng(5);
+  for (int k = 0; k < 60; ++k) {
+    const std::vector<Point> pts = wandering(rng, 0.1 + 0.02 * k, 0.1 + 0.05 * k);
+    const double tolerance = 0.03 * (1 + k % 4);
+    const std::vector<Point> kept = band_path(pts, tolerance);
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(kept.front(), pts.front());
+    EXPECT_EQ(kept.back(), pts.back());
+    EXPECT_LE(kept.size(), pts.size());
+    for (const Point& p : pts) EXPECT_LE(distance_to(p, kept), tolerance * (1.0 + 1e-12));
+  }
+  const std::vector<Point> back{{0.0, 0.0}, {1.0, 0.0}, {2.0, 0.0}, {1.5, 0.0}, {0.5, 0.0}};
+  EXPECT_EQ(band_path(back, 0.1), (std::vector<Point>{{0.0, 0.0}, {2.0, 0.0}, {0.5, 0.0}}));
+  EXPECT_EQ(band_path({{1.0, 1.0}, {2.0, 1.0}}, 0.1).size(), 2u);
+}
+
 }  // namespace
 }  // namespace strokegraph
