@@ -301,15 +301,26 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
   const double reach = std::max(rules.cover, rules.attach) * 2.0;
   const CellIndex grid(old_edges, edge_segment, 2.0 * rules.cover);
   // Whether an edge of the graph passes within `within` of p (squared
-  // distances, the first such edge ends the search).
+  // distances, the first such edge ends the search). The edge found last is
+  // asked first: along a stroke the same edge mostly stays near. It answers
+  // alone only well inside `within` (and where coordinates leave the reach
+  // far above their rounding), where the grid surely lists it too.
+  std::size_t last_near = old_edges;
   auto near_graph = [&](Point p, double within) {
-    bool found = false;
     const double w2 = within * within;
-    grid.visit_box({p.x - within, p.y - within}, {p.x + within, p.y + within}, [&](std::size_t i) {
-      if (found) return;
+    auto gap2 = [&](std::size_t i) {
       const Segment s = edge_segment(i);
       const Point q = nearest_on_segment(p, s.a, s.b);
-      found = (q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y) < w2;
+      return (q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y);
+    };
+    if (last_near < old_edges && gap2(last_near) < 0.81 * w2 && within > 1e-6 * (std::fabs(p.x) + std::fabs(p.y))) {
+      return true;
+    }
+    bool found = false;
+    grid.visit_box({p.x - within, p.y - within}, {p.x + within, p.y + within}, [&](std::size_t i) {
+      if (found) return;
+      found = gap2(i) < w2;
+      if (found) last_near = i;
     });
     return found;
   };
