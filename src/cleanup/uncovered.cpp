@@ -186,8 +186,10 @@ bool beside_another(const StrokeIndex& strokes, const CurveWalk& walk, std::size
 
 // Whether every stroke within `near` of p is drawn by an added stretch at
 // its point nearest p (a line with no stroke that near stands for none).
-bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, Point p, double near, double on) {
-  std::vector<std::pair<std::size_t, std::pair<double, Point>>> nearest;  // stroke, (distance, point)
+// `nearest` is a buffer for the strokes found, with their distance and point.
+bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, Point p, double near, double on,
+                       std::vector<std::pair<std::size_t, std::pair<double, Point>>>& nearest) {
+  nearest.clear();
   strokes.grid.visit_box({p.x - near, p.y - near}, {p.x + near, p.y + near}, [&](std::size_t i) {
     const Segment seg = strokes.segment(i);
     const Point q = nearest_on_segment(p, seg.a, seg.b);
@@ -220,8 +222,16 @@ void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges,
   std::vector<char> own(m, 0);
   for (std::size_t i = 0; i < old_edges; ++i) own[i] = 1;
   for (std::size_t i = m - split_edges; i < m; ++i) own[i] = 1;
-  std::vector<std::vector<std::size_t>> at(n);
-  for (std::size_t i = 0; i < m; ++i) at[graph.edges[i].first].push_back(i), at[graph.edges[i].second].push_back(i);
+  // The edges at each node (a node's run of `at` from first[v], in edge order).
+  std::vector<std::size_t> first(n + 1, 0), at(2 * m);
+  for (const Edge& e : graph.edges) ++first[e.first + 1], ++first[e.second + 1];
+  for (std::size_t v = 0; v < n; ++v) first[v + 1] += first[v];
+  {
+    std::vector<std::size_t> fill(first.begin(), first.end() - 1);
+    for (std::size_t i = 0; i < m; ++i) at[fill[graph.edges[i].first]++] = i, at[fill[graph.edges[i].second]++] = i;
+  }
+  auto degree = [&](NodeId v) { return first[v + 1] - first[v]; };
+  std::vector<std::pair<std::size_t, std::pair<double, Point>>> nearest;
   std::vector<char> seen(m, 0), gone(m, 0);
   std::vector<std::size_t> path;
   std::vector<Point> points;
@@ -234,8 +244,8 @@ void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges,
     for (int side = 0; side < 2; ++side) {
       std::size_t edge = start;
       NodeId v = side == 0 ? graph.edges[start].second : graph.edges[start].first;
-      while (at[v].size() == 2) {
-        const std::size_t next = at[v][0] == edge ? at[v][1] : at[v][0];
+      while (degree(v) == 2) {
+        const std::size_t next = at[first[v]] == edge ? at[first[v] + 1] : at[first[v]];
         if (!own[next] || seen[next]) break;
         seen[next] = 1;
         path.push_back(next);
@@ -250,7 +260,7 @@ void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges,
     // free: the band's end of that stroke, now drawn by the stretch.
     bool branch = false;
     for (int side = 0; side < 2 && !branch; ++side) {
-      if (at[ends[side]].size() != 1 || at[ends[1 - side]].size() < 3) continue;
+      if (degree(ends[side]) != 1 || degree(ends[1 - side]) < 3) continue;
       if (!(length <= kFreeTail * strokes.max_reach)) continue;
       for (const Point& q : free_ends) branch = branch || dist(q, graph.nodes[ends[side]]) <= rules.attach;
     }
@@ -272,7 +282,7 @@ void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges,
         if (dist(p, graph.nodes[ends[0]]) < rules.attach || dist(p, graph.nodes[ends[1]]) < rules.attach) continue;
         ++tested;
         replaced = added.distance(p) <= kBesideAdded * rules.attach &&
-                   strokes_all_added(strokes, added, p, kNearLine * rules.cover, 0.1 * rules.cover);
+                   strokes_all_added(strokes, added, p, kNearLine * rules.cover, 0.1 * rules.cover, nearest);
       }
       if (!replaced) break;
     }
@@ -295,11 +305,14 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
   }
   const std::vector<Polyline>& curves = *strokes.curves;
   const std::size_t old_edges = graph.edges.size();
-  auto edge_segment = [&](std::size_t i) {
-    return Segment{graph.nodes[graph.edges[i].first], graph.nodes[graph.edges[i].second]};
-  };
+  // The graph's own edges as they are before any is added or split.
+  std::vector<Segment> edge_segments(old_edges);
+  for (std::size_t i = 0; i < old_edges; ++i) {
+    edge_segments[i] = {graph.nodes[graph.edges[i].first], graph.nodes[graph.edges[i].second]};
+  }
+  auto edge_segment = [&](std::size_t i) { return edge_segments[i]; };
   const double reach = std::max(rules.cover, rules.attach) * 2.0;
-  const CellIndex grid(old_edges, edge_segment, 2.0 * rules.cover);
+  const CellIndex grid(edge_segments, 2.0 * rules.cover);
   // Whether an edge of the graph passes within `within` of p (squared
   // distances, the first such edge ends the search). The edge found last is
   // asked first: along a stroke the same edge mostly stays near. It answers
@@ -331,9 +344,9 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
   for (std::size_t v = 0; v < degree.size(); ++v) {
     if (degree[v] >= 3) junctions.push_back(static_cast<NodeId>(v));
   }
-  const CellIndex junction_grid(
-      junctions.size(), [&](std::size_t k) { return Segment{graph.nodes[junctions[k]], graph.nodes[junctions[k]]}; },
-      reach);
+  std::vector<Segment> junction_points(junctions.size());
+  for (std::size_t k = 0; k < junctions.size(); ++k) junction_points[k] = {graph.nodes[junctions[k]], graph.nodes[junctions[k]]};
+  const CellIndex junction_grid(junction_points, reach);
   // The first junction of the graph within `cover` of the stroke going on
   // from arc length `from` towards `to` (within kFreeTail band radii): the
   // place where the stroke meets the graph, with the arc length there.

@@ -57,15 +57,33 @@ SegmentGrid::SegmentGrid(PointRuns runs, double cell, RunsTag) : points_(std::mo
     begin = end;
   }
   std::vector<std::size_t>().swap(runs.ends);
-  cells_ = CellIndex(
-      points_.size(), [this](std::size_t i) { return segment(i); }, cell,
+  cells_ = CellIndex(points_, present, cell);
+}
+
+CellIndex::CellIndex(std::size_t count, const std::function<Segment(std::size_t)>& segment, double cell,
+                     const std::function<bool(std::size_t)>& present)
+    : index_(0) {
+  if (present) {
+    build(count, segment, cell, present);
+  } else {
+    build(count, segment, cell, [](std::size_t) { return true; });
+  }
+}
+
+CellIndex::CellIndex(const std::vector<Segment>& segments, double cell) : index_(0) {
+  build(
+      segments.size(), [&](std::size_t i) { return segments[i]; }, cell, [](std::size_t) { return true; });
+}
+
+CellIndex::CellIndex(const std::vector<Point>& points, const std::vector<char>& present, double cell)
+    : index_(0) {
+  build(
+      present.size(), [&](std::size_t i) { return Segment{points[i], points[i + 1]}; }, cell,
       [&](std::size_t i) { return present[i] != 0; });
 }
 
-CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)>& segment,
-                     double cell, const std::function<bool(std::size_t)>& present)
-    : index_(0) {
-  auto listed = [&](std::size_t i) { return !present || present(i); };
+template <class SegmentAt, class Listed>
+void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, const Listed& listed) {
   // The total length and the count of listed segments, summed by fixed
   // ranges on the pool. The length needs a square root per segment; the sum
   // of |dx| + |dy|, never below it, mostly shows that the cell need not grow
