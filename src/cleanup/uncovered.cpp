@@ -70,8 +70,9 @@ struct CurveWalk {
     const auto it = std::upper_bound(run.begin(), run.end(), s);
     return std::clamp<std::size_t>(static_cast<std::size_t>(it - run.begin()), 1, c.size() - 1);
   }
-  Point at(double s) const {
-    const std::size_t k = after(s);
+  Point at(double s) const { return at_after(s, after(s)); }
+  // at(s), given k = after(s).
+  Point at_after(double s, std::size_t k) const {
     const double len = run[k] - run[k - 1];
     return len > 0.0 ? lerp(c[k - 1], c[k], std::clamp((s - run[k - 1]) / len, 0.0, 1.0)) : c[k];
   }
@@ -313,11 +314,22 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
   auto edge_segment = [&](std::size_t i) { return edge_segments[i]; };
   const double reach = std::max(rules.cover, rules.attach) * 2.0;
   const CellIndex grid(edge_segments, 2.0 * rules.cover);
+  // The edges at each node, in one run per node (from at_first[v]).
+  std::vector<std::size_t> at_first(graph.nodes.size() + 1, 0), at_edge(2 * old_edges);
+  for (const Edge& e : graph.edges) ++at_first[e.first + 1], ++at_first[e.second + 1];
+  for (std::size_t v = 0; v + 1 < at_first.size(); ++v) at_first[v + 1] += at_first[v];
+  {
+    std::vector<std::size_t> fill(at_first.begin(), at_first.end() - 1);
+    for (std::size_t i = 0; i < old_edges; ++i) {
+      at_edge[fill[graph.edges[i].first]++] = i, at_edge[fill[graph.edges[i].second]++] = i;
+    }
+  }
   // Whether an edge of the graph passes within `within` of p (squared
-  // distances, the first such edge ends the search). The edge found last is
-  // asked first: along a stroke the same edge mostly stays near. It answers
-  // alone only well inside `within` (and where coordinates leave the reach
-  // far above their rounding), where the grid surely lists it too.
+  // distances, the first such edge ends the search). The edge found last,
+  // and then those sharing a node with it, are asked first: along a stroke
+  // the graph's line beside it mostly stays near. They answer alone only
+  // well inside `within` (and where coordinates leave the reach far above
+  // their rounding), where the grid surely lists them too.
   std::size_t last_near = old_edges;
   auto near_graph = [&](Point p, double within) {
     const double w2 = within * within;
@@ -326,8 +338,16 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
       const Point q = nearest_on_segment(p, s.a, s.b);
       return (q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y);
     };
-    if (last_near < old_edges && gap2(last_near) < 0.81 * w2 && within > 1e-6 * (std::fabs(p.x) + std::fabs(p.y))) {
-      return true;
+    if (last_near < old_edges && within > 1e-6 * (std::fabs(p.x) + std::fabs(p.y))) {
+      if (gap2(last_near) < 0.81 * w2) return true;
+      for (const NodeId v : {graph.edges[last_near].first, graph.edges[last_near].second}) {
+        for (std::size_t k = at_first[v]; k < at_first[v + 1]; ++k) {
+          if (at_edge[k] != last_near && gap2(at_edge[k]) < 0.81 * w2) {
+            last_near = at_edge[k];
+            return true;
+          }
+        }
+      }
     }
     bool found = false;
     grid.visit_box({p.x - within, p.y - within}, {p.x + within, p.y + within}, [&](std::size_t i) {
@@ -400,8 +420,13 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
     if (!(length >= rules.min_length) || !std::isfinite(length)) continue;
     const auto count = static_cast<std::size_t>(std::min(std::ceil(length / rules.step), 1.0e7));
     std::vector<char> far(count + 1, 0);
+    // The samples' arc lengths only grow: the first point beyond each is
+    // found walking on from the last one's.
+    std::size_t beyond = 0;
     for (std::size_t k = 0; k <= count; ++k) {
-      const Point p = walk.at(length * static_cast<double>(k) / static_cast<double>(count));
+      const double s = length * static_cast<double>(k) / static_cast<double>(count);
+      while (beyond < c.size() && walk.run[beyond] <= s) ++beyond;
+      const Point p = walk.at_after(s, std::clamp<std::size_t>(beyond, 1, c.size() - 1));
       far[k] = !near_graph(p, rules.cover) && added.distance(p) >= rules.cover;
     }
     for (std::size_t k = 0; k <= count;) {
