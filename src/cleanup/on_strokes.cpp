@@ -79,9 +79,20 @@ Point direction_at(const std::vector<Sample>& s, std::size_t k, double reach) {
   return {dx / len, dy / len};
 }
 
+// A curve's chord over a band radius either way of its segment `seg` (from
+// point seg to seg + 1), as found for an earlier point.
+struct Chord {
+  std::size_t curve = std::numeric_limits<std::size_t>::max();
+  std::size_t seg = 0;
+  double dx = 0.0, dy = 0.0, len = 0.0;
+};
+constexpr std::size_t kChords = 64;  // chords kept, by curve and segment
+
 // The offers of the strokes that hold p and run within `max_cos` of d: per
 // stroke its nearest point, the nearest strokes first (then by stroke).
-void offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos, std::vector<Offer>& offers) {
+// `chords` (kChords of them) keeps the strokes' chords from point to point.
+void offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos, std::vector<Offer>& offers,
+               std::vector<Chord>& chords) {
   offers.clear();
   const double r = strokes.max_reach;
   strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
@@ -114,16 +125,19 @@ void offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos, std
   // Strokes running across the chain offer nothing: judged over a band
   // radius of the stroke, so that a stroke's jitter does not count.
   std::erase_if(offers, [&](const Offer& o) {
-    const auto seg = static_cast<std::size_t>(o.at);
     const Polyline& c = (*strokes.curves)[o.curve];
-    std::size_t lo = std::min(seg, c.size() - 2), hi = lo + 1;
-    for (double run = 0.0; lo > 0 && run < r; --lo) run += std::hypot(c[lo].x - c[lo - 1].x, c[lo].y - c[lo - 1].y);
-    for (double run = 0.0; hi + 1 < c.size() && run < r; ++hi) {
-      run += std::hypot(c[hi + 1].x - c[hi].x, c[hi + 1].y - c[hi].y);
+    const std::size_t seg = std::min(static_cast<std::size_t>(o.at), c.size() - 2);
+    Chord& chord = chords[(o.curve * 31 + seg) % kChords];
+    if (chord.curve != o.curve || chord.seg != seg) {
+      std::size_t lo = seg, hi = lo + 1;
+      for (double run = 0.0; lo > 0 && run < r; --lo) run += std::hypot(c[lo].x - c[lo - 1].x, c[lo].y - c[lo - 1].y);
+      for (double run = 0.0; hi + 1 < c.size() && run < r; ++hi) {
+        run += std::hypot(c[hi + 1].x - c[hi].x, c[hi + 1].y - c[hi].y);
+      }
+      const double dx = c[hi].x - c[lo].x, dy = c[hi].y - c[lo].y;
+      chord = {o.curve, seg, dx, dy, std::hypot(dx, dy)};
     }
-    const double dx = c[hi].x - c[lo].x, dy = c[hi].y - c[lo].y;
-    const double len = std::hypot(dx, dy);
-    return !(len > 0.0) || std::fabs(dx * d.x + dy * d.y) < max_cos * len;
+    return !(chord.len > 0.0) || std::fabs(chord.dx * d.x + chord.dy * d.y) < max_cos * chord.len;
   });
   std::sort(offers.begin(), offers.end(), [](const Offer& a, const Offer& b) {
     return a.cost != b.cost ? a.cost < b.cost : a.stroke < b.stroke;
@@ -168,6 +182,7 @@ struct Scratch {
   std::vector<double> cost;     // per sample and state: sample k's states from first[k] + k
   std::vector<std::uint8_t> from;
   std::vector<std::uint8_t> state;
+  std::vector<Chord> chords = std::vector<Chord>(kChords);
 };
 
 Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokePlacement& rules, Scratch& scratch) {
@@ -188,7 +203,7 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
     if (samples[k].run < rules.skip_ends || total - samples[k].run < rules.skip_ends) continue;
     const Point d = direction_at(samples, k, strokes.max_reach);
     if (d.x == 0.0 && d.y == 0.0) continue;
-    offers_at(strokes, samples[k].p, d, max_cos, scratch.found);
+    offers_at(strokes, samples[k].p, d, max_cos, scratch.found, scratch.chords);
     if (!overdrawn(scratch.found, kOverdrawn * strokes.max_reach)) {
       all_offers.insert(all_offers.end(), scratch.found.begin(), scratch.found.end());
     }
