@@ -338,7 +338,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
       const Point q = nearest_on_segment(p, s.a, s.b);
       return (q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y);
     };
-    if (last_near < old_edges && within > 1e-6 * (std::fabs(p.x) + std::fabs(p.y))) {
+    if (last_near < old_edges && within > 1e-9 * (std::fabs(p.x) + std::fabs(p.y))) {
       if (gap2(last_near) < 0.81 * w2) return true;
       for (const NodeId v : {graph.edges[last_near].first, graph.edges[last_near].second}) {
         for (std::size_t k = at_first[v]; k < at_first[v + 1]; ++k) {
