@@ -97,17 +97,24 @@ class AddedSegments {
       for (std::int64_t x = x0; x <= x1; ++x) cells_[{x, y}].push_back(s);
     }
   }
-  double distance(Point p) const {
-    double best = std::numeric_limits<double>::infinity();
+  // Whether the distance from p to the segments in the cells around it
+  // (their least point_segment_distance) is at most `bound`, or with
+  // `strict` below it.
+  bool within(Point p, double bound, bool strict = false) const {
     const auto [kx, ky] = key(p);
     for (std::int64_t y = ky - 1; y <= ky + 1; ++y) {
       for (std::int64_t x = kx - 1; x <= kx + 1; ++x) {
         const auto it = cells_.find({x, y});
         if (it == cells_.end()) continue;
-        for (const Segment& s : it->second) best = std::min(best, point_segment_distance(p, s));
+        for (const Segment& s : it->second) {
+          const Point q = nearest_on_segment(p, s.a, s.b);
+          if (strict ? hypot_below(p.x - q.x, p.y - q.y, bound) : hypot_within(p.x - q.x, p.y - q.y, bound)) {
+            return true;
+          }
+        }
       }
     }
-    return best;
+    return false;
   }
 
  private:
@@ -165,8 +172,8 @@ bool beside_another(const StrokeIndex& strokes, const CurveWalk& walk, std::size
       const double len = dist(seg.a, seg.b);
       if (!(len > 0.0) || std::fabs((seg.b.x - seg.a.x) * d.x + (seg.b.y - seg.a.y) * d.y) < max_cos * len) return;
       const Point q = nearest_on_segment(p, seg.a, seg.b);
+      if (!hypot_within(p.x - q.x, p.y - q.y, 2.0 * r)) return;
       const double gap = dist(p, q);
-      if (gap > 2.0 * r) return;
       // Counted only beside the point, not ahead or behind (the pieces of
       // a street stored piece by piece go on along it).
       if (std::fabs((q.x - p.x) * d.x + (q.y - p.y) * d.y) <= 0.5 * gap &&
@@ -194,8 +201,8 @@ bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, P
   strokes.grid.visit_box({p.x - near, p.y - near}, {p.x + near, p.y + near}, [&](std::size_t i) {
     const Segment seg = strokes.segment(i);
     const Point q = nearest_on_segment(p, seg.a, seg.b);
+    if (!hypot_within(p.x - q.x, p.y - q.y, near)) return;
     const double gap = dist(p, q);
-    if (gap > near) return;
     const std::size_t stroke = strokes.stroke_of(i);
     for (auto& [k, best] : nearest) {
       if (k != stroke) continue;
@@ -205,7 +212,7 @@ bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, P
     nearest.push_back({stroke, {gap, q}});
   });
   for (const auto& [k, best] : nearest) {
-    if (added.distance(best.second) > on) return false;
+    if (!added.within(best.second, on)) return false;
   }
   return true;
 }
@@ -280,9 +287,12 @@ void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges,
       const auto pieces = static_cast<std::size_t>(std::min(std::ceil(len / rules.step), 1.0e6));
       for (std::size_t k = 0; k <= pieces && replaced; ++k) {
         const Point p = lerp(a, b, pieces > 0 ? static_cast<double>(k) / static_cast<double>(pieces) : 0.0);
-        if (dist(p, graph.nodes[ends[0]]) < rules.attach || dist(p, graph.nodes[ends[1]]) < rules.attach) continue;
+        const Point e0 = graph.nodes[ends[0]], e1 = graph.nodes[ends[1]];
+        if (hypot_below(p.x - e0.x, p.y - e0.y, rules.attach) || hypot_below(p.x - e1.x, p.y - e1.y, rules.attach)) {
+          continue;
+        }
         ++tested;
-        replaced = added.distance(p) <= kBesideAdded * rules.attach &&
+        replaced = added.within(p, kBesideAdded * rules.attach) &&
                    strokes_all_added(strokes, added, p, kNearLine * rules.cover, 0.1 * rules.cover, nearest);
       }
       if (!replaced) break;
@@ -427,7 +437,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
       const double s = length * static_cast<double>(k) / static_cast<double>(count);
       while (beyond < c.size() && walk.run[beyond] <= s) ++beyond;
       const Point p = walk.at_after(s, std::clamp<std::size_t>(beyond, 1, c.size() - 1));
-      far[k] = !near_graph(p, rules.cover) && added.distance(p) >= rules.cover;
+      far[k] = !near_graph(p, rules.cover) && !added.within(p, rules.cover, true);
     }
     for (std::size_t k = 0; k <= count;) {
       if (!far[k]) {
