@@ -25,6 +25,20 @@ bool finite(const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
 double length(const Segment& s) { return std::hypot(s.b.x - s.a.x, s.b.y - s.a.y); }
 
+// std::ceil(length(s) * inv), the square root standing in for hypot where
+// the product lies far from a whole number (their difference, a few units
+// in the last place, cannot cross one then).
+double ceil_length(const Segment& s, double inv) {
+  const double dx = s.b.x - s.a.x, dy = s.b.y - s.a.y;
+  const double d2 = dx * dx + dy * dy;
+  if (d2 > 1e-280 && d2 < 1e280) {
+    const double v = std::sqrt(d2) * inv;
+    const double c = std::ceil(v);
+    if (c - v > 1e-9 * c && v - (c - 1.0) > 1e-9 * c) return c;
+  }
+  return std::ceil(length(s) * inv);
+}
+
 }  // namespace
 
 namespace {
@@ -140,7 +154,7 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
     // by |dx| + |dy| is one piece without measuring it.
     std::size_t n = 1;
     if (!(std::fabs(s.b.x - s.a.x) + std::fabs(s.b.y - s.a.y) <= 0.5 * cell_)) {
-      const double raw = std::ceil(length(s) * inv_cell_);
+      const double raw = ceil_length(s, inv_cell_);
       if (!(raw <= 0x1p53)) return;
       n = std::max<std::size_t>(1, static_cast<std::size_t>(raw));
     }
