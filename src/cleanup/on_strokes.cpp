@@ -67,11 +67,19 @@ void samples_of(const Polyline& chain, double step, std::vector<Sample>& out) {
   out.push_back({chain.back(), run});
 }
 
-// The chain's unit direction around sample k: from the sample `reach` of arc
-// length behind it to the one `reach` ahead (both clamped to the chain).
-Point direction_at(const std::vector<Sample>& s, std::size_t k, double reach) {
-  std::size_t lo = k, hi = k;
-  while (lo > 0 && s[k].run - s[lo].run < reach) --lo;
+// The chain's unit direction around sample k: from the sample `reach` (> 0)
+// of arc length behind it to the one `reach` ahead (both clamped to the
+// chain). `lo` and `hi` hold those samples for an earlier k, or 0: arc
+// lengths that only grow (all finite) let both walk on from there.
+Point direction_at(const std::vector<Sample>& s, std::size_t k, double reach, std::size_t& lo, std::size_t& hi) {
+  if (std::isfinite(s.back().run)) {
+    // The last sample at least `reach` behind k (the first when none is).
+    while (lo + 1 < k && s[k].run - s[lo + 1].run >= reach) ++lo;
+    hi = std::max(hi, k);
+  } else {
+    lo = k, hi = k;
+    while (lo > 0 && s[k].run - s[lo].run < reach) --lo;
+  }
   while (hi + 1 < s.size() && s[hi].run - s[k].run < reach) ++hi;
   const double dx = s[hi].p.x - s[lo].p.x, dy = s[hi].p.y - s[lo].p.y;
   const double len = std::hypot(dx, dy);
@@ -198,10 +206,11 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
   std::vector<std::size_t>& first = scratch.first;
   all_offers.clear();
   first.assign(n + 1, 0);
+  std::size_t lo = 0, hi = 0;
   for (std::size_t k = 1; k + 1 < n; ++k) {
     first[k] = all_offers.size();
     if (samples[k].run < rules.skip_ends || total - samples[k].run < rules.skip_ends) continue;
-    const Point d = direction_at(samples, k, strokes.max_reach);
+    const Point d = direction_at(samples, k, strokes.max_reach, lo, hi);
     if (d.x == 0.0 && d.y == 0.0) continue;
     offers_at(strokes, samples[k].p, d, max_cos, scratch.found, scratch.chords);
     if (!overdrawn(scratch.found, kOverdrawn * strokes.max_reach)) {
