@@ -159,10 +159,12 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
       n = std::max<std::size_t>(1, static_cast<std::size_t>(raw));
     }
     std::int64_t last_x0 = 0, last_y0 = 0, last_x1 = -1, last_y1 = -1;
+    // Piece k runs from a + (b - a) k / n to a + (b - a) (k + 1) / n: each
+    // starts where the last ended, the first at a (its cells those of
+    // a + (b - a) 0), the last at a + (b - a) 1.
+    Point p = s.a;
     for (std::size_t k = 0; k < n; ++k) {
-      const double t0 = static_cast<double>(k) / static_cast<double>(n);
-      const double t1 = static_cast<double>(k + 1) / static_cast<double>(n);
-      const Point p{s.a.x + (s.b.x - s.a.x) * t0, s.a.y + (s.b.y - s.a.y) * t0};
+      const double t1 = k + 1 == n ? 1.0 : static_cast<double>(k + 1) / static_cast<double>(n);
       const Point q{s.a.x + (s.b.x - s.a.x) * t1, s.a.y + (s.b.y - s.a.y) * t1};
       const std::int64_t x0 = key(std::min(p.x, q.x)), x1 = key(std::max(p.x, q.x));
       const std::int64_t y0 = key(std::min(p.y, q.y)), y1 = key(std::max(p.y, q.y));
@@ -174,6 +176,7 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
         }
       }
       last_x0 = x0, last_x1 = x1, last_y0 = y0, last_y1 = y1;
+      p = q;
     }
   };
   // Every (cell, segment) pair, in segment order.
