@@ -150,10 +150,11 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
   auto pairs_of = [&](std::size_t i, std::int64_t row_lo, std::int64_t row_hi, auto&& visit) {
     const Segment s = segment(i);
     // A segment longer than the largest double (ends near +-1e308) has no
-    // pieces to list: no query can reach along it. One within half a cell
-    // by |dx| + |dy| is one piece without measuring it.
+    // pieces to list: no query can reach along it. One within a cell by
+    // |dx| + |dy|, never below its length (short of a cell by far more than
+    // the rounding of either), is one piece without measuring it.
     std::size_t n = 1;
-    if (!(std::fabs(s.b.x - s.a.x) + std::fabs(s.b.y - s.a.y) <= 0.5 * cell_)) {
+    if (!((std::fabs(s.b.x - s.a.x) + std::fabs(s.b.y - s.a.y)) * inv_cell_ <= 1.0 - 1e-9)) {
       const double raw = ceil_length(s, inv_cell_);
       if (!(raw <= 0x1p53)) return;
       n = std::max<std::size_t>(1, static_cast<std::size_t>(raw));
