@@ -197,7 +197,7 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
   };
   std::vector<Pair> kept;
   bool keeping = slots < kSegmentsPerTask;
-  if (keeping) kept.reserve(slots);
+  if (keeping) kept.reserve(2 * slots);
   auto bound = [&](std::size_t begin, std::size_t end, Bounds& b) {
     for (std::size_t i = begin; i < end; ++i) {
       if (!listed(i)) continue;
