@@ -49,8 +49,8 @@ struct Sample {
   double run = 0.0;  // arc length from the chain's start
 };
 
-std::vector<Sample> samples_of(const Polyline& chain, double step) {
-  std::vector<Sample> out;
+void samples_of(const Polyline& chain, double step, std::vector<Sample>& out) {
+  out.clear();
   double run = 0.0;
   for (std::size_t k = 0; k + 1 < chain.size(); ++k) {
     const Point a = chain[k], b = chain[k + 1];
@@ -65,14 +65,21 @@ std::vector<Sample> samples_of(const Polyline& chain, double step) {
     run += len;
   }
   out.push_back({chain.back(), run});
-  return out;
 }
 
-// The chain's unit direction around sample k: from the sample `reach` of arc
-// length behind it to the one `reach` ahead (both clamped to the chain).
-Point direction_at(const std::vector<Sample>& s, std::size_t k, double reach) {
-  std::size_t lo = k, hi = k;
-  while (lo > 0 && s[k].run - s[lo].run < reach) --lo;
+// The chain's unit direction around sample k: from the sample `reach` (> 0)
+// of arc length behind it to the one `reach` ahead (both clamped to the
+// chain). `lo` and `hi` hold those samples for an earlier k, or 0: arc
+// lengths that only grow (all finite) let both walk on from there.
+Point direction_at(const std::vector<Sample>& s, std::size_t k, double reach, std::size_t& lo, std::size_t& hi) {
+  if (std::isfinite(s.back().run)) {
+    // The last sample at least `reach` behind k (the first when none is).
+    while (lo + 1 < k && s[k].run - s[lo + 1].run >= reach) ++lo;
+    hi = std::max(hi, k);
+  } else {
+    lo = k, hi = k;
+    while (lo > 0 && s[k].run - s[lo].run < reach) --lo;
+  }
   while (hi + 1 < s.size() && s[hi].run - s[k].run < reach) ++hi;
   const double dx = s[hi].p.x - s[lo].p.x, dy = s[hi].p.y - s[lo].p.y;
   const double len = std::hypot(dx, dy);
@@ -80,10 +87,21 @@ Point direction_at(const std::vector<Sample>& s, std::size_t k, double reach) {
   return {dx / len, dy / len};
 }
 
+// A curve's chord over a band radius either way of its segment `seg` (from
+// point seg to seg + 1), as found for an earlier point.
+struct Chord {
+  std::size_t curve = std::numeric_limits<std::size_t>::max();
+  std::size_t seg = 0;
+  double dx = 0.0, dy = 0.0, len = 0.0;
+};
+constexpr std::size_t kChords = 64;  // chords kept, by curve and segment
+
 // The offers of the strokes that hold p and run within `max_cos` of d: per
 // stroke its nearest point, the nearest strokes first (then by stroke).
-std::vector<Offer> offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos) {
-  std::vector<Offer> offers;
+// `chords` (kChords of them) keeps the strokes' chords from point to point.
+void offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos, std::vector<Offer>& offers,
+               std::vector<Chord>& chords) {
+  offers.clear();
   const double r = strokes.max_reach;
   strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
     if (strokes.stroke_of(i) != strokes.owner[i]) return;  // a repeat: its first drawing serves
@@ -115,22 +133,24 @@ std::vector<Offer> offers_at(const StrokeIndex& strokes, Point p, Point d, doubl
   // Strokes running across the chain offer nothing: judged over a band
   // radius of the stroke, so that a stroke's jitter does not count.
   std::erase_if(offers, [&](const Offer& o) {
-    const auto seg = static_cast<std::size_t>(o.at);
     const Polyline& c = (*strokes.curves)[o.curve];
-    std::size_t lo = std::min(seg, c.size() - 2), hi = lo + 1;
-    for (double run = 0.0; lo > 0 && run < r; --lo) run += std::hypot(c[lo].x - c[lo - 1].x, c[lo].y - c[lo - 1].y);
-    for (double run = 0.0; hi + 1 < c.size() && run < r; ++hi) {
-      run += std::hypot(c[hi + 1].x - c[hi].x, c[hi + 1].y - c[hi].y);
+    const std::size_t seg = std::min(static_cast<std::size_t>(o.at), c.size() - 2);
+    Chord& chord = chords[(o.curve * 31 + seg) % kChords];
+    if (chord.curve != o.curve || chord.seg != seg) {
+      std::size_t lo = seg, hi = lo + 1;
+      for (double run = 0.0; lo > 0 && run < r; --lo) run += std::hypot(c[lo].x - c[lo - 1].x, c[lo].y - c[lo - 1].y);
+      for (double run = 0.0; hi + 1 < c.size() && run < r; ++hi) {
+        run += std::hypot(c[hi + 1].x - c[hi].x, c[hi + 1].y - c[hi].y);
+      }
+      const double dx = c[hi].x - c[lo].x, dy = c[hi].y - c[lo].y;
+      chord = {o.curve, seg, dx, dy, std::hypot(dx, dy)};
     }
-    const double dx = c[hi].x - c[lo].x, dy = c[hi].y - c[lo].y;
-    const double len = std::hypot(dx, dy);
-    return !(len > 0.0) || std::fabs(dx * d.x + dy * d.y) < max_cos * len;
+    return !(chord.len > 0.0) || std::fabs(chord.dx * d.x + chord.dy * d.y) < max_cos * chord.len;
   });
   std::sort(offers.begin(), offers.end(), [](const Offer& a, const Offer& b) {
     return a.cost != b.cost ? a.cost < b.cost : a.stroke < b.stroke;
   });
   if (offers.size() > kMaxOffers) offers.resize(kMaxOffers);
-  return offers;
 }
 
 // Whether two of the offers lie within `near` of each other.
@@ -161,52 +181,75 @@ double arc_between(const Polyline& c, double a, double b) {
   return len + std::hypot(end.x - prev.x, end.y - prev.y);
 }
 
-Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokePlacement& rules) {
-  const std::vector<Sample> samples = samples_of(chain, rules.step);
+// Buffers reused from chain to chain.
+struct Scratch {
+  std::vector<Sample> samples;
+  std::vector<Offer> found;     // one point's offers while gathered
+  std::vector<Offer> offers;    // every point's offers, point after point
+  std::vector<std::size_t> first;  // first[k]: sample k's first offer; first[n]: their count
+  std::vector<double> cost;     // per sample and state: sample k's states from first[k] + k
+  std::vector<std::uint8_t> from;
+  std::vector<std::uint8_t> state;
+  std::vector<Chord> chords = std::vector<Chord>(kChords);
+};
+
+Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokePlacement& rules, Scratch& scratch) {
+  samples_of(chain, rules.step, scratch.samples);
+  const std::vector<Sample>& samples = scratch.samples;
   const std::size_t n = samples.size();
   const double stay_cost = strokes.max_reach;
   const double max_cos = std::cos(rules.max_turn);
   const double total = samples.back().run;
-  // offers[k]: the strokes' offers to sample k; state 0 is staying, state
-  // j > 0 offer j - 1.
-  std::vector<std::vector<Offer>> offers(n);
-  bool any = false;
+  // Sample k's offers are all_offers[first[k], first[k + 1]); state 0 is
+  // staying, state j > 0 offer j - 1.
+  std::vector<Offer>& all_offers = scratch.offers;
+  std::vector<std::size_t>& first = scratch.first;
+  all_offers.clear();
+  first.assign(n + 1, 0);
+  std::size_t lo = 0, hi = 0;
   for (std::size_t k = 1; k + 1 < n; ++k) {
+    first[k] = all_offers.size();
     if (samples[k].run < rules.skip_ends || total - samples[k].run < rules.skip_ends) continue;
-    const Point d = direction_at(samples, k, strokes.max_reach);
+    const Point d = direction_at(samples, k, strokes.max_reach, lo, hi);
     if (d.x == 0.0 && d.y == 0.0) continue;
-    offers[k] = offers_at(strokes, samples[k].p, d, max_cos);
-    if (overdrawn(offers[k], kOverdrawn * strokes.max_reach)) offers[k].clear();
-    any = any || !offers[k].empty();
-  }
-  if (!any) return chain;
-  // The cheapest walk: cost[k][j] the least cost of samples 0..k with
-  // sample k in state j; from[k][j] the state of sample k - 1 on that walk.
-  std::vector<std::vector<double>> cost(n);
-  std::vector<std::vector<std::uint8_t>> from(n);
-  auto stroke_of = [&](std::size_t k, std::size_t j) {
-    return j == 0 ? std::numeric_limits<std::size_t>::max() : offers[k][j - 1].stroke;
-  };
-  cost[0] = {0.0};
-  from[0] = {0};
-  for (std::size_t k = 1; k < n; ++k) {
-    const std::size_t states = offers[k].size() + 1;
-    cost[k].assign(states, 0.0);
-    from[k].assign(states, 0);
-    for (std::size_t j = 0; j < states; ++j) {
-      const double own = j == 0 ? (offers[k].empty() ? 0.0 : stay_cost) : offers[k][j - 1].cost;
-      double best = std::numeric_limits<double>::infinity();
-      std::uint8_t best_from = 0;
-      for (std::size_t i = 0; i < cost[k - 1].size(); ++i) {
-        const double c = cost[k - 1][i] + (stroke_of(k - 1, i) == stroke_of(k, j) ? 0.0 : rules.switch_cost);
-        if (c < best) best = c, best_from = static_cast<std::uint8_t>(i);
-      }
-      cost[k][j] = best + own;
-      from[k][j] = best_from;
+    offers_at(strokes, samples[k].p, d, max_cos, scratch.found, scratch.chords);
+    if (!overdrawn(scratch.found, kOverdrawn * strokes.max_reach)) {
+      all_offers.insert(all_offers.end(), scratch.found.begin(), scratch.found.end());
     }
   }
-  std::vector<std::uint8_t> state(n, 0);
-  for (std::size_t k = n - 1; k > 0; --k) state[k - 1] = from[k][state[k]];
+  first[n - 1] = first[n] = all_offers.size();
+  if (all_offers.empty()) return chain;
+  auto count = [&](std::size_t k) { return first[k + 1] - first[k]; };
+  auto offer = [&](std::size_t k, std::size_t j) -> const Offer& { return all_offers[first[k] + j]; };
+  // The cheapest walk: cost of (k, j) the least cost of samples 0..k with
+  // sample k in state j; from of (k, j) the state of sample k - 1 on that walk.
+  std::vector<double>& cost = scratch.cost;
+  std::vector<std::uint8_t>& from = scratch.from;
+  cost.assign(first[n] + n, 0.0);
+  from.assign(first[n] + n, 0);
+  auto slot = [&](std::size_t k) { return first[k] + k; };
+  auto stroke_of = [&](std::size_t k, std::size_t j) {
+    return j == 0 ? std::numeric_limits<std::size_t>::max() : offer(k, j - 1).stroke;
+  };
+  for (std::size_t k = 1; k < n; ++k) {
+    const std::size_t states = count(k) + 1, before = count(k - 1) + 1;
+    const double* prev_cost = cost.data() + slot(k - 1);
+    for (std::size_t j = 0; j < states; ++j) {
+      const double own = j == 0 ? (count(k) == 0 ? 0.0 : stay_cost) : offer(k, j - 1).cost;
+      const std::size_t stroke = stroke_of(k, j);
+      double best = std::numeric_limits<double>::infinity();
+      std::uint8_t best_from = 0;
+      for (std::size_t i = 0; i < before; ++i) {
+        const double c = prev_cost[i] + (stroke_of(k - 1, i) == stroke ? 0.0 : rules.switch_cost);
+        if (c < best) best = c, best_from = static_cast<std::uint8_t>(i);
+      }
+      cost[slot(k) + j] = best + own;
+      from[slot(k) + j] = best_from;
+    }
+  }
+  std::vector<std::uint8_t>& state = scratch.state;
+  state.assign(n, 0);
+  for (std::size_t k = n - 1; k > 0; --k) state[k - 1] = from[slot(k) + state[k]];
   state[n - 1] = 0;  // ends stay
   state[0] = 0;
 
@@ -219,12 +262,12 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
       out.push_back(samples[k].p);
       continue;
     }
-    const Offer& o = offers[k][j - 1];
+    const Offer& o = offer(k, j - 1);
     const std::size_t prev = state[k - 1];
-    if (prev != 0 && offers[k - 1][prev - 1].curve == o.curve) {
+    if (prev != 0 && offer(k - 1, prev - 1).curve == o.curve) {
       // The stroke's own points between the two, where the stroke runs
       // between them about as far as the chain does (not round a loop).
-      const Offer& p = offers[k - 1][prev - 1];
+      const Offer& p = offer(k - 1, prev - 1);
       const Polyline& c = (*strokes.curves)[o.curve];
       const double chain_step = samples[k].run - samples[k - 1].run;
       if (arc_between(c, p.at, o.at) <= 2.0 * chain_step + 2.0 * stay_cost) {
@@ -258,9 +301,10 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
 void place_on_strokes(std::vector<Polyline>& chains, const StrokeIndex& strokes, const StrokePlacement& rules) {
   if (chains.empty() || strokes.curves == nullptr || !(strokes.max_reach > 0.0) || !(rules.step > 0.0)) return;
   parallel_ranges(chains.size(), kChainsPerTask, [&](std::size_t begin, std::size_t end) {
+    Scratch scratch;
     for (std::size_t i = begin; i < end; ++i) {
       checkpoint();
-      if (chains[i].size() >= 2) chains[i] = placed(chains[i], strokes, rules);
+      if (chains[i].size() >= 2) chains[i] = placed(chains[i], strokes, rules, scratch);
     }
   });
   if (rules.unfold_step > 0.0) unfold_chains(chains, rules.unfold_step);

@@ -70,8 +70,9 @@ struct CurveWalk {
     const auto it = std::upper_bound(run.begin(), run.end(), s);
     return std::clamp<std::size_t>(static_cast<std::size_t>(it - run.begin()), 1, c.size() - 1);
   }
-  Point at(double s) const {
-    const std::size_t k = after(s);
+  Point at(double s) const { return at_after(s, after(s)); }
+  // at(s), given k = after(s).
+  Point at_after(double s, std::size_t k) const {
     const double len = run[k] - run[k - 1];
     return len > 0.0 ? lerp(c[k - 1], c[k], std::clamp((s - run[k - 1]) / len, 0.0, 1.0)) : c[k];
   }
@@ -96,17 +97,24 @@ class AddedSegments {
       for (std::int64_t x = x0; x <= x1; ++x) cells_[{x, y}].push_back(s);
     }
   }
-  double distance(Point p) const {
-    double best = std::numeric_limits<double>::infinity();
+  // Whether the distance from p to the segments in the cells around it
+  // (their least point_segment_distance) is at most `bound`, or with
+  // `strict` below it.
+  bool within(Point p, double bound, bool strict = false) const {
     const auto [kx, ky] = key(p);
     for (std::int64_t y = ky - 1; y <= ky + 1; ++y) {
       for (std::int64_t x = kx - 1; x <= kx + 1; ++x) {
         const auto it = cells_.find({x, y});
         if (it == cells_.end()) continue;
-        for (const Segment& s : it->second) best = std::min(best, point_segment_distance(p, s));
+        for (const Segment& s : it->second) {
+          const Point q = nearest_on_segment(p, s.a, s.b);
+          if (strict ? hypot_below(p.x - q.x, p.y - q.y, bound) : hypot_within(p.x - q.x, p.y - q.y, bound)) {
+            return true;
+          }
+        }
       }
     }
-    return best;
+    return false;
   }
 
  private:
@@ -164,8 +172,8 @@ bool beside_another(const StrokeIndex& strokes, const CurveWalk& walk, std::size
       const double len = dist(seg.a, seg.b);
       if (!(len > 0.0) || std::fabs((seg.b.x - seg.a.x) * d.x + (seg.b.y - seg.a.y) * d.y) < max_cos * len) return;
       const Point q = nearest_on_segment(p, seg.a, seg.b);
+      if (!hypot_within(p.x - q.x, p.y - q.y, 2.0 * r)) return;
       const double gap = dist(p, q);
-      if (gap > 2.0 * r) return;
       // Counted only beside the point, not ahead or behind (the pieces of
       // a street stored piece by piece go on along it).
       if (std::fabs((q.x - p.x) * d.x + (q.y - p.y) * d.y) <= 0.5 * gap &&
@@ -186,13 +194,15 @@ bool beside_another(const StrokeIndex& strokes, const CurveWalk& walk, std::size
 
 // Whether every stroke within `near` of p is drawn by an added stretch at
 // its point nearest p (a line with no stroke that near stands for none).
-bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, Point p, double near, double on) {
-  std::vector<std::pair<std::size_t, std::pair<double, Point>>> nearest;  // stroke, (distance, point)
+// `nearest` is a buffer for the strokes found, with their distance and point.
+bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, Point p, double near, double on,
+                       std::vector<std::pair<std::size_t, std::pair<double, Point>>>& nearest) {
+  nearest.clear();
   strokes.grid.visit_box({p.x - near, p.y - near}, {p.x + near, p.y + near}, [&](std::size_t i) {
     const Segment seg = strokes.segment(i);
     const Point q = nearest_on_segment(p, seg.a, seg.b);
+    if (!hypot_within(p.x - q.x, p.y - q.y, near)) return;
     const double gap = dist(p, q);
-    if (gap > near) return;
     const std::size_t stroke = strokes.stroke_of(i);
     for (auto& [k, best] : nearest) {
       if (k != stroke) continue;
@@ -202,7 +212,7 @@ bool strokes_all_added(const StrokeIndex& strokes, const AddedSegments& added, P
     nearest.push_back({stroke, {gap, q}});
   });
   for (const auto& [k, best] : nearest) {
-    if (added.distance(best.second) > on) return false;
+    if (!added.within(best.second, on)) return false;
   }
   return true;
 }
@@ -220,8 +230,16 @@ void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges,
   std::vector<char> own(m, 0);
   for (std::size_t i = 0; i < old_edges; ++i) own[i] = 1;
   for (std::size_t i = m - split_edges; i < m; ++i) own[i] = 1;
-  std::vector<std::vector<std::size_t>> at(n);
-  for (std::size_t i = 0; i < m; ++i) at[graph.edges[i].first].push_back(i), at[graph.edges[i].second].push_back(i);
+  // The edges at each node (a node's run of `at` from first[v], in edge order).
+  std::vector<std::size_t> first(n + 1, 0), at(2 * m);
+  for (const Edge& e : graph.edges) ++first[e.first + 1], ++first[e.second + 1];
+  for (std::size_t v = 0; v < n; ++v) first[v + 1] += first[v];
+  {
+    std::vector<std::size_t> fill(first.begin(), first.end() - 1);
+    for (std::size_t i = 0; i < m; ++i) at[fill[graph.edges[i].first]++] = i, at[fill[graph.edges[i].second]++] = i;
+  }
+  auto degree = [&](NodeId v) { return first[v + 1] - first[v]; };
+  std::vector<std::pair<std::size_t, std::pair<double, Point>>> nearest;
   std::vector<char> seen(m, 0), gone(m, 0);
   std::vector<std::size_t> path;
   std::vector<Point> points;
@@ -234,8 +252,8 @@ void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges,
     for (int side = 0; side < 2; ++side) {
       std::size_t edge = start;
       NodeId v = side == 0 ? graph.edges[start].second : graph.edges[start].first;
-      while (at[v].size() == 2) {
-        const std::size_t next = at[v][0] == edge ? at[v][1] : at[v][0];
+      while (degree(v) == 2) {
+        const std::size_t next = at[first[v]] == edge ? at[first[v] + 1] : at[first[v]];
         if (!own[next] || seen[next]) break;
         seen[next] = 1;
         path.push_back(next);
@@ -250,7 +268,7 @@ void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges,
     // free: the band's end of that stroke, now drawn by the stretch.
     bool branch = false;
     for (int side = 0; side < 2 && !branch; ++side) {
-      if (at[ends[side]].size() != 1 || at[ends[1 - side]].size() < 3) continue;
+      if (degree(ends[side]) != 1 || degree(ends[1 - side]) < 3) continue;
       if (!(length <= kFreeTail * strokes.max_reach)) continue;
       for (const Point& q : free_ends) branch = branch || dist(q, graph.nodes[ends[side]]) <= rules.attach;
     }
@@ -269,10 +287,13 @@ void drop_replaced(Graph& graph, std::size_t old_edges, std::size_t split_edges,
       const auto pieces = static_cast<std::size_t>(std::min(std::ceil(len / rules.step), 1.0e6));
       for (std::size_t k = 0; k <= pieces && replaced; ++k) {
         const Point p = lerp(a, b, pieces > 0 ? static_cast<double>(k) / static_cast<double>(pieces) : 0.0);
-        if (dist(p, graph.nodes[ends[0]]) < rules.attach || dist(p, graph.nodes[ends[1]]) < rules.attach) continue;
+        const Point e0 = graph.nodes[ends[0]], e1 = graph.nodes[ends[1]];
+        if (hypot_below(p.x - e0.x, p.y - e0.y, rules.attach) || hypot_below(p.x - e1.x, p.y - e1.y, rules.attach)) {
+          continue;
+        }
         ++tested;
-        replaced = added.distance(p) <= kBesideAdded * rules.attach &&
-                   strokes_all_added(strokes, added, p, kNearLine * rules.cover, 0.1 * rules.cover);
+        replaced = added.within(p, kBesideAdded * rules.attach) &&
+                   strokes_all_added(strokes, added, p, kNearLine * rules.cover, 0.1 * rules.cover, nearest);
       }
       if (!replaced) break;
     }
@@ -295,21 +316,54 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
   }
   const std::vector<Polyline>& curves = *strokes.curves;
   const std::size_t old_edges = graph.edges.size();
-  auto edge_segment = [&](std::size_t i) {
-    return Segment{graph.nodes[graph.edges[i].first], graph.nodes[graph.edges[i].second]};
-  };
+  // The graph's own edges as they are before any is added or split.
+  std::vector<Segment> edge_segments(old_edges);
+  for (std::size_t i = 0; i < old_edges; ++i) {
+    edge_segments[i] = {graph.nodes[graph.edges[i].first], graph.nodes[graph.edges[i].second]};
+  }
+  auto edge_segment = [&](std::size_t i) { return edge_segments[i]; };
   const double reach = std::max(rules.cover, rules.attach) * 2.0;
-  const CellIndex grid(old_edges, edge_segment, 2.0 * rules.cover);
+  const CellIndex grid(edge_segments, 2.0 * rules.cover);
+  // The edges at each node, in one run per node (from at_first[v]).
+  std::vector<std::size_t> at_first(graph.nodes.size() + 1, 0), at_edge(2 * old_edges);
+  for (const Edge& e : graph.edges) ++at_first[e.first + 1], ++at_first[e.second + 1];
+  for (std::size_t v = 0; v + 1 < at_first.size(); ++v) at_first[v + 1] += at_first[v];
+  {
+    std::vector<std::size_t> fill(at_first.begin(), at_first.end() - 1);
+    for (std::size_t i = 0; i < old_edges; ++i) {
+      at_edge[fill[graph.edges[i].first]++] = i, at_edge[fill[graph.edges[i].second]++] = i;
+    }
+  }
   // Whether an edge of the graph passes within `within` of p (squared
-  // distances, the first such edge ends the search).
+  // distances, the first such edge ends the search). The edge found last,
+  // and then those sharing a node with it, are asked first: along a stroke
+  // the graph's line beside it mostly stays near. They answer alone only
+  // well inside `within` (and where coordinates leave the reach far above
+  // their rounding), where the grid surely lists them too.
+  std::size_t last_near = old_edges;
   auto near_graph = [&](Point p, double within) {
-    bool found = false;
     const double w2 = within * within;
-    grid.visit_box({p.x - within, p.y - within}, {p.x + within, p.y + within}, [&](std::size_t i) {
-      if (found) return;
+    auto gap2 = [&](std::size_t i) {
       const Segment s = edge_segment(i);
       const Point q = nearest_on_segment(p, s.a, s.b);
-      found = (q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y) < w2;
+      return (q.x - p.x) * (q.x - p.x) + (q.y - p.y) * (q.y - p.y);
+    };
+    if (last_near < old_edges && within > 1e-9 * (std::fabs(p.x) + std::fabs(p.y))) {
+      if (gap2(last_near) < 0.81 * w2) return true;
+      for (const NodeId v : {graph.edges[last_near].first, graph.edges[last_near].second}) {
+        for (std::size_t k = at_first[v]; k < at_first[v + 1]; ++k) {
+          if (at_edge[k] != last_near && gap2(at_edge[k]) < 0.81 * w2) {
+            last_near = at_edge[k];
+            return true;
+          }
+        }
+      }
+    }
+    bool found = false;
+    grid.visit_box({p.x - within, p.y - within}, {p.x + within, p.y + within}, [&](std::size_t i) {
+      if (found) return;
+      found = gap2(i) < w2;
+      if (found) last_near = i;
     });
     return found;
   };
@@ -320,9 +374,9 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
   for (std::size_t v = 0; v < degree.size(); ++v) {
     if (degree[v] >= 3) junctions.push_back(static_cast<NodeId>(v));
   }
-  const CellIndex junction_grid(
-      junctions.size(), [&](std::size_t k) { return Segment{graph.nodes[junctions[k]], graph.nodes[junctions[k]]}; },
-      reach);
+  std::vector<Segment> junction_points(junctions.size());
+  for (std::size_t k = 0; k < junctions.size(); ++k) junction_points[k] = {graph.nodes[junctions[k]], graph.nodes[junctions[k]]};
+  const CellIndex junction_grid(junction_points, reach);
   // The first junction of the graph within `cover` of the stroke going on
   // from arc length `from` towards `to` (within kFreeTail band radii): the
   // place where the stroke meets the graph, with the arc length there.
@@ -376,9 +430,14 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
     if (!(length >= rules.min_length) || !std::isfinite(length)) continue;
     const auto count = static_cast<std::size_t>(std::min(std::ceil(length / rules.step), 1.0e7));
     std::vector<char> far(count + 1, 0);
+    // The samples' arc lengths only grow: the first point beyond each is
+    // found walking on from the last one's.
+    std::size_t beyond = 0;
     for (std::size_t k = 0; k <= count; ++k) {
-      const Point p = walk.at(length * static_cast<double>(k) / static_cast<double>(count));
-      far[k] = !near_graph(p, rules.cover) && added.distance(p) >= rules.cover;
+      const double s = length * static_cast<double>(k) / static_cast<double>(count);
+      while (beyond < c.size() && walk.run[beyond] <= s) ++beyond;
+      const Point p = walk.at_after(s, std::clamp<std::size_t>(beyond, 1, c.size() - 1));
+      far[k] = !near_graph(p, rules.cover) && !added.within(p, rules.cover, true);
     }
     for (std::size_t k = 0; k <= count;) {
       if (!far[k]) {

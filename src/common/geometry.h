@@ -144,4 +144,15 @@ inline bool hypot_within(double dx, double dy, double bound) {
   return std::hypot(dx, dy) <= bound;
 }
 
+// Whether std::hypot(dx, dy) < bound, answered as that comparison would (as
+// hypot_within).
+inline bool hypot_below(double dx, double dy, double bound) {
+  if (bound > 1e-100 && bound < 1e100) {
+    const double d2 = dx * dx + dy * dy, b2 = bound * bound;
+    if (d2 < b2 * (1.0 - 1e-9)) return true;
+    if (d2 > b2 * (1.0 + 1e-9)) return false;
+  }
+  return std::hypot(dx, dy) < bound;
+}
+
 }  // namespace strokegraph

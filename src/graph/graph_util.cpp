@@ -39,10 +39,4 @@ Adjacency build_adjacency(const Graph& graph) {
   return adj;
 }
 
-double distance(const Point& p, const Point& q) {
-  const double dx = q.x - p.x;
-  const double dy = q.y - p.y;
-  return std::sqrt(dx * dx + dy * dy);
-}
-
 }  // namespace strokegraph::graph_detail

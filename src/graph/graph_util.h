@@ -2,6 +2,7 @@
 // and adjacency lists in compressed form.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -89,7 +90,12 @@ class PairSet {
   bool has_zero_ = false;
 };
 
-double distance(const Point& p, const Point& q);
+// Inline: the passes ask it for every edge they walk.
+inline double distance(const Point& p, const Point& q) {
+  const double dx = q.x - p.x;
+  const double dy = q.y - p.y;
+  return std::sqrt(dx * dx + dy * dy);
+}
 
 // The chains of any graph, loops and repeated edges included, found by one
 // walk over the nodes in order that marks every edge it takes: from each node

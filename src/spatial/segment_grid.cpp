@@ -25,6 +25,20 @@ bool finite(const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
 double length(const Segment& s) { return std::hypot(s.b.x - s.a.x, s.b.y - s.a.y); }
 
+// std::ceil(length(s) * inv), the square root standing in for hypot where
+// the product lies far from a whole number (their difference, a few units
+// in the last place, cannot cross one then).
+double ceil_length(const Segment& s, double inv) {
+  const double dx = s.b.x - s.a.x, dy = s.b.y - s.a.y;
+  const double d2 = dx * dx + dy * dy;
+  if (d2 > 1e-280 && d2 < 1e280) {
+    const double v = std::sqrt(d2) * inv;
+    const double c = std::ceil(v);
+    if (c - v > 1e-9 * c && v - (c - 1.0) > 1e-9 * c) return c;
+  }
+  return std::ceil(length(s) * inv);
+}
+
 }  // namespace
 
 namespace {
@@ -57,15 +71,33 @@ SegmentGrid::SegmentGrid(PointRuns runs, double cell, RunsTag) : points_(std::mo
     begin = end;
   }
   std::vector<std::size_t>().swap(runs.ends);
-  cells_ = CellIndex(
-      points_.size(), [this](std::size_t i) { return segment(i); }, cell,
+  cells_ = CellIndex(points_, present, cell);
+}
+
+CellIndex::CellIndex(std::size_t count, const std::function<Segment(std::size_t)>& segment, double cell,
+                     const std::function<bool(std::size_t)>& present)
+    : index_(0) {
+  if (present) {
+    build(count, segment, cell, present);
+  } else {
+    build(count, segment, cell, [](std::size_t) { return true; });
+  }
+}
+
+CellIndex::CellIndex(const std::vector<Segment>& segments, double cell) : index_(0) {
+  build(
+      segments.size(), [&](std::size_t i) { return segments[i]; }, cell, [](std::size_t) { return true; });
+}
+
+CellIndex::CellIndex(const std::vector<Point>& points, const std::vector<char>& present, double cell)
+    : index_(0) {
+  build(
+      present.size(), [&](std::size_t i) { return Segment{points[i], points[i + 1]}; }, cell,
       [&](std::size_t i) { return present[i] != 0; });
 }
 
-CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)>& segment,
-                     double cell, const std::function<bool(std::size_t)>& present)
-    : index_(0) {
-  auto listed = [&](std::size_t i) { return !present || present(i); };
+template <class SegmentAt, class Listed>
+void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, const Listed& listed) {
   // The total length and the count of listed segments, summed by fixed
   // ranges on the pool. The length needs a square root per segment; the sum
   // of |dx| + |dy|, never below it, mostly shows that the cell need not grow
@@ -118,19 +150,22 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   auto pairs_of = [&](std::size_t i, std::int64_t row_lo, std::int64_t row_hi, auto&& visit) {
     const Segment s = segment(i);
     // A segment longer than the largest double (ends near +-1e308) has no
-    // pieces to list: no query can reach along it. One within half a cell
-    // by |dx| + |dy| is one piece without measuring it.
+    // pieces to list: no query can reach along it. One within a cell by
+    // |dx| + |dy|, never below its length (short of a cell by far more than
+    // the rounding of either), is one piece without measuring it.
     std::size_t n = 1;
-    if (!(std::fabs(s.b.x - s.a.x) + std::fabs(s.b.y - s.a.y) <= 0.5 * cell_)) {
-      const double raw = std::ceil(length(s) * inv_cell_);
+    if (!((std::fabs(s.b.x - s.a.x) + std::fabs(s.b.y - s.a.y)) * inv_cell_ <= 1.0 - 1e-9)) {
+      const double raw = ceil_length(s, inv_cell_);
       if (!(raw <= 0x1p53)) return;
       n = std::max<std::size_t>(1, static_cast<std::size_t>(raw));
     }
     std::int64_t last_x0 = 0, last_y0 = 0, last_x1 = -1, last_y1 = -1;
+    // Piece k runs from a + (b - a) k / n to a + (b - a) (k + 1) / n: each
+    // starts where the last ended, the first at a (its cells those of
+    // a + (b - a) 0), the last at a + (b - a) 1.
+    Point p = s.a;
     for (std::size_t k = 0; k < n; ++k) {
-      const double t0 = static_cast<double>(k) / static_cast<double>(n);
-      const double t1 = static_cast<double>(k + 1) / static_cast<double>(n);
-      const Point p{s.a.x + (s.b.x - s.a.x) * t0, s.a.y + (s.b.y - s.a.y) * t0};
+      const double t1 = k + 1 == n ? 1.0 : static_cast<double>(k + 1) / static_cast<double>(n);
       const Point q{s.a.x + (s.b.x - s.a.x) * t1, s.a.y + (s.b.y - s.a.y) * t1};
       const std::int64_t x0 = key(std::min(p.x, q.x)), x1 = key(std::max(p.x, q.x));
       const std::int64_t y0 = key(std::min(p.y, q.y)), y1 = key(std::max(p.y, q.y));
@@ -142,6 +177,7 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
         }
       }
       last_x0 = x0, last_x1 = x1, last_y0 = y0, last_y1 = y1;
+      p = q;
     }
   };
   // Every (cell, segment) pair, in segment order.
@@ -161,7 +197,7 @@ CellIndex::CellIndex(std::size_t slots, const std::function<Segment(std::size_t)
   };
   std::vector<Pair> kept;
   bool keeping = slots < kSegmentsPerTask;
-  if (keeping) kept.reserve(slots);
+  if (keeping) kept.reserve(2 * slots);
   auto bound = [&](std::size_t begin, std::size_t end, Bounds& b) {
     for (std::size_t i = begin; i < end; ++i) {
       if (!listed(i)) continue;

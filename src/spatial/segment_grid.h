@@ -27,6 +27,11 @@ class CellIndex {
   // indices it accepts are segments (the others are never read nor listed).
   CellIndex(std::size_t count, const std::function<Segment(std::size_t)>& segment, double cell,
             const std::function<bool(std::size_t)>& present = {});
+  // As above, over the segments given (all of them present).
+  CellIndex(const std::vector<Segment>& segments, double cell);
+  // As above, over the segments from points[i] to points[i + 1] for every i
+  // with present[i] set.
+  CellIndex(const std::vector<Point>& points, const std::vector<char>& present, double cell);
 
   double cell() const { return cell_; }
 
@@ -60,6 +65,10 @@ class CellIndex {
 
  private:
   static constexpr std::int64_t kMaxSpan = 64;
+  // What the constructors share: segment(i) gives segment i of slots
+  // 0..count-1, listed(i) whether it is one.
+  template <class SegmentAt, class Listed>
+  void build(std::size_t count, const SegmentAt& segment, double cell, const Listed& listed);
   struct Range {
     std::uint32_t begin = 0;
     std::uint32_t end = 0;

@@ -469,11 +469,23 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
           if (0.1 * v.from >= best && 0.1 * v.from >= best_weak) break;
           if (skips && v.from > high) break;
           if (same && v.i <= u.i) continue;
-          if (u.x0 - v.x1 > max_gap || v.x0 - u.x1 > max_gap || u.y0 - v.y1 > max_gap || v.y0 - u.y1 > max_gap) {
-            continue;
+          const double box_gap = std::max({u.x0 - v.x1, v.x0 - u.x1, u.y0 - v.y1, v.y0 - u.y1});
+          if (box_gap > max_gap) continue;
+          // Nor can segments whose boxes lie farther apart than both bests
+          // (by more than the rounding of their gap): the gap is never
+          // below the boxes' and the score never below the gap.
+          if (skips && box_gap - slack >= best && box_gap - slack >= best_weak) continue;
+          // Two strokes meet only at an angle or where one ends: segments of
+          // neither end running one way need no closer look.
+          if (!same && !(u.first || u.last || v.first || v.last)) {
+            const std::optional<Point>& du = direction_of(u);
+            const std::optional<Point>& dv = direction_of(v);
+            if (!(du && dv && std::fabs(du->x * dv->x + du->y * dv->y) < max_cos)) continue;
           }
           const Approach a = closest_approach(u.s.a, u.s.b, v.s.a, v.s.b);
-          if (a.gap > max_gap) continue;
+          // The score is never below the gap: a gap that beats neither best
+          // needs no distance to the junction.
+          if (a.gap > max_gap || !(a.gap < best || a.gap < best_weak)) continue;
           const Point p = a.at;
           const double from = std::sqrt((p.x - junction.x) * (p.x - junction.x) + (p.y - junction.y) * (p.y - junction.y));
           const double score = a.gap + 0.1 * from;

@@ -45,7 +45,7 @@ TEST(StrokeIndex, DistanceWithinAReachIsExactlyTheDistanceOrInfinity) {
             std::numeric_limits<double>::infinity());
 }
 
-TEST(StrokeIndex, HypotWithinDecidesAsHypotDoes) {
+TEST(StrokeIndex, HypotWithinAndBelowDecideAsHypotDoes) {
   // Offsets of every scale against bounds at their length, a rounding either
   // way and well off; then bounds and offsets whose squares overflow or fall
   // into subnormals, negative and not-a-number ones.
@@ -58,6 +58,7 @@ TEST(StrokeIndex, HypotWithinDecidesAsHypotDoes) {
       for (const double bound : {h, std::nextafter(h, 0.0), std::nextafter(h, 1e300), 0.5 * h, 2.0 * h,
                                  h * (1.0 + 1e-12), h * (1.0 - 1e-12)}) {
         EXPECT_EQ(hypot_within(dx, dy, bound), h <= bound) << scale << " " << k;
+        EXPECT_EQ(hypot_below(dx, dy, bound), h < bound) << scale << " " << k;
       }
     }
   }
@@ -65,6 +66,7 @@ TEST(StrokeIndex, HypotWithinDecidesAsHypotDoes) {
   for (const double dx : {0.0, 3.0, -3.0, 1e200, 1e-200, inf, nan}) {
     for (const double bound : {0.0, 5.0, -5.0, 1e-120, 1e120, inf, nan}) {
       EXPECT_EQ(hypot_within(dx, 4.0, bound), std::hypot(dx, 4.0) <= bound) << dx << " " << bound;
+      EXPECT_EQ(hypot_below(dx, 4.0, bound), std::hypot(dx, 4.0) < bound) << dx << " " << bound;
     }
   }
 }
