@@ -96,9 +96,8 @@ double max_angle_near(const CurvatureIndex& index, double x, double y, double in
   }
   for (std::int64_t column = col_lo;; ++column) {
     for (std::int64_t row = row_lo;; ++row) {
-      const auto it = index.cells.find({column, row});
-      if (it != index.cells.end()) {
-        for (const std::size_t position : it->second) window.consider(index.corners[position]);
+      if (const std::vector<std::size_t>* positions = index.cells.find({column, row})) {
+        for (const std::size_t position : *positions) window.consider(index.corners[position]);
       }
       if (row == row_hi) break;
     }

@@ -5,9 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "common/flat_map.h"
 #include "common/geometry.h"
 #include "common/numeric.h"
 
@@ -19,11 +20,31 @@ struct CornerEntry {
   double angle = 0.0;  // turning angle in radians, in [0, pi]
 };
 
+// The occupied cells of a grid, each with its list of entry positions, in the
+// order the cells were first named; found through a flat table of slots.
+struct CornerCells {
+  std::vector<std::pair<CellKey, std::vector<std::size_t>>> lists;
+  FlatMap<CellKey, std::size_t, CellKeyHash> slot;
+
+  // The list of cell k, empty when k is named for the first time.
+  std::vector<std::size_t>& operator[](const CellKey& k) {
+    const auto [at, added] = slot.try_emplace(k, lists.size());
+    if (added) lists.emplace_back(k, std::vector<std::size_t>{});
+    return lists[*at].second;
+  }
+  const std::vector<std::size_t>* find(const CellKey& k) const {
+    const std::size_t* at = slot.find(k);
+    return at == nullptr ? nullptr : &lists[*at].second;
+  }
+  auto begin() const { return lists.begin(); }
+  auto end() const { return lists.end(); }
+};
+
 // Corner entries are stored once, in insertion order; every occupied cell
 // lists the positions of its entries. Only ever grows.
 struct CurvatureIndex {
   double cell_size = 1.0;
-  std::unordered_map<CellKey, std::vector<std::size_t>, CellKeyHash> cells;
+  CornerCells cells;
   std::vector<CornerEntry> corners;
 };
 

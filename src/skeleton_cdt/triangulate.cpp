@@ -168,6 +168,29 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
   return out;
 }
 
+// A fixed, index-only nudge per vertex that breaks exact degeneracies (a
+// vertex lying exactly on another ring edge) without moving any point by
+// more than about 1.4e-9: (sin(1.1 i), cos(1.3 i)) * 1e-9 for vertex i.
+Point nudge(std::size_t i) {
+  const double fi = static_cast<double>(i);
+  return {std::sin(1.1 * fi) * 1e-9, std::cos(1.3 * fi) * 1e-9};
+}
+
+// The nudges depend on the index alone: each thread keeps those of the first
+// vertices it has met (up to kKeptNudges, 1 MB) and extends them on demand.
+constexpr std::size_t kKeptNudges = std::size_t{1} << 16;
+
+const std::vector<Point>& kept_nudges(std::size_t count) {
+  thread_local std::vector<Point> table;
+  count = std::min(count, kKeptNudges);
+  if (table.size() < count) {
+    std::size_t i = table.size();
+    table.reserve(std::min(kKeptNudges, std::max(count, 2 * i)));
+    for (; i < count; ++i) table.push_back(nudge(i));
+  }
+  return table;
+}
+
 }  // namespace
 
 TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vector<Ring>& holes) {
@@ -184,6 +207,7 @@ TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vecto
   if (total < 3) return in;
   if (total > kMaxPoints) return in;  // the triangulator would refuse it anyway
 
+  const std::vector<Point>& nudges = kept_nudges(total);
   in.points.reserve(total);
   in.ring_of.reserve(total);
   in.position.reserve(total);
@@ -197,12 +221,8 @@ TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vecto
     std::vector<std::uint32_t> contour(n + 1);
     for (std::uint32_t k = 0; k < n; ++k) {
       const std::uint32_t i = start + k;
-      // A fixed, index-only nudge that breaks exact degeneracies (a vertex
-      // lying exactly on another ring edge) without moving any point by more
-      // than about 1.4e-9.
-      const double fi = static_cast<double>(i);
-      in.points.push_back({ring[k].x + std::sin(1.1 * fi) * 1e-9,
-                           ring[k].y + std::cos(1.3 * fi) * 1e-9});
+      const Point d = i < nudges.size() ? nudges[i] : nudge(i);
+      in.points.push_back({ring[k].x + d.x, ring[k].y + d.y});
       in.ring_of.push_back(ordinal);
       in.position.push_back(k);
       contour[k] = i;
