@@ -127,11 +127,15 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
                                             std::vector<IndexTriangle>* neighbors) {
   constexpr std::uint32_t kSuper = 3;
   const ConstraintEnds constraints = constraint_ends(points, contours);
-  const auto& tris = cdt.triangles;
+  // Sizes and bases held in locals: the byte-wide side flags could otherwise
+  // alias the vectors' own fields and force a reload on every write.
+  const auto* const tris = cdt.triangles.data();
+  const auto count = static_cast<std::uint32_t>(cdt.triangles.size());
   constexpr std::uint8_t kUnseen = 2;
-  std::vector<std::uint8_t> side(tris.size(), kUnseen);
+  std::vector<std::uint8_t> side_of(count, kUnseen);
+  std::uint8_t* const side = side_of.data();
   std::vector<std::uint32_t> stack;
-  for (std::uint32_t t = 0; t < tris.size() && stack.empty(); ++t) {
+  for (std::uint32_t t = 0; t < count && stack.empty(); ++t) {
     const auto& v = tris[t].vertices;
     if (v[0] < kSuper || v[1] < kSuper || v[2] < kSuper) side[t] = 0, stack.push_back(t);
   }
@@ -139,23 +143,25 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
     const std::uint32_t t = stack.back();
     stack.pop_back();
     const auto& v = tris[t].vertices;
+    const auto& across = tris[t].neighbors;
+    const std::uint8_t here = side[t];
     for (int k = 0; k < 3; ++k) {
-      const std::uint32_t n = tris[t].neighbors[k];
+      const std::uint32_t n = across[k];
       if (n == CDT::noNeighbor || side[n] != kUnseen) continue;
-      const std::uint32_t a = v[k], b = v[(k + 1) % 3];
+      const std::uint32_t a = v[k], b = v[k == 2 ? 0 : k + 1];
       const bool crosses = a >= kSuper && b >= kSuper && constraints.separates(a - kSuper, b - kSuper);
-      side[n] = side[t] ^ std::uint8_t{crosses};
+      side[n] = here ^ std::uint8_t{crosses};
       stack.push_back(n);
     }
   }
-  std::vector<std::uint32_t> renumbered(tris.size(), kNoTriangle);
+  std::vector<std::uint32_t> renumbered(count, kNoTriangle);
   std::uint32_t kept = 0;
-  for (std::uint32_t t = 0; t < tris.size(); ++t)
+  for (std::uint32_t t = 0; t < count; ++t)
     if (side[t] == 1) renumbered[t] = kept++;
   std::vector<IndexTriangle> out;
   out.reserve(kept);
   if (neighbors != nullptr) neighbors->clear(), neighbors->reserve(kept);
-  for (std::uint32_t t = 0; t < tris.size(); ++t) {
+  for (std::uint32_t t = 0; t < count; ++t) {
     if (side[t] != 1) continue;
     const auto& v = tris[t].vertices;
     out.push_back({v[0] - kSuper, v[1] - kSuper, v[2] - kSuper});
