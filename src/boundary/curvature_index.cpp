@@ -66,6 +66,10 @@ struct QueryWindow {
   }
 };
 
+// Below this many entries in the index per cell of a window, one pass over
+// all entries costs less than looking the cells up.
+constexpr double kEntriesPerCellWalked = 4.0;
+
 }  // namespace
 
 double max_angle_near(const CurvatureIndex& index, double x, double y, double inner_radius,
@@ -79,13 +83,16 @@ double max_angle_near(const CurvatureIndex& index, double x, double y, double in
   if (col_lo > col_hi || row_lo > row_hi) return 0.0;
 
   QueryWindow window{x, y, inner_radius, outer_radius, r_out * r_out};
-  // A window wider than the index holds entries (huge radii) is answered by
-  // one pass over the entries that lie in its cells: the same entries as a
-  // cell walk, so the same maximum.
+  // A window with few entries in the index against its cells (huge radii,
+  // or a small index) is answered by one pass over the entries that lie in
+  // its cells: the same entries as a cell walk, so the same maximum. Entries
+  // out of reach are passed over before their cell is worked out.
   const double cell_count = (static_cast<double>(col_hi) - static_cast<double>(col_lo) + 1.0) *
                             (static_cast<double>(row_hi) - static_cast<double>(row_lo) + 1.0);
-  if (cell_count > static_cast<double>(index.corners.size())) {
+  if (kEntriesPerCellWalked * cell_count > static_cast<double>(index.corners.size())) {
     for (const CornerEntry& e : index.corners) {
+      const double dy = e.y - y, dx = e.x - x;
+      if (dy * dy + dx * dx > window.outer_sq) continue;
       const CellKey key = cell_key(index, e.x, e.y);
       if (key.x < col_lo || key.x > col_hi || key.y < row_lo || key.y > row_hi) {
         continue;
