@@ -3,9 +3,12 @@
 #include <CDT.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <new>
 
+#include "common/numeric.h"
 #include "common/progress.h"
 
 namespace strokegraph {
@@ -56,10 +59,30 @@ struct Watch final : CDT::ICallbackHandler {
   double budget = 0.0;
 };
 
-bool has_equal_points(std::vector<Point> points) {
-  std::sort(points.begin(), points.end(),
-            [](const Point& p, const Point& q) { return p.x < q.x || (p.x == q.x && p.y < q.y); });
-  return std::adjacent_find(points.begin(), points.end()) != points.end();
+// Whether two points are equal, found through a table of point indices with
+// open addressing (only a yes or no leaves it). The caller has refused NaN;
+// adding +0.0 turns -0.0 into +0.0, so equal coordinates hash alike.
+bool has_equal_points(const std::vector<Point>& points) {
+  std::size_t capacity = 16;
+  while (capacity < 2 * points.size()) capacity *= 2;
+  constexpr std::uint32_t kFree = 0xffffffffu;
+  std::vector<std::uint32_t> slots(capacity, kFree);
+  const std::size_t mask = capacity - 1;
+  const MixHash mix;
+  for (std::uint32_t i = 0; i < points.size(); ++i) {
+    const Point& p = points[i];
+    const std::size_t h = mix(std::bit_cast<std::uint64_t>(p.x + 0.0) ^
+                              mix(std::bit_cast<std::uint64_t>(p.y + 0.0)));
+    for (std::size_t k = h & mask;; k = (k + 1) & mask) {
+      if (slots[k] == kFree) {
+        slots[k] = i;
+        break;
+      }
+      const Point& q = points[slots[k]];
+      if (q.x == p.x && q.y == p.y) return true;
+    }
+  }
+  return false;
 }
 
 bool valid_input(const std::vector<Point>& points,
