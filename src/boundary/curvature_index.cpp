@@ -1,6 +1,7 @@
 #include "boundary/curvature_index.h"
 
 #include <cmath>
+#include <limits>
 
 #include "boundary/point_budget.h"
 #include "common/progress.h"
@@ -36,10 +37,16 @@ std::optional<double> turning_cosine(const Ring& ring, std::size_t i) {
 
 void add_ring(CurvatureIndex& index, const Ring& ring, double min_angle) {
   if (ring.size() < 3) return;
+  // A cosine this far above cos(min_angle) is of an angle below it whatever
+  // the rounding of either cosine (the arc cosine falls at least as fast as
+  // its argument rises): its arc cosine is not needed. Every angle passes a
+  // threshold of 0 or below.
+  const double gentle = min_angle > 0.0 ? std::cos(min_angle) + 1e-12
+                                         : std::numeric_limits<double>::infinity();
   for (std::size_t i = 0; i < ring.size(); ++i) {
     poll(i);
     const std::optional<double> q = turning_cosine(ring, i);
-    if (!q) continue;
+    if (!q || *q > gentle) continue;
     const double angle = std::acos(*q);
     if (!(angle >= min_angle)) continue;
     const Point& p = ring[i];

@@ -29,7 +29,8 @@ TEST_P(AddRingSquare, RecordsRightAnglesUpToThreshold) {
 
 INSTANTIATE_TEST_SUITE_P(Thresholds, AddRingSquare,
                          testing::Values(AddRingCase{kPi / 4, 4}, AddRingCase{kPi / 2, 4},
-                                         AddRingCase{1.6, 0},
+                                         AddRingCase{1.6, 0}, AddRingCase{0.0, 4},
+                                         AddRingCase{-1.0, 4},
                                          AddRingCase{std::numeric_limits<double>::quiet_NaN(), 0}));
 
 TEST(CurvatureIndex, DegenerateVerticesAreSkipped) {
