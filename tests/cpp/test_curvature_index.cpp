@@ -33,6 +33,15 @@ INSTANTIATE_TEST_SUITE_P(Thresholds, AddRingSquare,
                                          AddRingCase{-1.0, 4},
                                          AddRingCase{std::numeric_limits<double>::quiet_NaN(), 0}));
 
+TEST(CurvatureIndex, ThresholdsOfZeroOrBelowRecordStraightVertices) {
+  for (const double min_angle : {0.0, -1.0}) {
+    CurvatureIndex index = make_curvature_index(1.0);
+    add_ring(index, {{0, 0}, {5, 0}, {10, 0}, {10, 10}, {0, 10}}, min_angle);
+    ASSERT_EQ(index.corners.size(), 5u);
+    EXPECT_EQ(index.corners[1].angle, 0.0);
+  }
+}
+
 TEST(CurvatureIndex, DegenerateVerticesAreSkipped) {
   CurvatureIndex index = make_curvature_index(1.0);
   // The repeated corner at (10, 0) has a zero edge on either side.
