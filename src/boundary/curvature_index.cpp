@@ -80,7 +80,7 @@ constexpr double kEntriesPerCellWalked = 4.0;
 }  // namespace
 
 double max_angle_near(const CurvatureIndex& index, double x, double y, double inner_radius,
-                      double outer_radius) {
+                      double outer_radius, NearCorners* near) {
   const double inv = 1.0 / index.cell_size;
   const double r_out = outer_radius;
   const std::int64_t col_lo = saturating_i64(std::floor((x - r_out) * inv));
@@ -108,15 +108,23 @@ double max_angle_near(const CurvatureIndex& index, double x, double y, double in
     }
     return window.best;
   }
+  const CellKey low{col_lo, row_lo}, high{col_hi, row_hi};
+  if (near != nullptr && near->valid && near->low == low && near->high == high) {
+    for (const std::size_t position : near->positions) window.consider(index.corners[position]);
+    return window.best;
+  }
+  if (near != nullptr) near->valid = false, near->positions.clear();
   for (std::int64_t column = col_lo;; ++column) {
     for (std::int64_t row = row_lo;; ++row) {
       if (const std::vector<std::size_t>* positions = index.cells.find({column, row})) {
         for (const std::size_t position : *positions) window.consider(index.corners[position]);
+        if (near != nullptr) near->positions.insert(near->positions.end(), positions->begin(), positions->end());
       }
       if (row == row_hi) break;
     }
     if (column == col_hi) break;
   }
+  if (near != nullptr) near->valid = true, near->low = low, near->high = high;
   return window.best;
 }
 

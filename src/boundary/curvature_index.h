@@ -64,10 +64,20 @@ std::optional<double> turning_cosine(const Ring& ring, std::size_t i);
 // fewer than 3 points add nothing.
 void add_ring(CurvatureIndex& index, const Ring& ring, double min_angle);
 
+// The entries of the block of cells the last query walked, kept for the
+// next query that walks the same block (queries along a ring mostly do).
+struct NearCorners {
+  bool valid = false;
+  CellKey low{0, 0}, high{0, 0};
+  std::vector<std::size_t> positions;
+};
+
 // The largest recorded angle within `outer_radius` of (x, y), weighted 1 up
 // to `inner_radius` and falling linearly to 0 at `outer_radius`; 0 if none.
+// `near`, when given, carries the entries of the last walked block from one
+// query to the next on the same, unchanged index.
 double max_angle_near(const CurvatureIndex& index, double x, double y, double inner_radius,
-                      double outer_radius);
+                      double outer_radius, NearCorners* near = nullptr);
 
 // Ascending indices of the vertices whose turning angle exceeds
 // `corner_angle`, decided on cosines: cos(turn) < cos(corner_angle) strictly.
