@@ -1,6 +1,7 @@
 #include "boundary/curvature_index.h"
 
 #include <cmath>
+#include <limits>
 
 #include "boundary/point_budget.h"
 #include "common/progress.h"
@@ -36,10 +37,16 @@ std::optional<double> turning_cosine(const Ring& ring, std::size_t i) {
 
 void add_ring(CurvatureIndex& index, const Ring& ring, double min_angle) {
   if (ring.size() < 3) return;
+  // A cosine this far above cos(min_angle) is of an angle below it whatever
+  // the rounding of either cosine (the arc cosine falls at least as fast as
+  // its argument rises): its arc cosine is not needed. Every angle passes a
+  // threshold of 0 or below.
+  const double gentle = min_angle > 0.0 ? std::cos(min_angle) + 1e-12
+                                         : std::numeric_limits<double>::infinity();
   for (std::size_t i = 0; i < ring.size(); ++i) {
     poll(i);
     const std::optional<double> q = turning_cosine(ring, i);
-    if (!q) continue;
+    if (!q || *q > gentle) continue;
     const double angle = std::acos(*q);
     if (!(angle >= min_angle)) continue;
     const Point& p = ring[i];
@@ -66,10 +73,14 @@ struct QueryWindow {
   }
 };
 
+// Below this many entries in the index per cell of a window, one pass over
+// all entries costs less than looking the cells up.
+constexpr double kEntriesPerCellWalked = 4.0;
+
 }  // namespace
 
 double max_angle_near(const CurvatureIndex& index, double x, double y, double inner_radius,
-                      double outer_radius) {
+                      double outer_radius, NearCorners* near) {
   const double inv = 1.0 / index.cell_size;
   const double r_out = outer_radius;
   const std::int64_t col_lo = saturating_i64(std::floor((x - r_out) * inv));
@@ -79,13 +90,16 @@ double max_angle_near(const CurvatureIndex& index, double x, double y, double in
   if (col_lo > col_hi || row_lo > row_hi) return 0.0;
 
   QueryWindow window{x, y, inner_radius, outer_radius, r_out * r_out};
-  // A window wider than the index holds entries (huge radii) is answered by
-  // one pass over the entries that lie in its cells: the same entries as a
-  // cell walk, so the same maximum.
+  // A window with few entries in the index against its cells (huge radii,
+  // or a small index) is answered by one pass over the entries that lie in
+  // its cells: the same entries as a cell walk, so the same maximum. Entries
+  // out of reach are passed over before their cell is worked out.
   const double cell_count = (static_cast<double>(col_hi) - static_cast<double>(col_lo) + 1.0) *
                             (static_cast<double>(row_hi) - static_cast<double>(row_lo) + 1.0);
-  if (cell_count > static_cast<double>(index.corners.size())) {
+  if (kEntriesPerCellWalked * cell_count > static_cast<double>(index.corners.size())) {
     for (const CornerEntry& e : index.corners) {
+      const double dy = e.y - y, dx = e.x - x;
+      if (dy * dy + dx * dx > window.outer_sq) continue;
       const CellKey key = cell_key(index, e.x, e.y);
       if (key.x < col_lo || key.x > col_hi || key.y < row_lo || key.y > row_hi) {
         continue;
@@ -94,16 +108,23 @@ double max_angle_near(const CurvatureIndex& index, double x, double y, double in
     }
     return window.best;
   }
+  const CellKey low{col_lo, row_lo}, high{col_hi, row_hi};
+  if (near != nullptr && near->valid && near->low == low && near->high == high) {
+    for (const std::size_t position : near->positions) window.consider(index.corners[position]);
+    return window.best;
+  }
+  if (near != nullptr) near->valid = false, near->positions.clear();
   for (std::int64_t column = col_lo;; ++column) {
     for (std::int64_t row = row_lo;; ++row) {
-      const auto it = index.cells.find({column, row});
-      if (it != index.cells.end()) {
-        for (const std::size_t position : it->second) window.consider(index.corners[position]);
+      if (const std::vector<std::size_t>* positions = index.cells.find({column, row})) {
+        for (const std::size_t position : *positions) window.consider(index.corners[position]);
+        if (near != nullptr) near->positions.insert(near->positions.end(), positions->begin(), positions->end());
       }
       if (row == row_hi) break;
     }
     if (column == col_hi) break;
   }
+  if (near != nullptr) near->valid = true, near->low = low, near->high = high;
   return window.best;
 }
 

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "common/numeric.h"
@@ -38,8 +39,11 @@ std::size_t piece_length(const RingPieces& r, std::size_t k, std::size_t n) {
 RingPieces simplify_pieces(const Ring& ring, double epsilon, double cell) {
   const std::size_t n = ring.size();
   RingPieces r;
+  CellKey before = cell_of(ring[n - 1], cell);
   for (std::size_t i = 0; i < n; ++i) {
-    if (!(cell_of(ring[i], cell) == cell_of(ring[(i + n - 1) % n], cell))) r.cuts.push_back(i);
+    const CellKey here = cell_of(ring[i], cell);
+    if (!(here == before)) r.cuts.push_back(i);
+    before = here;
   }
   if (r.cuts.empty()) {
     std::size_t low = 0;
@@ -52,13 +56,20 @@ RingPieces simplify_pieces(const Ring& ring, double epsilon, double cell) {
   r.keep.assign(n, 0);
   r.as_given.assign(r.cuts.size(), 0);
   std::vector<Point> span;
+  std::vector<char> kept;
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
   for (std::size_t k = 0; k < r.cuts.size(); ++k) {
     const std::size_t a = r.cuts[k], length = piece_length(r, k, n);
+    for (std::size_t j = 0; j < length; ++j) r.piece_of[(a + j) % n] = static_cast<std::uint32_t>(k);
+    if (a + length < n) {  // the piece does not wrap: marked in place
+      rdp_mark(ring.data() + a, length + 1, epsilon, r.keep.data() + a, spans);
+      continue;
+    }
     span.clear();
     for (std::size_t j = 0; j <= length; ++j) span.push_back(ring[(a + j) % n]);
-    const std::vector<char> kept = rdp_kept(span, epsilon);
+    kept.assign(length + 1, 0);
+    rdp_mark(span.data(), span.size(), epsilon, kept.data(), spans);
     for (std::size_t j = 0; j <= length; ++j) r.keep[(a + j) % n] |= kept[j];
-    for (std::size_t j = 0; j < length; ++j) r.piece_of[(a + j) % n] = static_cast<std::uint32_t>(k);
   }
   return r;
 }

@@ -94,10 +94,11 @@ std::vector<Point> adaptive_span(const std::vector<Point>& points, const Curvatu
   std::vector<Point> out{points.front()};
   double walked = 0.0;
   std::size_t j = 0;
+  NearCorners near;
   for (;;) {
     poll(out.size());
     const Point here = out.back();
-    const double g = max_angle_near(index, here.x, here.y, 3.0 * b, 4.0 * b);
+    const double g = max_angle_near(index, here.x, here.y, 3.0 * b, 4.0 * b, &near);
     double h;
     if (g <= 1e-9) {
       h = s;
@@ -208,13 +209,14 @@ Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, doubl
   Ring out;
   out.reserve(n);
   std::size_t inserted = 0;
+  NearCorners near;
   for (std::size_t i = 0; i < n; ++i) {
     poll(i);
     const Point& a = ring[i];
     const Point& next = ring[(i + 1) % n];
     out.push_back(a);
     const double r = max_angle_near(index, (a.x + next.x) * 0.5, (a.y + next.y) * 0.5, 3.0 * b,
-                                    4.0 * b);
+                                    4.0 * b, &near);
     if (r < kPi / 12.0) continue;  // too gentle: the edge is left alone
     double rc = std::isnan(r) ? kPi / 2.0 : r;
     if (rc > kPi / 2.0) rc = kPi / 2.0;

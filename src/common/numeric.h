@@ -24,8 +24,17 @@ inline std::uint32_t saturating_u32(double v) {
   return static_cast<std::uint32_t>(v);
 }
 
-// Nearest integer, halves away from zero, saturated; NaN gives 0.
-inline std::int64_t round_saturating(double v) { return saturating_i64(std::round(v)); }
+// Nearest integer, halves away from zero (as std::round, but inline),
+// saturated; NaN gives 0. Below 2^52 the part after the point is v less its
+// truncation, exactly; from there on v is integral.
+inline std::int64_t round_saturating(double v) {
+  if (std::fabs(v) < 0x1p52) {  // NaN fails
+    const auto t = static_cast<std::int64_t>(v);
+    const double r = v - static_cast<double>(t);
+    return t + std::int64_t{r >= 0.5} - std::int64_t{r <= -0.5};
+  }
+  return saturating_i64(v);
+}
 
 // splitmix64 finaliser: a well-spread hash for integer keys.
 struct MixHash {

@@ -12,12 +12,11 @@ namespace strokegraph {
 // and concatenates left before right: that is exactly the kept indices in
 // ascending order. So the spans go on an explicit stack (any order gives the
 // same set) and the kept points are emitted in index order at the end.
-std::vector<char> rdp_kept(const std::vector<Point>& points, double epsilon) {
-  const std::size_t n = points.size();
-  std::vector<char> keep(n, 0);
-  if (n == 0) return keep;
+void rdp_mark(const Point* points, std::size_t n, double epsilon, char* keep,
+              std::vector<std::pair<std::size_t, std::size_t>>& spans) {
+  if (n == 0) return;
   keep[0] = keep[n - 1] = 1;
-  std::vector<std::pair<std::size_t, std::size_t>> spans{{0, n - 1}};
+  spans.assign(1, {0, n - 1});
   std::size_t round = 0;
   while (!spans.empty()) {
     poll(++round);
@@ -29,21 +28,27 @@ std::vector<char> rdp_kept(const std::vector<Point>& points, double epsilon) {
     const double dx = b.x - a.x;
     const double dy = b.y - a.y;
     const double l2 = dx * dx + dy * dy;
-    double dmax = 0.0;
+    // The farthest point by its distance, the first of equals. The square
+    // root is taken only of a square above the one behind the best so far:
+    // any other root is at most the best.
+    double dmax = 0.0, qmax = 0.0;
     std::size_t k = lo;
     for (std::size_t i = lo + 1; i < hi; ++i) {
       const Point p = points[i];
-      double d;
+      double q;
       if (l2 != 0.0) {
         const double t = (dx * (p.x - a.x) + dy * (p.y - a.y)) / l2;
         const double fx = a.x + dx * t;
         const double fy = a.y + dy * t;
-        d = std::sqrt((fx - p.x) * (fx - p.x) + (fy - p.y) * (fy - p.y));
+        q = (fx - p.x) * (fx - p.x) + (fy - p.y) * (fy - p.y);
       } else {
-        d = std::sqrt((p.x - a.x) * (p.x - a.x) + (p.y - a.y) * (p.y - a.y));
+        q = (p.x - a.x) * (p.x - a.x) + (p.y - a.y) * (p.y - a.y);
       }
+      if (q <= qmax) continue;
+      const double d = std::sqrt(q);
       if (d > dmax) {
         dmax = d;
+        qmax = q;
         k = i;
       }
     }
@@ -54,6 +59,12 @@ std::vector<char> rdp_kept(const std::vector<Point>& points, double epsilon) {
     spans.emplace_back(k, hi);
     spans.emplace_back(lo, k);
   }
+}
+
+std::vector<char> rdp_kept(const std::vector<Point>& points, double epsilon) {
+  std::vector<char> keep(points.size(), 0);
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  rdp_mark(points.data(), points.size(), epsilon, keep.data(), spans);
   return keep;
 }
 

@@ -3,9 +3,12 @@
 #include <CDT.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <new>
 
+#include "common/numeric.h"
 #include "common/progress.h"
 
 namespace strokegraph {
@@ -56,10 +59,30 @@ struct Watch final : CDT::ICallbackHandler {
   double budget = 0.0;
 };
 
-bool has_equal_points(std::vector<Point> points) {
-  std::sort(points.begin(), points.end(),
-            [](const Point& p, const Point& q) { return p.x < q.x || (p.x == q.x && p.y < q.y); });
-  return std::adjacent_find(points.begin(), points.end()) != points.end();
+// Whether two points are equal, found through a table of point indices with
+// open addressing (only a yes or no leaves it). The caller has refused NaN;
+// adding +0.0 turns -0.0 into +0.0, so equal coordinates hash alike.
+bool has_equal_points(const std::vector<Point>& points) {
+  std::size_t capacity = 16;
+  while (capacity < 2 * points.size()) capacity *= 2;
+  constexpr std::uint32_t kFree = 0xffffffffu;
+  std::vector<std::uint32_t> slots(capacity, kFree);
+  const std::size_t mask = capacity - 1;
+  const MixHash mix;
+  for (std::uint32_t i = 0; i < points.size(); ++i) {
+    const Point& p = points[i];
+    const std::size_t h = mix(std::bit_cast<std::uint64_t>(p.x + 0.0) ^
+                              mix(std::bit_cast<std::uint64_t>(p.y + 0.0)));
+    for (std::size_t k = h & mask;; k = (k + 1) & mask) {
+      if (slots[k] == kFree) {
+        slots[k] = i;
+        break;
+      }
+      const Point& q = points[slots[k]];
+      if (q.x == p.x && q.y == p.y) return true;
+    }
+  }
+  return false;
 }
 
 bool valid_input(const std::vector<Point>& points,
@@ -127,11 +150,15 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
                                             std::vector<IndexTriangle>* neighbors) {
   constexpr std::uint32_t kSuper = 3;
   const ConstraintEnds constraints = constraint_ends(points, contours);
-  const auto& tris = cdt.triangles;
+  // Sizes and bases held in locals: the byte-wide side flags could otherwise
+  // alias the vectors' own fields and force a reload on every write.
+  const auto* const tris = cdt.triangles.data();
+  const auto count = static_cast<std::uint32_t>(cdt.triangles.size());
   constexpr std::uint8_t kUnseen = 2;
-  std::vector<std::uint8_t> side(tris.size(), kUnseen);
+  std::vector<std::uint8_t> side_of(count, kUnseen);
+  std::uint8_t* const side = side_of.data();
   std::vector<std::uint32_t> stack;
-  for (std::uint32_t t = 0; t < tris.size() && stack.empty(); ++t) {
+  for (std::uint32_t t = 0; t < count && stack.empty(); ++t) {
     const auto& v = tris[t].vertices;
     if (v[0] < kSuper || v[1] < kSuper || v[2] < kSuper) side[t] = 0, stack.push_back(t);
   }
@@ -139,23 +166,25 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
     const std::uint32_t t = stack.back();
     stack.pop_back();
     const auto& v = tris[t].vertices;
+    const auto& across = tris[t].neighbors;
+    const std::uint8_t here = side[t];
     for (int k = 0; k < 3; ++k) {
-      const std::uint32_t n = tris[t].neighbors[k];
+      const std::uint32_t n = across[k];
       if (n == CDT::noNeighbor || side[n] != kUnseen) continue;
-      const std::uint32_t a = v[k], b = v[(k + 1) % 3];
+      const std::uint32_t a = v[k], b = v[k == 2 ? 0 : k + 1];
       const bool crosses = a >= kSuper && b >= kSuper && constraints.separates(a - kSuper, b - kSuper);
-      side[n] = side[t] ^ std::uint8_t{crosses};
+      side[n] = here ^ std::uint8_t{crosses};
       stack.push_back(n);
     }
   }
-  std::vector<std::uint32_t> renumbered(tris.size(), kNoTriangle);
+  std::vector<std::uint32_t> renumbered(count, kNoTriangle);
   std::uint32_t kept = 0;
-  for (std::uint32_t t = 0; t < tris.size(); ++t)
+  for (std::uint32_t t = 0; t < count; ++t)
     if (side[t] == 1) renumbered[t] = kept++;
   std::vector<IndexTriangle> out;
   out.reserve(kept);
   if (neighbors != nullptr) neighbors->clear(), neighbors->reserve(kept);
-  for (std::uint32_t t = 0; t < tris.size(); ++t) {
+  for (std::uint32_t t = 0; t < count; ++t) {
     if (side[t] != 1) continue;
     const auto& v = tris[t].vertices;
     out.push_back({v[0] - kSuper, v[1] - kSuper, v[2] - kSuper});
@@ -166,6 +195,29 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
     }
   }
   return out;
+}
+
+// A fixed, index-only nudge per vertex that breaks exact degeneracies (a
+// vertex lying exactly on another ring edge) without moving any point by
+// more than about 1.4e-9: (sin(1.1 i), cos(1.3 i)) * 1e-9 for vertex i.
+Point nudge(std::size_t i) {
+  const double fi = static_cast<double>(i);
+  return {std::sin(1.1 * fi) * 1e-9, std::cos(1.3 * fi) * 1e-9};
+}
+
+// The nudges depend on the index alone: each thread keeps those of the first
+// vertices it has met (up to kKeptNudges, 1 MB) and extends them on demand.
+constexpr std::size_t kKeptNudges = std::size_t{1} << 16;
+
+const std::vector<Point>& kept_nudges(std::size_t count) {
+  thread_local std::vector<Point> table;
+  count = std::min(count, kKeptNudges);
+  if (table.size() < count) {
+    std::size_t i = table.size();
+    table.reserve(std::min(kKeptNudges, std::max(count, 2 * i)));
+    for (; i < count; ++i) table.push_back(nudge(i));
+  }
+  return table;
 }
 
 }  // namespace
@@ -184,6 +236,7 @@ TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vecto
   if (total < 3) return in;
   if (total > kMaxPoints) return in;  // the triangulator would refuse it anyway
 
+  const std::vector<Point>& nudges = kept_nudges(total);
   in.points.reserve(total);
   in.ring_of.reserve(total);
   in.position.reserve(total);
@@ -197,12 +250,8 @@ TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vecto
     std::vector<std::uint32_t> contour(n + 1);
     for (std::uint32_t k = 0; k < n; ++k) {
       const std::uint32_t i = start + k;
-      // A fixed, index-only nudge that breaks exact degeneracies (a vertex
-      // lying exactly on another ring edge) without moving any point by more
-      // than about 1.4e-9.
-      const double fi = static_cast<double>(i);
-      in.points.push_back({ring[k].x + std::sin(1.1 * fi) * 1e-9,
-                           ring[k].y + std::cos(1.3 * fi) * 1e-9});
+      const Point d = i < nudges.size() ? nudges[i] : nudge(i);
+      in.points.push_back({ring[k].x + d.x, ring[k].y + d.y});
       in.ring_of.push_back(ordinal);
       in.position.push_back(k);
       contour[k] = i;

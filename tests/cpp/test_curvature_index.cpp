@@ -29,8 +29,18 @@ TEST_P(AddRingSquare, RecordsRightAnglesUpToThreshold) {
 
 INSTANTIATE_TEST_SUITE_P(Thresholds, AddRingSquare,
                          testing::Values(AddRingCase{kPi / 4, 4}, AddRingCase{kPi / 2, 4},
-                                         AddRingCase{1.6, 0},
+                                         AddRingCase{1.6, 0}, AddRingCase{0.0, 4},
+                                         AddRingCase{-1.0, 4},
                                          AddRingCase{std::numeric_limits<double>::quiet_NaN(), 0}));
+
+TEST(CurvatureIndex, ThresholdsOfZeroOrBelowRecordStraightVertices) {
+  for (const double min_angle : {0.0, -1.0}) {
+    CurvatureIndex index = make_curvature_index(1.0);
+    add_ring(index, {{0, 0}, {5, 0}, {10, 0}, {10, 10}, {0, 10}}, min_angle);
+    ASSERT_EQ(index.corners.size(), 5u);
+    EXPECT_EQ(index.corners[1].angle, 0.0);
+  }
+}
 
 TEST(CurvatureIndex, DegenerateVerticesAreSkipped) {
   CurvatureIndex index = make_curvature_index(1.0);
@@ -93,8 +103,14 @@ TEST(CurvatureIndex, GridQueryMatchesBruteForce) {
   std::uniform_real_distribution<double> coord(-20.0, 20.0), angle(0.0, kPi);
   CurvatureIndex index = make_curvature_index(4.0);
   for (int i = 0; i < 300; ++i) record(index, coord(rng), coord(rng), angle(rng));
-  for (int q = 0; q < 300; ++q) {
-    const double x = coord(rng), y = coord(rng), inner = q % 7, outer = inner + 1.0 + q % 3;
+  // Random queries, then a walk in small steps whose blocks of cells repeat,
+  // each answered alone and with the entries carried from the query before.
+  NearCorners near;
+  for (int q = 0; q < 600; ++q) {
+    const bool walk = q >= 300;
+    const double x = walk ? -20.0 + 0.15 * (q - 300) : coord(rng);
+    const double y = walk ? 0.5 * std::sin(0.1 * q) : coord(rng);
+    const double inner = walk ? 3.0 : q % 7, outer = walk ? 4.0 : inner + 1.0 + q % 3;
     double best = 0.0;
     for (const CornerEntry& e : index.corners) {
       const double d = std::sqrt((e.y - y) * (e.y - y) + (e.x - x) * (e.x - x));
@@ -103,6 +119,7 @@ TEST(CurvatureIndex, GridQueryMatchesBruteForce) {
       best = std::max(best, w * e.angle);
     }
     ASSERT_DOUBLE_EQ(max_angle_near(index, x, y, inner, outer), best) << q;
+    ASSERT_DOUBLE_EQ(max_angle_near(index, x, y, inner, outer, &near), best) << q;
   }
 }
 

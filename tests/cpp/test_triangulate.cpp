@@ -201,6 +201,14 @@ TEST(Triangulator, EqualPointsAfterJitterGiveEmptyResult) {
   EXPECT_TRUE(get_triangles(outer, {}).empty());
 }
 
+TEST(Triangulator, EqualPointsAreRefusedWhateverTheSignOfZero) {
+  // (0, 1) and (-0, 1) are one point; (1, 1) and (1, 1 + 2^-52) are two.
+  const std::vector<Point> equal{{0, 0}, {1, 0}, {0, 1}, {-0.0, 1}};
+  EXPECT_FALSE(triangulate_contours(equal, {{0, 1, 2, 0}}).has_value());
+  const std::vector<Point> apart{{0, 0}, {1, 0}, {1, 1}, {1, 1 + 0x1p-52}, {0, 1}};
+  EXPECT_TRUE(triangulate_contours(apart, {{0, 1, 2, 4, 0}}).has_value());
+}
+
 TEST(Triangulator, IndicesAreValidAndTrianglesCounterClockwise) {
   const std::vector<Point> points{{0, 0}, {3, 0}, {3, 1}, {1, 1}, {1, 3}, {0, 3}};
   const auto tris = triangulate_contours(points, {{0, 1, 2, 3, 4, 5, 0}});
