@@ -108,6 +108,21 @@ std::pair<double, double> wedge_rows(const Feature& f, double reach, double slac
   return {f.a.y + reach * lo - slack, f.a.y + reach * hi + slack};
 }
 
+// The y range of a segment's region within `reach` (the rectangle along it,
+// past its line by `reach`), widened by `pad`. Past that range a row's two
+// ranges in x (from the ends' perpendiculars and from the lines at `reach`)
+// part at least twice as fast as the row moves away from the rectangle's
+// corner where their borders meet, so with `pad` above twice the slack and
+// the rounding, region_on_row finds the row empty even once widened by the
+// slack. Segments near an axis (where one range spans all x and the other
+// none) keep the range of the discs around their ends.
+std::pair<double, double> segment_rows(const Feature& f, double reach, double pad) {
+  const double lo = std::min(f.a.y, f.b.y), hi = std::max(f.a.y, f.b.y);
+  if (!(std::fabs(f.u.x) >= 1e-3 && std::fabs(f.u.y) >= 1e-3)) return {lo - reach, hi + reach};
+  const double side = std::min(reach, reach * std::fabs(f.u.x) + pad);
+  return {lo - side, hi + side};
+}
+
 // Narrows [lo, hi] to the x with lo_c <= (x - x0) k + c <= hi_c.
 void narrow(double k, double c, double lo_c, double hi_c, double x0, double& lo, double& hi) {
   if (k == 0.0) {
@@ -211,7 +226,11 @@ void run_strip(const Grid& g, const Points& pts, const std::uint32_t* mine, std:
   };
   for (std::size_t m = 0; m < count; ++m) {
     const Feature e = feature_of(pts, mine[m]);
-    const auto [ylo, yhi] = e.vertex ? wedge_rows(e, reach, slack) : feature_rows(pts, mine[m], reach);
+    const auto [ylo, yhi] =
+        e.vertex ? wedge_rows(e, reach, slack)
+                 : segment_rows(e, reach,
+                                2.0 * slack + 1e-9 * (std::fabs(g.oy) + std::fabs(e.a.x) +
+                                                      std::fabs(e.a.y) + e.length + reach + g.h));
     const std::int64_t r0 = std::max(j0, first_at_or_above((ylo - g.oy) * inv_h, g.height));
     const std::int64_t r1 = std::min(j1, last_at_or_below((yhi - g.oy) * inv_h, g.height));
     for (std::int64_t j = r0; j <= r1; ++j) {
