@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <tuple>
 #include <utility>
@@ -27,6 +28,7 @@ constexpr std::size_t kParallelFeatures = 8192;
 struct Grid {
   double ox = 0.0, oy = 0.0, h = 1.0;
   std::int64_t width = 0, height = 0;  // nodes per row, rows of nodes
+  std::vector<double> column_x;        // x(i) for every column, read by the inner loops
   double x(std::int64_t i) const { return ox + double(i) * h; }
   double y(std::int64_t j) const { return oy + double(j) * h; }
 };
@@ -106,6 +108,21 @@ std::pair<double, double> wedge_rows(const Feature& f, double reach, double slac
   return {f.a.y + reach * lo - slack, f.a.y + reach * hi + slack};
 }
 
+// The y range of a segment's region within `reach` (the rectangle along it,
+// past its line by `reach`), widened by `pad`. Past that range a row's two
+// ranges in x (from the ends' perpendiculars and from the lines at `reach`)
+// part at least twice as fast as the row moves away from the rectangle's
+// corner where their borders meet, so with `pad` above twice the slack and
+// the rounding, region_on_row finds the row empty even once widened by the
+// slack. Segments near an axis (where one range spans all x and the other
+// none) keep the range of the discs around their ends.
+std::pair<double, double> segment_rows(const Feature& f, double reach, double pad) {
+  const double lo = std::min(f.a.y, f.b.y), hi = std::max(f.a.y, f.b.y);
+  if (!(std::fabs(f.u.x) >= 1e-3 && std::fabs(f.u.y) >= 1e-3)) return {lo - reach, hi + reach};
+  const double side = std::min(reach, reach * std::fabs(f.u.x) + pad);
+  return {lo - side, hi + side};
+}
+
 // Narrows [lo, hi] to the x with lo_c <= (x - x0) k + c <= hi_c.
 void narrow(double k, double c, double lo_c, double hi_c, double x0, double& lo, double& hi) {
   if (k == 0.0) {
@@ -153,11 +170,42 @@ struct StripOut {
   std::vector<Piece> pieces;
 };
 
-// Distances (minus the radius, capped at `cap`) at the nodes of rows
-// j0..j1 (inclusive), then the pieces of the squares whose lower row is
-// j0..j1-1.
+// A node's value: its distance minus the radius, from its squared distance
+// capped at the reach (`far`: the reach squared; `far_value`: the reach minus
+// the radius).
+struct Level {
+  float far, far_value;
+  double radius;
+  float operator()(float v) const {
+    return v < far ? static_cast<float>(std::sqrt(double(v)) - radius) : far_value;
+  }
+};
+
+// The least squared distance whose value is not below zero. The value never
+// falls as the squared distance grows, so a node is inside exactly when its
+// squared distance lies below this; found by bisection over the order of the
+// non-negative floats' bit patterns.
+float inside_threshold(const Level& level) {
+  auto from_bits = [](std::uint32_t b) {
+    float x;
+    std::memcpy(&x, &b, sizeof x);
+    return x;
+  };
+  std::uint32_t lo = 0, hi = 0;  // value(lo) < 0 <= value(hi)
+  std::memcpy(&hi, &level.far, sizeof hi);
+  if (!(level(0.0f) < 0.0f)) return 0.0f;
+  while (hi - lo > 1) {
+    const std::uint32_t mid = lo + (hi - lo) / 2;
+    (level(from_bits(mid)) < 0.0f ? lo : hi) = mid;
+  }
+  return from_bits(hi);
+}
+
+// Squared distances (capped at the reach) at the nodes of rows j0..j1
+// (inclusive), then the pieces of the squares whose lower row is j0..j1-1.
 void run_strip(const Grid& g, const Points& pts, const std::uint32_t* mine, std::size_t count,
-               std::int64_t j0, std::int64_t j1, double radius, double reach, StripOut& out) {
+               std::int64_t j0, std::int64_t j1, double radius, double reach, float inside_below,
+               StripOut& out) {
   const std::int64_t w = g.width;
   const std::int64_t rows = j1 - j0 + 1;
   // Squared distances first, capped at the reach.
@@ -178,7 +226,11 @@ void run_strip(const Grid& g, const Points& pts, const std::uint32_t* mine, std:
   };
   for (std::size_t m = 0; m < count; ++m) {
     const Feature e = feature_of(pts, mine[m]);
-    const auto [ylo, yhi] = e.vertex ? wedge_rows(e, reach, slack) : feature_rows(pts, mine[m], reach);
+    const auto [ylo, yhi] =
+        e.vertex ? wedge_rows(e, reach, slack)
+                 : segment_rows(e, reach,
+                                2.0 * slack + 1e-9 * (std::fabs(g.oy) + std::fabs(e.a.x) +
+                                                      std::fabs(e.a.y) + e.length + reach + g.h));
     const std::int64_t r0 = std::max(j0, first_at_or_above((ylo - g.oy) * inv_h, g.height));
     const std::int64_t r1 = std::min(j1, last_at_or_below((yhi - g.oy) * inv_h, g.height));
     for (std::int64_t j = r0; j <= r1; ++j) {
@@ -188,35 +240,40 @@ void run_strip(const Grid& g, const Points& pts, const std::uint32_t* mine, std:
       const std::int64_t c0 = std::max<std::int64_t>(0, first_at_or_above((lo - g.ox) * inv_h, w));
       const std::int64_t c1 = std::min<std::int64_t>(w - 1, last_at_or_below((hi - g.ox) * inv_h, w));
       float* row = f.data() + (j - j0) * w;
+      const double* xs = g.column_x.data();
       const double q = y - e.a.y;
       if (e.vertex) {
         for (std::int64_t i = c0; i <= c1; ++i) {
-          const double px = g.x(i) - e.a.x;
+          const double px = xs[i] - e.a.x;
           row[i] = std::min(row[i], static_cast<float>(px * px + q * q));
         }
       } else {
         const double qx = q * e.u.x;
         for (std::int64_t i = c0; i <= c1; ++i) {
-          const double cross = (g.x(i) - e.a.x) * e.u.y - qx;
+          const double cross = (xs[i] - e.a.x) * e.u.y - qx;
           row[i] = std::min(row[i], static_cast<float>(cross * cross));
         }
       }
     }
   }
-  const float far = static_cast<float>(reach * reach), far_value = static_cast<float>(reach - radius);
-  for (float& v : f) v = v < far ? static_cast<float>(std::sqrt(double(v)) - radius) : far_value;
+  // The nodes keep their squared distances: whether a node is inside is
+  // decided by the threshold, and its level is worked out only at the
+  // corners of the squares the outline crosses.
+  const Level level{static_cast<float>(reach * reach), static_cast<float>(reach - radius), radius};
   auto at = [&](std::int64_t i, std::int64_t j) { return f[std::size_t((j - j0) * w + i)]; };
   auto edge_point = [&](std::int64_t i, std::int64_t j, bool up) {
-    const double fa = at(i, j), fb = up ? at(i, j + 1) : at(i + 1, j);
+    const double fa = level(at(i, j)), fb = level(up ? at(i, j + 1) : at(i + 1, j));
     const double t = fa / (fa - fb);
     return up ? Point{g.x(i), g.y(j) + t * g.h} : Point{g.x(i) + t * g.h, g.y(j)};
   };
   for (std::int64_t j = j0; j < j1; ++j) {
     for (std::int64_t i = 0; i + 1 < w; ++i) {
       // Corners counter-clockwise from the lower left.
-      const float v[4] = {at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)};
-      const bool in[4] = {v[0] < 0.0f, v[1] < 0.0f, v[2] < 0.0f, v[3] < 0.0f};
+      const float d[4] = {at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)};
+      const bool in[4] = {d[0] < inside_below, d[1] < inside_below, d[2] < inside_below,
+                          d[3] < inside_below};
       if (in[0] == in[1] && in[1] == in[2] && in[2] == in[3]) continue;
+      const float v[4] = {level(d[0]), level(d[1]), level(d[2]), level(d[3])};
       const std::uint64_t node = std::uint64_t(j * w + i);
       const std::uint64_t above = std::uint64_t((j + 1) * w + i);
       // The square's sides walked counter-clockwise: bottom (0 -> 1),
@@ -291,6 +348,8 @@ std::optional<std::vector<Ring>> round_band_union(const std::vector<Polyline>& c
   const double hgt = std::floor((ymax - ymin + 2.0 * margin) / cell) + 2.0;
   if (!(w * hgt <= max_nodes) || !(w < 2e9 && hgt < 2e9)) return std::nullopt;
   g.width = std::int64_t(w), g.height = std::int64_t(hgt);
+  g.column_x.resize(std::size_t(g.width));
+  for (std::int64_t i = 0; i < g.width; ++i) g.column_x[std::size_t(i)] = g.x(i);
 
   // Segments by strip: strip s computes node rows s*kStripRows ..
   // (s+1)*kStripRows (its squares' rows and the one above).
@@ -321,6 +380,8 @@ std::optional<std::vector<Ring>> round_band_union(const std::vector<Polyline>& c
   const std::size_t feature_count = features.size();
   features = {};
   std::vector<StripOut> parts(strips);
+  const float inside_below =
+      inside_threshold({static_cast<float>(reach * reach), static_cast<float>(reach - r), r});
   parallel_for(
       strips,
       [&](std::size_t t) {
@@ -329,7 +390,7 @@ std::optional<std::vector<Ring>> round_band_union(const std::vector<Polyline>& c
         const std::int64_t j0 = std::int64_t(t) * rows;
         const std::int64_t j1 = std::min(g.height - 1, j0 + rows);
         run_strip(g, pts, members.data() + count[t], count[t + 1] - count[t], j0, j1, r, reach,
-                  parts[t]);
+                  inside_below, parts[t]);
       },
       feature_count >= kParallelFeatures);
   members = {};

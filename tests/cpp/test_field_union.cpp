@@ -51,6 +51,21 @@ std::vector<Polyline> noisy_traces(unsigned seed) {
   return out;
 }
 
+// Segments apart from each other at slopes from nearly flat to nearly
+// upright (either side of where a segment's rows are cut to its rectangle),
+// far from the origin.
+std::vector<Polyline> sloped_segments() {
+  std::vector<Polyline> out;
+  const double degrees[] = {0.03, 0.1, 7.0, 45.0, 83.0, 89.95, 135.0};
+  for (std::size_t k = 0; k < std::size(degrees); ++k) {
+    const double a = degrees[k] * M_PI / 180.0;
+    const Point mid{1e4 + 30.0 * double(k), -2e4 + 0.37 * double(k)};
+    out.push_back({{mid.x - 5.0 * std::cos(a), mid.y - 5.0 * std::sin(a)},
+                   {mid.x + 5.0 * std::cos(a), mid.y + 5.0 * std::sin(a)}});
+  }
+  return out;
+}
+
 std::vector<Case> cases() {
   return {
       {"one segment", {{{0, 0}, {10, 0}}}, 1, 0},
@@ -59,6 +74,7 @@ std::vector<Case> cases() {
       {"two apart, one crossing", {{{0, 0}, {10, 0}}, {{5, -5}, {5, 5}}, {{30, 0}, {40, 3}}}, 2, 0},
       {"a hairpin", {{{0, 0}, {10, 0}, {10, 1}, {0, 1.2}}}, 1, 0},
       {"noisy traces on a corner", noisy_traces(3), 1, 0},
+      {"segments at many slopes", sloped_segments(), 7, 0},
   };
 }
 
