@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <tuple>
 #include <utility>
@@ -544,7 +545,7 @@ namespace {
 // `apart` to its left, and a point met again (many pairs of strokes cross
 // at one place) only once; pairs already in one group, or apart along y
 // alone, need no distance.
-bool groups_apart(std::vector<Point> points, double apart) {
+bool groups_swept(std::vector<Point> points, double apart) {
   std::sort(points.begin(), points.end(), [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
   points.erase(std::unique(points.begin(), points.end(), [](Point a, Point b) { return a.x == b.x && a.y == b.y; }),
                points.end());
@@ -563,6 +564,73 @@ bool groups_apart(std::vector<Point> points, double apart) {
       const std::size_t a = root(k), b = root(l);
       if (a == b || std::hypot(dx, dy) > apart) continue;
       group[std::max(a, b)] = std::min(a, b);
+    }
+  }
+  for (std::size_t k = 1; k < m; ++k) {
+    if (root(k) != root(0)) return true;
+  }
+  return false;
+}
+
+// The same groups found over cells of half `apart` a side, for the many
+// meetings where traces run together: any two points of one cell lie well
+// within `apart` of each other, one group, and points more than three cells
+// apart along x or y (rounding of the cell numbers aside) lie beyond it. Two
+// neighbouring cells are one group as soon as one pair of their points is;
+// points too far out (or not finite) for whole cell numbers go the sweep.
+bool groups_apart(std::vector<Point> points, double apart) {
+  const double side = 0.5 * apart;
+  constexpr double kWhole = 4503599627370496.0;  // 2^52
+  struct Keyed {
+    std::int64_t cx, cy;
+    Point p;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(points.size());
+  bool cells = side > 0.0 && std::isfinite(apart);
+  for (const Point& p : points) {
+    if (!cells) break;
+    const double qx = std::floor(p.x / side), qy = std::floor(p.y / side);
+    cells = std::fabs(qx) < kWhole && std::fabs(qy) < kWhole;
+    keyed.push_back({static_cast<std::int64_t>(qx), static_cast<std::int64_t>(qy), p});
+  }
+  if (!cells) return groups_swept(std::move(points), apart);
+  auto before = [](const Keyed& a, std::int64_t cx, std::int64_t cy) { return a.cx < cx || (a.cx == cx && a.cy < cy); };
+  std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) { return before(a, b.cx, b.cy); });
+  std::vector<std::size_t> start;  // cell k holds keyed[start[k], start[k + 1])
+  for (std::size_t i = 0; i < keyed.size(); ++i) {
+    if (i == 0 || keyed[i].cx != keyed[i - 1].cx || keyed[i].cy != keyed[i - 1].cy) start.push_back(i);
+  }
+  const std::size_t m = start.size();
+  start.push_back(keyed.size());
+  std::vector<std::size_t> group(m);
+  for (std::size_t k = 0; k < m; ++k) group[k] = k;
+  auto root = [&](std::size_t k) {
+    while (group[k] != k) k = group[k] = group[group[k]];
+    return k;
+  };
+  auto touch = [&](std::size_t a, std::size_t b) {
+    for (std::size_t i = start[a]; i < start[a + 1]; ++i) {
+      for (std::size_t j = start[b]; j < start[b + 1]; ++j) {
+        const double dx = keyed[i].p.x - keyed[j].p.x, dy = keyed[i].p.y - keyed[j].p.y;
+        if (std::fabs(dx) <= apart && std::fabs(dy) <= apart && std::hypot(dx, dy) <= apart) return true;
+      }
+    }
+    return false;
+  };
+  // Each pair of cells once: the later cells within three columns and rows.
+  for (std::size_t k = 0; k < m; ++k) {
+    const std::int64_t cx = keyed[start[k]].cx, cy = keyed[start[k]].cy;
+    for (std::int64_t ox = 0; ox <= 3; ++ox) {
+      for (std::int64_t oy = ox == 0 ? 1 : -3; oy <= 3; ++oy) {
+        const auto at = std::partition_point(start.begin() + static_cast<std::ptrdiff_t>(k + 1), start.end() - 1,
+                                             [&](std::size_t s) { return before(keyed[s], cx + ox, cy + oy); });
+        if (at == start.end() - 1 || keyed[*at].cx != cx + ox || keyed[*at].cy != cy + oy) continue;
+        const auto l = static_cast<std::size_t>(at - start.begin());
+        const std::size_t a = root(k), b = root(l);
+        if (a == b || !touch(k, l)) continue;
+        group[std::max(a, b)] = std::min(a, b);
+      }
     }
   }
   for (std::size_t k = 1; k < m; ++k) {
