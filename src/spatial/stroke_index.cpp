@@ -20,7 +20,12 @@ constexpr double kBlotClearance = 1.5;
 
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
                          double radius, const std::vector<std::size_t>& first) {
-  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius, {}, {}};
+  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius, {}, {}, {}, {}};
+  index.length_at.reserve(curves.size());
+  for (const Polyline& c : curves) {
+    index.length_at.push_back(index.lengths.size());
+    for (std::size_t k = 1; k < c.size(); ++k) index.lengths.push_back(std::hypot(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y));
+  }
   if (first.size() == curves.size()) {
     bool repeats = false;
     for (std::size_t c = 0; c < first.size(); ++c) repeats = repeats || first[c] != c;
@@ -106,15 +111,12 @@ bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
 }
 
 std::optional<Point> stroke_direction(const StrokeIndex& strokes, std::size_t i) {
-  const Polyline& curve = (*strokes.curves)[strokes.owner[i]];
+  const std::size_t c = strokes.owner[i];
+  const Polyline& curve = (*strokes.curves)[c];
   const double reach = strokes.reach_of(i);
   std::size_t lo = strokes.vertex[i] - 1, hi = strokes.vertex[i];
-  for (double run = 0.0; lo > 0 && run < reach; --lo) {
-    run += std::hypot(curve[lo].x - curve[lo - 1].x, curve[lo].y - curve[lo - 1].y);
-  }
-  for (double run = 0.0; hi + 1 < curve.size() && run < reach; ++hi) {
-    run += std::hypot(curve[hi + 1].x - curve[hi].x, curve[hi + 1].y - curve[hi].y);
-  }
+  for (double run = 0.0; lo > 0 && run < reach; --lo) run += strokes.length(c, lo);
+  for (double run = 0.0; hi + 1 < curve.size() && run < reach; ++hi) run += strokes.length(c, hi + 1);
   const double dx = curve[hi].x - curve[lo].x, dy = curve[hi].y - curve[lo].y;
   const double len = std::hypot(dx, dy);
   if (!(len > 0.0)) return std::nullopt;
