@@ -138,10 +138,8 @@ void offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos, std
     Chord& chord = chords[(o.curve * 31 + seg) % kChords];
     if (chord.curve != o.curve || chord.seg != seg) {
       std::size_t lo = seg, hi = lo + 1;
-      for (double run = 0.0; lo > 0 && run < r; --lo) run += std::hypot(c[lo].x - c[lo - 1].x, c[lo].y - c[lo - 1].y);
-      for (double run = 0.0; hi + 1 < c.size() && run < r; ++hi) {
-        run += std::hypot(c[hi + 1].x - c[hi].x, c[hi + 1].y - c[hi].y);
-      }
+      for (double run = 0.0; lo > 0 && run < r; --lo) run += strokes.length(o.curve, lo);
+      for (double run = 0.0; hi + 1 < c.size() && run < r; ++hi) run += strokes.length(o.curve, hi + 1);
       const double dx = c[hi].x - c[lo].x, dy = c[hi].y - c[lo].y;
       chord = {o.curve, seg, dx, dy, std::hypot(dx, dy)};
     }

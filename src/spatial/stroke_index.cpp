@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <tuple>
 #include <utility>
@@ -19,7 +20,12 @@ constexpr double kBlotClearance = 1.5;
 
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
                          double radius, const std::vector<std::size_t>& first) {
-  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius, {}, {}};
+  StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius, {}, {}, {}, {}};
+  index.length_at.reserve(curves.size());
+  for (const Polyline& c : curves) {
+    index.length_at.push_back(index.lengths.size());
+    for (std::size_t k = 1; k < c.size(); ++k) index.lengths.push_back(std::hypot(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y));
+  }
   if (first.size() == curves.size()) {
     bool repeats = false;
     for (std::size_t c = 0; c < first.size(); ++c) repeats = repeats || first[c] != c;
@@ -105,15 +111,12 @@ bool strokes_meet_at(const StrokeIndex& strokes, Point p, double min_angle) {
 }
 
 std::optional<Point> stroke_direction(const StrokeIndex& strokes, std::size_t i) {
-  const Polyline& curve = (*strokes.curves)[strokes.owner[i]];
+  const std::size_t c = strokes.owner[i];
+  const Polyline& curve = (*strokes.curves)[c];
   const double reach = strokes.reach_of(i);
   std::size_t lo = strokes.vertex[i] - 1, hi = strokes.vertex[i];
-  for (double run = 0.0; lo > 0 && run < reach; --lo) {
-    run += std::hypot(curve[lo].x - curve[lo - 1].x, curve[lo].y - curve[lo - 1].y);
-  }
-  for (double run = 0.0; hi + 1 < curve.size() && run < reach; ++hi) {
-    run += std::hypot(curve[hi + 1].x - curve[hi].x, curve[hi + 1].y - curve[hi].y);
-  }
+  for (double run = 0.0; lo > 0 && run < reach; --lo) run += strokes.length(c, lo);
+  for (double run = 0.0; hi + 1 < curve.size() && run < reach; ++hi) run += strokes.length(c, hi + 1);
   const double dx = curve[hi].x - curve[lo].x, dy = curve[hi].y - curve[lo].y;
   const double len = std::hypot(dx, dy);
   if (!(len > 0.0)) return std::nullopt;
@@ -544,7 +547,7 @@ namespace {
 // `apart` to its left, and a point met again (many pairs of strokes cross
 // at one place) only once; pairs already in one group, or apart along y
 // alone, need no distance.
-bool groups_apart(std::vector<Point> points, double apart) {
+bool groups_swept(std::vector<Point> points, double apart) {
   std::sort(points.begin(), points.end(), [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
   points.erase(std::unique(points.begin(), points.end(), [](Point a, Point b) { return a.x == b.x && a.y == b.y; }),
                points.end());
@@ -563,6 +566,73 @@ bool groups_apart(std::vector<Point> points, double apart) {
       const std::size_t a = root(k), b = root(l);
       if (a == b || std::hypot(dx, dy) > apart) continue;
       group[std::max(a, b)] = std::min(a, b);
+    }
+  }
+  for (std::size_t k = 1; k < m; ++k) {
+    if (root(k) != root(0)) return true;
+  }
+  return false;
+}
+
+// The same groups found over cells of half `apart` a side, for the many
+// meetings where traces run together: any two points of one cell lie well
+// within `apart` of each other, one group, and points more than three cells
+// apart along x or y (rounding of the cell numbers aside) lie beyond it. Two
+// neighbouring cells are one group as soon as one pair of their points is;
+// points too far out (or not finite) for whole cell numbers go the sweep.
+bool groups_apart(std::vector<Point> points, double apart) {
+  const double side = 0.5 * apart;
+  constexpr double kWhole = 4503599627370496.0;  // 2^52
+  struct Keyed {
+    std::int64_t cx, cy;
+    Point p;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(points.size());
+  bool cells = side > 0.0 && std::isfinite(apart);
+  for (const Point& p : points) {
+    if (!cells) break;
+    const double qx = std::floor(p.x / side), qy = std::floor(p.y / side);
+    cells = std::fabs(qx) < kWhole && std::fabs(qy) < kWhole;
+    keyed.push_back({static_cast<std::int64_t>(qx), static_cast<std::int64_t>(qy), p});
+  }
+  if (!cells) return groups_swept(std::move(points), apart);
+  auto before = [](const Keyed& a, std::int64_t cx, std::int64_t cy) { return a.cx < cx || (a.cx == cx && a.cy < cy); };
+  std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) { return before(a, b.cx, b.cy); });
+  std::vector<std::size_t> start;  // cell k holds keyed[start[k], start[k + 1])
+  for (std::size_t i = 0; i < keyed.size(); ++i) {
+    if (i == 0 || keyed[i].cx != keyed[i - 1].cx || keyed[i].cy != keyed[i - 1].cy) start.push_back(i);
+  }
+  const std::size_t m = start.size();
+  start.push_back(keyed.size());
+  std::vector<std::size_t> group(m);
+  for (std::size_t k = 0; k < m; ++k) group[k] = k;
+  auto root = [&](std::size_t k) {
+    while (group[k] != k) k = group[k] = group[group[k]];
+    return k;
+  };
+  auto touch = [&](std::size_t a, std::size_t b) {
+    for (std::size_t i = start[a]; i < start[a + 1]; ++i) {
+      for (std::size_t j = start[b]; j < start[b + 1]; ++j) {
+        const double dx = keyed[i].p.x - keyed[j].p.x, dy = keyed[i].p.y - keyed[j].p.y;
+        if (std::fabs(dx) <= apart && std::fabs(dy) <= apart && std::hypot(dx, dy) <= apart) return true;
+      }
+    }
+    return false;
+  };
+  // Each pair of cells once: the later cells within three columns and rows.
+  for (std::size_t k = 0; k < m; ++k) {
+    const std::int64_t cx = keyed[start[k]].cx, cy = keyed[start[k]].cy;
+    for (std::int64_t ox = 0; ox <= 3; ++ox) {
+      for (std::int64_t oy = ox == 0 ? 1 : -3; oy <= 3; ++oy) {
+        const auto at = std::partition_point(start.begin() + static_cast<std::ptrdiff_t>(k + 1), start.end() - 1,
+                                             [&](std::size_t s) { return before(keyed[s], cx + ox, cy + oy); });
+        if (at == start.end() - 1 || keyed[*at].cx != cx + ox || keyed[*at].cy != cy + oy) continue;
+        const auto l = static_cast<std::size_t>(at - start.begin());
+        const std::size_t a = root(k), b = root(l);
+        if (a == b || !touch(k, l)) continue;
+        group[std::max(a, b)] = std::min(a, b);
+      }
     }
   }
   for (std::size_t k = 1; k < m; ++k) {

@@ -28,11 +28,17 @@ struct StrokeIndex {
   // Per curve, whether it repeats its first curve the other way round (as
   // `first`, empty when no curve repeats another).
   std::vector<char> reversed;
+  // The length of every curve's segments, read once: segment k of curve c
+  // (from point k - 1 to point k) at length_at[c] + k - 1.
+  std::vector<std::size_t> length_at;
+  std::vector<double> lengths;
 
   Segment segment(std::size_t i) const {
     const Polyline& c = (*curves)[owner[i]];
     return {c[vertex[i] - 1], c[vertex[i]]};
   }
+  // The length of curve c's segment from point k - 1 to point k.
+  double length(std::size_t c, std::size_t k) const { return lengths[length_at[c] + k - 1]; }
   double reach_of(std::size_t i) const { return reach.empty() ? max_reach : reach[i]; }
   // The stroke of grid segment i: a curve and its repeats are one.
   std::size_t stroke_of(std::size_t i) const { return first.empty() ? owner[i] : first[owner[i]]; }

@@ -148,4 +148,43 @@ TEST(StrokeIndex, MeetingsChainedWithinApartAreOnePlace) {
   }
 }
 
+TEST(StrokeIndex, MeetingsGroupAsTheirChainsWithinApart) {
+  // A few strokes across as many others at random places, or crossing
+  // exactly `apart` from their neighbours along x: the crossings fall into
+  // groups as every pair within `apart` chains them, counted here pair by
+  // pair.
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> place(0.0, 4.0), spread(0.3, 2.0);
+  for (int round = 0; round < 40; ++round) {
+    const bool exact = round % 4 == 0;
+    const double apart = exact ? 0.75 : spread(rng);
+    std::vector<double> xs, ys;
+    for (int k = 0; k < 3; ++k) xs.push_back(exact ? apart * k : place(rng));
+    for (int k = 0; k < 3; ++k) ys.push_back(exact ? apart * k * (round % 8 == 0 ? 0.5 : 2.5) : place(rng));
+    std::vector<Polyline> curves;
+    for (const double x : xs) curves.push_back({{x, -5.0}, {x, 9.0}});
+    for (const double y : ys) curves.push_back({{-3.0, y}, {12.0, y}});
+    std::vector<Point> at;
+    for (const double x : xs) {
+      for (const double y : ys) at.push_back({x, y});
+    }
+    std::vector<std::size_t> group(at.size());
+    for (std::size_t k = 0; k < at.size(); ++k) group[k] = k;
+    for (bool joined = true; joined;) {
+      joined = false;
+      for (std::size_t a = 0; a < at.size(); ++a) {
+        for (std::size_t b = 0; b < at.size(); ++b) {
+          if (group[a] > group[b] && std::hypot(at[a].x - at[b].x, at[a].y - at[b].y) <= apart) {
+            group[a] = group[b], joined = true;
+          }
+        }
+      }
+    }
+    bool spread_out = false;
+    for (const std::size_t g : group) spread_out = spread_out || g != group[0];
+    const StrokeIndex index = stroke_index(curves, std::nullopt, 0.3);
+    EXPECT_EQ(meets_apart(index, {{{2.0, 2.0}, 6.0}}, apart, 0.17), spread_out) << round;
+  }
+}
+
 }  // namespace
