@@ -289,6 +289,14 @@ void run_strip(const Grid& g, const Points& pts, const std::uint32_t* mine, std:
     const unsigned char* upper = lower + w;
     for (std::int64_t i = 0; i < w; ++i) pair[i] = static_cast<unsigned char>(lower[i] | (upper[i] << 1));
     for (std::int64_t i = 0; i + 1 < w; ++i) {
+      // Eight uniform squares at a time: pairs i..i+8 all alike.
+      while (i + 9 < w) {
+        std::uint64_t a, b;
+        std::memcpy(&a, pair.data() + i, 8);
+        std::memcpy(&b, pair.data() + i + 1, 8);
+        if (a != b || !(a == 0 || a == 0x0303030303030303ull)) break;
+        i += 8;
+      }
       if (pair[i] == pair[i + 1] && (pair[i] == 0 || pair[i] == 3)) continue;
       // Corners counter-clockwise from the lower left.
       const float d[4] = {at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)};
