@@ -135,6 +135,18 @@ void narrow(double k, double c, double lo_c, double hi_c, double x0, double& lo,
   hi = std::min(hi, x0 + b);
 }
 
+// As narrow with one bound open: lo_c <= (x - x0) k + c when `above`, else
+// (x - x0) k + c <= hi_c (the bound is `b`).
+void narrow_half(double k, double c, double b, bool above, double x0, double& lo, double& hi) {
+  if (k == 0.0) {
+    if (!(above ? c >= b : c <= b)) lo = 1.0, hi = 0.0;
+    return;
+  }
+  const double t = (b - c) / k;
+  if ((k > 0.0) == above) lo = std::max(lo, x0 + t);
+  else hi = std::min(hi, x0 + t);
+}
+
 // The x range of the row y of the feature's region within `reach` (lo > hi:
 // none), widened by `slack` so that rounding drops no node on the border
 // between two regions.
@@ -148,8 +160,9 @@ std::pair<double, double> region_on_row(const Feature& f, double reach, double y
     lo = f.a.x - half, hi = f.a.x + half;
     // Past the arriving segment: (p - a) . in >= 0; short of the leaving
     // one: (p - a) . out <= 0.
-    if (f.has_in) narrow(f.in.x, q * f.in.y, -slack, inf, f.a.x, lo, hi);
-    if (f.has_out) narrow(f.out.x, q * f.out.y, -inf, slack, f.a.x, lo, hi);
+    // One side of each is open, so only its closed bound is worked out.
+    if (f.has_in) narrow_half(f.in.x, q * f.in.y, -slack, true, f.a.x, lo, hi);
+    if (f.has_out) narrow_half(f.out.x, q * f.out.y, slack, false, f.a.x, lo, hi);
   } else {
     // Projecting inside: 0 <= (p - a) . u <= length; within reach of the line.
     narrow(f.u.x, q * f.u.y, -slack, f.length + slack, f.a.x, lo, hi);
@@ -266,13 +279,28 @@ void run_strip(const Grid& g, const Points& pts, const std::uint32_t* mine, std:
     const double t = fa / (fa - fb);
     return up ? Point{g.x(i), g.y(j) + t * g.h} : Point{g.x(i) + t * g.h, g.y(j)};
   };
+  // Each node's side once; a square is skipped when its two columns of
+  // corners agree and are both inside or both outside.
+  std::vector<unsigned char> side_of(static_cast<std::size_t>(w * rows));
+  for (std::size_t k = 0; k < side_of.size(); ++k) side_of[k] = f[k] < inside_below ? 1 : 0;
+  std::vector<unsigned char> pair(static_cast<std::size_t>(w));
   for (std::int64_t j = j0; j < j1; ++j) {
+    const unsigned char* lower = side_of.data() + (j - j0) * w;
+    const unsigned char* upper = lower + w;
+    for (std::int64_t i = 0; i < w; ++i) pair[i] = static_cast<unsigned char>(lower[i] | (upper[i] << 1));
     for (std::int64_t i = 0; i + 1 < w; ++i) {
+      // Eight uniform squares at a time: pairs i..i+8 all alike.
+      while (i + 9 < w) {
+        std::uint64_t a, b;
+        std::memcpy(&a, pair.data() + i, 8);
+        std::memcpy(&b, pair.data() + i + 1, 8);
+        if (a != b || !(a == 0 || a == 0x0303030303030303ull)) break;
+        i += 8;
+      }
+      if (pair[i] == pair[i + 1] && (pair[i] == 0 || pair[i] == 3)) continue;
       // Corners counter-clockwise from the lower left.
       const float d[4] = {at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)};
-      const bool in[4] = {d[0] < inside_below, d[1] < inside_below, d[2] < inside_below,
-                          d[3] < inside_below};
-      if (in[0] == in[1] && in[1] == in[2] && in[2] == in[3]) continue;
+      const bool in[4] = {lower[i] != 0, lower[i + 1] != 0, upper[i + 1] != 0, upper[i] != 0};
       const float v[4] = {level(d[0]), level(d[1]), level(d[2]), level(d[3])};
       const std::uint64_t node = std::uint64_t(j * w + i);
       const std::uint64_t above = std::uint64_t((j + 1) * w + i);
