@@ -714,9 +714,11 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   };
   // The pairs are swept along x: each segment is paired only with those
   // whose boxes start within reach past its own end (in order of where they
-  // start), the lower index of the two taking the first part, as when every
-  // pair is looked at; the meetings come in another order, and no caller
-  // reads their order.
+  // start), the lower index of the two taking the first part. Every place a
+  // pair meets lies on one of its two segments (their crossing on both): a
+  // pair neither of which reaches a disc meets inside none, so the sweep
+  // starts only from segments that reach one, looking both ways, and the
+  // pairs found are then taken in the order of the whole sweep.
   double widest_slack = 0.0;
   for (const Near& n : seen) widest_slack = std::max(widest_slack, n.slack);
   std::vector<std::size_t> by_x(near.size());
@@ -724,55 +726,74 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   std::sort(by_x.begin(), by_x.end(), [&](std::size_t a, std::size_t b) {
     return seen[a].lo.x < seen[b].lo.x || (seen[a].lo.x == seen[b].lo.x && a < b);
   });
-  for (std::size_t at_a = 0; at_a < by_x.size(); ++at_a) {
-    // Twice the widest slack: past rounding, even where the other's slack is the widest.
-    const double right = seen[by_x[at_a]].hi.x + r + seen[by_x[at_a]].slack + 2.0 * widest_slack;
-    for (std::size_t at_b = at_a + 1; at_b < by_x.size() && !(seen[by_x[at_b]].lo.x > right); ++at_b) {
-      const std::size_t x = std::min(by_x[at_a], by_x[at_b]), y = std::max(by_x[at_a], by_x[at_b]);
-      const Near& nu = seen[x];
-      const Near& nv = seen[y];
-      // Every place a pair meets lies on one of its two segments (their
-      // crossing on both): a pair neither of which reaches a disc meets
-      // inside none.
-      if (!nu.touches && !nv.touches) continue;
-      const double reach = r + nu.slack + nv.slack;
-      if (nv.lo.x - nu.hi.x > reach || nu.lo.x - nv.hi.x > reach || nv.lo.y - nu.hi.y > reach ||
-          nu.lo.y - nv.hi.y > reach) {
-        continue;
+  // Twice the widest slack: past rounding, even where the other's slack is the widest.
+  auto right_of = [&](std::size_t at) {
+    const Near& n = seen[by_x[at]];
+    return n.hi.x + r + n.slack + 2.0 * widest_slack;
+  };
+  // The furthest right any segment up to each place in the sweep reaches.
+  std::vector<double> reach_so_far(by_x.size());
+  for (std::size_t at = 0; at < by_x.size(); ++at) {
+    reach_so_far[at] = at == 0 ? right_of(at) : std::max(reach_so_far[at - 1], right_of(at));
+  }
+  auto boxes_near = [&](std::size_t at_a, std::size_t at_b) {
+    const Near& nu = seen[by_x[at_a]];
+    const Near& nv = seen[by_x[at_b]];
+    const double reach = r + nu.slack + nv.slack;
+    return !(nv.lo.x - nu.hi.x > reach || nu.lo.x - nv.hi.x > reach || nv.lo.y - nu.hi.y > reach ||
+             nu.lo.y - nv.hi.y > reach);
+  };
+  std::vector<std::pair<std::size_t, std::size_t>> pairs;
+  for (std::size_t at = 0; at < by_x.size(); ++at) {
+    if (!seen[by_x[at]].touches) continue;
+    const double right = right_of(at), left = seen[by_x[at]].lo.x;
+    for (std::size_t at_b = at + 1; at_b < by_x.size() && !(seen[by_x[at_b]].lo.x > right); ++at_b) {
+      if (boxes_near(at, at_b)) pairs.emplace_back(at, at_b);
+    }
+    // Those before it that reach it and no disc (the others start their own).
+    for (std::size_t at_a = at; at_a-- > 0 && !(left > reach_so_far[at_a]);) {
+      if (!seen[by_x[at_a]].touches && !(left > right_of(at_a)) && boxes_near(at_a, at)) {
+        pairs.emplace_back(at_a, at);
       }
-      const std::size_t u = near[x], v = near[y];
-      if (strokes.stroke_of(u) == strokes.stroke_of(v)) continue;
-      // Strokes running the same way (traces along one street) never meet.
-      const std::optional<Point>& du = direction_of(x);
-      const std::optional<Point>& dv = direction_of(y);
-      if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) continue;
-      const Segment su = nu.s, sv = nv.s;
-      const Approach a = closest_approach(su.a, su.b, sv.a, sv.b);
-      if (a.gap > r) continue;
-      // Where they cross; else where an end of either lies within a band
-      // radius of the other, every such end and not only the nearest (which
-      // of two equally near a stroke's repeat drawn the other way names
-      // first is a matter of order).
-      places.clear();
-      if (a.end == -1) {
-        places.push_back(a.at);
-      } else {
-        const Polyline& cu = (*strokes.curves)[strokes.owner[u]];
-        const Polyline& cv = (*strokes.curves)[strokes.owner[v]];
-        const bool ring_u = closes(cu, r), ring_v = closes(cv, r);
-        auto end_on = [&](Point p, bool is_end, const Segment& other) {
-          if (!is_end) return;
-          const Point f = nearest_on_segment(p, other.a, other.b);
-          if (hypot_within(p.x - f.x, p.y - f.y, r)) places.push_back(f);
-        };
-        end_on(su.a, !ring_u && strokes.vertex[u] == 1, sv);
-        end_on(su.b, !ring_u && strokes.vertex[u] + 1 == cu.size(), sv);
-        end_on(sv.a, !ring_v && strokes.vertex[v] == 1, su);
-        end_on(sv.b, !ring_v && strokes.vertex[v] + 1 == cv.size(), su);
-      }
-      for (const Point& at : places) {
-        if (inside(at)) meetings.push_back(at);
-      }
+    }
+  }
+  std::sort(pairs.begin(), pairs.end());
+  for (const auto& [at_a, at_b] : pairs) {
+    const std::size_t x = std::min(by_x[at_a], by_x[at_b]), y = std::max(by_x[at_a], by_x[at_b]);
+    const Near& nu = seen[x];
+    const Near& nv = seen[y];
+    const std::size_t u = near[x], v = near[y];
+    if (strokes.stroke_of(u) == strokes.stroke_of(v)) continue;
+    // Strokes running the same way (traces along one street) never meet.
+    const std::optional<Point>& du = direction_of(x);
+    const std::optional<Point>& dv = direction_of(y);
+    if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) continue;
+    const Segment su = nu.s, sv = nv.s;
+    const Approach a = closest_approach(su.a, su.b, sv.a, sv.b);
+    if (a.gap > r) continue;
+    // Where they cross; else where an end of either lies within a band
+    // radius of the other, every such end and not only the nearest (which
+    // of two equally near a stroke's repeat drawn the other way names
+    // first is a matter of order).
+    places.clear();
+    if (a.end == -1) {
+      places.push_back(a.at);
+    } else {
+      const Polyline& cu = (*strokes.curves)[strokes.owner[u]];
+      const Polyline& cv = (*strokes.curves)[strokes.owner[v]];
+      const bool ring_u = closes(cu, r), ring_v = closes(cv, r);
+      auto end_on = [&](Point p, bool is_end, const Segment& other) {
+        if (!is_end) return;
+        const Point f = nearest_on_segment(p, other.a, other.b);
+        if (hypot_within(p.x - f.x, p.y - f.y, r)) places.push_back(f);
+      };
+      end_on(su.a, !ring_u && strokes.vertex[u] == 1, sv);
+      end_on(su.b, !ring_u && strokes.vertex[u] + 1 == cu.size(), sv);
+      end_on(sv.a, !ring_v && strokes.vertex[v] == 1, su);
+      end_on(sv.b, !ring_v && strokes.vertex[v] + 1 == cv.size(), su);
+    }
+    for (const Point& at : places) {
+      if (inside(at)) meetings.push_back(at);
     }
   }
   // Places apart are groups of meetings, each chained within `apart`, more
