@@ -743,34 +743,38 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     return !(nv.lo.x - nu.hi.x > reach || nu.lo.x - nv.hi.x > reach || nv.lo.y - nu.hi.y > reach ||
              nu.lo.y - nv.hi.y > reach);
   };
-  std::vector<std::pair<std::size_t, std::size_t>> pairs;
+  // Those before a segment that reaches a disc, reaching it and no disc
+  // themselves (the others start their own look forward), kept by where
+  // they come in the sweep and then by the one they reach.
+  std::vector<std::pair<std::size_t, std::size_t>> back;
   for (std::size_t at = 0; at < by_x.size(); ++at) {
     if (!seen[by_x[at]].touches) continue;
-    const double right = right_of(at), left = seen[by_x[at]].lo.x;
-    for (std::size_t at_b = at + 1; at_b < by_x.size() && !(seen[by_x[at_b]].lo.x > right); ++at_b) {
-      if (boxes_near(at, at_b)) pairs.emplace_back(at, at_b);
-    }
-    // Those before it that reach it and no disc (the others start their own).
+    const double left = seen[by_x[at]].lo.x;
     for (std::size_t at_a = at; at_a-- > 0 && !(left > reach_so_far[at_a]);) {
-      if (!seen[by_x[at_a]].touches && !(left > right_of(at_a)) && boxes_near(at_a, at)) {
-        pairs.emplace_back(at_a, at);
-      }
+      if (!seen[by_x[at_a]].touches && !(left > right_of(at_a)) && boxes_near(at_a, at)) back.emplace_back(at_a, at);
     }
   }
-  std::sort(pairs.begin(), pairs.end());
-  for (const auto& [at_a, at_b] : pairs) {
+  std::vector<std::size_t> first_back(by_x.size() + 1, 0);
+  for (const auto& pair : back) ++first_back[pair.first + 1];
+  for (std::size_t at = 0; at < by_x.size(); ++at) first_back[at + 1] += first_back[at];
+  std::vector<std::size_t> back_to(back.size());
+  {
+    std::vector<std::size_t> fill(first_back.begin(), first_back.end() - 1);
+    for (const auto& [at_a, at] : back) back_to[fill[at_a]++] = at;
+  }
+  auto meet = [&](std::size_t at_a, std::size_t at_b) {
     const std::size_t x = std::min(by_x[at_a], by_x[at_b]), y = std::max(by_x[at_a], by_x[at_b]);
     const Near& nu = seen[x];
     const Near& nv = seen[y];
     const std::size_t u = near[x], v = near[y];
-    if (strokes.stroke_of(u) == strokes.stroke_of(v)) continue;
+    if (strokes.stroke_of(u) == strokes.stroke_of(v)) return;
     // Strokes running the same way (traces along one street) never meet.
     const std::optional<Point>& du = direction_of(x);
     const std::optional<Point>& dv = direction_of(y);
-    if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) continue;
+    if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) return;
     const Segment su = nu.s, sv = nv.s;
     const Approach a = closest_approach(su.a, su.b, sv.a, sv.b);
-    if (a.gap > r) continue;
+    if (a.gap > r) return;
     // Where they cross; else where an end of either lies within a band
     // radius of the other, every such end and not only the nearest (which
     // of two equally near a stroke's repeat drawn the other way names
@@ -794,6 +798,16 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     }
     for (const Point& at : places) {
       if (inside(at)) meetings.push_back(at);
+    }
+  };
+  for (std::size_t at_a = 0; at_a < by_x.size(); ++at_a) {
+    if (seen[by_x[at_a]].touches) {
+      const double right = right_of(at_a);
+      for (std::size_t at_b = at_a + 1; at_b < by_x.size() && !(seen[by_x[at_b]].lo.x > right); ++at_b) {
+        if (boxes_near(at_a, at_b)) meet(at_a, at_b);
+      }
+    } else {
+      for (std::size_t k = first_back[at_a]; k < first_back[at_a + 1]; ++k) meet(at_a, back_to[k]);
     }
   }
   // Places apart are groups of meetings, each chained within `apart`, more
