@@ -714,9 +714,11 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   };
   // The pairs are swept along x: each segment is paired only with those
   // whose boxes start within reach past its own end (in order of where they
-  // start), the lower index of the two taking the first part, as when every
-  // pair is looked at; the meetings come in another order, and no caller
-  // reads their order.
+  // start), the lower index of the two taking the first part. Every place a
+  // pair meets lies on one of its two segments (their crossing on both): a
+  // pair neither of which reaches a disc meets inside none, so the sweep
+  // starts only from segments that reach one, looking both ways, and the
+  // pairs found are then taken in the order of the whole sweep.
   double widest_slack = 0.0;
   for (const Near& n : seen) widest_slack = std::max(widest_slack, n.slack);
   std::vector<std::size_t> by_x(near.size());
@@ -724,55 +726,88 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   std::sort(by_x.begin(), by_x.end(), [&](std::size_t a, std::size_t b) {
     return seen[a].lo.x < seen[b].lo.x || (seen[a].lo.x == seen[b].lo.x && a < b);
   });
+  // Twice the widest slack: past rounding, even where the other's slack is the widest.
+  auto right_of = [&](std::size_t at) {
+    const Near& n = seen[by_x[at]];
+    return n.hi.x + r + n.slack + 2.0 * widest_slack;
+  };
+  // The furthest right any segment up to each place in the sweep reaches.
+  std::vector<double> reach_so_far(by_x.size());
+  for (std::size_t at = 0; at < by_x.size(); ++at) {
+    reach_so_far[at] = at == 0 ? right_of(at) : std::max(reach_so_far[at - 1], right_of(at));
+  }
+  auto boxes_near = [&](std::size_t at_a, std::size_t at_b) {
+    const Near& nu = seen[by_x[at_a]];
+    const Near& nv = seen[by_x[at_b]];
+    const double reach = r + nu.slack + nv.slack;
+    return !(nv.lo.x - nu.hi.x > reach || nu.lo.x - nv.hi.x > reach || nv.lo.y - nu.hi.y > reach ||
+             nu.lo.y - nv.hi.y > reach);
+  };
+  // Those before a segment that reaches a disc, reaching it and no disc
+  // themselves (the others start their own look forward), kept by where
+  // they come in the sweep and then by the one they reach.
+  std::vector<std::pair<std::size_t, std::size_t>> back;
+  for (std::size_t at = 0; at < by_x.size(); ++at) {
+    if (!seen[by_x[at]].touches) continue;
+    const double left = seen[by_x[at]].lo.x;
+    for (std::size_t at_a = at; at_a-- > 0 && !(left > reach_so_far[at_a]);) {
+      if (!seen[by_x[at_a]].touches && !(left > right_of(at_a)) && boxes_near(at_a, at)) back.emplace_back(at_a, at);
+    }
+  }
+  std::vector<std::size_t> first_back(by_x.size() + 1, 0);
+  for (const auto& pair : back) ++first_back[pair.first + 1];
+  for (std::size_t at = 0; at < by_x.size(); ++at) first_back[at + 1] += first_back[at];
+  std::vector<std::size_t> back_to(back.size());
+  {
+    std::vector<std::size_t> fill(first_back.begin(), first_back.end() - 1);
+    for (const auto& [at_a, at] : back) back_to[fill[at_a]++] = at;
+  }
+  auto meet = [&](std::size_t at_a, std::size_t at_b) {
+    const std::size_t x = std::min(by_x[at_a], by_x[at_b]), y = std::max(by_x[at_a], by_x[at_b]);
+    const Near& nu = seen[x];
+    const Near& nv = seen[y];
+    const std::size_t u = near[x], v = near[y];
+    if (strokes.stroke_of(u) == strokes.stroke_of(v)) return;
+    // Strokes running the same way (traces along one street) never meet.
+    const std::optional<Point>& du = direction_of(x);
+    const std::optional<Point>& dv = direction_of(y);
+    if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) return;
+    const Segment su = nu.s, sv = nv.s;
+    const Approach a = closest_approach(su.a, su.b, sv.a, sv.b);
+    if (a.gap > r) return;
+    // Where they cross; else where an end of either lies within a band
+    // radius of the other, every such end and not only the nearest (which
+    // of two equally near a stroke's repeat drawn the other way names
+    // first is a matter of order).
+    places.clear();
+    if (a.end == -1) {
+      places.push_back(a.at);
+    } else {
+      const Polyline& cu = (*strokes.curves)[strokes.owner[u]];
+      const Polyline& cv = (*strokes.curves)[strokes.owner[v]];
+      const bool ring_u = closes(cu, r), ring_v = closes(cv, r);
+      auto end_on = [&](Point p, bool is_end, const Segment& other) {
+        if (!is_end) return;
+        const Point f = nearest_on_segment(p, other.a, other.b);
+        if (hypot_within(p.x - f.x, p.y - f.y, r)) places.push_back(f);
+      };
+      end_on(su.a, !ring_u && strokes.vertex[u] == 1, sv);
+      end_on(su.b, !ring_u && strokes.vertex[u] + 1 == cu.size(), sv);
+      end_on(sv.a, !ring_v && strokes.vertex[v] == 1, su);
+      end_on(sv.b, !ring_v && strokes.vertex[v] + 1 == cv.size(), su);
+    }
+    for (const Point& at : places) {
+      if (inside(at)) meetings.push_back(at);
+    }
+  };
   for (std::size_t at_a = 0; at_a < by_x.size(); ++at_a) {
-    // Twice the widest slack: past rounding, even where the other's slack is the widest.
-    const double right = seen[by_x[at_a]].hi.x + r + seen[by_x[at_a]].slack + 2.0 * widest_slack;
-    for (std::size_t at_b = at_a + 1; at_b < by_x.size() && !(seen[by_x[at_b]].lo.x > right); ++at_b) {
-      const std::size_t x = std::min(by_x[at_a], by_x[at_b]), y = std::max(by_x[at_a], by_x[at_b]);
-      const Near& nu = seen[x];
-      const Near& nv = seen[y];
-      // Every place a pair meets lies on one of its two segments (their
-      // crossing on both): a pair neither of which reaches a disc meets
-      // inside none.
-      if (!nu.touches && !nv.touches) continue;
-      const double reach = r + nu.slack + nv.slack;
-      if (nv.lo.x - nu.hi.x > reach || nu.lo.x - nv.hi.x > reach || nv.lo.y - nu.hi.y > reach ||
-          nu.lo.y - nv.hi.y > reach) {
-        continue;
+    if (seen[by_x[at_a]].touches) {
+      const double right = right_of(at_a);
+      for (std::size_t at_b = at_a + 1; at_b < by_x.size() && !(seen[by_x[at_b]].lo.x > right); ++at_b) {
+        if (boxes_near(at_a, at_b)) meet(at_a, at_b);
       }
-      const std::size_t u = near[x], v = near[y];
-      if (strokes.stroke_of(u) == strokes.stroke_of(v)) continue;
-      // Strokes running the same way (traces along one street) never meet.
-      const std::optional<Point>& du = direction_of(x);
-      const std::optional<Point>& dv = direction_of(y);
-      if (!du || !dv || std::fabs(du->x * dv->x + du->y * dv->y) >= max_cos) continue;
-      const Segment su = nu.s, sv = nv.s;
-      const Approach a = closest_approach(su.a, su.b, sv.a, sv.b);
-      if (a.gap > r) continue;
-      // Where they cross; else where an end of either lies within a band
-      // radius of the other, every such end and not only the nearest (which
-      // of two equally near a stroke's repeat drawn the other way names
-      // first is a matter of order).
-      places.clear();
-      if (a.end == -1) {
-        places.push_back(a.at);
-      } else {
-        const Polyline& cu = (*strokes.curves)[strokes.owner[u]];
-        const Polyline& cv = (*strokes.curves)[strokes.owner[v]];
-        const bool ring_u = closes(cu, r), ring_v = closes(cv, r);
-        auto end_on = [&](Point p, bool is_end, const Segment& other) {
-          if (!is_end) return;
-          const Point f = nearest_on_segment(p, other.a, other.b);
-          if (hypot_within(p.x - f.x, p.y - f.y, r)) places.push_back(f);
-        };
-        end_on(su.a, !ring_u && strokes.vertex[u] == 1, sv);
-        end_on(su.b, !ring_u && strokes.vertex[u] + 1 == cu.size(), sv);
-        end_on(sv.a, !ring_v && strokes.vertex[v] == 1, su);
-        end_on(sv.b, !ring_v && strokes.vertex[v] + 1 == cv.size(), su);
-      }
-      for (const Point& at : places) {
-        if (inside(at)) meetings.push_back(at);
-      }
+    } else {
+      for (std::size_t k = first_back[at_a]; k < first_back[at_a + 1]; ++k) meet(at_a, back_to[k]);
     }
   }
   // Places apart are groups of meetings, each chained within `apart`, more

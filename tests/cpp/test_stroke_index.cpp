@@ -187,4 +187,22 @@ TEST(StrokeIndex, MeetingsGroupAsTheirChainsWithinApart) {
   }
 }
 
+TEST(StrokeIndex, MeetingOfAStrokeEndingOutsideTheDiscsIsFound) {
+  // A stroke ending just beside another, its box clear of the disc's, meets
+  // it inside the disc; mirrored, it comes before or after the other along x.
+  for (const double side : {1.0, -1.0}) {
+    std::vector<Polyline> curves{{{1.0, 6.0}, {5.0, 2.2}},
+                                 {{4.5, 1.95}, {6.0, 1.95}},
+                                 {{3.5, -1.0}, {6.5, -1.0}},
+                                 {{6.0, -3.0}, {6.0, 1.0}}};
+    for (Polyline& c : curves) {
+      for (Point& p : c) p.x *= side;
+    }
+    const StrokeIndex index = stroke_index(curves, std::nullopt, 0.3);
+    std::vector<Point> found;
+    EXPECT_TRUE(meets_apart(index, {{{5.0 * side, 0.0}, 2.0}}, 1.0, 0.17, &found)) << side;
+    EXPECT_EQ(found.size(), 2u) << side;
+  }
+}
+
 }  // namespace
