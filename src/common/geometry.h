@@ -131,28 +131,26 @@ inline double point_segment_distance_within(Point p, const Segment& s, double re
   return std::hypot(ex, ey);
 }
 
-// Whether std::hypot(dx, dy) <= bound, answered as that comparison would:
-// the squared distance settles it away from the bound (its rounding lies far
-// below the margin), hypot is taken only near it and where squares could
-// overflow or fall into subnormals.
-inline bool hypot_within(double dx, double dy, double bound) {
-  if (bound > 1e-100 && bound < 1e100) {
-    const double d2 = dx * dx + dy * dy, b2 = bound * bound;
-    if (d2 < b2 * (1.0 - 1e-9)) return true;
-    if (d2 > b2 * (1.0 + 1e-9)) return false;
-  }
-  return std::hypot(dx, dy) <= bound;
+// How std::hypot(dx, dy) compares with `bound` where the squared distance
+// settles it (its rounding lies far below the margin): -1 below, 1 above;
+// 0 near the bound and where squares could overflow or fall into
+// subnormals, for hypot itself to decide.
+inline int hypot_side(double dx, double dy, double bound) {
+  if (!(bound > 1e-100 && bound < 1e100)) return 0;
+  const double d2 = dx * dx + dy * dy, b2 = bound * bound;
+  return d2 < b2 * (1.0 - 1e-9) ? -1 : d2 > b2 * (1.0 + 1e-9) ? 1 : 0;
 }
 
-// Whether std::hypot(dx, dy) < bound, answered as that comparison would (as
-// hypot_within).
+// Whether std::hypot(dx, dy) <= bound, answered as that comparison would.
+inline bool hypot_within(double dx, double dy, double bound) {
+  const int side = hypot_side(dx, dy, bound);
+  return side != 0 ? side < 0 : std::hypot(dx, dy) <= bound;
+}
+
+// Whether std::hypot(dx, dy) < bound, answered as that comparison would.
 inline bool hypot_below(double dx, double dy, double bound) {
-  if (bound > 1e-100 && bound < 1e100) {
-    const double d2 = dx * dx + dy * dy, b2 = bound * bound;
-    if (d2 < b2 * (1.0 - 1e-9)) return true;
-    if (d2 > b2 * (1.0 + 1e-9)) return false;
-  }
-  return std::hypot(dx, dy) < bound;
+  const int side = hypot_side(dx, dy, bound);
+  return side != 0 ? side < 0 : std::hypot(dx, dy) < bound;
 }
 
 }  // namespace strokegraph
