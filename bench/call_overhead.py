@@ -5,7 +5,9 @@ messy": glyph-sized, tens of points), the whole `strokegraph.centerlines`
 call on strokes given as lists of (x, y) tuples (as a user passes them), the
 native `_core.centerlines` call alone on the normalised curves, and the
 Python steps around it: input normalisation and result wrapping. Each figure
-is the best of --runs passes over all drawings, divided by their count.
+is the best of --runs passes over all drawings, divided by their count, in
+wall time and in processor time of all the process's threads (the steadier
+figure on a shared machine).
 
 Usage: python bench/call_overhead.py [DRAWINGS.json] [--workload NAME] [--runs N]
 (DRAWINGS.json as written by bench/real_hash.py, default /work/ref/realdraw.json)
@@ -23,13 +25,15 @@ from strokegraph import _core, _native, api
 from strokegraph._inputs import normalise
 
 
-def per_drawing(runs: int, count: int, f) -> float:
-    best = float("inf")
+def per_drawing(runs: int, count: int, f) -> tuple[float, float]:
+    """Best wall and best processor seconds (all threads) of a pass, per drawing."""
+    wall = cpu = float("inf")
     for _ in range(runs):
-        start = time.perf_counter()
+        start, start_cpu = time.perf_counter(), time.process_time()
         f()
-        best = min(best, time.perf_counter() - start)
-    return best / count
+        cpu = min(cpu, time.process_time() - start_cpu)
+        wall = min(wall, time.perf_counter() - start)
+    return wall / count, cpu / count
 
 
 def main() -> int:
@@ -69,7 +73,8 @@ def main() -> int:
     print(f"{args.workload}: {n} drawings, {points / n:.1f} points and {strokes / n:.2f} strokes a drawing")
     for name, f in (("centerlines (API)", whole), ("_core.centerlines", core),
                     ("input normalisation", inputs), ("result wrapping", wrapping)):
-        print(f"  {name:22s} {per_drawing(args.runs, n, f) * 1e3:8.3f} ms a drawing")
+        wall, cpu = per_drawing(args.runs, n, f)
+        print(f"  {name:22s} {wall * 1e3:8.3f} ms a drawing ({cpu * 1e3:.3f} ms processor time)")
     return 0
 
 
