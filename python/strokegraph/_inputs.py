@@ -60,6 +60,8 @@ def normalise(drawing: Any) -> tuple[list[Curve], npt.NDArray[np.int64]]:
 
 
 def _item_curves(item: Any, index: int) -> list[Curve]:
+    if type(item) is list or type(item) is tuple:  # the common case first
+        return [_sequence_curve(item, index)]
     if isinstance(item, np.ndarray):
         return [_array_curve(item, index)]
     if _is_shapely(item):
@@ -70,14 +72,21 @@ def _item_curves(item: Any, index: int) -> list[Curve]:
         return _geojson_curves(item.__geo_interface__, index)
     if isinstance(item, (str, bytes, bytearray)) or not isinstance(item, Iterable):
         raise TypeError(f"curve {index}: expected a sequence of (x, y) points, got {type(item).__name__}")
+    return [_sequence_curve(item if hasattr(item, "__len__") else list(item), index)]
+
+
+def _sequence_curve(item: Any, index: int) -> Curve:
     try:
-        array = np.asarray(item if hasattr(item, "__len__") else list(item))
+        array = np.asarray(item)
     except ValueError:
         raise ValueError(f"curve {index}: points must all be (x, y) pairs of numbers; the sequence is ragged") from None
-    return [_array_curve(array, index)]
+    return _array_curve(array, index)
 
 
 def _array_curve(array: npt.NDArray[Any], index: int, *, drop_z: bool = False) -> Curve:
+    if array.dtype == np.float64 and array.ndim == 2 and array.shape[1] == 2 and array.shape[0] \
+            and array.flags.c_contiguous:
+        return array  # already what the pipeline reads
     widths = (2, 3) if drop_z else (2,)
     if array.ndim == 2 and array.shape[1] in widths:
         if array.shape[0] == 0:

@@ -3,7 +3,8 @@
 from __future__ import annotations
 
 from collections.abc import Sequence
-from typing import TYPE_CHECKING, Any, Optional, Union
+from functools import cached_property
+from typing import TYPE_CHECKING, Any, Optional, TypeVar, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -18,6 +19,7 @@ if TYPE_CHECKING:
 
 FloatArray = npt.NDArray[np.float64]
 IntArray = npt.NDArray[np.int64]
+_Array = TypeVar("_Array", bound="np.ndarray[Any, Any]")
 
 
 class Centerlines:
@@ -73,7 +75,8 @@ class Centerlines:
         self.nodes: FloatArray = _readonly(np.asarray(nodes, np.float64).reshape(-1, 2))
         self.edges: IntArray = _readonly(np.asarray(edges, np.int64).reshape(-1, 2))
         m = len(self.offsets) - 1
-        if m < 0 or len(self.edges) != m or self.offsets[-1] != len(self.points) or (np.diff(self.offsets) < 0).any():
+        if m < 0 or len(self.edges) != m or self.offsets[-1] != len(self.points) or (
+                m and (self.offsets[1:] < self.offsets[:-1]).any()):
             raise ValueError("offsets must hold one start per chain plus the end, edges one row per chain")
         if m and (self.edges.min() < 0 or self.edges.max() >= len(self.nodes)):
             raise ValueError("edges must hold node indices")
@@ -87,37 +90,61 @@ class Centerlines:
         self.curve_items: IntArray = _readonly(
             np.arange(len(self.curves), dtype=np.int64) if curve_items is None else np.asarray(curve_items, np.int64)
         )
-
-        self.chains: list[FloatArray] = _split(self.points, self.offsets)
-        self.sources: list[IntArray] = _split(self.source_index, self.source_offsets)
-        self.widths: Optional[list[FloatArray]] = None
-        self.mean_widths: Optional[FloatArray] = None
-        self.width_values: Optional[FloatArray] = None
-        if widths is not None:
-            self.width_values = _readonly(np.asarray(widths, np.float64))
-            self.widths = _split(self.width_values, self.offsets)
-            counts = np.diff(self.offsets)
-            with np.errstate(invalid="ignore", divide="ignore"):
-                self.mean_widths = _frozen(_per_chain_sum(self.width_values, self.offsets) / counts)
-
-        self.degree: IntArray = _frozen(
-            np.bincount(self.edges.ravel(), minlength=len(self.nodes)).astype(np.int64, copy=False))
-        self.junctions: IntArray = _frozen(np.flatnonzero(self.degree >= 3).astype(np.int64, copy=False))
-        self.ends: IntArray = _frozen(np.flatnonzero(self.degree == 1).astype(np.int64, copy=False))
-        self.loops: IntArray = _frozen(
-            np.flatnonzero(self.edges[:, 0] == self.edges[:, 1]).astype(np.int64, copy=False))
-        step = np.zeros(len(self.points))
-        if len(self.points) > 1:
-            step[:-1] = np.hypot(*(self.points[1:] - self.points[:-1]).T)
-            step[self.offsets[1:-1][self.offsets[1:-1] > 0] - 1] = 0.0
-        self.lengths: FloatArray = _frozen(_per_chain_sum(step, self.offsets))
+        self.width_values: Optional[FloatArray] = (
+            None if widths is None else _readonly(np.asarray(widths, np.float64)))
         self.crs: Any = None
         self.traced_crs: Any = None
         self.input_index: Any = None
         self.input_frame: Any = None
 
+    # The per-chain views and the derived arrays are made on first use (most
+    # calls read a few of them) and kept; assigning one replaces it.
+
+    @cached_property
+    def chains(self) -> list[FloatArray]:
+        return _split(self.points, self.offsets)
+
+    @cached_property
+    def sources(self) -> list[IntArray]:
+        return _split(self.source_index, self.source_offsets)
+
+    @cached_property
+    def widths(self) -> Optional[list[FloatArray]]:
+        return None if self.width_values is None else _split(self.width_values, self.offsets)
+
+    @cached_property
+    def mean_widths(self) -> Optional[FloatArray]:
+        if self.width_values is None:
+            return None
+        with np.errstate(invalid="ignore", divide="ignore"):
+            return _frozen(_per_chain_sum(self.width_values, self.offsets) / np.diff(self.offsets))
+
+    @cached_property
+    def degree(self) -> IntArray:
+        return _frozen(np.bincount(self.edges.ravel(), minlength=len(self.nodes)).astype(np.int64, copy=False))
+
+    @cached_property
+    def junctions(self) -> IntArray:
+        return _frozen(np.flatnonzero(self.degree >= 3).astype(np.int64, copy=False))
+
+    @cached_property
+    def ends(self) -> IntArray:
+        return _frozen(np.flatnonzero(self.degree == 1).astype(np.int64, copy=False))
+
+    @cached_property
+    def loops(self) -> IntArray:
+        return _frozen(np.flatnonzero(self.edges[:, 0] == self.edges[:, 1]).astype(np.int64, copy=False))
+
+    @cached_property
+    def lengths(self) -> FloatArray:
+        step = np.zeros(len(self.points))
+        if len(self.points) > 1:
+            step[:-1] = np.hypot(*(self.points[1:] - self.points[:-1]).T)
+            step[self.offsets[1:-1][self.offsets[1:-1] > 0] - 1] = 0.0
+        return _frozen(_per_chain_sum(step, self.offsets))
+
     def __len__(self) -> int:
-        return len(self.chains)
+        return len(self.offsets) - 1
 
     def __repr__(self) -> str:
         return (
@@ -224,7 +251,7 @@ def _readonly(a: npt.NDArray[Any]) -> Any:
     return a
 
 
-def _frozen(a: npt.NDArray[Any]) -> Any:
+def _frozen(a: _Array) -> _Array:
     """An array made here, read-only without a copy (nobody else holds it)."""
     a.flags.writeable = False
     return a

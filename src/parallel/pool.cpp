@@ -24,12 +24,14 @@ namespace {
 thread_local bool is_pool_worker = false;
 
 // One call's share of work: tasks are claimed under the pool lock, finished
-// tasks are counted under the call's own lock.
+// tasks are counted under the call's own lock. A thread that joins a call
+// claims its tasks one at a time until none is left.
 struct Work {
   std::size_t count = 0;
   const std::function<void(std::size_t)>* task = nullptr;
   const std::function<bool()>* stop = nullptr;
-  std::size_t next = 0;  // guarded by the pool lock
+  std::size_t next = 0;   // guarded by the pool lock
+  std::size_t seats = 0;  // workers that may still join; guarded by the pool lock
 
   std::mutex mu;
   std::condition_variable all_done;
@@ -51,8 +53,12 @@ class WorkerPool {
 
   std::size_t workers() const { return workers_; }
 
+  // Runs the tasks on the workers. With `caller_helps` the calling thread
+  // runs tasks too, in place of one worker (so no more threads than workers
+  // are busy): it does not sleep while work is waiting, and work that is
+  // over before a worker wakes costs no hand-over.
   void run(std::size_t count, const std::function<void(std::size_t)>& task,
-           const std::function<bool()>& stop) {
+           const std::function<bool()>& stop, bool caller_helps) {
     if (count == 0) return;
     auto work = std::make_shared<Work>();
     work->count = count;
@@ -62,39 +68,71 @@ class WorkerPool {
       for (std::size_t i = 0; i < count && !stop(); ++i) task(i);
       return;
     }
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      queue_.push_back(work);
+    work->seats = std::min(caller_helps ? workers_ - 1 : workers_, caller_helps ? count - 1 : count);
+    if (work->seats > 0) {
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        queue_.push_back(work);
+      }
+      for (std::size_t i = 0; i < work->seats; ++i) has_work_.notify_one();
     }
-    has_work_.notify_all();
+    if (caller_helps) {
+      const bool was_worker = is_pool_worker;
+      is_pool_worker = true;  // tasks that fan out again run inline, as on a worker
+      run_tasks(*work);
+      is_pool_worker = was_worker;
+    }
     std::unique_lock<std::mutex> lock(work->mu);
     work->all_done.wait(lock, [&] { return work->finished == work->count; });
   }
 
  private:
+  // The first queued call a worker may join, or nullptr. Under the pool lock.
+  std::shared_ptr<Work> joinable() const {
+    for (const std::shared_ptr<Work>& work : queue_) {
+      if (work->seats > 0) return work;
+    }
+    return nullptr;
+  }
+
+  // Claims and runs tasks of `work` until none is left to claim.
+  void run_tasks(Work& work) {
+    for (;;) {
+      std::size_t index = 0;
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (work.next == work.count) return;
+        index = work.next++;
+        if (work.next == work.count) {  // fully handed out (queued only when it had seats)
+          const auto it = std::find_if(queue_.begin(), queue_.end(),
+                                       [&](const std::shared_ptr<Work>& w) { return w.get() == &work; });
+          if (it != queue_.end()) queue_.erase(it);
+        }
+      }
+      // Tasks catch their own failures; `stop` says whether one was recorded.
+      if (!(*work.stop)()) (*work.task)(index);
+      std::lock_guard<std::mutex> lock(work.mu);
+      if (++work.finished == work.count) work.all_done.notify_all();
+    }
+  }
+
   void worker_loop() {
     is_pool_worker = true;
     touch_exception_state();
     for (;;) {
       std::shared_ptr<Work> work;
-      std::size_t index = 0;
       {
         std::unique_lock<std::mutex> lock(mu_);
-        has_work_.wait(lock, [&] { return !queue_.empty(); });
-        work = queue_.front();
-        index = work->next++;
-        if (work->next == work->count) queue_.pop_front();  // fully handed out
+        has_work_.wait(lock, [&] { return (work = joinable()) != nullptr; });
+        --work->seats;
       }
-      // Tasks catch their own failures; `stop` says whether one was recorded.
-      if (!(*work->stop)()) (*work->task)(index);
-      std::lock_guard<std::mutex> lock(work->mu);
-      if (++work->finished == work->count) work->all_done.notify_all();
+      run_tasks(*work);
     }
   }
 
   std::mutex mu_;
   std::condition_variable has_work_;
-  std::deque<std::shared_ptr<Work>> queue_;
+  std::deque<std::shared_ptr<Work>> queue_;  // calls with tasks left to claim
   std::size_t workers_ = 0;
 };
 
@@ -154,7 +192,7 @@ std::size_t pool_size_from_environment() {
 
 void run_on_pool(std::size_t count, const std::function<void(std::size_t)>& task,
                  const std::function<bool()>& stop) {
-  get_pool().run(count, task, stop);
+  get_pool().run(count, task, stop, false);
 }
 
 bool on_pool_worker() { return is_pool_worker; }
@@ -181,7 +219,7 @@ void parallel_for(std::size_t count, const std::function<void(std::size_t)>& tas
     const std::function<bool()> stop = [progress] {
       return progress != nullptr && progress->stop.load(std::memory_order_relaxed);
     };
-    run_on_pool(count, scoped, stop);
+    get_pool().run(count, scoped, stop, true);
     checkpoint();
   } else {
     for (std::size_t i = 0; i < count; ++i) guarded(i);

@@ -30,9 +30,11 @@ std::size_t pool_worker_count();
 
 // Runs task(i) for every i in [0, count), each exactly once, and returns when
 // all have finished. The tasks run on the process-wide pool when `parallel`
-// is set and the pool has more than one worker; they run inline, in index
-// order, on a pool worker itself (a batch job: waiting there for other
-// workers could deadlock) and otherwise. Every task runs even when one
+// is set and the pool has more than one worker, the calling thread taking
+// the place of one worker (tasks it runs fan out inline, as on a worker);
+// they run inline, in index order, on a pool worker itself (a batch job:
+// waiting there for other workers could deadlock) and otherwise. Every task
+// runs even when one
 // throws; then the exception of the lowest failing index is rethrown.
 // Tasks must write only to their own slots.
 void parallel_for(std::size_t count, const std::function<void(std::size_t)>& task, bool parallel);

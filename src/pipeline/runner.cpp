@@ -4,6 +4,8 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+#include <cmath>
 #include <deque>
 #include <exception>
 #include <system_error>
@@ -107,6 +109,19 @@ std::shared_ptr<Runner> start_runner(std::function<void()> body) {
 bool wait_runner(Runner& runner, std::chrono::milliseconds slice) {
   std::unique_lock<std::mutex> lock(runner.mu);
   return runner.finished.wait_for(lock, slice, [&] { return runner.done; });
+}
+
+double band_work(const std::vector<Polyline>& curves, double radius, double feature_size) {
+  constexpr double kTwoPi = 6.283185307179586;
+  double points = 0.0, length = 0.0;
+  for (const Polyline& curve : curves) {
+    points += double(curve.size());
+    for (std::size_t i = 1; i < curve.size(); ++i) {
+      length += std::hypot(curve[i].x - curve[i - 1].x, curve[i].y - curve[i - 1].y);
+    }
+    length += kTwoPi * radius;  // the caps
+  }
+  return points + length / std::min(radius, feature_size);
 }
 
 }  // namespace strokegraph

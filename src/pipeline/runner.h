@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "common/geometry.h"
 #include "common/progress.h"
 
 namespace strokegraph {
@@ -29,5 +30,17 @@ std::shared_ptr<Runner> start_runner(std::function<void()> body);
 
 // Waits at most `slice` for the body to return; true once it has.
 bool wait_runner(Runner& runner, std::chrono::milliseconds slice);
+
+// A measure of the work of banding and tracing `curves`: their points plus
+// the outlines of their bands counted in steps of the finer of `radius` and
+// `feature_size` (both positive). Overlaps are not counted, so it is only
+// good as a bound for small drawings. Not finite for non-finite input.
+double band_work(const std::vector<Polyline>& curves, double radius, double feature_size);
+
+// Calls with the default band options and at most this much work take a few
+// milliseconds at most (tangles of short strokes take longest, about 8 us a
+// unit): too short for a runner thread to pay off, or for Ctrl-C and
+// progress to matter.
+inline constexpr double kShortCallWork = 1500.0;
 
 }  // namespace strokegraph

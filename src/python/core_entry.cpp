@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "pipeline/centerlines.h"
+#include "pipeline/runner.h"
 #include "python/binding.h"
 #include "python/convert.h"
 #include "python/core_convert.h"
@@ -110,6 +111,20 @@ bool warn_untriangulated(const CenterlinesOutput& r, Py_ssize_t job) {
                           job, n, plural, verb, fix) == 0;
 }
 
+// A call without a progress callback whose band options are the defaults and
+// whose drawing is small enough to finish in a few milliseconds.
+bool is_short_call(const CenterlinesJob& job, const PyObject* progress) {
+  const TopologizeOptions& o = job.options.topologize;
+  const bool* tiles = std::get_if<bool>(&job.options.tiles);
+  if (progress != nullptr || o.per_curve_widths || o.resample || o.subdivision_ratio ||
+      o.boundary_simplification || std::holds_alternative<double>(job.options.tiles) ||
+      (tiles != nullptr && *tiles)) {
+    return false;
+  }
+  const double fs = job.options.feature_size.value_or(job.radius * kDefaultFeatureRatio);
+  return band_work(job.curves, job.radius, fs) <= kShortCallWork;
+}
+
 PyObject* py_centerlines(PyObject*, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
   CenterlinesJob job;
   PyObject* progress = nullptr;
@@ -119,8 +134,9 @@ PyObject* py_centerlines(PyObject*, PyObject* const* args, size_t nargsf, PyObje
     return nullptr;
   }
   const bool with_widths = job.options.topologize.compute_widths;
+  const WatchOptions watch{true, progress, is_short_call(job, progress)};
   return run_pipeline<CenterlinesOutput>(
-      WatchOptions{true, progress},
+      watch,
       [job = std::move(job)] { return centerlines_inner(job.curves, job.radius, job.options); },
       [&](const CenterlinesOutput& r) -> PyObject* {
         if (!warn_untriangulated(r, -1)) return nullptr;

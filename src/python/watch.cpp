@@ -30,6 +30,19 @@ bool wait(Runner& runner, milliseconds slice, bool release_gil) {
   return done;
 }
 
+// Runs the body here, with a Progress of its own installed as on a runner.
+void run_here(const std::function<void()>& body, bool release_gil) {
+  Progress progress;
+  ProgressScope scope(&progress);
+  if (!release_gil) {
+    body();
+    return;
+  }
+  Py_BEGIN_ALLOW_THREADS
+  body();
+  Py_END_ALLOW_THREADS
+}
+
 bool report(PyObject* callback, const char* stage, double fraction) {
   PyObject* result = PyObject_CallFunction(callback, "sd", stage, fraction);
   Py_XDECREF(result);
@@ -39,15 +52,9 @@ bool report(PyObject* callback, const char* stage, double fraction) {
 }  // namespace
 
 bool run_watched(std::function<void()> body, const WatchOptions& options) {
-  std::shared_ptr<Runner> runner = start_runner(body);
+  std::shared_ptr<Runner> runner = options.short_call ? nullptr : start_runner(body);
   if (runner == nullptr) {
-    if (options.release_gil) {
-      Py_BEGIN_ALLOW_THREADS
-      body();
-      Py_END_ALLOW_THREADS
-    } else {
-      body();
-    }
+    run_here(body, options.release_gil);
     return true;
   }
   body = nullptr;

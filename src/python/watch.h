@@ -29,6 +29,10 @@ struct WatchOptions {
   // reported after the call ends. An exception from it cancels the call and
   // propagates.
   PyObject* progress = nullptr;
+  // The call is known to take a few milliseconds at most: it runs on the
+  // calling thread, which saves handing it to a runner and back, and is not
+  // watched (no progress is reported; Ctrl-C is heard once it returns).
+  bool short_call = false;
 };
 
 // Runs `body` (which must not throw, must touch no Python object and must own,
@@ -37,8 +41,8 @@ struct WatchOptions {
 // was cut short: a signal handler raised (KeyboardInterrupt on SIGINT) or the
 // progress callback raised. The call is then asked to stop; it is given a
 // moment to unwind and otherwise finishes, and frees its data, in the
-// background. When no thread can be started the body runs on the calling
-// thread, uninterruptibly.
+// background. A short call, and any call when no thread can be started, runs
+// on the calling thread, uninterruptibly.
 bool run_watched(std::function<void()> body, const WatchOptions& options);
 
 // Runs a pipeline through run_watched and turns its outcome into a Python

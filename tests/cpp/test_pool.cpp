@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -128,4 +129,25 @@ TEST(ParallelFor, RunsInlineOnAPoolWorker) {
   run_on_pool(jobs, job, never);
   for (std::size_t k = 0; k < task_thread.size(); ++k)
     EXPECT_EQ(task_thread[k], job_thread[k / tasks]);
+}
+
+TEST(ParallelFor, TheCallerTakesOneWorkersPlace) {
+  // Tasks long enough for every thread to join: no more threads than workers
+  // run them, and tasks the caller runs fan out inline.
+  constexpr std::size_t tasks = 24, inner = 6;
+  std::vector<std::thread::id> task_thread(tasks), inner_thread(tasks * inner);
+  parallel_for(
+      tasks,
+      [&](std::size_t i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        task_thread[i] = std::this_thread::get_id();
+        parallel_for(inner, [&](std::size_t j) { inner_thread[i * inner + j] = std::this_thread::get_id(); },
+                     true);
+      },
+      true);
+  std::vector<std::thread::id> threads(task_thread);
+  std::sort(threads.begin(), threads.end());
+  threads.erase(std::unique(threads.begin(), threads.end()), threads.end());
+  EXPECT_LE(threads.size(), std::max<std::size_t>(pool_worker_count(), 1));
+  for (std::size_t k = 0; k < inner_thread.size(); ++k) EXPECT_EQ(inner_thread[k], task_thread[k / inner]);
 }

@@ -147,6 +147,24 @@ def test_graph_summary_of_a_hand_built_result():
         result.chains[0][0, 0] = 1.0  # read-only
 
 
+def test_derived_arrays_are_read_only_kept_and_replaceable():
+    result = centerlines(DRAWING, 1.0, compute_widths=True)
+    for name, dtype in [("degree", np.int64), ("junctions", np.int64), ("ends", np.int64), ("loops", np.int64),
+                        ("lengths", np.float64), ("mean_widths", np.float64)]:
+        value = getattr(result, name)
+        assert value.dtype == dtype and not value.flags.writeable, name
+        assert getattr(result, name) is value, name
+    for name, flat_values in [("chains", result.points), ("widths", result.width_values),
+                              ("sources", result.source_index)]:
+        parts = getattr(result, name)
+        assert isinstance(parts, list) and all(not p.flags.writeable for p in parts), name
+        assert np.concatenate(parts).tolist() == flat_values.tolist(), name
+    np.testing.assert_allclose(result.mean_widths, [w.mean() for w in result.widths])
+    assert centerlines(DRAWING, 1.0).widths is None and centerlines(DRAWING, 1.0).mean_widths is None
+    result.lengths = np.zeros(len(result))  # as a projected result takes the lengths measured where traced
+    assert result.lengths.tolist() == [0.0] * len(result)
+
+
 def test_round_trips_through_networkx_shapely_and_geojson():
     nx = pytest.importorskip("networkx")
     result = centerlines(DRAWING, 1.0, compute_widths=True)

@@ -190,3 +190,17 @@ def test_a_polygon_that_fails_to_triangulate_is_reported_not_hidden():
         warnings.simplefilter("error")
         clean = decode(_core.centerlines(UNTRIANGULATED, 1.0))
     assert len(clean["chains"]) > len(raw["chains"])
+
+
+@pytest.mark.parametrize("clean", [True, False])
+def test_small_calls_run_here_and_give_what_watched_calls_give(clean):
+    # Without a progress callback a small drawing is traced on the calling
+    # thread; with one, or in a batch, on another.
+    calls = [(curves, 1.0 + 0.1 * (i % 5)) for i, curves in enumerate(DRAWINGS)]
+    here = [_core.centerlines(c, r, clean=clean, compute_widths=True) for c, r in calls]
+    heard = []
+    watched = [_core.centerlines(c, r, clean=clean, compute_widths=True, progress=lambda *a: heard.append(a))
+               for c, r in calls]
+    batch = _core.centerlines_batch([{"curves": c, "radius": r, "clean": clean, "compute_widths": True}
+                                     for c, r in calls])
+    assert here == watched == batch
