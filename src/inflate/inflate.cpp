@@ -191,35 +191,43 @@ void attach_holes(std::vector<Outer>& outers, std::vector<Hole>& holes,
   for (std::size_t k = 0; k < by_area.size(); ++k) by_area[k] = k;
   std::stable_sort(by_area.begin(), by_area.end(),
                    [&](std::size_t a, std::size_t b) { return outers[a].area < outers[b].area; });
-  std::vector<std::size_t> candidates, hits;
-  std::vector<Point> firsts;
-  for (std::size_t k : by_area) {
-    const Outer& outer = outers[k];
-    const Bounds b = bounds_of(outer.ring);
-    if (b.ymax <= all.ymin || b.ymin > all.ymax) continue;
-    const std::size_t cy0 = cell(b.ymin, all.ymin, ch), cy1 = cell(b.ymax, all.ymin, ch);
-    const std::size_t cx0 = cell(b.xmin - x_margin(b), all.xmin, cw);
-    const std::size_t cx1 = cell(b.xmax + x_margin(b), all.xmin, cw);
-    candidates.clear();
-    firsts.clear();
-    for (std::size_t cy = cy0; cy <= cy1; ++cy) {
-      for (std::size_t cx = cx0; cx <= cx1; ++cx) {
-        for (std::size_t h : grid[cy * side + cx]) {
-          const Hole& hole = holes[h];
-          if (hole.taken || !(hole.area < outer.area) || !may_contain(b, hole.ring[0])) continue;
-          candidates.push_back(h);
-          firsts.push_back(hole.ring[0]);
+  // The holes within each outer ring are found on the pool, each outer in
+  // its own slot; each then goes to the smallest outer holding it.
+  std::vector<std::vector<std::size_t>> within(outers.size());
+  std::size_t points = 0;
+  for (const Outer& outer : outers) points += outer.ring.size();
+  parallel_for(
+      outers.size(),
+      [&](std::size_t k) {
+        const Outer& outer = outers[k];
+        const Bounds b = bounds_of(outer.ring);
+        if (b.ymax <= all.ymin || b.ymin > all.ymax) return;
+        const std::size_t cy0 = cell(b.ymin, all.ymin, ch), cy1 = cell(b.ymax, all.ymin, ch);
+        const std::size_t cx0 = cell(b.xmin - x_margin(b), all.xmin, cw);
+        const std::size_t cx1 = cell(b.xmax + x_margin(b), all.xmin, cw);
+        std::vector<std::size_t> candidates;
+        std::vector<Point> firsts;
+        for (std::size_t cy = cy0; cy <= cy1; ++cy) {
+          for (std::size_t cx = cx0; cx <= cx1; ++cx) {
+            for (std::size_t h : grid[cy * side + cx]) {
+              const Hole& hole = holes[h];
+              if (!(hole.area < outer.area) || !may_contain(b, hole.ring[0])) continue;
+              candidates.push_back(h);
+              firsts.push_back(hole.ring[0]);
+            }
+          }
         }
-      }
-    }
-    if (candidates.empty()) continue;
-    const std::vector<char> inside = points_in_ring(outer.ring, firsts);
-    hits.clear();
-    for (std::size_t c = 0; c < candidates.size(); ++c) {
-      if (inside[c]) hits.push_back(candidates[c]);
-    }
-    std::sort(hits.begin(), hits.end());
-    for (std::size_t h : hits) {
+        if (candidates.empty()) return;
+        const std::vector<char> inside = points_in_ring(outer.ring, firsts);
+        for (std::size_t c = 0; c < candidates.size(); ++c) {
+          if (inside[c]) within[k].push_back(candidates[c]);
+        }
+        std::sort(within[k].begin(), within[k].end());
+      },
+      points >= kParallelPoints);
+  for (std::size_t k : by_area) {
+    for (std::size_t h : within[k]) {
+      if (holes[h].taken) continue;
       holes[h].taken = true;
       polygons[k].holes.push_back(std::move(holes[h].ring));
     }
@@ -586,16 +594,18 @@ std::vector<BufferPolygon> unite_bands(std::vector<Ring> bands, double feature_s
   std::size_t points = 0;
   for (const Ring& ring : bands) points += ring.size();
   PathsD subjects(bands.size());
+  std::vector<char> hole(bands.size(), 0);
   parallel_ranges(bands.size(), points >= kParallelPoints ? 256 : bands.size(),
                   [&](std::size_t begin, std::size_t end) {
                     for (std::size_t i = begin; i < end; ++i) {
                       subjects[i] = to_path(bands[i]);
                       Ring().swap(bands[i]);
+                      hole[i] = signed_area(subjects[i]) < 0.0;
                     }
                   });
   // Grouping needs every outline to be a whole region: a hole among them
   // (bands offset without caps) sends all to the clustered union.
-  const bool whole_regions = !has_hole(subjects);
+  const bool whole_regions = std::find(hole.begin(), hole.end(), 1) == hole.end();
   if (single_union_requested() || !whole_regions)
     return polygons_from_union(
         union_bands(std::move(subjects), single_union_requested(), FillRule::Positive),
