@@ -227,20 +227,33 @@ namespace {
 
 // The subjects united cluster by cluster with `unite` (one call per cluster
 // of overlapping boxes). The clusters are independent: on larger inputs they
-// are united in parallel, each into its own slot, and merged in order.
+// are united in parallel, each into its own slot, and merged in order. The
+// pool hands them out largest first (by vertices), so that no large cluster
+// starts last while the other workers run out of work.
 template <typename Unite>
 PathsD united_by_cluster(PathsD subjects, Unite unite) {
-  std::vector<GridBox> boxes;
-  boxes.reserve(subjects.size());
-  for (const PathD& path : subjects) boxes.push_back(union_grid_box(path));
-  const std::vector<std::vector<std::size_t>> clusters = box_clusters(boxes);
-  if (clusters.size() == 1) return unite(std::move(subjects));
-  std::vector<PathsD> parts(clusters.size());
   std::size_t vertices = 0;
   for (const PathD& path : subjects) vertices += path.size();
+  std::vector<GridBox> boxes(subjects.size());
+  parallel_ranges(subjects.size(), vertices >= kParallelVertices ? 256 : subjects.size(),
+                  [&](std::size_t begin, std::size_t end) {
+                    for (std::size_t i = begin; i < end; ++i) boxes[i] = union_grid_box(subjects[i]);
+                  });
+  const std::vector<std::vector<std::size_t>> clusters = box_clusters(boxes);
+  if (clusters.size() == 1) return unite(std::move(subjects));
+  // (complement of the vertex count, cluster): ascending is largest first.
+  std::vector<std::pair<std::size_t, std::size_t>> by_size(clusters.size());
+  for (std::size_t c = 0; c < clusters.size(); ++c) {
+    std::size_t size = 0;
+    for (std::size_t i : clusters[c]) size += subjects[i].size();
+    by_size[c] = {~size, c};
+  }
+  std::sort(by_size.begin(), by_size.end());
+  std::vector<PathsD> parts(clusters.size());
   parallel_for(
       clusters.size(),
-      [&](std::size_t c) {
+      [&](std::size_t k) {
+        const std::size_t c = by_size[k].second;
         PathsD members;
         members.reserve(clusters[c].size());
         for (std::size_t i : clusters[c]) members.push_back(std::move(subjects[i]));

@@ -191,35 +191,43 @@ void attach_holes(std::vector<Outer>& outers, std::vector<Hole>& holes,
   for (std::size_t k = 0; k < by_area.size(); ++k) by_area[k] = k;
   std::stable_sort(by_area.begin(), by_area.end(),
                    [&](std::size_t a, std::size_t b) { return outers[a].area < outers[b].area; });
-  std::vector<std::size_t> candidates, hits;
-  std::vector<Point> firsts;
-  for (std::size_t k : by_area) {
-    const Outer& outer = outers[k];
-    const Bounds b = bounds_of(outer.ring);
-    if (b.ymax <= all.ymin || b.ymin > all.ymax) continue;
-    const std::size_t cy0 = cell(b.ymin, all.ymin, ch), cy1 = cell(b.ymax, all.ymin, ch);
-    const std::size_t cx0 = cell(b.xmin - x_margin(b), all.xmin, cw);
-    const std::size_t cx1 = cell(b.xmax + x_margin(b), all.xmin, cw);
-    candidates.clear();
-    firsts.clear();
-    for (std::size_t cy = cy0; cy <= cy1; ++cy) {
-      for (std::size_t cx = cx0; cx <= cx1; ++cx) {
-        for (std::size_t h : grid[cy * side + cx]) {
-          const Hole& hole = holes[h];
-          if (hole.taken || !(hole.area < outer.area) || !may_contain(b, hole.ring[0])) continue;
-          candidates.push_back(h);
-          firsts.push_back(hole.ring[0]);
+  // The holes within each outer ring are found on the pool, each outer in
+  // its own slot; each then goes to the smallest outer holding it.
+  std::vector<std::vector<std::size_t>> within(outers.size());
+  std::size_t points = 0;
+  for (const Outer& outer : outers) points += outer.ring.size();
+  parallel_for(
+      outers.size(),
+      [&](std::size_t k) {
+        const Outer& outer = outers[k];
+        const Bounds b = bounds_of(outer.ring);
+        if (b.ymax <= all.ymin || b.ymin > all.ymax) return;
+        const std::size_t cy0 = cell(b.ymin, all.ymin, ch), cy1 = cell(b.ymax, all.ymin, ch);
+        const std::size_t cx0 = cell(b.xmin - x_margin(b), all.xmin, cw);
+        const std::size_t cx1 = cell(b.xmax + x_margin(b), all.xmin, cw);
+        std::vector<std::size_t> candidates;
+        std::vector<Point> firsts;
+        for (std::size_t cy = cy0; cy <= cy1; ++cy) {
+          for (std::size_t cx = cx0; cx <= cx1; ++cx) {
+            for (std::size_t h : grid[cy * side + cx]) {
+              const Hole& hole = holes[h];
+              if (!(hole.area < outer.area) || !may_contain(b, hole.ring[0])) continue;
+              candidates.push_back(h);
+              firsts.push_back(hole.ring[0]);
+            }
+          }
         }
-      }
-    }
-    if (candidates.empty()) continue;
-    const std::vector<char> inside = points_in_ring(outer.ring, firsts);
-    hits.clear();
-    for (std::size_t c = 0; c < candidates.size(); ++c) {
-      if (inside[c]) hits.push_back(candidates[c]);
-    }
-    std::sort(hits.begin(), hits.end());
-    for (std::size_t h : hits) {
+        if (candidates.empty()) return;
+        const std::vector<char> inside = points_in_ring(outer.ring, firsts);
+        for (std::size_t c = 0; c < candidates.size(); ++c) {
+          if (inside[c]) within[k].push_back(candidates[c]);
+        }
+        std::sort(within[k].begin(), within[k].end());
+      },
+      points >= kParallelPoints);
+  for (std::size_t k : by_area) {
+    for (std::size_t h : within[k]) {
+      if (holes[h].taken) continue;
       holes[h].taken = true;
       polygons[k].holes.push_back(std::move(holes[h].ring));
     }
@@ -557,31 +565,47 @@ std::vector<Ring> offset_bands(const std::vector<Polyline>& curves,
                                const std::optional<WidthLists>& per_curve_widths,
                                double buffer_distance, double feature_size,
                                const std::vector<EndCaps>* caps, bool outlines) {
-  std::vector<Ring> rings;
-  for (PathsD& band : offset_curves(curves, per_curve_widths, buffer_distance, feature_size, caps,
-                                    outlines && caps != nullptr)) {
-    for (PathD& path : band) {
-      Ring ring;
-      ring.reserve(path.size());
-      for (const PointD& q : path) ring.push_back({q.x, q.y});
-      rings.push_back(std::move(ring));
-      PathD().swap(path);
-    }
+  std::vector<PathsD> bands = offset_curves(curves, per_curve_widths, buffer_distance,
+                                            feature_size, caps, outlines && caps != nullptr);
+  // Every curve's outlines are copied into their own slots of the list.
+  std::vector<std::size_t> first(bands.size() + 1, 0);
+  std::size_t points = 0;
+  for (std::size_t i = 0; i < bands.size(); ++i) {
+    first[i + 1] = first[i] + bands[i].size();
+    for (const PathD& path : bands[i]) points += path.size();
   }
+  std::vector<Ring> rings(first.back());
+  parallel_for(
+      bands.size(),
+      [&](std::size_t i) {
+        for (std::size_t k = 0; k < bands[i].size(); ++k) {
+          Ring& ring = rings[first[i] + k];
+          ring.reserve(bands[i][k].size());
+          for (const PointD& q : bands[i][k]) ring.push_back({q.x, q.y});
+        }
+        PathsD().swap(bands[i]);
+      },
+      points >= kParallelPoints);
   return rings;
 }
 
 std::vector<BufferPolygon> unite_bands(std::vector<Ring> bands, double feature_size) {
   if (bands.empty()) return {};
-  PathsD subjects;
-  subjects.reserve(bands.size());
-  for (Ring& ring : bands) {
-    subjects.push_back(to_path(ring));
-    Ring().swap(ring);
-  }
+  std::size_t points = 0;
+  for (const Ring& ring : bands) points += ring.size();
+  PathsD subjects(bands.size());
+  std::vector<char> hole(bands.size(), 0);
+  parallel_ranges(bands.size(), points >= kParallelPoints ? 256 : bands.size(),
+                  [&](std::size_t begin, std::size_t end) {
+                    for (std::size_t i = begin; i < end; ++i) {
+                      subjects[i] = to_path(bands[i]);
+                      Ring().swap(bands[i]);
+                      hole[i] = signed_area(subjects[i]) < 0.0;
+                    }
+                  });
   // Grouping needs every outline to be a whole region: a hole among them
   // (bands offset without caps) sends all to the clustered union.
-  const bool whole_regions = !has_hole(subjects);
+  const bool whole_regions = std::find(hole.begin(), hole.end(), 1) == hole.end();
   if (single_union_requested() || !whole_regions)
     return polygons_from_union(
         union_bands(std::move(subjects), single_union_requested(), FillRule::Positive),
@@ -628,19 +652,36 @@ std::vector<BufferPolygon> inflate(const std::vector<Polyline>& curves,
 namespace {
 
 std::vector<BufferPolygon> polygons_from_union(const PathsD& united, double feature_size) {
+  // Each ring is measured in its own slot (on the pool for larger unions),
+  // then sorted out in union order.
+  struct Measured {
+    Ring ring;
+    double area = 0.0, length = 0.0;
+  };
+  std::vector<Measured> measured(united.size());
+  std::size_t points = 0;
+  for (const PathD& path : united) points += path.size();
+  parallel_for(
+      united.size(),
+      [&](std::size_t k) {
+        const PathD& path = united[k];
+        if (path.size() < 2) return;
+        Ring ring = dedup_ring(path);
+        if (ring.size() < 3) return;
+        measured[k].area = signed_area(path);
+        if (measured[k].area > 0.0) measured[k].length = open_length(ring);
+        measured[k].ring = std::move(ring);
+      },
+      points >= kParallelPoints);
   std::vector<Outer> outers;
   std::vector<Hole> holes;
   const double min_hole_area = 0.1 * (feature_size * feature_size);
-  for (const PathD& path : united) {
-    if (path.size() < 2) continue;
-    Ring ring = dedup_ring(path);
-    if (ring.size() < 3) continue;
-    const double area = signed_area(path);
-    if (area > 0.0) {
-      const double length = open_length(ring);
-      outers.push_back({std::move(ring), length, area});
-    } else if (-area >= min_hole_area) {
-      holes.push_back({std::move(ring), -area});
+  for (Measured& m : measured) {
+    if (m.ring.empty()) continue;
+    if (m.area > 0.0) {
+      outers.push_back({std::move(m.ring), m.length, m.area});
+    } else if (-m.area >= min_hole_area) {
+      holes.push_back({std::move(m.ring), -m.area});
     }
   }
 

@@ -4,8 +4,8 @@
 #include "pipeline/clean_parts.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -20,6 +20,7 @@
 #include "conditioning/turn_backs.h"
 #include "graph/graph.h"
 #include "inflate/inflate.h"
+#include "parallel/pool.h"
 #include "pipeline/batch.h"
 #include "pipeline/front.h"
 #include "pipeline/join_cuts.h"
@@ -35,19 +36,38 @@ namespace strokegraph {
 namespace clean_detail {
 namespace {
 
+// Curves go to the pool in ranges of this many, in curve order (so that what
+// they collect comes out the same on every thread count); drawings of fewer
+// points than kParallelPoints stay on the calling thread.
+constexpr std::size_t kCurveGrain = 64;
+constexpr std::size_t kParallelPoints = 4096;
+
+std::size_t curve_grain(const std::vector<Polyline>& curves) {
+  std::size_t points = 0;
+  for (const Polyline& c : curves) points += c.size();
+  return points < kParallelPoints ? std::max<std::size_t>(curves.size(), 1) : kCurveGrain;
+}
+
 // Both ends of every stroke of the conditioned curves (strokes whose ends
 // touch already joined, end points kept by decimation); a stroke that closes
 // on itself has no ends. Where a curve turns back over itself the ink ends
 // too (see turn_backs).
 std::vector<Point> stroke_ends(const std::vector<Polyline>& conditioned, double radius) {
+  const std::vector<std::vector<Point>> parts = parallel_parts<std::vector<Point>>(
+      conditioned.size(), curve_grain(conditioned),
+      [&](std::size_t begin, std::size_t end, std::vector<Point>& ends) {
+        for (std::size_t i = begin; i < end; ++i) {
+          const Polyline& c = conditioned[i];
+          if (c.size() < 2) continue;
+          if (std::hypot(c.back().x - c.front().x, c.back().y - c.front().y) <= 0.5 * radius)
+            continue;
+          ends.push_back(c.front());
+          ends.push_back(c.back());
+          for (const Point& p : turn_backs(c, radius)) ends.push_back(p);
+        }
+      });
   std::vector<Point> ends;
-  for (const Polyline& c : conditioned) {
-    if (c.size() < 2) continue;
-    if (std::hypot(c.back().x - c.front().x, c.back().y - c.front().y) <= 0.5 * radius) continue;
-    ends.push_back(c.front());
-    ends.push_back(c.back());
-    for (const Point& p : turn_backs(c, radius)) ends.push_back(p);
-  }
+  for (const std::vector<Point>& part : parts) ends.insert(ends.end(), part.begin(), part.end());
   return ends;
 }
 
@@ -60,7 +80,11 @@ std::optional<double> tile_side(const TileChoice& tiles, const std::vector<Ring>
   if (const bool* always = std::get_if<bool>(&tiles)) {
     return *always ? std::optional<double>(0.0) : std::nullopt;
   }
-  if (tiling_pays_off(largest_cluster_vertices(bands), tiles_crowded(bands, margin))) return 0.0;
+  // Crowding only matters between the two thresholds of tiling_pays_off.
+  const std::size_t largest = largest_cluster_vertices(bands);
+  const bool crowded = tiling_pays_off(largest, false) != tiling_pays_off(largest, true) &&
+                       tiles_crowded(bands, margin);
+  if (tiling_pays_off(largest, crowded)) return 0.0;
   return std::nullopt;
 }
 
@@ -122,21 +146,32 @@ bool heavily_overlapping(const std::vector<Polyline>& curves, double radius) {
     const std::size_t i = std::min(width - 1, std::size_t((x - xmin) / side));
     const std::size_t j = std::min(std::size_t(h) - 1, std::size_t((y - ymin) / side));
     const std::size_t k = j * width + i;
-    bits[k / 64] |= std::uint64_t{1} << (k % 64);
+    std::atomic_ref<std::uint64_t>(bits[k / 64]).fetch_or(std::uint64_t{1} << (k % 64),
+                                                          std::memory_order_relaxed);
   };
-  double length = 0.0;
-  for (const Polyline& c : curves) {
-    if (c.size() < 2) continue;
-    for (std::size_t k = 0; k + 1 < c.size(); ++k) {
-      const Point a = c[k], b = c[k + 1];
-      const double l = std::hypot(b.x - a.x, b.y - a.y);
-      length += l;
-      const double steps = std::ceil(l / (0.5 * side));
-      for (double t = 0.0; t < steps; t += 1.0)
-        mark(a.x + (b.x - a.x) * (t / steps), a.y + (b.y - a.y) * (t / steps));
+  // The curves are marked on the pool; their segments' lengths are summed
+  // afterwards in curve order, as one pass would.
+  std::vector<std::size_t> first(curves.size() + 1, 0);
+  for (std::size_t i = 0; i < curves.size(); ++i)
+    first[i + 1] = first[i] + (curves[i].size() < 2 ? 0 : curves[i].size() - 1);
+  std::vector<double> lengths(first.back());
+  parallel_ranges(curves.size(), curve_grain(curves), [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      const Polyline& c = curves[i];
+      if (c.size() < 2) continue;
+      for (std::size_t k = 0; k + 1 < c.size(); ++k) {
+        const Point a = c[k], b = c[k + 1];
+        const double l = std::hypot(b.x - a.x, b.y - a.y);
+        lengths[first[i] + k] = l;
+        const double steps = std::ceil(l / (0.5 * side));
+        for (double t = 0.0; t < steps; t += 1.0)
+          mark(a.x + (b.x - a.x) * (t / steps), a.y + (b.y - a.y) * (t / steps));
+      }
+      mark(c.back().x, c.back().y);
     }
-    mark(c.back().x, c.back().y);
-  }
+  });
+  double length = 0.0;
+  for (double l : lengths) length += l;
   std::size_t touched = 0;
   for (std::uint64_t word : bits) touched += std::size_t(std::popcount(word));
   return touched > 0 && length >= kHeavyOverlap * side * double(touched);

@@ -211,6 +211,29 @@ TEST(Inflate, HoleOfALongRingInsideAShortFrameStaysWithItsRing) {
   EXPECT_EQ(out[1].holes.size(), 1u);
 }
 
+TEST(Inflate, NestedLoopsEachKeepTheHoleJustInsideThem) {
+  // Concentric round loops of many points (the holes are then matched on the
+  // pool): every outer ring holds all smaller holes, yet takes only the one
+  // just inside it.
+  std::vector<Polyline> loops;
+  for (int k = 1; k <= 6; ++k) {
+    Polyline loop;
+    for (int i = 0; i < 1200; ++i) {
+      const double t = 2 * M_PI * i / 1200;
+      loop.push_back({10.0 * k * std::cos(t), 10.0 * k * std::sin(t)});
+    }
+    loop.push_back(loop.front());
+    loops.push_back(std::move(loop));
+  }
+  const auto out = inflate(loops, std::nullopt, 1.0, 1.0);
+  ASSERT_EQ(out.size(), 6u);
+  expect_guarantees(out, 1.0);
+  for (const BufferPolygon& polygon : out) {
+    ASSERT_EQ(polygon.holes.size(), 1u);
+    EXPECT_NEAR(bounds_of(polygon.holes[0]).xmax, bounds_of(polygon.outer).xmax - 2.0, 0.01);
+  }
+}
+
 TEST(Inflate, WideningWidthsGiveAWideningBand) {
   const auto out = inflate({{{0, 0}, {5, 0}, {10, 0}}}, WidthLists{{1, 2, 3}}, 9.0, 1.0);
   ASSERT_EQ(out.size(), 1u);

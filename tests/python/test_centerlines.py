@@ -366,6 +366,28 @@ def test_clean_call_is_identical_for_every_worker_count():
     assert chains > 2048
 
 
+# Separate figures of very different sizes (clusters of one to 40 strokes,
+# every fourth stroke turning back along itself), over 4096 points in all:
+# the bands, their clusters and the stroke ends all go to the pool untiled.
+FIGURES = """[[(200.0 * (f % 6) + 3.0 * s + (0.5 + 0.1 * (s % 3)) * j, 200.0 * (f // 6) + 7.0 * math.sin(0.3 * j + s))
+              for j in list(range(40)) + (list(range(38, 20, -1)) if s % 4 == 0 else [])]
+             for f in range(18) for s in range(1 + (f * 7) % 40)]"""
+
+
+def test_untiled_clean_call_is_identical_for_every_worker_count():
+    script = ("import hashlib, math, numpy as np, strokegraph\n"
+              f"g = strokegraph.centerlines({FIGURES}, 1.0, tiles=False)\n"
+              "h = hashlib.sha256(np.concatenate(g.chains).tobytes() + g.nodes.tobytes() + g.edges.tobytes())\n"
+              "print(len(g.chains), len(g.nodes), h.hexdigest())")
+    outputs = {
+        subprocess.run([sys.executable, "-c", script], env=dict(os.environ, RAYON_NUM_THREADS=n),
+                       capture_output=True, text=True, check=True, timeout=120).stdout
+        for n in ("1", "2", "3")
+    }
+    assert len(outputs) == 1
+    assert int(outputs.pop().split()[0]) > 100
+
+
 @pytest.mark.parametrize("clean", [True, False])
 def test_sources_of_widths_far_above_the_radius(clean):
     # Measured on the radius, sources took 1e8 samples on these chains (and
