@@ -59,6 +59,26 @@ struct Watch final : CDT::ICallbackHandler {
   double budget = 0.0;
 };
 
+// A working vector of the calling thread, lent for one call: small
+// triangulations, which come by the thousand, then allocate it once. One
+// grown past kKeptLength elements is freed on return rather than kept.
+constexpr std::size_t kKeptLength = std::size_t{1} << 16;
+
+template <class T, int Slot = 0>
+struct Kept {
+  std::vector<T>& v;
+  Kept() : v(store()) { v.clear(); }
+  ~Kept() {
+    if (v.capacity() > kKeptLength) std::vector<T>().swap(v);
+  }
+  Kept(const Kept&) = delete;
+  Kept& operator=(const Kept&) = delete;
+  static std::vector<T>& store() {
+    thread_local std::vector<T> kept;
+    return kept;
+  }
+};
+
 // Whether two points are equal, found through a table of point indices with
 // open addressing (only a yes or no leaves it). The caller has refused NaN;
 // adding +0.0 turns -0.0 into +0.0, so equal coordinates hash alike.
@@ -66,7 +86,9 @@ bool has_equal_points(const std::vector<Point>& points) {
   std::size_t capacity = 16;
   while (capacity < 2 * points.size()) capacity *= 2;
   constexpr std::uint32_t kFree = 0xffffffffu;
-  std::vector<std::uint32_t> slots(capacity, kFree);
+  Kept<std::uint32_t> kept_slots;
+  std::vector<std::uint32_t>& slots = kept_slots.v;
+  slots.assign(capacity, kFree);
   const std::size_t mask = capacity - 1;
   const MixHash mix;
   for (std::uint32_t i = 0; i < points.size(); ++i) {
@@ -108,34 +130,37 @@ bool valid_input(const std::vector<Point>& points,
 // Constraint edges by vertex: the other ends of the edges at vertex v are
 // `ends[start[v]] .. ends[start[v + 1] - 1]`, an edge given k times k times.
 struct ConstraintEnds {
-  std::vector<std::uint32_t> start;
-  std::vector<std::uint32_t> ends;
+  Kept<std::uint32_t, 1> start;
+  Kept<std::uint32_t, 2> ends;
 
   // Whether crossing the edge (a, b) changes sides: it is a constraint an odd
   // number of times.
   bool separates(std::uint32_t a, std::uint32_t b) const {
     bool odd = false;
-    for (std::uint32_t k = start[a]; k < start[a + 1]; ++k) odd ^= ends[k] == b;
+    for (std::uint32_t k = start.v[a]; k < start.v[a + 1]; ++k) odd ^= ends.v[k] == b;
     return odd;
   }
 };
 
-ConstraintEnds constraint_ends(std::size_t n, const std::vector<std::vector<std::uint32_t>>& contours) {
-  ConstraintEnds c;
-  c.start.assign(n + 1, 0);
+void fill_constraint_ends(ConstraintEnds& c, std::size_t n,
+                          const std::vector<std::vector<std::uint32_t>>& contours) {
+  std::vector<std::uint32_t>& start = c.start.v;
+  std::vector<std::uint32_t>& ends = c.ends.v;
+  start.assign(n + 1, 0);
   for (const std::vector<std::uint32_t>& contour : contours) {
-    for (std::size_t k = 1; k < contour.size(); ++k) ++c.start[contour[k - 1] + 1], ++c.start[contour[k] + 1];
+    for (std::size_t k = 1; k < contour.size(); ++k) ++start[contour[k - 1] + 1], ++start[contour[k] + 1];
   }
-  for (std::size_t v = 0; v < n; ++v) c.start[v + 1] += c.start[v];
-  c.ends.resize(c.start[n]);
-  std::vector<std::uint32_t> fill(c.start.begin(), c.start.end() - 1);
+  for (std::size_t v = 0; v < n; ++v) start[v + 1] += start[v];
+  ends.resize(start[n]);
+  Kept<std::uint32_t, 3> kept_fill;
+  std::vector<std::uint32_t>& fill = kept_fill.v;
+  fill.assign(start.begin(), start.end() - 1);
   for (const std::vector<std::uint32_t>& contour : contours) {
     for (std::size_t k = 1; k < contour.size(); ++k) {
-      c.ends[fill[contour[k - 1]]++] = contour[k];
-      c.ends[fill[contour[k]]++] = contour[k - 1];
+      ends[fill[contour[k - 1]]++] = contour[k];
+      ends[fill[contour[k]]++] = contour[k - 1];
     }
   }
-  return c;
 }
 
 // The triangles inside the contours, as the library's own erasure of outer
@@ -149,15 +174,18 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
                                             const std::vector<std::vector<std::uint32_t>>& contours,
                                             std::vector<IndexTriangle>* neighbors) {
   constexpr std::uint32_t kSuper = 3;
-  const ConstraintEnds constraints = constraint_ends(points, contours);
+  ConstraintEnds constraints;
+  fill_constraint_ends(constraints, points, contours);
   // Sizes and bases held in locals: the byte-wide side flags could otherwise
   // alias the vectors' own fields and force a reload on every write.
   const auto* const tris = cdt.triangles.data();
   const auto count = static_cast<std::uint32_t>(cdt.triangles.size());
   constexpr std::uint8_t kUnseen = 2;
-  std::vector<std::uint8_t> side_of(count, kUnseen);
-  std::uint8_t* const side = side_of.data();
-  std::vector<std::uint32_t> stack;
+  Kept<std::uint8_t> kept_side;
+  kept_side.v.assign(count, kUnseen);
+  std::uint8_t* const side = kept_side.v.data();
+  Kept<std::uint32_t, 4> kept_stack;
+  std::vector<std::uint32_t>& stack = kept_stack.v;
   for (std::uint32_t t = 0; t < count && stack.empty(); ++t) {
     const auto& v = tris[t].vertices;
     if (v[0] < kSuper || v[1] < kSuper || v[2] < kSuper) side[t] = 0, stack.push_back(t);
@@ -177,7 +205,9 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
       stack.push_back(n);
     }
   }
-  std::vector<std::uint32_t> renumbered(count, kNoTriangle);
+  Kept<std::uint32_t, 5> kept_renumbered;
+  std::vector<std::uint32_t>& renumbered = kept_renumbered.v;
+  renumbered.assign(count, kNoTriangle);
   std::uint32_t kept = 0;
   for (std::uint32_t t = 0; t < count; ++t)
     if (side[t] == 1) renumbered[t] = kept++;
@@ -290,6 +320,9 @@ std::optional<std::vector<IndexTriangle>> triangulate_contours(
     watch.stoppable = current_progress() != nullptr && points.size() >= kStopCheckPoints;
     watch.budget = kWorkFloor + kWorkPerPoint * static_cast<double>(points.size());
     cdt.setCallbackHandler(&watch);
+    // Every constraint edge goes into the library's edge set once: sized at
+    // the start, the set is never rebuilt (it is only ever looked up in).
+    cdt.fixedEdges.reserve(edges.size());
     cdt.insertVertices(
         points.begin(), points.end(), [](const Point& p) { return p.x; },
         [](const Point& p) { return p.y; });
