@@ -127,23 +127,58 @@ bool valid_input(const std::vector<Point>& points,
   return !has_equal_points(points);
 }
 
-// Constraint edges by vertex: the other ends of the edges at vertex v are
+// Which vertex pairs are constraint edges. Contours that are rings of
+// consecutive vertices, [s, s + 1, ..., s + k - 1, s], one after the other
+// from vertex 0 to the last (what prepare_triangulator_input makes) are held
+// as the first vertex of each ring plus the end of the last; any others as
+// edges by vertex: the other ends of the edges at vertex v are
 // `ends[start[v]] .. ends[start[v + 1] - 1]`, an edge given k times k times.
 struct ConstraintEnds {
   Kept<std::uint32_t, 1> start;
   Kept<std::uint32_t, 2> ends;
+  Kept<std::uint32_t, 6> rings;
+  bool by_ring = false;
 
   // Whether crossing the edge (a, b) changes sides: it is a constraint an odd
   // number of times.
   bool separates(std::uint32_t a, std::uint32_t b) const {
+    if (by_ring) {
+      const std::uint32_t lo = std::min(a, b), hi = std::max(a, b);
+      // The ring holding lo: the last one starting at or before it.
+      const std::vector<std::uint32_t>& r = rings.v;
+      std::size_t k = 0;
+      while (r[k + 1] <= lo) ++k;
+      return hi < r[k + 1] && (hi == lo + 1 || (lo == r[k] && hi == r[k + 1] - 1));
+    }
     bool odd = false;
     for (std::uint32_t k = start.v[a]; k < start.v[a + 1]; ++k) odd ^= ends.v[k] == b;
     return odd;
   }
 };
 
+// Whether the contours are consecutive rings covering vertices 0 .. n - 1;
+// if so `rings` gets their first vertices and n.
+bool consecutive_rings(std::size_t n, const std::vector<std::vector<std::uint32_t>>& contours,
+                       std::vector<std::uint32_t>& rings) {
+  constexpr std::size_t kMostRings = 8;  // past that a search per test costs more than the table
+  if (contours.empty() || contours.size() > kMostRings) return false;
+  std::size_t next = 0;
+  for (const std::vector<std::uint32_t>& contour : contours) {
+    if (contour.size() < 4 || contour.back() != next) return false;
+    const std::size_t k = contour.size() - 1;
+    for (std::size_t i = 0; i < k; ++i)
+      if (contour[i] != next + i) return false;
+    rings.push_back(static_cast<std::uint32_t>(next));
+    next += k;
+  }
+  rings.push_back(static_cast<std::uint32_t>(next));
+  return next == n;
+}
+
 void fill_constraint_ends(ConstraintEnds& c, std::size_t n,
                           const std::vector<std::vector<std::uint32_t>>& contours) {
+  c.by_ring = consecutive_rings(n, contours, c.rings.v);
+  if (c.by_ring) return;
   std::vector<std::uint32_t>& start = c.start.v;
   std::vector<std::uint32_t>& ends = c.ends.v;
   start.assign(n + 1, 0);
