@@ -240,17 +240,26 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
       stack.push_back(n);
     }
   }
+  // Kept triangles renumbered in order, and listed (`inside`), without a
+  // branch on the side.
   Kept<std::uint32_t, 5> kept_renumbered;
   std::vector<std::uint32_t>& renumbered = kept_renumbered.v;
-  renumbered.assign(count, kNoTriangle);
+  renumbered.resize(count);
+  Kept<std::uint32_t, 7> kept_inside;
+  std::vector<std::uint32_t>& inside = kept_inside.v;
+  inside.resize(std::size_t{count} + 1);
   std::uint32_t kept = 0;
-  for (std::uint32_t t = 0; t < count; ++t)
-    if (side[t] == 1) renumbered[t] = kept++;
+  for (std::uint32_t t = 0; t < count; ++t) {
+    const std::uint32_t in = side[t] == 1;
+    renumbered[t] = in ? kept : kNoTriangle;
+    inside[kept] = t;
+    kept += in;
+  }
   std::vector<IndexTriangle> out;
   out.reserve(kept);
   if (neighbors != nullptr) neighbors->clear(), neighbors->reserve(kept);
-  for (std::uint32_t t = 0; t < count; ++t) {
-    if (side[t] != 1) continue;
+  for (std::uint32_t i = 0; i < kept; ++i) {
+    const std::uint32_t t = inside[i];
     const auto& v = tris[t].vertices;
     out.push_back({v[0] - kSuper, v[1] - kSuper, v[2] - kSuper});
     if (neighbors != nullptr) {
