@@ -123,12 +123,16 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
         advance(double(++done) / double(out.polygons.size()));
       },
       ring_points(out.polygons) >= kParallelRingPoints);
-  std::size_t total = 0;
-  for (const std::vector<Segment>& part : parts) total += part.size();
-  out.segments.reserve(total);
-  for (std::vector<Segment>& part : parts) {
-    out.segments.insert(out.segments.end(), part.begin(), part.end());
-    part = {};
+  if (parts.size() == 1) {
+    out.segments = std::move(parts[0]);  // most drawings: nothing to join
+  } else {
+    std::size_t total = 0;
+    for (const std::vector<Segment>& part : parts) total += part.size();
+    out.segments.reserve(total);
+    for (std::vector<Segment>& part : parts) {
+      out.segments.insert(out.segments.end(), part.begin(), part.end());
+      part = {};
+    }
   }
   const bool refused = std::find(refused_at.begin(), refused_at.end(), 1) != refused_at.end();
   owned = {};

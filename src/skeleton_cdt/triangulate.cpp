@@ -205,9 +205,9 @@ void fill_constraint_ends(ConstraintEnds& c, std::size_t n,
 // three vertices taken off the indices. `neighbors`, when given, receives
 // per triangle the kept triangle across each edge (t[k], t[k + 1]).
 template <class Cdt>
-std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
-                                            const std::vector<std::vector<std::uint32_t>>& contours,
-                                            std::vector<IndexTriangle>* neighbors) {
+void inside_triangles(const Cdt& cdt, std::size_t points,
+                      const std::vector<std::vector<std::uint32_t>>& contours,
+                      std::vector<IndexTriangle>& out, std::vector<IndexTriangle>* neighbors) {
   constexpr std::uint32_t kSuper = 3;
   ConstraintEnds constraints;
   fill_constraint_ends(constraints, points, contours);
@@ -255,7 +255,7 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
     inside[kept] = t;
     kept += in;
   }
-  std::vector<IndexTriangle> out;
+  out.clear();
   out.reserve(kept);
   if (neighbors != nullptr) neighbors->clear(), neighbors->reserve(kept);
   for (std::uint32_t i = 0; i < kept; ++i) {
@@ -268,7 +268,6 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
       neighbors->push_back({at(n[0]), at(n[1]), at(n[2])});
     }
   }
-  return out;
 }
 
 // A fixed, index-only nudge per vertex that breaks exact degeneracies (a
@@ -298,6 +297,15 @@ const std::vector<Point>& kept_nudges(std::size_t count) {
 
 TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vector<Ring>& holes) {
   TriangulatorInput in;
+  fill_triangulator_input(outer, holes, in);
+  return in;
+}
+
+void fill_triangulator_input(const Ring& outer, const std::vector<Ring>& holes, TriangulatorInput& in) {
+  in.points.clear();
+  in.ring_of.clear();
+  in.position.clear();
+  in.ring_size.clear();
   std::size_t total = 0;
   std::size_t accepted = 0;
   auto count = [&](const Ring& ring) {
@@ -307,21 +315,25 @@ TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vecto
   };
   count(outer);
   for (const Ring& hole : holes) count(hole);
-  if (total < 3) return in;
-  if (total > kMaxPoints) return in;  // the triangulator would refuse it anyway
+  if (total < 3 || total > kMaxPoints) {  // past kMaxPoints the triangulator would refuse it
+    in.contours.clear();
+    return;
+  }
 
   const std::vector<Point>& nudges = kept_nudges(total);
   in.points.reserve(total);
   in.ring_of.reserve(total);
   in.position.reserve(total);
-  in.contours.reserve(accepted);
   in.ring_size.reserve(accepted);
+  // The contours' own vectors are refilled where `in` already has them.
+  in.contours.resize(accepted);
   auto add = [&](const Ring& ring) {
     if (ring.size() < 3) return;
     const auto start = static_cast<std::uint32_t>(in.points.size());
     const auto ordinal = static_cast<std::uint32_t>(in.ring_size.size());
     const auto n = static_cast<std::uint32_t>(ring.size());
-    std::vector<std::uint32_t> contour(n + 1);
+    std::vector<std::uint32_t>& contour = in.contours[ordinal];
+    contour.resize(n + 1);
     for (std::uint32_t k = 0; k < n; ++k) {
       const std::uint32_t i = start + k;
       const Point d = i < nudges.size() ? nudges[i] : nudge(i);
@@ -331,20 +343,28 @@ TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vecto
       contour[k] = i;
     }
     contour[n] = start;
-    in.contours.push_back(std::move(contour));
     in.ring_size.push_back(n);
   };
   add(outer);
   for (const Ring& hole : holes) add(hole);
-  return in;
 }
 
 std::optional<std::vector<IndexTriangle>> triangulate_contours(
     const std::vector<Point>& points, const std::vector<std::vector<std::uint32_t>>& contours,
     std::vector<IndexTriangle>* neighbors) {
+  std::vector<IndexTriangle> triangles;
+  if (!triangulate_contours(points, contours, triangles, neighbors)) return std::nullopt;
+  return triangles;
+}
+
+bool triangulate_contours(const std::vector<Point>& points,
+                          const std::vector<std::vector<std::uint32_t>>& contours,
+                          std::vector<IndexTriangle>& triangles,
+                          std::vector<IndexTriangle>* neighbors) {
+  triangles.clear();
   // The library throws on most bad input but asserts or misbehaves on some
   // (equal points found late, NaN reaching its walks), so refuse those first.
-  if (!valid_input(points, contours)) return std::nullopt;
+  if (!valid_input(points, contours)) return false;
 
   std::vector<CDT::Edge> edges;
   std::size_t edge_count = 0;
@@ -374,15 +394,16 @@ std::optional<std::vector<IndexTriangle>> triangulate_contours(
     // A constraint that passes exactly through another vertex is split there
     // by the library; its pieces would break the one-triangle-per-ring-edge
     // guarantee, so treat it as a failure.
-    if (!cdt.pieceToOriginals.empty()) return std::nullopt;
-    if (cdt.vertices.size() != points.size() + 3) return std::nullopt;
-    return inside_triangles(cdt, points.size(), contours, neighbors);
+    if (!cdt.pieceToOriginals.empty()) return false;
+    if (cdt.vertices.size() != points.size() + 3) return false;
+    inside_triangles(cdt, points.size(), contours, triangles, neighbors);
+    return true;
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const Cancelled&) {
     throw;
   } catch (...) {
-    return std::nullopt;
+    return false;
   }
 }
 
