@@ -23,7 +23,7 @@ struct Scratch {
   std::vector<IndexTriangle> triangles, across;
 };
 
-constexpr std::size_t kKeptPoints = std::size_t{1} << 15;
+constexpr std::size_t kKeptPoints = std::size_t{1} << 13;
 
 struct LentScratch {
   Scratch& s = store();

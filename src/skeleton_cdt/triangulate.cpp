@@ -62,7 +62,7 @@ struct Watch final : CDT::ICallbackHandler {
 // A working vector of the calling thread, lent for one call: small
 // triangulations, which come by the thousand, then allocate it once. One
 // grown past kKeptLength elements is freed on return rather than kept.
-constexpr std::size_t kKeptLength = std::size_t{1} << 16;
+constexpr std::size_t kKeptLength = std::size_t{1} << 14;
 
 template <class T, int Slot = 0>
 struct Kept {
