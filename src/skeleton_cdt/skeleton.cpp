@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "skeleton_cdt/triangulate.h"
@@ -33,9 +34,12 @@ struct LentScratch {
   ~LentScratch() {
     if (s.in.points.capacity() > kKeptPoints) s = Scratch{};
   }
+  // On the heap behind one pointer a thread: the module's thread-local block
+  // stays small.
   static Scratch& store() {
-    thread_local Scratch kept;
-    return kept;
+    thread_local std::unique_ptr<Scratch> kept;
+    if (!kept) kept = std::make_unique<Scratch>();
+    return *kept;
   }
 };
 

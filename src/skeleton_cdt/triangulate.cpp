@@ -6,7 +6,9 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <new>
+#include <type_traits>
 
 #include "common/numeric.h"
 #include "common/progress.h"
@@ -59,13 +61,28 @@ struct Watch final : CDT::ICallbackHandler {
   double budget = 0.0;
 };
 
-// A working vector of the calling thread, lent for one call: small
-// triangulations, which come by the thousand, then allocate it once. One
-// grown past kKeptLength elements is freed on return rather than kept.
+// Working vectors of the calling thread, lent for one call (Kept): small
+// triangulations, which come by the thousand, then allocate them once. They
+// sit on the heap behind one pointer a thread, which keeps the module's
+// thread-local block small. One grown past kKeptLength elements is freed on
+// return rather than kept.
 constexpr std::size_t kKeptLength = std::size_t{1} << 14;
 
+struct KeptVectors {
+  std::vector<std::uint32_t> u32[8];
+  std::vector<std::uint8_t> u8;
+};
+
+KeptVectors& kept_vectors() {
+  thread_local std::unique_ptr<KeptVectors> kept;
+  if (!kept) kept = std::make_unique<KeptVectors>();
+  return *kept;
+}
+
+// One Slot of one T is lent once at a time.
 template <class T, int Slot = 0>
 struct Kept {
+  static_assert(Slot >= 0 && Slot < 8);
   std::vector<T>& v;
   Kept() : v(store()) { v.clear(); }
   ~Kept() {
@@ -74,8 +91,11 @@ struct Kept {
   Kept(const Kept&) = delete;
   Kept& operator=(const Kept&) = delete;
   static std::vector<T>& store() {
-    thread_local std::vector<T> kept;
-    return kept;
+    if constexpr (std::is_same_v<T, std::uint8_t>) {
+      return kept_vectors().u8;
+    } else {
+      return kept_vectors().u32[Slot];
+    }
   }
 };
 
