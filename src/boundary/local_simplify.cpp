@@ -169,8 +169,10 @@ namespace local_simplify_detail {
 void sort_entries(std::vector<CellEntry>& entries) {
   Places xs, ys;
   for (const CellEntry& e : entries) xs.add(static_cast<std::uint32_t>(e.cell >> 32)), ys.add(static_cast<std::uint32_t>(e.cell));
+  // Larger sets, which come few at a time, sort in place.
+  constexpr std::size_t kMostCounted = 4096;
   const std::int64_t limit = 4 * static_cast<std::int64_t>(entries.size()) + 256;
-  if (entries.size() < 2 || xs.width() > limit || ys.width() > limit || xs.width() * ys.width() > limit) {
+  if (entries.size() < 2 || entries.size() > kMostCounted || xs.width() > limit || ys.width() > limit || xs.width() * ys.width() > limit) {
     std::sort(entries.begin(), entries.end());
     return;
   }

@@ -121,8 +121,9 @@ class CellTable {
   std::vector<std::uint64_t> keys_;
   std::vector<NodeId> ids_;  // kNoNode: a free slot
   std::vector<std::uint64_t> seen_;  // 16 bits a slot, set by the keys' hashes
-  // A row of 64 bits per two segments (about a claimed cell each): sparse.
-  static constexpr std::size_t kMinRows = 64, kMaxRows = std::size_t{1} << 20;
+  // A row of 64 bits per two segments (about a claimed cell each), up to
+  // kMaxRows (512 KB): sparse but for the largest skeletons.
+  static constexpr std::size_t kMinRows = 64, kMaxRows = std::size_t{1} << 16;
   std::vector<std::uint64_t> rows_;  // the torus of claimed cells, see block_free
   std::size_t mask_ = 0, size_ = 0;
   FlatMap<CellKey, NodeId, CellKeyHash> other_;

@@ -24,7 +24,7 @@ struct Scratch {
   std::vector<IndexTriangle> triangles, across;
 };
 
-constexpr std::size_t kKeptPoints = std::size_t{1} << 13;
+constexpr std::size_t kKeptPoints = std::size_t{1} << 11;
 
 struct LentScratch {
   Scratch& s = store();

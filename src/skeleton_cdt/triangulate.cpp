@@ -66,7 +66,7 @@ struct Watch final : CDT::ICallbackHandler {
 // sit on the heap behind one pointer a thread, which keeps the module's
 // thread-local block small. One grown past kKeptLength elements is freed on
 // return rather than kept.
-constexpr std::size_t kKeptLength = std::size_t{1} << 14;
+constexpr std::size_t kKeptLength = std::size_t{1} << 12;
 
 struct KeptVectors {
   std::vector<std::uint32_t> u32[8];
