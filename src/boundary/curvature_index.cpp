@@ -91,20 +91,15 @@ double max_angle_near(const CurvatureIndex& index, double x, double y, double in
 
   QueryWindow window{x, y, inner_radius, outer_radius, r_out * r_out};
   // A window with few entries in the index against its cells (huge radii,
-  // or a small index) is answered by one pass over the entries that lie in
-  // its cells: the same entries as a cell walk, so the same maximum. Entries
-  // out of reach are passed over before their cell is worked out.
+  // or a small index) is answered by one pass over the occupied cells,
+  // taking the entries of those inside it: the same entries as a cell walk,
+  // so the same maximum (which no order of the entries changes).
   const double cell_count = (static_cast<double>(col_hi) - static_cast<double>(col_lo) + 1.0) *
                             (static_cast<double>(row_hi) - static_cast<double>(row_lo) + 1.0);
   if (kEntriesPerCellWalked * cell_count > static_cast<double>(index.corners.size())) {
-    for (const CornerEntry& e : index.corners) {
-      const double dy = e.y - y, dx = e.x - x;
-      if (dy * dy + dx * dx > window.outer_sq) continue;
-      const CellKey key = cell_key(index, e.x, e.y);
-      if (key.x < col_lo || key.x > col_hi || key.y < row_lo || key.y > row_hi) {
-        continue;
-      }
-      window.consider(e);
+    for (const auto& [key, positions] : index.cells) {
+      if (key.x < col_lo || key.x > col_hi || key.y < row_lo || key.y > row_hi) continue;
+      for (const std::size_t position : positions) window.consider(index.corners[position]);
     }
     return window.best;
   }

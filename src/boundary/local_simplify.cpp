@@ -13,6 +13,10 @@
 #include "common/rdp.h"
 
 namespace strokegraph {
+
+using local_simplify_detail::CellEntry;
+using local_simplify_detail::sort_entries;
+
 namespace {
 
 // A ring cut into pieces: piece k runs from vertex cuts[k] to vertex
@@ -96,14 +100,6 @@ struct Edge {
   bool original;           // an edge of the ring as given
 };
 
-// An edge in one cell of the grid; cells packed into one key, coordinates
-// saturated to 32 bits (cells merged far out only make more pairs to test).
-struct CellEntry {
-  std::uint64_t cell;
-  std::uint32_t edge;
-  bool operator<(const CellEntry& o) const { return cell < o.cell || (cell == o.cell && edge < o.edge); }
-};
-
 std::uint64_t pack(std::int64_t x, std::int64_t y) {
   auto c = [](std::int64_t v) {
     return static_cast<std::uint32_t>(static_cast<std::int32_t>(std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX)));
@@ -144,7 +140,56 @@ bool adjacent(const Edge& e, const Edge& f) {
   return e.ring == f.ring && (e.from == f.to || e.to == f.from || e.from == f.from);
 }
 
+// Where each of a few 32-bit cell coordinates goes in their unsigned order
+// (as the packed keys compare them: the non-negative ones first, then the
+// negative ones), counted from 0 without gaps between the smallest and the
+// largest of either sign; `width` places in all.
+struct Places {
+  std::int64_t lo[2] = {INT64_MAX, INT64_MAX}, hi[2] = {INT64_MIN, INT64_MIN};
+  void add(std::uint32_t u) {
+    const std::int64_t v = static_cast<std::int32_t>(u);
+    const int negative = v < 0;
+    lo[negative] = std::min(lo[negative], v), hi[negative] = std::max(hi[negative], v);
+  }
+  std::int64_t span(int negative) const { return lo[negative] > hi[negative] ? 0 : hi[negative] - lo[negative] + 1; }
+  std::int64_t width() const { return span(0) + span(1); }
+  std::size_t of(std::uint32_t u) const {
+    const std::int64_t v = static_cast<std::int32_t>(u);
+    return static_cast<std::size_t>(v >= 0 ? v - lo[0] : span(0) + (v - lo[1]));
+  }
+};
+
 }  // namespace
+
+namespace local_simplify_detail {
+
+// Where the block of cells the entries span is small against their number,
+// a counting sort on each cell's place in that block: being stable, it keeps
+// each cell's entries in edge order.
+void sort_entries(std::vector<CellEntry>& entries) {
+  Places xs, ys;
+  for (const CellEntry& e : entries) xs.add(static_cast<std::uint32_t>(e.cell >> 32)), ys.add(static_cast<std::uint32_t>(e.cell));
+  // Larger sets, which come few at a time, sort in place.
+  constexpr std::size_t kMostCounted = 4096;
+  const std::int64_t limit = 4 * static_cast<std::int64_t>(entries.size()) + 256;
+  if (entries.size() < 2 || entries.size() > kMostCounted || xs.width() > limit || ys.width() > limit || xs.width() * ys.width() > limit) {
+    std::sort(entries.begin(), entries.end());
+    return;
+  }
+  const auto rows = static_cast<std::size_t>(ys.width());
+  auto place = [&](const CellEntry& e) {
+    return xs.of(static_cast<std::uint32_t>(e.cell >> 32)) * rows + ys.of(static_cast<std::uint32_t>(e.cell));
+  };
+  const auto block = static_cast<std::size_t>(xs.width()) * rows;
+  std::vector<std::uint32_t> start(block + 1, 0);
+  for (const CellEntry& e : entries) ++start[place(e) + 1];
+  for (std::size_t c = 0; c < block; ++c) start[c + 1] += start[c];
+  std::vector<CellEntry> sorted(entries.size());
+  for (const CellEntry& e : entries) sorted[start[place(e)]++] = e;
+  entries.swap(sorted);
+}
+
+}  // namespace local_simplify_detail
 
 void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cell) {
   std::vector<Ring*> rings{&polygon.outer};
@@ -191,7 +236,7 @@ void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cel
     poll(e);
     add_cells(entries, edges[e].a, edges[e].b, static_cast<std::uint32_t>(e), grid, hair);
   }
-  std::sort(entries.begin(), entries.end());
+  sort_entries(entries);
 
   std::vector<std::pair<std::uint32_t, std::uint32_t>> put_back;  // (ring, piece)
   auto doom = [&](const Edge& e) {

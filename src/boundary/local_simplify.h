@@ -12,6 +12,9 @@
 // lies near it.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "common/geometry.h"
 
 namespace strokegraph {
@@ -24,5 +27,21 @@ inline constexpr double kLocalSimplificationCell = 40.0;
 // stays inside one cell is one piece, from its lowest vertex (least x, then
 // least y) round to itself.
 void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cell);
+
+namespace local_simplify_detail {
+
+// An edge in one cell of the grid; cells packed into one key (x in the high
+// half, y in the low), coordinates saturated to 32 bits (cells merged far out
+// only make more pairs to test).
+struct CellEntry {
+  std::uint64_t cell;
+  std::uint32_t edge;
+  bool operator<(const CellEntry& o) const { return cell < o.cell || (cell == o.cell && edge < o.edge); }
+};
+
+// Sorts entries that come in edge order by (cell, edge).
+void sort_entries(std::vector<CellEntry>& entries);
+
+}  // namespace local_simplify_detail
 
 }  // namespace strokegraph

@@ -34,7 +34,27 @@ constexpr NodeId kNoNode = std::numeric_limits<NodeId>::max();
 // iterated, so its layout cannot reach the output.
 class CellTable {
  public:
-  explicit CellTable(std::size_t expected) : other_(0) { rehash(graph_detail::table_capacity(expected)); }
+  explicit CellTable(std::size_t expected) : other_(0) {
+    rehash(graph_detail::table_capacity(expected));
+    std::size_t rows = kMinRows;
+    while (2 * rows < expected && rows < kMaxRows) rows *= 2;
+    rows_.assign(rows, 0);
+  }
+
+  // Whether no cell of the 3 x 3 block around k can be claimed: every claimed
+  // cell of the packed range sets its bit in a torus of 64-bit rows (x picks
+  // the row, y the bit), so a block whose nine bits are clear holds none. A
+  // set bit may belong to a far cell that wraps onto it: then it says nothing.
+  // Only for blocks inside the packed range (the rest may sit in `other_`).
+  bool block_free(const CellKey& k) const {
+    if (k.x <= INT32_MIN || k.x >= INT32_MAX || k.y <= INT32_MIN || k.y >= INT32_MAX) return false;
+    const std::size_t mask = rows_.size() - 1;
+    const auto x = static_cast<std::uint64_t>(k.x);
+    const auto shift = static_cast<int>(static_cast<std::uint64_t>(k.y - 1) & 63);
+    const std::uint64_t near = std::rotr(rows_[(x - 1) & mask], shift) | std::rotr(rows_[x & mask], shift) |
+                               std::rotr(rows_[(x + 1) & mask], shift);
+    return (near & 7) == 0;
+  }
 
   const NodeId* find(const CellKey& k) const {
     std::uint64_t packed = 0;
@@ -79,6 +99,8 @@ class CellTable {
         ++size_;
         const std::size_t bit = std::rotr(h, 32) & (16 * (mask_ + 1) - 1);
         seen_[bit / 64] |= std::uint64_t{1} << (bit % 64);
+        // The packed key holds x in its high half and y in its low half.
+        rows_[(packed >> 32) & (rows_.size() - 1)] |= std::uint64_t{1} << (packed & 63);
         return;
       }
       if (keys_[i] == packed) return;
@@ -99,6 +121,10 @@ class CellTable {
   std::vector<std::uint64_t> keys_;
   std::vector<NodeId> ids_;  // kNoNode: a free slot
   std::vector<std::uint64_t> seen_;  // 16 bits a slot, set by the keys' hashes
+  // A row of 64 bits per two segments (about a claimed cell each), up to
+  // kMaxRows (512 KB): sparse but for the largest skeletons.
+  static constexpr std::size_t kMinRows = 64, kMaxRows = std::size_t{1} << 16;
+  std::vector<std::uint64_t> rows_;  // the torus of claimed cells, see block_free
   std::size_t mask_ = 0, size_ = 0;
   FlatMap<CellKey, NodeId, CellKeyHash> other_;
 };
@@ -117,6 +143,7 @@ struct Builder {
 
   NodeId lookup(const Point& p) {
     const CellKey k{round_saturating(p.x / tolerance), round_saturating(p.y / tolerance)};
+    if (cells.block_free(k)) return added(k, p);  // most new nodes: no cell to look up
     if (const NodeId* id = cells.find(k)) return joined(*id, p);
     // The first claimed cell of the 3 x 3 block, dx outer, dy inner. The
     // cell then belongs to that node too, so claims chain across cells.
@@ -133,6 +160,11 @@ struct Builder {
         }
       }
     }
+    return added(k, p);
+  }
+
+  // A new node at p, claiming cell k.
+  NodeId added(const CellKey& k, const Point& p) {
     if (graph.nodes.size() >= std::numeric_limits<NodeId>::max()) {
       throw MemoryLimitError("segments_to_graph: too many skeleton nodes");
     }

@@ -86,12 +86,17 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
   // with other clips and without ring simplification.
   const bool may_rescue = std::holds_alternative<std::monostate>(tiles);
   CleanSkeleton out;
-  // The rescue rebuilds the bands resolved from the conditioned curves.
-  std::vector<BufferPolygon> united =
-      front.united ? (may_rescue ? *front.united : std::move(*front.united))
-                   : unite_bands(may_rescue && !front.outlines ? std::vector<Ring>(front.bands)
-                                                               : std::move(front.bands),
-                                 front_scale);
+  // The rescue rebuilds the bands resolved from the conditioned curves; the
+  // united rings the front kept stay there for it, read but not copied.
+  std::vector<BufferPolygon> owned;
+  if (!front.united) {
+    owned = unite_bands(may_rescue && !front.outlines ? std::vector<Ring>(front.bands)
+                                                      : std::move(front.bands),
+                        front_scale);
+  } else if (!may_rescue) {
+    owned = std::move(*front.united);
+  }
+  const std::vector<BufferPolygon>& united = front.united && may_rescue ? *front.united : owned;
   out.polygons = preprocess_stage(united, radius, feature_size, boundary_options);
   // A large polygon without skeleton had its triangulation refused, mostly
   // because simplification made two of its rings cross: it is done again
@@ -110,7 +115,7 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
           parts[k] = skeletonize(polygon.outer, polygon.holes);
           if (parts[k].empty() && polygon.outer.size() >= kRefusedRing) {
             polygon = std::move(
-                preprocess_stage({std::move(united[k])}, radius, feature_size, unsimplified)[0]);
+                preprocess_stage({united[k]}, radius, feature_size, unsimplified)[0]);
             parts[k] = skeletonize(polygon.outer, polygon.holes);
             refused_at[k] = parts[k].empty();
           }
@@ -118,15 +123,19 @@ CleanSkeleton local_skeleton(const std::vector<Polyline>& curves, double radius,
         advance(double(++done) / double(out.polygons.size()));
       },
       ring_points(out.polygons) >= kParallelRingPoints);
-  std::size_t total = 0;
-  for (const std::vector<Segment>& part : parts) total += part.size();
-  out.segments.reserve(total);
-  for (std::vector<Segment>& part : parts) {
-    out.segments.insert(out.segments.end(), part.begin(), part.end());
-    part = {};
+  if (parts.size() == 1) {
+    out.segments = std::move(parts[0]);  // most drawings: nothing to join
+  } else {
+    std::size_t total = 0;
+    for (const std::vector<Segment>& part : parts) total += part.size();
+    out.segments.reserve(total);
+    for (std::vector<Segment>& part : parts) {
+      out.segments.insert(out.segments.end(), part.begin(), part.end());
+      part = {};
+    }
   }
   const bool refused = std::find(refused_at.begin(), refused_at.end(), 1) != refused_at.end();
-  united = {};
+  owned = {};
   if (refused && may_rescue) {
     out = {};
     return run_tiles(0.0);

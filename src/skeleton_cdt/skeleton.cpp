@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "skeleton_cdt/triangulate.h"
@@ -15,15 +16,43 @@ Point midpoint(const std::vector<Point>& points, std::uint32_t a, std::uint32_t 
   return {(points[a].x + points[b].x) * 0.5, (points[a].y + points[b].y) * 0.5};
 }
 
+// The triangulator's input and output for one polygon, kept by each thread
+// from call to call: small polygons, which come by the thousand, then reuse
+// their room. Past kKeptPoints it is given back when the call ends.
+struct Scratch {
+  TriangulatorInput in;
+  std::vector<IndexTriangle> triangles, across;
+};
+
+constexpr std::size_t kKeptPoints = std::size_t{1} << 11;
+
+struct LentScratch {
+  Scratch& s = store();
+  LentScratch() = default;
+  LentScratch(const LentScratch&) = delete;
+  LentScratch& operator=(const LentScratch&) = delete;
+  ~LentScratch() {
+    if (s.in.points.capacity() > kKeptPoints) s = Scratch{};
+  }
+  // On the heap behind one pointer a thread: the module's thread-local block
+  // stays small.
+  static Scratch& store() {
+    thread_local std::unique_ptr<Scratch> kept;
+    if (!kept) kept = std::make_unique<Scratch>();
+    return *kept;
+  }
+};
+
 }  // namespace
 
 std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& holes, bool* failed) {
-  const TriangulatorInput in = prepare_triangulator_input(outer, holes);
+  LentScratch lent;
+  const TriangulatorInput& in = lent.s.in;
+  fill_triangulator_input(outer, holes, lent.s.in);
   if (in.points.empty()) return {};
-  std::vector<IndexTriangle> across;
-  const std::optional<std::vector<IndexTriangle>> triangles =
-      triangulate_contours(in.points, in.contours, &across);
-  if (!triangles) {
+  std::vector<IndexTriangle>& across = lent.s.across;
+  std::vector<IndexTriangle>& triangles = lent.s.triangles;
+  if (!triangulate_contours(in.points, in.contours, triangles, &across)) {
     if (failed != nullptr) *failed = true;
     return {};
   }
@@ -40,9 +69,9 @@ std::vector<Segment> skeletonize(const Ring& outer, const std::vector<Ring>& hol
   };
 
   std::vector<Segment> segments;
-  segments.reserve(triangles->size());
-  for (std::size_t i = 0; i < triangles->size(); ++i) {
-    const IndexTriangle& t = (*triangles)[i];
+  segments.reserve(triangles.size());
+  for (std::size_t i = 0; i < triangles.size(); ++i) {
+    const IndexTriangle& t = triangles[i];
     std::uint32_t ends[3][2];
     int w = 0;
     for (int k = 0; k < 3; ++k) {

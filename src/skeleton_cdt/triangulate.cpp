@@ -6,7 +6,9 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <new>
+#include <type_traits>
 
 #include "common/numeric.h"
 #include "common/progress.h"
@@ -59,6 +61,44 @@ struct Watch final : CDT::ICallbackHandler {
   double budget = 0.0;
 };
 
+// Working vectors of the calling thread, lent for one call (Kept): small
+// triangulations, which come by the thousand, then allocate them once. They
+// sit on the heap behind one pointer a thread, which keeps the module's
+// thread-local block small. One grown past kKeptLength elements is freed on
+// return rather than kept.
+constexpr std::size_t kKeptLength = std::size_t{1} << 12;
+
+struct KeptVectors {
+  std::vector<std::uint32_t> u32[8];
+  std::vector<std::uint8_t> u8;
+};
+
+KeptVectors& kept_vectors() {
+  thread_local std::unique_ptr<KeptVectors> kept;
+  if (!kept) kept = std::make_unique<KeptVectors>();
+  return *kept;
+}
+
+// One Slot of one T is lent once at a time.
+template <class T, int Slot = 0>
+struct Kept {
+  static_assert(Slot >= 0 && Slot < 8);
+  std::vector<T>& v;
+  Kept() : v(store()) { v.clear(); }
+  ~Kept() {
+    if (v.capacity() > kKeptLength) std::vector<T>().swap(v);
+  }
+  Kept(const Kept&) = delete;
+  Kept& operator=(const Kept&) = delete;
+  static std::vector<T>& store() {
+    if constexpr (std::is_same_v<T, std::uint8_t>) {
+      return kept_vectors().u8;
+    } else {
+      return kept_vectors().u32[Slot];
+    }
+  }
+};
+
 // Whether two points are equal, found through a table of point indices with
 // open addressing (only a yes or no leaves it). The caller has refused NaN;
 // adding +0.0 turns -0.0 into +0.0, so equal coordinates hash alike.
@@ -66,7 +106,9 @@ bool has_equal_points(const std::vector<Point>& points) {
   std::size_t capacity = 16;
   while (capacity < 2 * points.size()) capacity *= 2;
   constexpr std::uint32_t kFree = 0xffffffffu;
-  std::vector<std::uint32_t> slots(capacity, kFree);
+  Kept<std::uint32_t> kept_slots;
+  std::vector<std::uint32_t>& slots = kept_slots.v;
+  slots.assign(capacity, kFree);
   const std::size_t mask = capacity - 1;
   const MixHash mix;
   for (std::uint32_t i = 0; i < points.size(); ++i) {
@@ -105,37 +147,75 @@ bool valid_input(const std::vector<Point>& points,
   return !has_equal_points(points);
 }
 
-// Constraint edges by vertex: the other ends of the edges at vertex v are
+// Which vertex pairs are constraint edges. Contours that are rings of
+// consecutive vertices, [s, s + 1, ..., s + k - 1, s], one after the other
+// from vertex 0 to the last (what prepare_triangulator_input makes) are held
+// as the first vertex of each ring plus the end of the last; any others as
+// edges by vertex: the other ends of the edges at vertex v are
 // `ends[start[v]] .. ends[start[v + 1] - 1]`, an edge given k times k times.
 struct ConstraintEnds {
-  std::vector<std::uint32_t> start;
-  std::vector<std::uint32_t> ends;
+  Kept<std::uint32_t, 1> start;
+  Kept<std::uint32_t, 2> ends;
+  Kept<std::uint32_t, 6> rings;
+  bool by_ring = false;
 
   // Whether crossing the edge (a, b) changes sides: it is a constraint an odd
   // number of times.
   bool separates(std::uint32_t a, std::uint32_t b) const {
+    if (by_ring) {
+      const std::uint32_t lo = std::min(a, b), hi = std::max(a, b);
+      // The ring holding lo: the last one starting at or before it.
+      const std::vector<std::uint32_t>& r = rings.v;
+      std::size_t k = 0;
+      while (r[k + 1] <= lo) ++k;
+      return hi < r[k + 1] && (hi == lo + 1 || (lo == r[k] && hi == r[k + 1] - 1));
+    }
     bool odd = false;
-    for (std::uint32_t k = start[a]; k < start[a + 1]; ++k) odd ^= ends[k] == b;
+    for (std::uint32_t k = start.v[a]; k < start.v[a + 1]; ++k) odd ^= ends.v[k] == b;
     return odd;
   }
 };
 
-ConstraintEnds constraint_ends(std::size_t n, const std::vector<std::vector<std::uint32_t>>& contours) {
-  ConstraintEnds c;
-  c.start.assign(n + 1, 0);
+// Whether the contours are consecutive rings covering vertices 0 .. n - 1;
+// if so `rings` gets their first vertices and n.
+bool consecutive_rings(std::size_t n, const std::vector<std::vector<std::uint32_t>>& contours,
+                       std::vector<std::uint32_t>& rings) {
+  constexpr std::size_t kMostRings = 8;  // past that a search per test costs more than the table
+  if (contours.empty() || contours.size() > kMostRings) return false;
+  std::size_t next = 0;
   for (const std::vector<std::uint32_t>& contour : contours) {
-    for (std::size_t k = 1; k < contour.size(); ++k) ++c.start[contour[k - 1] + 1], ++c.start[contour[k] + 1];
+    if (contour.size() < 4 || contour.back() != next) return false;
+    const std::size_t k = contour.size() - 1;
+    for (std::size_t i = 0; i < k; ++i)
+      if (contour[i] != next + i) return false;
+    rings.push_back(static_cast<std::uint32_t>(next));
+    next += k;
   }
-  for (std::size_t v = 0; v < n; ++v) c.start[v + 1] += c.start[v];
-  c.ends.resize(c.start[n]);
-  std::vector<std::uint32_t> fill(c.start.begin(), c.start.end() - 1);
+  rings.push_back(static_cast<std::uint32_t>(next));
+  return next == n;
+}
+
+void fill_constraint_ends(ConstraintEnds& c, std::size_t n,
+                          const std::vector<std::vector<std::uint32_t>>& contours) {
+  c.by_ring = consecutive_rings(n, contours, c.rings.v);
+  if (c.by_ring) return;
+  std::vector<std::uint32_t>& start = c.start.v;
+  std::vector<std::uint32_t>& ends = c.ends.v;
+  start.assign(n + 1, 0);
+  for (const std::vector<std::uint32_t>& contour : contours) {
+    for (std::size_t k = 1; k < contour.size(); ++k) ++start[contour[k - 1] + 1], ++start[contour[k] + 1];
+  }
+  for (std::size_t v = 0; v < n; ++v) start[v + 1] += start[v];
+  ends.resize(start[n]);
+  Kept<std::uint32_t, 3> kept_fill;
+  std::vector<std::uint32_t>& fill = kept_fill.v;
+  fill.assign(start.begin(), start.end() - 1);
   for (const std::vector<std::uint32_t>& contour : contours) {
     for (std::size_t k = 1; k < contour.size(); ++k) {
-      c.ends[fill[contour[k - 1]]++] = contour[k];
-      c.ends[fill[contour[k]]++] = contour[k - 1];
+      ends[fill[contour[k - 1]]++] = contour[k];
+      ends[fill[contour[k]]++] = contour[k - 1];
     }
   }
-  return c;
 }
 
 // The triangles inside the contours, as the library's own erasure of outer
@@ -145,19 +225,22 @@ ConstraintEnds constraint_ends(std::size_t n, const std::vector<std::vector<std:
 // three vertices taken off the indices. `neighbors`, when given, receives
 // per triangle the kept triangle across each edge (t[k], t[k + 1]).
 template <class Cdt>
-std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
-                                            const std::vector<std::vector<std::uint32_t>>& contours,
-                                            std::vector<IndexTriangle>* neighbors) {
+void inside_triangles(const Cdt& cdt, std::size_t points,
+                      const std::vector<std::vector<std::uint32_t>>& contours,
+                      std::vector<IndexTriangle>& out, std::vector<IndexTriangle>* neighbors) {
   constexpr std::uint32_t kSuper = 3;
-  const ConstraintEnds constraints = constraint_ends(points, contours);
+  ConstraintEnds constraints;
+  fill_constraint_ends(constraints, points, contours);
   // Sizes and bases held in locals: the byte-wide side flags could otherwise
   // alias the vectors' own fields and force a reload on every write.
   const auto* const tris = cdt.triangles.data();
   const auto count = static_cast<std::uint32_t>(cdt.triangles.size());
   constexpr std::uint8_t kUnseen = 2;
-  std::vector<std::uint8_t> side_of(count, kUnseen);
-  std::uint8_t* const side = side_of.data();
-  std::vector<std::uint32_t> stack;
+  Kept<std::uint8_t> kept_side;
+  kept_side.v.assign(count, kUnseen);
+  std::uint8_t* const side = kept_side.v.data();
+  Kept<std::uint32_t, 4> kept_stack;
+  std::vector<std::uint32_t>& stack = kept_stack.v;
   for (std::uint32_t t = 0; t < count && stack.empty(); ++t) {
     const auto& v = tris[t].vertices;
     if (v[0] < kSuper || v[1] < kSuper || v[2] < kSuper) side[t] = 0, stack.push_back(t);
@@ -177,15 +260,26 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
       stack.push_back(n);
     }
   }
-  std::vector<std::uint32_t> renumbered(count, kNoTriangle);
+  // Kept triangles renumbered in order, and listed (`inside`), without a
+  // branch on the side.
+  Kept<std::uint32_t, 5> kept_renumbered;
+  std::vector<std::uint32_t>& renumbered = kept_renumbered.v;
+  renumbered.resize(count);
+  Kept<std::uint32_t, 7> kept_inside;
+  std::vector<std::uint32_t>& inside = kept_inside.v;
+  inside.resize(std::size_t{count} + 1);
   std::uint32_t kept = 0;
-  for (std::uint32_t t = 0; t < count; ++t)
-    if (side[t] == 1) renumbered[t] = kept++;
-  std::vector<IndexTriangle> out;
+  for (std::uint32_t t = 0; t < count; ++t) {
+    const std::uint32_t in = side[t] == 1;
+    renumbered[t] = in ? kept : kNoTriangle;
+    inside[kept] = t;
+    kept += in;
+  }
+  out.clear();
   out.reserve(kept);
   if (neighbors != nullptr) neighbors->clear(), neighbors->reserve(kept);
-  for (std::uint32_t t = 0; t < count; ++t) {
-    if (side[t] != 1) continue;
+  for (std::uint32_t i = 0; i < kept; ++i) {
+    const std::uint32_t t = inside[i];
     const auto& v = tris[t].vertices;
     out.push_back({v[0] - kSuper, v[1] - kSuper, v[2] - kSuper});
     if (neighbors != nullptr) {
@@ -194,7 +288,6 @@ std::vector<IndexTriangle> inside_triangles(const Cdt& cdt, std::size_t points,
       neighbors->push_back({at(n[0]), at(n[1]), at(n[2])});
     }
   }
-  return out;
 }
 
 // A fixed, index-only nudge per vertex that breaks exact degeneracies (a
@@ -224,6 +317,15 @@ const std::vector<Point>& kept_nudges(std::size_t count) {
 
 TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vector<Ring>& holes) {
   TriangulatorInput in;
+  fill_triangulator_input(outer, holes, in);
+  return in;
+}
+
+void fill_triangulator_input(const Ring& outer, const std::vector<Ring>& holes, TriangulatorInput& in) {
+  in.points.clear();
+  in.ring_of.clear();
+  in.position.clear();
+  in.ring_size.clear();
   std::size_t total = 0;
   std::size_t accepted = 0;
   auto count = [&](const Ring& ring) {
@@ -233,21 +335,25 @@ TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vecto
   };
   count(outer);
   for (const Ring& hole : holes) count(hole);
-  if (total < 3) return in;
-  if (total > kMaxPoints) return in;  // the triangulator would refuse it anyway
+  if (total < 3 || total > kMaxPoints) {  // past kMaxPoints the triangulator would refuse it
+    in.contours.clear();
+    return;
+  }
 
   const std::vector<Point>& nudges = kept_nudges(total);
   in.points.reserve(total);
   in.ring_of.reserve(total);
   in.position.reserve(total);
-  in.contours.reserve(accepted);
   in.ring_size.reserve(accepted);
+  // The contours' own vectors are refilled where `in` already has them.
+  in.contours.resize(accepted);
   auto add = [&](const Ring& ring) {
     if (ring.size() < 3) return;
     const auto start = static_cast<std::uint32_t>(in.points.size());
     const auto ordinal = static_cast<std::uint32_t>(in.ring_size.size());
     const auto n = static_cast<std::uint32_t>(ring.size());
-    std::vector<std::uint32_t> contour(n + 1);
+    std::vector<std::uint32_t>& contour = in.contours[ordinal];
+    contour.resize(n + 1);
     for (std::uint32_t k = 0; k < n; ++k) {
       const std::uint32_t i = start + k;
       const Point d = i < nudges.size() ? nudges[i] : nudge(i);
@@ -257,20 +363,28 @@ TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vecto
       contour[k] = i;
     }
     contour[n] = start;
-    in.contours.push_back(std::move(contour));
     in.ring_size.push_back(n);
   };
   add(outer);
   for (const Ring& hole : holes) add(hole);
-  return in;
 }
 
 std::optional<std::vector<IndexTriangle>> triangulate_contours(
     const std::vector<Point>& points, const std::vector<std::vector<std::uint32_t>>& contours,
     std::vector<IndexTriangle>* neighbors) {
+  std::vector<IndexTriangle> triangles;
+  if (!triangulate_contours(points, contours, triangles, neighbors)) return std::nullopt;
+  return triangles;
+}
+
+bool triangulate_contours(const std::vector<Point>& points,
+                          const std::vector<std::vector<std::uint32_t>>& contours,
+                          std::vector<IndexTriangle>& triangles,
+                          std::vector<IndexTriangle>* neighbors) {
+  triangles.clear();
   // The library throws on most bad input but asserts or misbehaves on some
   // (equal points found late, NaN reaching its walks), so refuse those first.
-  if (!valid_input(points, contours)) return std::nullopt;
+  if (!valid_input(points, contours)) return false;
 
   std::vector<CDT::Edge> edges;
   std::size_t edge_count = 0;
@@ -290,6 +404,9 @@ std::optional<std::vector<IndexTriangle>> triangulate_contours(
     watch.stoppable = current_progress() != nullptr && points.size() >= kStopCheckPoints;
     watch.budget = kWorkFloor + kWorkPerPoint * static_cast<double>(points.size());
     cdt.setCallbackHandler(&watch);
+    // Every constraint edge goes into the library's edge set once: sized at
+    // the start, the set is never rebuilt (it is only ever looked up in).
+    cdt.fixedEdges.reserve(edges.size());
     cdt.insertVertices(
         points.begin(), points.end(), [](const Point& p) { return p.x; },
         [](const Point& p) { return p.y; });
@@ -297,15 +414,16 @@ std::optional<std::vector<IndexTriangle>> triangulate_contours(
     // A constraint that passes exactly through another vertex is split there
     // by the library; its pieces would break the one-triangle-per-ring-edge
     // guarantee, so treat it as a failure.
-    if (!cdt.pieceToOriginals.empty()) return std::nullopt;
-    if (cdt.vertices.size() != points.size() + 3) return std::nullopt;
-    return inside_triangles(cdt, points.size(), contours, neighbors);
+    if (!cdt.pieceToOriginals.empty()) return false;
+    if (cdt.vertices.size() != points.size() + 3) return false;
+    inside_triangles(cdt, points.size(), contours, triangles, neighbors);
+    return true;
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const Cancelled&) {
     throw;
   } catch (...) {
-    return std::nullopt;
+    return false;
   }
 }
 

@@ -25,6 +25,10 @@ struct TriangulatorInput {
 // Empty (no points) when the accepted rings hold fewer than 3 points together.
 TriangulatorInput prepare_triangulator_input(const Ring& outer, const std::vector<Ring>& holes);
 
+// The same, written over `in` (whose vectors, the contours' included, keep
+// their room for it).
+void fill_triangulator_input(const Ring& outer, const std::vector<Ring>& holes, TriangulatorInput& in);
+
 // Three indices into the vertex table.
 using IndexTriangle = std::array<std::uint32_t, 3>;
 
@@ -44,6 +48,13 @@ constexpr std::uint32_t kNoTriangle = 0xffffffffu;
 std::optional<std::vector<IndexTriangle>> triangulate_contours(
     const std::vector<Point>& points, const std::vector<std::vector<std::uint32_t>>& contours,
     std::vector<IndexTriangle>* neighbors = nullptr);
+
+// The same into `triangles` (emptied first, left empty on refusal): whether
+// the input was taken.
+bool triangulate_contours(const std::vector<Point>& points,
+                          const std::vector<std::vector<std::uint32_t>>& contours,
+                          std::vector<IndexTriangle>& triangles,
+                          std::vector<IndexTriangle>* neighbors = nullptr);
 
 // Triangles inside `outer` and outside `holes`, with jittered coordinates;
 // empty when the polygon cannot be triangulated. Never throws for bad geometry.

@@ -98,11 +98,16 @@ TEST(CurvatureIndex, InfiniteRadiusScansEntriesInsteadOfCells) {
   EXPECT_EQ(max_angle_near(index, 0.0, 0.0, inf, inf), 1.2);
 }
 
-TEST(CurvatureIndex, GridQueryMatchesBruteForce) {
+class GridQuery : public testing::TestWithParam<int> {};
+
+// 300 entries: windows walk their cells; 12: a pass over the occupied cells.
+INSTANTIATE_TEST_SUITE_P(Entries, GridQuery, testing::Values(300, 12));
+
+TEST_P(GridQuery, MatchesBruteForce) {
   std::mt19937_64 rng(7);
   std::uniform_real_distribution<double> coord(-20.0, 20.0), angle(0.0, kPi);
   CurvatureIndex index = make_curvature_index(4.0);
-  for (int i = 0; i < 300; ++i) record(index, coord(rng), coord(rng), angle(rng));
+  for (int i = 0; i < GetParam(); ++i) record(index, coord(rng), coord(rng), angle(rng));
   // Random queries, then a walk in small steps whose blocks of cells repeat,
   // each answered alone and with the entries carried from the query before.
   NearCorners near;

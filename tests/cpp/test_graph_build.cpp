@@ -104,7 +104,14 @@ INSTANTIATE_TEST_SUITE_P(
         // beyond the 64-bit key range both saturate into one cell
         SnapCase{{seg(1e300, 0, 0, 50), seg(std::numeric_limits<double>::infinity(), 0, 0, -50)}, 3},
         // NaN keys are 0: the node at the origin takes it
-        SnapCase{{seg(0, 0, 0, 50), seg(std::nan(""), 0.2, 0, -50)}, 3}));
+        SnapCase{{seg(0, 0, 0, 50), seg(std::nan(""), 0.2, 0, -50)}, 3},
+        // neighbours that wrap round the bitmap of claimed cells (x, y = -1 beside 0)
+        SnapCase{{seg(0, 0, 0, 50), seg(0, -0.9, 0, -50)}, 3},
+        SnapCase{{seg(0, 0, 0, 50), seg(-0.9, 0.3, 0, -50)}, 3},
+        // a far cell that wraps onto the block of a new end is no neighbour
+        SnapCase{{seg(0, 0, 0, 50), seg(64.3, 64.2, 0, -50)}, 4},
+        // a neighbour past the 32-bit keys, kept beside the table
+        SnapCase{{seg(2147483648.0, 0, 2147483648.0, 50), seg(2147483647.0, 0, 2147483647.0, -50)}, 3}));
 
 TEST(SegmentsToGraph, ProbeOrderIsDxOuterDyInner) {
   // Node 0 claims cell (1, 0), node 2 cell (0, 2). The endpoint in cell (1, 1)

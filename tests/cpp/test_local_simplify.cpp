@@ -72,3 +72,33 @@ TEST(LocalSimplification, ToleranceFarBelowTheScaleKeepsTheRing) {
     EXPECT_EQ(polygon.holes[0], hole) << x0;
   }
 }
+
+// The lattice's entries come in edge order and go into (cell, edge) order,
+// whatever the signs of the cells' coordinates and however far the cells
+// spread (the packed keys compare their halves as unsigned numbers).
+TEST(LocalSimplification, EntriesSortLikeTheirKeys) {
+  using local_simplify_detail::CellEntry;
+  auto packed = [](std::int32_t x, std::int32_t y) {
+    return (std::uint64_t{static_cast<std::uint32_t>(x)} << 32) | static_cast<std::uint32_t>(y);
+  };
+  for (const std::int32_t spread : {3, 20, 2000000000}) {
+    std::vector<CellEntry> entries;
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+    for (std::uint32_t edge = 0; edge < 200; ++edge) {
+      for (int k = 0; k < 4; ++k) {
+        const auto x = static_cast<std::int32_t>(next() % (2u * spread + 1)) - spread;
+        const auto y = static_cast<std::int32_t>(next() % (2u * spread + 1)) - spread;
+        entries.push_back({packed(x, y), edge});
+      }
+    }
+    std::vector<CellEntry> expected = entries;
+    std::sort(expected.begin(), expected.end());
+    local_simplify_detail::sort_entries(entries);
+    ASSERT_EQ(entries.size(), expected.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      ASSERT_EQ(entries[i].cell, expected[i].cell) << spread << " " << i;
+      ASSERT_EQ(entries[i].edge, expected[i].edge) << spread << " " << i;
+    }
+  }
+}

@@ -56,6 +56,21 @@ TEST(TriangulatorInput, ShortOuterRingIsSkippedLikeAnyRing) {
   EXPECT_TRUE(get_triangles({}, {}).empty());
 }
 
+TEST(TriangulatorInput, RefilledOverALargerOneEqualsAFreshOne) {
+  TriangulatorInput in;
+  fill_triangulator_input(square(0, 0, 10), {square(1, 1, 2), square(5, 5, 2)}, in);
+  const std::vector<Ring> holes{{{1, 1}, {2, 2}}, square(1, 1, 1)};
+  fill_triangulator_input(square(0, 0, 4), holes, in);
+  const TriangulatorInput fresh = prepare_triangulator_input(square(0, 0, 4), holes);
+  EXPECT_EQ(in.points, fresh.points);
+  EXPECT_EQ(in.contours, fresh.contours);
+  EXPECT_EQ(in.ring_of, fresh.ring_of);
+  EXPECT_EQ(in.position, fresh.position);
+  EXPECT_EQ(in.ring_size, fresh.ring_size);
+  fill_triangulator_input({{0, 0}, {1, 1}}, {}, in);
+  EXPECT_TRUE(in.points.empty() && in.contours.empty() && in.ring_size.empty());
+}
+
 TEST(GetTriangles, TriangleGivesItselfWithinJitter) {
   const Ring ring{{0, 0}, {4, 0}, {0, 3}};
   const std::vector<Triangle> tris = get_triangles(ring, {});
@@ -159,6 +174,10 @@ class TriangulatorRefuses : public testing::TestWithParam<Refused> {};
 
 TEST_P(TriangulatorRefuses, WithAFailureValue) {
   EXPECT_FALSE(triangulate_contours(GetParam().points, GetParam().contours).has_value());
+  // Into a list of triangles left over from an earlier call: emptied.
+  std::vector<IndexTriangle> triangles{{0, 1, 2}};
+  EXPECT_FALSE(triangulate_contours(GetParam().points, GetParam().contours, triangles));
+  EXPECT_TRUE(triangles.empty());
 }
 
 const std::vector<Point> kSquare{{0, 0}, {1, 0}, {1, 1}, {0, 1}};

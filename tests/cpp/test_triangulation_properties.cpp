@@ -176,6 +176,8 @@ TEST(TriangulationProperties, KeepsWhatTheLibrarysOwnErasureKeeps) {
   const std::vector<Point> nested{{0, 0}, {9, 0}, {9, 9}, {0, 9}, {2, 2}, {7, 2},
                                   {7, 7}, {2, 7}, {4, 4}, {5, 4}, {5, 5}, {4, 5.5}};
   cases.push_back({nested, {{0, 1, 2, 3, 0}, {4, 7, 6, 5, 4}, {8, 9, 10, 11, 8}}});
+  cases.push_back({nested, {{0, 1, 2, 3, 0}, {4, 5, 6, 7, 4}, {8, 9, 10, 11, 8}}});
+  cases.push_back({nested, {{0, 1, 2, 3, 0}, {4, 5, 6, 7, 4}, {8, 9, 10, 8}}});
   cases.push_back({nested, {{0, 1, 2, 3, 0}, {4, 5, 6, 7, 4}, {4, 7, 6, 5, 4}}});
   const std::vector<Point> pair{{0, 0}, {1, 0}, {1, 1}, {0, 1}, {2, 0}, {2, 1}};
   cases.push_back({pair, {{0, 1, 2, 3, 0}, {1, 4, 5, 2, 1}}});
