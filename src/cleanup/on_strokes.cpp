@@ -98,15 +98,16 @@ constexpr std::size_t kChords = 64;  // chords kept, by curve and segment
 
 // The offers of the strokes that hold p and run within `max_cos` of d: per
 // stroke its nearest point, the nearest strokes first (then by stroke).
-// `chords` (kChords of them) keeps the strokes' chords from point to point.
+// `chords` (kChords of them) keeps the strokes' chords from point to point,
+// `seen` the segments around the last point.
 void offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos, std::vector<Offer>& offers,
-               std::vector<Chord>& chords) {
+               std::vector<Chord>& chords, SegmentsSeen& seen) {
   offers.clear();
   const double r = strokes.max_reach;
-  strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
-    if (strokes.stroke_of(i) != strokes.owner[i]) return;  // a repeat: its first drawing serves
-    const Segment seg = strokes.segment(i);
-    const double reach = strokes.reach_of(i);
+  for (const SegmentRead& g : segments_in_box(strokes, {p.x - r, p.y - r}, {p.x + r, p.y + r}, seen)) {
+    if (g.stroke != g.owner) continue;  // a repeat: its first drawing serves
+    const Segment seg = g.s;
+    const double reach = g.reach;
     const double sx = seg.b.x - seg.a.x, sy = seg.b.y - seg.a.y;
     // A segment whose box lies clearly beyond reach offers nothing (the
     // margin lies far above the rounding of its foot and of the squares).
@@ -114,22 +115,24 @@ void offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos, std
         reach * (1.0 + 1e-9) + 1e-9 * (std::fabs(p.x) + std::fabs(p.y) + std::fabs(sx) + std::fabs(sy));
     if (std::min(seg.a.x, seg.b.x) - p.x > beyond || p.x - std::max(seg.a.x, seg.b.x) > beyond ||
         std::min(seg.a.y, seg.b.y) - p.y > beyond || p.y - std::max(seg.a.y, seg.b.y) > beyond) {
-      return;
+      continue;
     }
     const double t = nearest_param(p, seg.a, seg.b);
     const Point q{seg.a.x + sx * t, seg.a.y + sy * t};
     const double d2 = (p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y);
-    if (d2 > reach * reach) return;
+    if (d2 > reach * reach) continue;
     const double dist = std::sqrt(d2);
-    const std::size_t stroke = strokes.stroke_of(i);
-    const double at = static_cast<double>(strokes.vertex[i] - 1) + t;
+    const std::size_t stroke = g.stroke;
+    const double at = static_cast<double>(g.vertex - 1) + t;
+    bool known = false;
     for (Offer& o : offers) {
       if (o.stroke != stroke) continue;
-      if (dist < o.cost || (dist == o.cost && at < o.at)) o = {stroke, strokes.owner[i], at, q, dist};
-      return;
+      if (dist < o.cost || (dist == o.cost && at < o.at)) o = {stroke, g.owner, at, q, dist};
+      known = true;
+      break;
     }
-    offers.push_back({stroke, strokes.owner[i], at, q, dist});
-  });
+    if (!known) offers.push_back({stroke, g.owner, at, q, dist});
+  }
   // Strokes running across the chain offer nothing: judged over a band
   // radius of the stroke, so that a stroke's jitter does not count.
   std::erase_if(offers, [&](const Offer& o) {
@@ -189,6 +192,7 @@ struct Scratch {
   std::vector<std::uint8_t> from;
   std::vector<std::uint8_t> state;
   std::vector<Chord> chords = std::vector<Chord>(kChords);
+  SegmentsSeen seen;
 };
 
 Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokePlacement& rules, Scratch& scratch) {
@@ -210,7 +214,7 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
     if (samples[k].run < rules.skip_ends || total - samples[k].run < rules.skip_ends) continue;
     const Point d = direction_at(samples, k, strokes.max_reach, lo, hi);
     if (d.x == 0.0 && d.y == 0.0) continue;
-    offers_at(strokes, samples[k].p, d, max_cos, scratch.found, scratch.chords);
+    offers_at(strokes, samples[k].p, d, max_cos, scratch.found, scratch.chords, scratch.seen);
     if (!overdrawn(scratch.found, kOverdrawn * strokes.max_reach)) {
       all_offers.insert(all_offers.end(), scratch.found.begin(), scratch.found.end());
     }

@@ -76,6 +76,19 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
   return index;
 }
 
+const std::vector<SegmentRead>& segments_in_box(const StrokeIndex& strokes, Point lo, Point hi, SegmentsSeen& seen) {
+  const CellIndex::Cells cells = strokes.grid.cells(lo, hi);
+  if (seen.known && seen.cells == cells) return seen.read;
+  seen.cells = cells;
+  seen.known = true;
+  seen.read.clear();
+  strokes.grid.visit_cells(cells, [&](std::size_t i) {
+    seen.read.push_back({strokes.segment(i), strokes.reach_of(i), static_cast<std::uint32_t>(i), strokes.owner[i],
+                         strokes.vertex[i], strokes.stroke_of(i)});
+  });
+  return seen.read;
+}
+
 void strokes_near(const StrokeIndex& strokes, Point p, double within, std::vector<StrokeNear>& out) {
   out.clear();
   const double r = within * strokes.max_reach;
