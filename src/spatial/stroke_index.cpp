@@ -402,6 +402,26 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
       magnitude = std::max({magnitude, std::fabs(n.x0), std::fabs(n.x1), std::fabs(n.y0), std::fabs(n.y1)});
     }
   }
+  // Per list, the box of every kBlock segments in turn: a pair's scan passes
+  // over a block whose box lies farther from the first segment than the gap
+  // allowed, as it would pass over each of its segments (none lies nearer
+  // than the block's box, rounding included).
+  constexpr std::size_t kBlock = 8;
+  struct Box {
+    double x0, x1, y0, y1;
+  };
+  std::vector<std::vector<Box>> blocks(boxes.size());
+  for (std::size_t k = 0; k < boxes.size(); ++k) {
+    const std::vector<Near>& list = boxes[k];
+    for (std::size_t b = 0; b < list.size(); b += kBlock) {
+      Box box = {list[b].x0, list[b].x1, list[b].y0, list[b].y1};
+      for (std::size_t e = b + 1; e < std::min(b + kBlock, list.size()); ++e) {
+        box = {std::min(box.x0, list[e].x0), std::max(box.x1, list[e].x1), std::min(box.y0, list[e].y0),
+               std::max(box.y1, list[e].y1)};
+      }
+      blocks[k].push_back(box);
+    }
+  }
   const bool skips = magnitude < 1e150 && r < 1e150;
   const double slack = 1e-9 * (magnitude + r);
   auto list_of = [&](std::size_t stroke) -> std::vector<Near>& {
@@ -474,13 +494,24 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
       // the other: the score is at least a tenth of either's distance to the
       // junction, so the lists are read only as far as that can still win.
       std::vector<Near>& second = list_of(distinct[y].stroke);
-      const double second_span = widest[static_cast<std::size_t>(&second - boxes.data())];
+      const auto second_at = static_cast<std::size_t>(&second - boxes.data());
+      const double second_span = widest[second_at];
+      const std::vector<Box>& second_blocks = blocks[second_at];
       std::size_t start = 0;
       for (Near& u : list_of(distinct[x].stroke)) {
         if (0.1 * u.from >= best && 0.1 * u.from >= best_weak) break;
         const double low = u.from - second_span - max_gap - slack, high = u.from + u.span() + max_gap + slack;
         while (skips && start < second.size() && second[start].from < low) ++start;
         for (std::size_t k = start; k < second.size(); ++k) {
+          if (k == start || k % kBlock == 0) {
+            const Box& b = second_blocks[k / kBlock];
+            if (std::max({u.x0 - b.x1, b.x0 - u.x1, u.y0 - b.y1, b.y0 - u.y1}) > max_gap) {
+              // Were one of them to end the scan, so would the next read:
+              // their distances to the junction only grow.
+              k = (k / kBlock + 1) * kBlock - 1;
+              continue;
+            }
+          }
           Near& v = second[k];
           if (0.1 * v.from >= best && 0.1 * v.from >= best_weak) break;
           if (skips && v.from > high) break;
