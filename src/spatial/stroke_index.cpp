@@ -751,6 +751,25 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
       n.touches = n.touches || !clear;
     }
   }
+  // A segment that reaches no disc meets another inside one only where it
+  // ends its stroke, on the other (a crossing lies on both, any other
+  // meeting on the segment whose stroke does not end there): the rest
+  // need no pairs.
+  {
+    std::size_t kept = 0;
+    for (std::size_t x = 0; x < near.size(); ++x) {
+      if (!seen[x].touches) {
+        const Polyline& c = (*strokes.curves)[strokes.owner[near[x]]];
+        const std::size_t k = strokes.vertex[near[x]];
+        if (closes(c, r) || (k != 1 && k + 1 != c.size())) continue;
+      }
+      near[kept] = near[x];
+      seen[kept] = seen[x];
+      ++kept;
+    }
+    near.resize(kept);
+    seen.resize(kept);
+  }
   auto direction_of = [&](std::size_t x) -> const std::optional<Point>& {
     Near& n = seen[x];
     if (!n.direction_known) n.direction = stroke_direction(strokes, near[x]), n.direction_known = true;
