@@ -732,6 +732,7 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     Point lo, hi;
     double slack;
     bool touches;  // whether its box reaches some disc's
+    bool ends;     // whether it ends an open stroke
     bool direction_known = false;
     std::optional<Point> direction;
   };
@@ -758,11 +759,10 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
   {
     std::size_t kept = 0;
     for (std::size_t x = 0; x < near.size(); ++x) {
-      if (!seen[x].touches) {
-        const Polyline& c = (*strokes.curves)[strokes.owner[near[x]]];
-        const std::size_t k = strokes.vertex[near[x]];
-        if (closes(c, r) || (k != 1 && k + 1 != c.size())) continue;
-      }
+      const Polyline& c = (*strokes.curves)[strokes.owner[near[x]]];
+      const std::size_t k = strokes.vertex[near[x]];
+      seen[x].ends = (k == 1 || k + 1 == c.size()) && !closes(c, r);
+      if (!seen[x].touches && !seen[x].ends) continue;
       near[kept] = near[x];
       seen[kept] = seen[x];
       ++kept;
@@ -825,12 +825,29 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     std::vector<std::size_t> fill(first_back.begin(), first_back.end() - 1);
     for (const auto& [at_a, at] : back) back_to[fill[at_a]++] = at;
   }
+  // Whether the part of the boxes of a and b that both share (with their
+  // slacks: a crossing found on them lies off it by far less) reaches a disc.
+  auto crossing_inside = [&](const Near& a, const Near& b) {
+    const double margin = a.slack + b.slack;
+    const double x0 = std::max(a.lo.x, b.lo.x) - margin, x1 = std::min(a.hi.x, b.hi.x) + margin;
+    const double y0 = std::max(a.lo.y, b.lo.y) - margin, y1 = std::min(a.hi.y, b.hi.y) + margin;
+    if (x0 > x1 || y0 > y1) return false;
+    for (const auto& [c, radius] : discs) {
+      const double reach = radius + 1e-9 * (std::max(std::fabs(c.x), std::fabs(c.y)) + radius);
+      const double dx = std::max({x0 - c.x, 0.0, c.x - x1}), dy = std::max({y0 - c.y, 0.0, c.y - y1});
+      if (dx <= reach && dy <= reach && dx * dx + dy * dy <= reach * reach) return true;
+    }
+    return false;
+  };
   auto meet = [&](std::size_t at_a, std::size_t at_b) {
     const std::size_t x = std::min(by_x[at_a], by_x[at_b]), y = std::max(by_x[at_a], by_x[at_b]);
     const Near& nu = seen[x];
     const Near& nv = seen[y];
     const std::size_t u = near[x], v = near[y];
     if (strokes.stroke_of(u) == strokes.stroke_of(v)) return;
+    // Segments neither of which ends its stroke meet only where they
+    // cross, inside both boxes.
+    if (!nu.ends && !nv.ends && !crossing_inside(nu, nv)) return;
     // Strokes running the same way (traces along one street) never meet.
     const std::optional<Point>& du = direction_of(x);
     const std::optional<Point>& dv = direction_of(y);
