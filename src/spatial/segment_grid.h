@@ -32,6 +32,10 @@ class CellIndex {
   // As above, over the segments from points[i] to points[i + 1] for every i
   // with present[i] set.
   CellIndex(const std::vector<Point>& points, const std::vector<char>& present, double cell);
+  // As above, over segment i from point vertex[i] - 1 to point vertex[i] of
+  // curves[owner[i]], for every i (all of them present).
+  CellIndex(const std::vector<Polyline>& curves, const std::vector<std::uint32_t>& owner,
+            const std::vector<std::uint32_t>& vertex, double cell);
 
   double cell() const { return cell_; }
 

@@ -71,8 +71,7 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
       index.max_reach = std::max(index.max_reach, r);
     }
   }
-  index.grid = CellIndex(index.owner.size(), [&](std::size_t i) { return index.segment(i); },
-                         2.0 * index.max_reach);
+  index.grid = CellIndex(curves, index.owner, index.vertex, 2.0 * index.max_reach);
   return index;
 }
 
