@@ -98,15 +98,17 @@ constexpr std::size_t kChords = 64;  // chords kept, by curve and segment
 
 // The offers of the strokes that hold p and run within `max_cos` of d: per
 // stroke its nearest point, the nearest strokes first (then by stroke).
-// `chords` (kChords of them) keeps the strokes' chords from point to point.
+// `chords` (kChords of them) keeps the strokes' chords from point to point,
+// `seen` the segments around the last point; `slot` (one per curve, all 0)
+// finds a stroke's offer while they are gathered.
 void offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos, std::vector<Offer>& offers,
-               std::vector<Chord>& chords) {
+               std::vector<Chord>& chords, SegmentsSeen& seen, std::vector<std::uint32_t>& slot) {
   offers.clear();
   const double r = strokes.max_reach;
-  strokes.grid.visit_box({p.x - r, p.y - r}, {p.x + r, p.y + r}, [&](std::size_t i) {
-    if (strokes.stroke_of(i) != strokes.owner[i]) return;  // a repeat: its first drawing serves
-    const Segment seg = strokes.segment(i);
-    const double reach = strokes.reach_of(i);
+  for (const SegmentRead& g : segments_in_box(strokes, {p.x - r, p.y - r}, {p.x + r, p.y + r}, seen)) {
+    if (g.stroke != g.owner) continue;  // a repeat: its first drawing serves
+    const Segment seg = g.s;
+    const double reach = g.reach;
     const double sx = seg.b.x - seg.a.x, sy = seg.b.y - seg.a.y;
     // A segment whose box lies clearly beyond reach offers nothing (the
     // margin lies far above the rounding of its foot and of the squares).
@@ -114,25 +116,31 @@ void offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos, std
         reach * (1.0 + 1e-9) + 1e-9 * (std::fabs(p.x) + std::fabs(p.y) + std::fabs(sx) + std::fabs(sy));
     if (std::min(seg.a.x, seg.b.x) - p.x > beyond || p.x - std::max(seg.a.x, seg.b.x) > beyond ||
         std::min(seg.a.y, seg.b.y) - p.y > beyond || p.y - std::max(seg.a.y, seg.b.y) > beyond) {
-      return;
+      continue;
     }
     const double t = nearest_param(p, seg.a, seg.b);
     const Point q{seg.a.x + sx * t, seg.a.y + sy * t};
     const double d2 = (p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y);
-    if (d2 > reach * reach) return;
+    if (d2 > reach * reach) continue;
     const double dist = std::sqrt(d2);
-    const std::size_t stroke = strokes.stroke_of(i);
-    const double at = static_cast<double>(strokes.vertex[i] - 1) + t;
-    for (Offer& o : offers) {
-      if (o.stroke != stroke) continue;
-      if (dist < o.cost || (dist == o.cost && at < o.at)) o = {stroke, strokes.owner[i], at, q, dist};
-      return;
+    const std::size_t stroke = g.stroke;
+    const double at = static_cast<double>(g.vertex - 1) + t;
+    if (slot[stroke] == 0) {
+      offers.push_back({stroke, g.owner, at, q, dist});
+      slot[stroke] = static_cast<std::uint32_t>(offers.size());
+      continue;
     }
-    offers.push_back({stroke, strokes.owner[i], at, q, dist});
+    Offer& o = offers[slot[stroke] - 1];
+    if (dist < o.cost || (dist == o.cost && at < o.at)) o = {stroke, g.owner, at, q, dist};
+  }
+  for (const Offer& o : offers) slot[o.stroke] = 0;
+  // Nearest first, the first kMaxOffers that run the chain's way kept.
+  std::sort(offers.begin(), offers.end(), [](const Offer& a, const Offer& b) {
+    return a.cost != b.cost ? a.cost < b.cost : a.stroke < b.stroke;
   });
   // Strokes running across the chain offer nothing: judged over a band
   // radius of the stroke, so that a stroke's jitter does not count.
-  std::erase_if(offers, [&](const Offer& o) {
+  auto across = [&](const Offer& o) {
     const Polyline& c = (*strokes.curves)[o.curve];
     const std::size_t seg = std::min(static_cast<std::size_t>(o.at), c.size() - 2);
     Chord& chord = chords[(o.curve * 31 + seg) % kChords];
@@ -144,11 +152,12 @@ void offers_at(const StrokeIndex& strokes, Point p, Point d, double max_cos, std
       chord = {o.curve, seg, dx, dy, std::hypot(dx, dy)};
     }
     return !(chord.len > 0.0) || std::fabs(chord.dx * d.x + chord.dy * d.y) < max_cos * chord.len;
-  });
-  std::sort(offers.begin(), offers.end(), [](const Offer& a, const Offer& b) {
-    return a.cost != b.cost ? a.cost < b.cost : a.stroke < b.stroke;
-  });
-  if (offers.size() > kMaxOffers) offers.resize(kMaxOffers);
+  };
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < offers.size() && kept < kMaxOffers; ++k) {
+    if (!across(offers[k])) offers[kept++] = offers[k];
+  }
+  offers.resize(kept);
 }
 
 // Whether two of the offers lie within `near` of each other.
@@ -189,6 +198,8 @@ struct Scratch {
   std::vector<std::uint8_t> from;
   std::vector<std::uint8_t> state;
   std::vector<Chord> chords = std::vector<Chord>(kChords);
+  SegmentsSeen seen;
+  std::vector<std::uint32_t> slot;
 };
 
 Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokePlacement& rules, Scratch& scratch) {
@@ -210,7 +221,7 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
     if (samples[k].run < rules.skip_ends || total - samples[k].run < rules.skip_ends) continue;
     const Point d = direction_at(samples, k, strokes.max_reach, lo, hi);
     if (d.x == 0.0 && d.y == 0.0) continue;
-    offers_at(strokes, samples[k].p, d, max_cos, scratch.found, scratch.chords);
+    offers_at(strokes, samples[k].p, d, max_cos, scratch.found, scratch.chords, scratch.seen, scratch.slot);
     if (!overdrawn(scratch.found, kOverdrawn * strokes.max_reach)) {
       all_offers.insert(all_offers.end(), scratch.found.begin(), scratch.found.end());
     }
@@ -300,6 +311,7 @@ void place_on_strokes(std::vector<Polyline>& chains, const StrokeIndex& strokes,
   if (chains.empty() || strokes.curves == nullptr || !(strokes.max_reach > 0.0) || !(rules.step > 0.0)) return;
   parallel_ranges(chains.size(), kChainsPerTask, [&](std::size_t begin, std::size_t end) {
     Scratch scratch;
+    scratch.slot.assign(strokes.curves->size(), 0);
     for (std::size_t i = begin; i < end; ++i) {
       checkpoint();
       if (chains[i].size() >= 2) chains[i] = placed(chains[i], strokes, rules, scratch);

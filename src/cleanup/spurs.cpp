@@ -94,6 +94,12 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
   };
   std::vector<Walk> walks;
   std::vector<Walks> parts;
+  // The last round's walks to a junction as judged (before forks), found
+  // from their tips (index + 1), and their paths: a tip walked again along
+  // the same edges asks the strokes nothing new.
+  std::vector<Walk> judged;
+  std::vector<Walks> previous;
+  std::vector<std::uint32_t> judged_at(n, 0);
   // Walk indices + 1 fit: there are fewer walks than nodes, and node ids are
   // 32-bit.
   std::vector<std::uint32_t> frozen, tips_at(n, 0), first_tip(n, 0);
@@ -137,6 +143,18 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
       }
       w.end = path.size();
       if (w.end == w.begin) continue;
+      if (frozen[w.far] >= 3 && judged_at[j] != 0) {
+        // Judged in the last round along the same edges: the same answer.
+        const Walk& old = judged[judged_at[j] - 1];
+        const std::vector<std::uint32_t>& old_path = previous[old.part].paths;
+        if (old.far == w.far && old.end - old.begin == w.end - w.begin &&
+            std::equal(path.begin() + static_cast<std::ptrdiff_t>(w.begin), path.end(),
+                       old_path.begin() + static_cast<std::ptrdiff_t>(old.begin))) {
+          w.doomed = old.doomed, w.corner = old.corner, w.overshoot = old.overshoot, w.at = old.at;
+          found.walks.push_back(w);
+          continue;
+        }
+      }
       if (frozen[w.far] >= 3) {
         const double c = clearance[w.far];
         // An overshoot first: its junction moves to the corner, which the
@@ -175,10 +193,17 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
     removed = false;
     frozen = degree;
     walks.clear();
+    previous = std::move(parts);
     parts = parallel_parts<Walks>(n, kNodesPerTask, walk_tips);
+    for (const Walk& w : judged) judged_at[w.tip] = 0;
+    judged.clear();
     for (Walks& part : parts) {
       for (const Walk& w : part.walks) {
-        if (frozen[w.far] >= 3) ++tips_at[w.far];
+        if (frozen[w.far] >= 3) {
+          ++tips_at[w.far];
+          judged.push_back(w);
+          judged_at[w.tip] = static_cast<std::uint32_t>(judged.size());
+        }
         walks.push_back(w);
       }
       part.walks = {};

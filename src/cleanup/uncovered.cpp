@@ -96,12 +96,17 @@ class AddedSegments {
     for (std::int64_t y = y0; y <= y1; ++y) {
       for (std::int64_t x = x0; x <= x1; ++x) cells_[{x, y}].push_back(s);
     }
+    lo_x_ = std::min(lo_x_, x0), hi_x_ = std::max(hi_x_, x1), lo_y_ = std::min(lo_y_, y0), hi_y_ = std::max(hi_y_, y1);
   }
+  bool empty() const { return cells_.empty(); }
   // Whether the distance from p to the segments in the cells around it
   // (their least point_segment_distance) is at most `bound`, or with
   // `strict` below it.
   bool within(Point p, double bound, bool strict = false) const {
+    if (cells_.empty()) return false;
     const auto [kx, ky] = key(p);
+    // Cells beyond those holding segments need no look.
+    if (kx + 1 < lo_x_ || kx - 1 > hi_x_ || ky + 1 < lo_y_ || ky - 1 > hi_y_) return false;
     for (std::int64_t y = ky - 1; y <= ky + 1; ++y) {
       for (std::int64_t x = kx - 1; x <= kx + 1; ++x) {
         const auto it = cells_.find({x, y});
@@ -126,6 +131,9 @@ class AddedSegments {
   }
   double cell_;
   std::map<std::pair<std::int64_t, std::int64_t>, std::vector<Segment>> cells_;
+  // The range of the cells holding segments.
+  std::int64_t lo_x_ = std::numeric_limits<std::int64_t>::max(), hi_x_ = std::numeric_limits<std::int64_t>::min();
+  std::int64_t lo_y_ = std::numeric_limits<std::int64_t>::max(), hi_y_ = std::numeric_limits<std::int64_t>::min();
 };
 
 // Whether a stroke other than curve `ci` passes within `near` of p: a
@@ -588,7 +596,8 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
   }
   const std::size_t split_edges = graph.edges.size() - before_splits;
   for (Edge& e : graph.edges) e = {alias[e.first], alias[e.second]};
-  drop_replaced(graph, old_edges, split_edges, strokes, added, free_ends, rules);
+  // With nothing added, no line of the graph is replaced.
+  if (!added.empty() || !free_ends.empty()) drop_replaced(graph, old_edges, split_edges, strokes, added, free_ends, rules);
   std::erase_if(graph.edges, [](const Edge& e) { return e.first == e.second; });
   return graph;
 }

@@ -61,6 +61,7 @@ std::vector<std::vector<std::size_t>> chain_sources(
   // Chains in ranges on the worker pool, each range with its own counters.
   parallel_ranges(chains.size(), kChainsPerTask, [&](std::size_t first, std::size_t last) {
     std::vector<Point> samples;
+    SegmentsSeen seen;  // samples a fraction of a cell apart mostly touch the same cells
     std::vector<std::size_t> hits(curve_count, 0), stamp(curve_count, 0), touched;
     std::size_t sample_id = 0;
     for (std::size_t i = first; i < last; ++i) {
@@ -79,15 +80,13 @@ std::vector<std::vector<std::size_t>> chain_sources(
       for (const Point& q : samples) {
         poll(sample_id);
         ++sample_id;
-        strokes.grid.visit_box({q.x - max_reach, q.y - max_reach}, {q.x + max_reach, q.y + max_reach},
-                               [&](std::size_t g) {
-                                 const std::size_t c = strokes.owner[g];
-                                 if (stamp[c] == sample_id) return;
-                                 const double reach = strokes.reach_of(g);
-                                 if (point_segment_distance_within(q, strokes.segment(g), reach) > reach) return;
-                                 stamp[c] = sample_id;
-                                 if (hits[c]++ == 0) touched.push_back(c);
-                               });
+        for (const SegmentRead& g :
+             segments_in_box(strokes, {q.x - max_reach, q.y - max_reach}, {q.x + max_reach, q.y + max_reach}, seen)) {
+          const std::size_t c = g.owner;
+          if (stamp[c] == sample_id || point_segment_distance_within(q, g.s, g.reach) > g.reach) continue;
+          stamp[c] = sample_id;
+          if (hits[c]++ == 0) touched.push_back(c);
+        }
       }
       // Coverage is counted in whole steps between samples: half of a
       // stretch shorter than a step asks for one sample, not for more than

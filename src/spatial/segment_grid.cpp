@@ -96,6 +96,18 @@ CellIndex::CellIndex(const std::vector<Point>& points, const std::vector<char>& 
       [&](std::size_t i) { return present[i] != 0; });
 }
 
+CellIndex::CellIndex(const std::vector<Polyline>& curves, const std::vector<std::uint32_t>& owner,
+                     const std::vector<std::uint32_t>& vertex, double cell)
+    : index_(0) {
+  build(
+      owner.size(),
+      [&](std::size_t i) {
+        const Polyline& c = curves[owner[i]];
+        return Segment{c[vertex[i] - 1], c[vertex[i]]};
+      },
+      cell, [](std::size_t) { return true; });
+}
+
 template <class SegmentAt, class Listed>
 void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, const Listed& listed) {
   // The total length and the count of listed segments, summed by fixed

@@ -32,35 +32,55 @@ class CellIndex {
   // As above, over the segments from points[i] to points[i + 1] for every i
   // with present[i] set.
   CellIndex(const std::vector<Point>& points, const std::vector<char>& present, double cell);
+  // As above, over segment i from point vertex[i] - 1 to point vertex[i] of
+  // curves[owner[i]], for every i (all of them present).
+  CellIndex(const std::vector<Polyline>& curves, const std::vector<std::uint32_t>& owner,
+            const std::vector<std::uint32_t>& vertex, double cell);
 
   double cell() const { return cell_; }
 
-  // Calls visit(i) for the segments listed in every cell that the box
-  // [lo, hi] touches; a segment spanning several cells is visited once per
-  // cell. A box is clamped to kMaxSpan + 1 cells a side from its low corner.
-  template <class Visit>
-  void visit_box(Point lo, Point hi, Visit&& visit) const {
-    if (entries_.empty()) return;
+  // The cells a box touches, as visit_box reads them: two boxes with equal
+  // ranges visit the same segments in the same order.
+  struct Cells {
+    std::int64_t x0 = 0, y0 = 0, x1 = -1, y1 = -1;  // inclusive; none when x1 < x0
+    bool operator==(const Cells&) const = default;
+  };
+  // A box is clamped to kMaxSpan + 1 cells a side from its low corner.
+  Cells cells(Point lo, Point hi) const {
+    if (entries_.empty()) return {};
     const std::int64_t x0 = key(lo.x), x1 = key(hi.x), y0 = key(lo.y), y1 = key(hi.y);
-    if (x1 < x0 || y1 < y0) return;
-    const std::int64_t xe = x0 + std::min<std::int64_t>(x1 - x0, kMaxSpan);
-    const std::int64_t ye = y0 + std::min<std::int64_t>(y1 - y0, kMaxSpan);
+    if (x1 < x0 || y1 < y0) return {};
+    return {x0, y0, x0 + std::min<std::int64_t>(x1 - x0, kMaxSpan), y0 + std::min<std::int64_t>(y1 - y0, kMaxSpan)};
+  }
+
+  // Calls visit(i) for the segments listed in every cell of `range`, row
+  // by row; a segment spanning several cells is visited once per cell.
+  template <class Visit>
+  void visit_cells(const Cells& range, Visit&& visit) const {
+    if (range.x1 < range.x0 || range.y1 < range.y0) return;
     if (!start_.empty()) {  // dense
-      for (std::int64_t y = std::max(y0, oy_); y <= std::min(ye, oy_ + ny_ - 1); ++y) {
-        for (std::int64_t x = std::max(x0, ox_); x <= std::min(xe, ox_ + nx_ - 1); ++x) {
+      for (std::int64_t y = std::max(range.y0, oy_); y <= std::min(range.y1, oy_ + ny_ - 1); ++y) {
+        for (std::int64_t x = std::max(range.x0, ox_); x <= std::min(range.x1, ox_ + nx_ - 1); ++x) {
           const auto c = static_cast<std::size_t>((y - oy_) * nx_ + (x - ox_));
           for (std::uint32_t k = start_[c]; k < start_[c + 1]; ++k) visit(static_cast<std::size_t>(entries_[k]));
         }
       }
       return;
     }
-    for (std::int64_t y = y0; y <= ye; ++y) {
-      for (std::int64_t x = x0; x <= xe; ++x) {
+    for (std::int64_t y = range.y0; y <= range.y1; ++y) {
+      for (std::int64_t x = range.x0; x <= range.x1; ++x) {
         const Range* r = index_.find(CellKey{x, y});
         if (r == nullptr) continue;
         for (std::uint32_t k = r->begin; k < r->end; ++k) visit(static_cast<std::size_t>(entries_[k]));
       }
     }
+  }
+
+  // Calls visit(i) for the segments listed in every cell that the box
+  // [lo, hi] touches (see cells and visit_cells).
+  template <class Visit>
+  void visit_box(Point lo, Point hi, Visit&& visit) const {
+    visit_cells(cells(lo, hi), std::forward<Visit>(visit));
   }
 
  private:

@@ -71,9 +71,21 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
       index.max_reach = std::max(index.max_reach, r);
     }
   }
-  index.grid = CellIndex(index.owner.size(), [&](std::size_t i) { return index.segment(i); },
-                         2.0 * index.max_reach);
+  index.grid = CellIndex(curves, index.owner, index.vertex, 2.0 * index.max_reach);
   return index;
+}
+
+const std::vector<SegmentRead>& segments_in_box(const StrokeIndex& strokes, Point lo, Point hi, SegmentsSeen& seen) {
+  const CellIndex::Cells cells = strokes.grid.cells(lo, hi);
+  if (seen.known && seen.cells == cells) return seen.read;
+  seen.cells = cells;
+  seen.known = true;
+  seen.read.clear();
+  strokes.grid.visit_cells(cells, [&](std::size_t i) {
+    seen.read.push_back({strokes.segment(i), strokes.reach_of(i), static_cast<std::uint32_t>(i), strokes.owner[i],
+                         strokes.vertex[i], strokes.stroke_of(i)});
+  });
+  return seen.read;
 }
 
 void strokes_near(const StrokeIndex& strokes, Point p, double within, std::vector<StrokeNear>& out) {
@@ -389,6 +401,26 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
       magnitude = std::max({magnitude, std::fabs(n.x0), std::fabs(n.x1), std::fabs(n.y0), std::fabs(n.y1)});
     }
   }
+  // Per list, the box of every kBlock segments in turn: a pair's scan passes
+  // over a block whose box lies farther from the first segment than the gap
+  // allowed, as it would pass over each of its segments (none lies nearer
+  // than the block's box, rounding included).
+  constexpr std::size_t kBlock = 8;
+  struct Box {
+    double x0, x1, y0, y1;
+  };
+  std::vector<std::vector<Box>> blocks(boxes.size());
+  for (std::size_t k = 0; k < boxes.size(); ++k) {
+    const std::vector<Near>& list = boxes[k];
+    for (std::size_t b = 0; b < list.size(); b += kBlock) {
+      Box box = {list[b].x0, list[b].x1, list[b].y0, list[b].y1};
+      for (std::size_t e = b + 1; e < std::min(b + kBlock, list.size()); ++e) {
+        box = {std::min(box.x0, list[e].x0), std::max(box.x1, list[e].x1), std::min(box.y0, list[e].y0),
+               std::max(box.y1, list[e].y1)};
+      }
+      blocks[k].push_back(box);
+    }
+  }
   const bool skips = magnitude < 1e150 && r < 1e150;
   const double slack = 1e-9 * (magnitude + r);
   auto list_of = [&](std::size_t stroke) -> std::vector<Near>& {
@@ -461,13 +493,24 @@ std::optional<Point> strokes_meeting(const StrokeIndex& strokes, Point junction,
       // the other: the score is at least a tenth of either's distance to the
       // junction, so the lists are read only as far as that can still win.
       std::vector<Near>& second = list_of(distinct[y].stroke);
-      const double second_span = widest[static_cast<std::size_t>(&second - boxes.data())];
+      const auto second_at = static_cast<std::size_t>(&second - boxes.data());
+      const double second_span = widest[second_at];
+      const std::vector<Box>& second_blocks = blocks[second_at];
       std::size_t start = 0;
       for (Near& u : list_of(distinct[x].stroke)) {
         if (0.1 * u.from >= best && 0.1 * u.from >= best_weak) break;
         const double low = u.from - second_span - max_gap - slack, high = u.from + u.span() + max_gap + slack;
         while (skips && start < second.size() && second[start].from < low) ++start;
         for (std::size_t k = start; k < second.size(); ++k) {
+          if (k == start || k % kBlock == 0) {
+            const Box& b = second_blocks[k / kBlock];
+            if (std::max({u.x0 - b.x1, b.x0 - u.x1, u.y0 - b.y1, b.y0 - u.y1}) > max_gap) {
+              // Were one of them to end the scan, so would the next read:
+              // their distances to the junction only grow.
+              k = (k / kBlock + 1) * kBlock - 1;
+              continue;
+            }
+          }
           Near& v = second[k];
           if (0.1 * v.from >= best && 0.1 * v.from >= best_weak) break;
           if (skips && v.from > high) break;
@@ -688,6 +731,7 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     Point lo, hi;
     double slack;
     bool touches;  // whether its box reaches some disc's
+    bool ends;     // whether it ends an open stroke
     bool direction_known = false;
     std::optional<Point> direction;
   };
@@ -706,6 +750,24 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
                          n.hi.y + margin < c.y - radius || n.lo.y - margin > c.y + radius;
       n.touches = n.touches || !clear;
     }
+  }
+  // A segment that reaches no disc meets another inside one only where it
+  // ends its stroke, on the other (a crossing lies on both, any other
+  // meeting on the segment whose stroke does not end there): the rest
+  // need no pairs.
+  {
+    std::size_t kept = 0;
+    for (std::size_t x = 0; x < near.size(); ++x) {
+      const Polyline& c = (*strokes.curves)[strokes.owner[near[x]]];
+      const std::size_t k = strokes.vertex[near[x]];
+      seen[x].ends = (k == 1 || k + 1 == c.size()) && !closes(c, r);
+      if (!seen[x].touches && !seen[x].ends) continue;
+      near[kept] = near[x];
+      seen[kept] = seen[x];
+      ++kept;
+    }
+    near.resize(kept);
+    seen.resize(kept);
   }
   auto direction_of = [&](std::size_t x) -> const std::optional<Point>& {
     Near& n = seen[x];
@@ -762,12 +824,29 @@ bool meets_apart(const StrokeIndex& strokes, const std::vector<std::pair<Point, 
     std::vector<std::size_t> fill(first_back.begin(), first_back.end() - 1);
     for (const auto& [at_a, at] : back) back_to[fill[at_a]++] = at;
   }
+  // Whether the part of the boxes of a and b that both share (with their
+  // slacks: a crossing found on them lies off it by far less) reaches a disc.
+  auto crossing_inside = [&](const Near& a, const Near& b) {
+    const double margin = a.slack + b.slack;
+    const double x0 = std::max(a.lo.x, b.lo.x) - margin, x1 = std::min(a.hi.x, b.hi.x) + margin;
+    const double y0 = std::max(a.lo.y, b.lo.y) - margin, y1 = std::min(a.hi.y, b.hi.y) + margin;
+    if (x0 > x1 || y0 > y1) return false;
+    for (const auto& [c, radius] : discs) {
+      const double reach = radius + 1e-9 * (std::max(std::fabs(c.x), std::fabs(c.y)) + radius);
+      const double dx = std::max({x0 - c.x, 0.0, c.x - x1}), dy = std::max({y0 - c.y, 0.0, c.y - y1});
+      if (dx <= reach && dy <= reach && dx * dx + dy * dy <= reach * reach) return true;
+    }
+    return false;
+  };
   auto meet = [&](std::size_t at_a, std::size_t at_b) {
     const std::size_t x = std::min(by_x[at_a], by_x[at_b]), y = std::max(by_x[at_a], by_x[at_b]);
     const Near& nu = seen[x];
     const Near& nv = seen[y];
     const std::size_t u = near[x], v = near[y];
     if (strokes.stroke_of(u) == strokes.stroke_of(v)) return;
+    // Segments neither of which ends its stroke meet only where they
+    // cross, inside both boxes.
+    if (!nu.ends && !nv.ends && !crossing_inside(nu, nv)) return;
     // Strokes running the same way (traces along one street) never meet.
     const std::optional<Point>& du = direction_of(x);
     const std::optional<Point>& dv = direction_of(y);

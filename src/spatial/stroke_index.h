@@ -51,6 +51,28 @@ struct StrokeIndex {
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
                          double radius, const std::vector<std::size_t>& first = {});
 
+// A grid segment as read from its curve, with what the questions around a
+// point ask of it.
+struct SegmentRead {
+  Segment s;
+  double reach;
+  std::uint32_t index, owner, vertex;
+  std::size_t stroke;
+};
+
+// The grid segments of the cells last asked for, read once, in the grid's
+// visiting order: points asked one after another a fraction of a cell apart
+// (samples along a chain) mostly touch the same cells.
+struct SegmentsSeen {
+  CellIndex::Cells cells;
+  bool known = false;
+  std::vector<SegmentRead> read;
+};
+
+// The segments that strokes.grid.visit_box(lo, hi, ...) visits, in that
+// order, kept in `seen` for the next box touching the same cells.
+const std::vector<SegmentRead>& segments_in_box(const StrokeIndex& strokes, Point lo, Point hi, SegmentsSeen& seen);
+
 // A stroke near a point: its nearest grid segment there and the distance.
 struct StrokeNear {
   std::size_t stroke, segment;

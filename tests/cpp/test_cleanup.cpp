@@ -255,6 +255,22 @@ TEST(RemoveSpurs, LongArmsStayAndCornerTipsMoveTheirJunction) {
   EXPECT_EQ(out, (Graph{g.nodes, g.edges}));
 }
 
+// A tip kept in one round walks on in the next where its junction lost a
+// spur, and is judged again by the far junction's clearance: both go.
+TEST(RemoveSpurs, ATipWalkingOnAfterARoundIsJudgedAgain) {
+  Graph g;
+  g.nodes = {{0.0, 0.0}, {5.0, 0.0}, {-100.0, 0.0}, {0.0, -100.0}, {5.0, 0.5}, {8.0, 0.0}};
+  g.edges = {{0, 2}, {0, 3}, {0, 1}, {1, 4}, {1, 5}};
+  const std::vector<double> clearance{10.0, 1.0, 0.0, 0.0, 0.0, 0.0};
+  SpurRules rules;
+  rules.fork_factor = 0.0;
+  const Graph out = remove_spurs(g, clearance, rules);
+  EXPECT_EQ(out.edges, (std::vector<Edge>{{0, 2}, {0, 3}}));
+  // With a far junction too narrow to hold it, the walked-on tip stays.
+  const Graph kept = remove_spurs(g, {2.0, 1.0, 0.0, 0.0, 0.0, 0.0}, rules);
+  EXPECT_EQ(kept.edges, (std::vector<Edge>{{0, 2}, {0, 3}, {0, 1}, {1, 5}}));
+}
+
 // Junctions A and B merge; their edges to a common neighbour C become one,
 // the first. Enough copies for several edge ranges and duplicate shards.
 TEST(MergeCrossings, MergedEdgesToACommonNeighbourBecomeTheFirstOne) {

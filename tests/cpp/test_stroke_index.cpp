@@ -3,9 +3,11 @@
 // the grouping of meetings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <tuple>
 
 #include "common/geometry.h"
 #include "conditioning/repeats.h"
@@ -202,6 +204,77 @@ TEST(StrokeIndex, MeetingOfAStrokeEndingOutsideTheDiscsIsFound) {
     std::vector<Point> found;
     EXPECT_TRUE(meets_apart(index, {{{5.0 * side, 0.0}, 2.0}}, 1.0, 0.17, &found)) << side;
     EXPECT_EQ(found.size(), 2u) << side;
+  }
+}
+
+TEST(StrokeIndex, MeetingsFoundAreEveryPairsMeetingInsideTheDiscs) {
+  // Against every pair of segments read the plain way: where two strokes at
+  // an angle cross, else where an end of an open stroke lies within a band
+  // radius of the other's segment; those inside some disc.
+  const double r = 0.5, min_angle = 0.17;
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> at(0.0, 10.0), wide(0.5, 3.0);
+  auto by_xy = [](Point a, Point b) { return a.x < b.x || (a.x == b.x && a.y < b.y); };
+  std::uniform_real_distribution<double> step(-2.0, 2.0);
+  for (int round = 0; round < 40; ++round) {
+    // Zigzag strokes, some closing on themselves.
+    std::vector<Polyline> curves(8);
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+      curves[c] = {{at(rng), at(rng)}};
+      for (int k = 0; k < 5; ++k) curves[c].push_back({curves[c].back().x + step(rng), curves[c].back().y + step(rng)});
+      if (c % 4 == 3) curves[c].push_back(curves[c].front());
+    }
+    const StrokeIndex index = stroke_index(curves, std::nullopt, r);
+    std::vector<std::pair<Point, double>> discs{{{at(rng), at(rng)}, wide(rng)}};
+    if (round % 2) discs.push_back({{at(rng), at(rng)}, wide(rng)});
+    std::vector<Point> expected, places, found;
+    for (std::size_t u = 0; u < index.owner.size(); ++u) {
+      for (std::size_t v = u + 1; v < index.owner.size(); ++v) {
+        const auto du = stroke_direction(index, u), dv = stroke_direction(index, v);
+        if (index.stroke_of(u) == index.stroke_of(v) || !du || !dv ||
+            std::fabs(du->x * dv->x + du->y * dv->y) >= std::cos(min_angle)) {
+          continue;
+        }
+        const Segment su = index.segment(u), sv = index.segment(v);
+        const double rx = su.b.x - su.a.x, ry = su.b.y - su.a.y, sx = sv.b.x - sv.a.x, sy = sv.b.y - sv.a.y;
+        const double den = rx * sy - ry * sx;
+        const double t = den != 0.0 ? ((sv.a.x - su.a.x) * sy - (sv.a.y - su.a.y) * sx) / den : -1.0;
+        const double w = den != 0.0 ? ((sv.a.x - su.a.x) * ry - (sv.a.y - su.a.y) * rx) / den : -1.0;
+        places.clear();
+        if (t >= 0.0 && t <= 1.0 && w >= 0.0 && w <= 1.0) places.push_back({su.a.x + rx * t, su.a.y + ry * t});
+        for (const auto& [i, s, other] : {std::tuple{u, su, sv}, std::tuple{v, sv, su}}) {
+          const Polyline& c = curves[index.owner[i]];
+          const bool open = !(c.size() > 2 && std::hypot(c.front().x - c.back().x, c.front().y - c.back().y) <= r);
+          for (const auto& [end, ends] : {std::pair{s.a, index.vertex[i] == 1}, std::pair{s.b, index.vertex[i] + 1 == c.size()}}) {
+            const Point f = nearest_on_segment(end, other.a, other.b);
+            // A crossing is the pair's one place.
+            if (!(t >= 0.0 && t <= 1.0 && w >= 0.0 && w <= 1.0) && open && ends &&
+                std::hypot(end.x - f.x, end.y - f.y) <= r) {
+              places.push_back(f);
+            }
+          }
+        }
+        for (const Point& p : places) {
+          for (const auto& [c, radius] : discs) {
+            if (std::hypot(p.x - c.x, p.y - c.y) <= radius) {
+              expected.push_back(p);
+              break;
+            }
+          }
+        }
+      }
+    }
+    const bool apart = meets_apart(index, discs, 1e-6, min_angle, &found, 0.0);
+    std::sort(expected.begin(), expected.end(), by_xy);
+    std::sort(found.begin(), found.end(), by_xy);
+    bool two = false;
+    for (const Point& p : expected) two = two || std::hypot(p.x - expected[0].x, p.y - expected[0].y) > 1e-6;
+    ASSERT_EQ(apart, two) << round;
+    ASSERT_EQ(found.size(), apart ? expected.size() : 0u) << round;
+    for (std::size_t k = 0; k < found.size(); ++k) {
+      EXPECT_NEAR(found[k].x, expected[k].x, 1e-9) << round;
+      EXPECT_NEAR(found[k].y, expected[k].y, 1e-9) << round;
+    }
   }
 }
 
