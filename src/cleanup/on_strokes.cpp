@@ -23,8 +23,10 @@
 namespace strokegraph {
 namespace {
 
-using cleanup_detail::kChainsPerTask;
-
+// Chains per task on the worker pool: each is read every half radius against
+// the strokes near it (microseconds a chain), so a drawing of a thousand
+// chains spreads over the pool while a glyph's few stay inline.
+constexpr std::size_t kPlacedChainsPerTask = 128;
 // Offers kept per point at most (the nearest strokes): more strokes side by
 // side than this in one band do not happen in drawings.
 constexpr std::size_t kMaxOffers = 4;
@@ -309,7 +311,7 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
 
 void place_on_strokes(std::vector<Polyline>& chains, const StrokeIndex& strokes, const StrokePlacement& rules) {
   if (chains.empty() || strokes.curves == nullptr || !(strokes.max_reach > 0.0) || !(rules.step > 0.0)) return;
-  parallel_ranges(chains.size(), kChainsPerTask, [&](std::size_t begin, std::size_t end) {
+  parallel_ranges(chains.size(), kPlacedChainsPerTask, [&](std::size_t begin, std::size_t end) {
     Scratch scratch;
     scratch.slot.assign(strokes.curves->size(), 0);
     for (std::size_t i = begin; i < end; ++i) {

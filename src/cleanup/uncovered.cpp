@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/progress.h"
+#include "parallel/pool.h"
 #include "spatial/segment_grid.h"
 
 namespace strokegraph {
@@ -40,6 +41,8 @@ constexpr double kDrawApart = 0.12;
 constexpr double kFreeTail = 3.0;
 // x cover: the strokes that a line of the graph this near may stand for.
 constexpr double kNearLine = 1.5;
+// Strokes per task where they are read against the graph on the pool.
+constexpr std::size_t kStrokesPerTask = 32;
 
 double dist(Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y); }
 
@@ -348,8 +351,7 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
   // the graph's line beside it mostly stays near. They answer alone only
   // well inside `within` (and where coordinates leave the reach far above
   // their rounding), where the grid surely lists them too.
-  std::size_t last_near = old_edges;
-  auto near_graph = [&](Point p, double within) {
+  auto near_graph = [&](Point p, double within, std::size_t& last_near) {
     const double w2 = within * within;
     auto gap2 = [&](std::size_t i) {
       const Segment s = edge_segment(i);
@@ -426,26 +428,55 @@ Graph add_uncovered_strokes(Graph graph, const StrokeIndex& strokes, const Cover
     return node;
   };
 
+  // Per stroke read, whether each of its samples lies farther than `cover`
+  // from the graph's own edges; left empty where none does. The graph is
+  // only read here, so the strokes are read on the pool, each range with its
+  // own last edge found.
+  auto sample_count = [&](double length) {
+    return static_cast<std::size_t>(std::min(std::ceil(length / rules.step), 1.0e7));
+  };
+  std::vector<std::vector<char>> off_graph(curves.size());
+  parallel_ranges(curves.size(), kStrokesPerTask, [&](std::size_t begin, std::size_t end) {
+    std::size_t last_near = old_edges;
+    for (std::size_t ci = begin; ci < end; ++ci) {
+      checkpoint();
+      const Polyline& c = curves[ci];
+      if (c.size() < 2 || (!strokes.first.empty() && strokes.first[ci] != ci)) continue;
+      const CurveWalk walk(c);
+      const double length = walk.length();
+      if (!(length >= rules.min_length) || !std::isfinite(length)) continue;
+      const std::size_t count = sample_count(length);
+      std::vector<char> far(count + 1, 0);
+      bool any = false;
+      // The samples' arc lengths only grow: the first point beyond each is
+      // found walking on from the last one's.
+      std::size_t beyond = 0;
+      for (std::size_t k = 0; k <= count; ++k) {
+        const double s = length * static_cast<double>(k) / static_cast<double>(count);
+        while (beyond < c.size() && walk.run[beyond] <= s) ++beyond;
+        far[k] = !near_graph(walk.at_after(s, std::clamp<std::size_t>(beyond, 1, c.size() - 1)), rules.cover,
+                             last_near);
+        any = any || far[k];
+      }
+      if (any) off_graph[ci] = std::move(far);
+    }
+  });
+
   std::vector<Point> path;
   std::map<std::pair<double, double>, NodeId> ends;  // stroke ends where stretches end
   std::vector<Point> free_ends;  // of the added stretches
   for (std::size_t ci = 0; ci < curves.size(); ++ci) {
+    if (off_graph[ci].empty()) continue;
     checkpoint();
     const Polyline& c = curves[ci];
-    if (c.size() < 2 || (!strokes.first.empty() && strokes.first[ci] != ci)) continue;
     const CurveWalk walk(c);
     const double length = walk.length();
-    if (!(length >= rules.min_length) || !std::isfinite(length)) continue;
-    const auto count = static_cast<std::size_t>(std::min(std::ceil(length / rules.step), 1.0e7));
-    std::vector<char> far(count + 1, 0);
-    // The samples' arc lengths only grow: the first point beyond each is
-    // found walking on from the last one's.
-    std::size_t beyond = 0;
+    const std::size_t count = sample_count(length);
+    // Far from the graph, and from the stretches added so far.
+    std::vector<char> far = std::move(off_graph[ci]);
     for (std::size_t k = 0; k <= count; ++k) {
-      const double s = length * static_cast<double>(k) / static_cast<double>(count);
-      while (beyond < c.size() && walk.run[beyond] <= s) ++beyond;
-      const Point p = walk.at_after(s, std::clamp<std::size_t>(beyond, 1, c.size() - 1));
-      far[k] = !near_graph(p, rules.cover) && !added.within(p, rules.cover, true);
+      if (far[k]) far[k] = !added.within(walk.at(length * static_cast<double>(k) / static_cast<double>(count)),
+                                         rules.cover, true);
     }
     for (std::size_t k = 0; k <= count;) {
       if (!far[k]) {

@@ -12,9 +12,10 @@
 namespace strokegraph {
 namespace {
 
-// Chains per task on the worker pool; each task clears counters over all
-// curves once.
-constexpr std::size_t kChainsPerTask = 8192;
+// Chains per task on the worker pool (a few microseconds a chain, so that a
+// drawing of a thousand chains already spreads over it); each task clears
+// counters over all curves once.
+constexpr std::size_t kChainsPerTask = 512;
 // Samples per chain at most: a chain far longer than the band (a radius far
 // below the drawing's scale) is sampled more coarsely instead of without
 // bound.
