@@ -43,6 +43,8 @@ constexpr double kSubdivisionIndexAngle = kPi / 4.0;
 // Below this many points in all rings every step runs inline: the pool's
 // hand-over costs more than small drawings take.
 constexpr std::size_t kParallelPoints = 4096;
+// Long rings are refined in stretches of this many vertices.
+constexpr std::size_t kStretch = 2048;
 
 // Every ring, polygon by polygon, the outer ring and then its holes.
 std::vector<Ring*> rings_of(std::vector<BufferPolygon>& polygons) {
@@ -71,37 +73,62 @@ void each_ring(std::size_t count, bool parallel, const Fn& fn) {
   parallel_ranges(count, std::max<std::size_t>(1, count / 64), body);
 }
 
-// Replaces every ring i by grow(i, budget), a densifying routine that only
+// One ring's vertices [begin, end), grown on their own.
+struct Stretch {
+  std::size_t ring, begin, end;
+};
+
+// Replaces every ring by the joined results of grow(stretch, budget) over
+// its stretches of at most `longest` vertices, a densifying routine that only
 // adds points, while rings and index (`index_entries`) together stay within
 // kMaxBoundaryPoints, refusing with `cause` otherwise. Done ring by ring with
 // each ring's budget what is left after the others, that pass refuses
 // exactly when the rings grow by more than `room` points in all: the first
 // ring whose growth takes the total past it has no budget left for it. Here
-// the rings grow side by side, each allowed the room the others have not yet
-// claimed, which holds memory to about that room per worker; whether the
+// the stretches grow side by side, each allowed the room the others have not
+// yet claimed, which holds memory to about that room per worker; whether the
 // total fits is decided once all are done, so the same drawings are refused
 // with the same message.
 template <class Grow>
-void grow_rings(const std::vector<Ring*>& rings, std::size_t index_entries,
+void grow_rings(const std::vector<Ring*>& rings, std::size_t index_entries, std::size_t longest,
                 const std::string& cause, bool parallel, const Grow& grow) {
   const std::size_t held = points_in(rings) + index_entries;
   const std::size_t room = held < kMaxBoundaryPoints ? kMaxBoundaryPoints - held : 0;
+  std::vector<Stretch> stretches;
+  for (std::size_t r = 0; r < rings.size(); ++r) {
+    const std::size_t n = rings[r]->size();
+    for (std::size_t begin = 0; begin < n; begin += std::min(longest, n - begin)) {
+      stretches.push_back({r, begin, begin + std::min(longest, n - begin)});
+    }
+  }
   std::atomic<std::size_t> claimed{0};
   std::atomic<bool> over{false};
-  std::vector<Ring> grown(rings.size());
-  each_ring(rings.size(), parallel, [&](std::size_t i) {
+  std::vector<std::vector<Point>> grown(stretches.size());
+  each_ring(stretches.size(), parallel, [&](std::size_t i) {
     const std::size_t before = claimed.load();
     if (before > room || over.load()) return over.store(true);
-    const std::size_t n = rings[i]->size();
+    const Stretch& stretch = stretches[i];
+    const std::size_t count = stretch.end - stretch.begin;
     try {
-      grown[i] = grow(i, PointBudget{n + (room - before), cause});
+      grown[i] = grow(stretch, PointBudget{count + (room - before), cause});
     } catch (const MemoryLimitError&) {
       return over.store(true);
     }
-    claimed += grown[i].size() - n;
+    claimed += grown[i].size() - count;
   });
   if (over.load() || claimed.load() > room) throw_too_dense({}, cause);
-  for (std::size_t i = 0; i < rings.size(); ++i) *rings[i] = std::move(grown[i]);
+  for (std::size_t i = 0; i < stretches.size();) {
+    Ring& ring = *rings[stretches[i].ring];
+    if (stretches[i].end == ring.size()) {  // the only stretch of its ring
+      ring = std::move(grown[i++]);
+      continue;
+    }
+    std::size_t size = 0, j = i;
+    for (; j < stretches.size() && stretches[j].ring == stretches[i].ring; ++j) size += grown[j].size();
+    ring.clear();
+    ring.reserve(size);
+    for (; i < j; ++i) ring.insert(ring.end(), grown[i].begin(), grown[i].end()), grown[i] = {};
+  }
 }
 
 // The number of points subdivision at `max_edge` gives this ring.
@@ -213,9 +240,9 @@ std::vector<BufferPolygon> preprocess_boundaries(std::vector<BufferPolygon> poly
       name_value("buffer_distance", b) + " with subdivision ratio " + format_float(ratio);
 
   if (!resampling) {
-    grow_rings(rings, 0, name_value("feature_size", feature_size), parallel,
-               [&](std::size_t i, const PointBudget& budget) {
-                 return subdivide_ring(*rings[i], max_edge, budget);
+    grow_rings(rings, 0, SIZE_MAX, name_value("feature_size", feature_size), parallel,
+               [&](const Stretch& stretch, const PointBudget& budget) {
+                 return subdivide_ring(*rings[stretch.ring], max_edge, budget);
                });
     if (!refine) return polygons;
     // The corners of every ring are found side by side, then recorded in
@@ -226,9 +253,11 @@ std::vector<BufferPolygon> preprocess_boundaries(std::vector<BufferPolygon> poly
     });
     CurvatureIndex index = make_curvature_index(4.0 * b);
     for (std::vector<CornerEntry>& found : corners) add_corners(index, found), found = {};
-    grow_rings(rings, index.corners.size(), refined_by, parallel,
-               [&](std::size_t i, const PointBudget& budget) {
-                 return refine_ring_from_index(*rings[i], index, b, ratio, budget);
+    grow_rings(rings, index.corners.size(), kStretch, refined_by, parallel,
+               [&](const Stretch& s, const PointBudget& budget) {
+                 const Ring& ring = *rings[s.ring];
+                 if (ring.size() < 3) return ring;
+                 return refine_ring_stretch(ring, index, b, ratio, s.begin, s.end, budget);
                });
     return polygons;
   }

@@ -197,6 +197,11 @@ TEST(BoundaryProperties, RandomRings) {
       EXPECT_TRUE(in_order(*out, anchors)) << trial;
     }
     EXPECT_TRUE(in_order(refined, ring)) << trial;
+    const std::size_t cut = 1 + trial % (ring.size() - 1);
+    Ring joined = refine_ring_stretch(ring, index, b, q, 0, cut);
+    const Ring rest = refine_ring_stretch(ring, index, b, q, cut, ring.size());
+    joined.insert(joined.end(), rest.begin(), rest.end());
+    EXPECT_EQ(joined, refined) << trial;
     EXPECT_TRUE(in_order(subdivided, ring)) << trial;
     const auto whole = preprocess_boundaries(one(ring), s, b, q, std::nullopt, kOff);
     EXPECT_TRUE(in_order(whole[0].outer, ring)) << trial;
