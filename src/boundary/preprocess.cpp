@@ -92,6 +92,19 @@ struct Stretch {
 template <class Grow>
 void grow_rings(const std::vector<Ring*>& rings, std::size_t index_entries, std::size_t longest,
                 const std::string& cause, bool parallel, const Grow& grow) {
+  if (!parallel) {  // ring by ring, each with what the others leave
+    std::size_t live = points_in(rings);
+    for (std::size_t r = 0; r < rings.size(); ++r) {
+      checkpoint();
+      Ring& ring = *rings[r];
+      const std::size_t others = live - ring.size() + index_entries;
+      Ring next = grow(Stretch{r, 0, ring.size()},
+                       PointBudget{kMaxBoundaryPoints - std::min(kMaxBoundaryPoints, others), cause});
+      live = live - ring.size() + next.size();
+      ring = std::move(next);
+    }
+    return;
+  }
   const std::size_t held = points_in(rings) + index_entries;
   const std::size_t room = held < kMaxBoundaryPoints ? kMaxBoundaryPoints - held : 0;
   std::vector<Stretch> stretches;
