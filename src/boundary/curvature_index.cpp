@@ -35,8 +35,9 @@ std::optional<double> turning_cosine(const Ring& ring, std::size_t i) {
   return q;
 }
 
-void add_ring(CurvatureIndex& index, const Ring& ring, double min_angle) {
-  if (ring.size() < 3) return;
+std::vector<CornerEntry> ring_corners(const Ring& ring, double min_angle) {
+  std::vector<CornerEntry> found;
+  if (ring.size() < 3) return found;
   // A cosine this far above cos(min_angle) is of an angle below it whatever
   // the rounding of either cosine (the arc cosine falls at least as fast as
   // its argument rises): its arc cosine is not needed. Every angle passes a
@@ -49,11 +50,20 @@ void add_ring(CurvatureIndex& index, const Ring& ring, double min_angle) {
     if (!q || *q > gentle) continue;
     const double angle = std::acos(*q);
     if (!(angle >= min_angle)) continue;
-    const Point& p = ring[i];
-    const std::size_t position = index.corners.size();
-    index.corners.push_back({p.x, p.y, angle});
-    index.cells[cell_key(index, p.x, p.y)].push_back(position);
+    found.push_back({ring[i].x, ring[i].y, angle});
   }
+  return found;
+}
+
+void add_corners(CurvatureIndex& index, const std::vector<CornerEntry>& corners) {
+  for (const CornerEntry& corner : corners) {
+    index.cells[cell_key(index, corner.x, corner.y)].push_back(index.corners.size());
+    index.corners.push_back(corner);
+  }
+}
+
+void add_ring(CurvatureIndex& index, const Ring& ring, double min_angle) {
+  add_corners(index, ring_corners(ring, min_angle));
 }
 
 namespace {

@@ -60,8 +60,14 @@ CellKey cell_key(const CurvatureIndex& index, double x, double y);
 // than 1e-12. A NaN cosine stays NaN.
 std::optional<double> turning_cosine(const Ring& ring, std::size_t i);
 
-// Records every vertex whose turning angle is at least `min_angle`. Rings of
-// fewer than 3 points add nothing.
+// Every vertex whose turning angle is at least `min_angle`, in ring order.
+// Rings of fewer than 3 points have none.
+std::vector<CornerEntry> ring_corners(const Ring& ring, double min_angle);
+
+// Records the corners, in their order.
+void add_corners(CurvatureIndex& index, const std::vector<CornerEntry>& corners);
+
+// Records every corner of the ring: add_corners(ring_corners(ring, min_angle)).
 void add_ring(CurvatureIndex& index, const Ring& ring, double min_angle);
 
 // The entries of the block of cells the last query walked, kept for the

@@ -11,6 +11,7 @@
 #include "common/numeric.h"
 #include "common/progress.h"
 #include "common/rdp.h"
+#include "parallel/pool.h"
 
 namespace strokegraph {
 
@@ -18,6 +19,10 @@ using local_simplify_detail::CellEntry;
 using local_simplify_detail::sort_entries;
 
 namespace {
+
+// Polygons of fewer points are simplified inline: the pool's hand-over costs
+// more than they take.
+constexpr std::size_t kParallelPoints = 4096;
 
 // A ring cut into pieces: piece k runs from vertex cuts[k] to vertex
 // cuts[k + 1] (the last one round to cuts[0]), both ends kept.
@@ -194,9 +199,17 @@ void sort_entries(std::vector<CellEntry>& entries) {
 void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cell) {
   std::vector<Ring*> rings{&polygon.outer};
   for (Ring& h : polygon.holes) rings.push_back(&h);
+  std::size_t points = 0;
+  for (const Ring* ring : rings) points += ring->size();
+  const bool parallel = points >= kParallelPoints;
   std::vector<RingPieces> pieces(rings.size());
-  for (std::size_t r = 0; r < rings.size(); ++r) {
+  const auto simplify = [&](std::size_t r) {
     if (rings[r]->size() >= 3) pieces[r] = simplify_pieces(*rings[r], epsilon, cell);
+  };
+  if (parallel) {
+    parallel_for(rings.size(), simplify, true);
+  } else {
+    for (std::size_t r = 0; r < rings.size(); ++r) simplify(r);
   }
 
   // Pieces whose simplified edges come too close to another edge go back to
@@ -231,12 +244,42 @@ void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cel
     if (std::isfinite(mean_scale) && mean_scale > grid) grid = mean_scale;
     while (!std::isfinite(1.0 / grid)) grid *= 2.0;
   }
+  const auto list_cells = [&](std::size_t begin, std::size_t end, std::vector<CellEntry>& out) {
+    for (std::size_t e = begin; e < end; ++e) {
+      poll(e);
+      add_cells(out, edges[e].a, edges[e].b, static_cast<std::uint32_t>(e), grid, hair);
+    }
+  };
   std::vector<CellEntry> entries;
-  for (std::size_t e = 0; e < edges.size(); ++e) {
-    poll(e);
-    add_cells(entries, edges[e].a, edges[e].b, static_cast<std::uint32_t>(e), grid, hair);
+  if (!parallel) {
+    list_cells(0, edges.size(), entries);
+    sort_entries(entries);
+  } else {
+    // Each range of edges lists and sorts its entries; the sorted runs are
+    // then merged pairwise. Sorted by (cell, edge), equal entries alike, the
+    // list is the same however it was cut.
+    std::vector<std::vector<CellEntry>> runs = parallel_parts<std::vector<CellEntry>>(
+        edges.size(), std::max<std::size_t>(1, edges.size() / 8),
+        [&](std::size_t begin, std::size_t end, std::vector<CellEntry>& out) {
+          list_cells(begin, end, out);
+          std::sort(out.begin(), out.end());
+        });
+    while (runs.size() > 1) {
+      std::vector<std::vector<CellEntry>> merged((runs.size() + 1) / 2);
+      parallel_for(merged.size(), [&](std::size_t k) {
+        if (2 * k + 1 == runs.size()) {
+          merged[k] = std::move(runs[2 * k]);
+          return;
+        }
+        const std::vector<CellEntry>& a = runs[2 * k];
+        const std::vector<CellEntry>& b = runs[2 * k + 1];
+        merged[k].resize(a.size() + b.size());
+        std::merge(a.begin(), a.end(), b.begin(), b.end(), merged[k].begin());
+      }, true);
+      runs = std::move(merged);
+    }
+    if (!runs.empty()) entries = std::move(runs[0]);
   }
-  sort_entries(entries);
 
   std::vector<std::pair<std::uint32_t, std::uint32_t>> put_back;  // (ring, piece)
   auto doom = [&](const Edge& e) {
@@ -249,21 +292,40 @@ void simplify_polygon_locally(BufferPolygon& polygon, double epsilon, double cel
   auto in_place = [&](const Edge& e) {
     return !e.original && !pieces[e.ring].as_given[pieces[e.ring].piece_of[e.from]];
   };
-  for (std::size_t i = 0; i < entries.size();) {
-    std::size_t j = i;
-    while (j < entries.size() && entries[j].cell == entries[i].cell) ++j;
-    for (std::size_t p = i; p < j; ++p) {
-      const Edge& e = edges[entries[p].edge];
-      for (std::size_t q = p + 1; q < j; ++q) {
-        const Edge& f = edges[entries[q].edge];
-        if ((e.original && f.original) || adjacent(e, f)) continue;
-        if (!too_close(e.a, e.b, f.a, f.b, hair)) continue;
-        if (!e.original) doom(e);
-        if (!f.original) doom(f);
+  // The pairs of each cell are tested on their own; the edges to put back
+  // are then doomed in cell order, as one pass over the cells would.
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (i == 0 || entries[i].cell != entries[i - 1].cell) starts.push_back(i);
+  starts.push_back(entries.size());
+  const auto test_cells = [&](std::size_t begin, std::size_t end, std::vector<std::uint32_t>& found) {
+    for (std::size_t c = begin; c < end; ++c) {
+      poll(c);
+      const std::size_t i = starts[c], j = starts[c + 1];
+      for (std::size_t p = i; p < j; ++p) {
+        const Edge& e = edges[entries[p].edge];
+        for (std::size_t q = p + 1; q < j; ++q) {
+          const Edge& f = edges[entries[q].edge];
+          if ((e.original && f.original) || adjacent(e, f)) continue;
+          if (!too_close(e.a, e.b, f.a, f.b, hair)) continue;
+          if (!e.original) found.push_back(entries[p].edge);
+          if (!f.original) found.push_back(entries[q].edge);
+        }
       }
     }
-    i = j;
+  };
+  const std::size_t cells_used = starts.size() - 1;
+  std::vector<std::vector<std::uint32_t>> close;
+  if (parallel) {
+    close = parallel_parts<std::vector<std::uint32_t>>(
+        cells_used, std::max<std::size_t>(1, cells_used / 64),
+        [&](std::size_t begin, std::size_t end, std::vector<std::uint32_t>& found) { test_cells(begin, end, found); });
+  } else {
+    close.emplace_back();
+    test_cells(0, cells_used, close.back());
   }
+  for (const std::vector<std::uint32_t>& found : close)
+    for (const std::uint32_t e : found) doom(edges[e]);
   std::vector<CellEntry> cells;
   for (std::size_t done = 0; done < put_back.size(); ++done) {
     checkpoint();

@@ -200,17 +200,17 @@ Ring resample_ring_adaptive(const Ring& ring, const CurvatureIndex& index, doubl
                            });
 }
 
-Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, double buffer_distance,
-                            double ratio, const PointBudget& budget) {
-  const std::size_t n = ring.size();
-  if (n < 3 || ratio <= 0.0) return ring;
+std::vector<Point> refine_ring_stretch(const Ring& ring, const CurvatureIndex& index,
+                                       double buffer_distance, double ratio, std::size_t begin,
+                                       std::size_t end, const PointBudget& budget) {
+  const std::size_t n = ring.size(), count = end - begin;
   const double b = buffer_distance;
-  const std::size_t limit = std::max(budget.max_points, n);
-  Ring out;
-  out.reserve(n);
+  const std::size_t limit = std::max(budget.max_points, count);
+  std::vector<Point> out;
+  out.reserve(count);
   std::size_t inserted = 0;
   NearCorners near;
-  for (std::size_t i = 0; i < n; ++i) {
+  for (std::size_t i = begin; i < end; ++i) {
     poll(i);
     const Point& a = ring[i];
     const Point& next = ring[(i + 1) % n];
@@ -227,7 +227,7 @@ Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, doubl
     if (!(length > target)) continue;
     const std::uint32_t k = saturating_u32(std::ceil(length / target));
     if (k < 2) continue;
-    if (n + inserted + (k - 1) > limit) {
+    if (count + inserted + (k - 1) > limit) {
       throw_too_dense(budget,
                       name_value("buffer_distance", b) + " with " + name_value("ratio", ratio));
     }
@@ -235,6 +235,12 @@ Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, doubl
     inserted += k - 1;
   }
   return out;
+}
+
+Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index, double buffer_distance,
+                            double ratio, const PointBudget& budget) {
+  if (ring.size() < 3 || ratio <= 0.0) return ring;
+  return refine_ring_stretch(ring, index, buffer_distance, ratio, 0, ring.size(), budget);
 }
 
 }  // namespace strokegraph

@@ -52,4 +52,12 @@ Ring refine_ring_from_index(const Ring& ring, const CurvatureIndex& index,
                             double buffer_distance, double ratio,
                             const PointBudget& budget = {});
 
+// The stretch of refine_ring_from_index for vertices [begin, end) and the
+// edges leaving them (ring of at least 3 points, ratio > 0), refusing to
+// return more than max(budget.max_points, end - begin) points. The stretches
+// of consecutive ranges, joined, are the refined ring.
+std::vector<Point> refine_ring_stretch(const Ring& ring, const CurvatureIndex& index,
+                                       double buffer_distance, double ratio, std::size_t begin,
+                                       std::size_t end, const PointBudget& budget = {});
+
 }  // namespace strokegraph

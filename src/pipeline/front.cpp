@@ -1,5 +1,6 @@
 #include "pipeline/front.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "common/rdp.h"
 #include "conditioning/merge.h"
 #include "inflate/inflate.h"
+#include "parallel/pool.h"
 #include "pipeline/thresholds.h"
 
 namespace strokegraph {
@@ -63,9 +65,20 @@ ConditionedCurves condition_curves(const std::vector<Polyline>& curves, double b
       merged.caps->push_back({cap, cap});
     }
   }
-  const bool keep_as_is = merged.widths.has_value();
-  std::vector<Polyline> decimated =
-      decimate_curves(merged.curves, keep_as_is, derived_decimation_spacing(feature_size));
+  // Curves with widths pass as they are, their widths staying aligned.
+  if (merged.widths) return {std::move(merged.curves), std::move(merged.widths), std::move(merged.caps)};
+  const double spacing = derived_decimation_spacing(feature_size);
+  std::size_t points = 0;
+  for (const Polyline& curve : merged.curves) points += curve.size();
+  std::vector<Polyline> decimated(merged.curves.size());
+  const auto decimate = [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) decimated[i] = decimate_curve(merged.curves[i], spacing);
+  };
+  if (points < kParallelRingPoints) {
+    decimate(0, decimated.size());
+  } else {
+    parallel_ranges(decimated.size(), std::max<std::size_t>(1, decimated.size() / 64), decimate);
+  }
   return {std::move(decimated), std::move(merged.widths), std::move(merged.caps)};
 }
 

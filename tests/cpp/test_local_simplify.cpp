@@ -102,3 +102,32 @@ TEST(LocalSimplification, EntriesSortLikeTheirKeys) {
     }
   }
 }
+
+// A polygon large enough to be simplified on the pool: each cluster of its
+// holes, far from the others, comes out as it does in a polygon of its own,
+// the pieces put back where rings come close included.
+TEST(LocalSimplification, LargePolygonAsItsClustersAlone) {
+  const Ring notch{{0, 1}, {4, 1}, {5, 0.96}, {6, 1}, {10, 1}, {10, 10}, {0, 10}};
+  const Ring tooth{{4.8, 0.98}, {5, 3}, {5.2, 0.98}};
+  const auto shifted = [](Ring ring, double dx) {
+    for (Point& p : ring) p.x += dx;
+    return ring;
+  };
+  BufferPolygon large{{{-100, -100}, {-100, 100}, {4100, 100}, {4100, -100}}, {}};
+  std::vector<BufferPolygon> alone;
+  for (int k = 0; k < 40; ++k) {
+    const double dx = 100.0 * k;
+    alone.push_back({shifted(notch, dx), {shifted(tooth, dx), shifted(wobbly_strip(12.0), dx + 20.0)}});
+    large.holes.push_back(alone.back().outer);
+    for (const Ring& hole : alone.back().holes) large.holes.push_back(hole);
+  }
+  simplify_polygon_locally(large, 0.05, 2.0);
+  for (std::size_t k = 0; k < alone.size(); ++k) {
+    simplify_polygon_locally(alone[k], 0.05, 2.0);
+    EXPECT_EQ(large.holes[3 * k], alone[k].outer) << k;
+    EXPECT_EQ(large.holes[3 * k + 1], alone[k].holes[0]) << k;
+    EXPECT_EQ(large.holes[3 * k + 2], alone[k].holes[1]) << k;
+  }
+  EXPECT_TRUE(has(large.holes[0], {5, 0.96}));
+  EXPECT_LT(large.holes[2].size(), 40u);
+}

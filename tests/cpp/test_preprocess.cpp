@@ -7,10 +7,13 @@
 #include <random>
 #include <string>
 
+#include "boundary/curvature_index.h"
+#include "boundary/local_simplify.h"
 #include "boundary/preprocess.h"
 #include "boundary/resample.h"
 #include "boundary_test_util.h"
 #include "common/errors.h"
+#include "common/rdp.h"
 
 using namespace strokegraph;
 using namespace boundary_test;
@@ -194,8 +197,57 @@ TEST(BoundaryProperties, RandomRings) {
       EXPECT_TRUE(in_order(*out, anchors)) << trial;
     }
     EXPECT_TRUE(in_order(refined, ring)) << trial;
+    const std::size_t cut = 1 + trial % (ring.size() - 1);
+    Ring joined = refine_ring_stretch(ring, index, b, q, 0, cut);
+    const Ring rest = refine_ring_stretch(ring, index, b, q, cut, ring.size());
+    joined.insert(joined.end(), rest.begin(), rest.end());
+    EXPECT_EQ(joined, refined) << trial;
     EXPECT_TRUE(in_order(subdivided, ring)) << trial;
     const auto whole = preprocess_boundaries(one(ring), s, b, q, std::nullopt, kOff);
     EXPECT_TRUE(in_order(whole[0].outer, ring)) << trial;
   }
 }
+
+// Drawings large enough to be done on the pool come out as the steps done
+// ring by ring in order: simplification, subdivision, one corner index over
+// all rings, refinement.
+class ManyRings : public testing::TestWithParam<bool> {};
+
+TEST_P(ManyRings, SameAsRingByRing) {
+  const bool locally = GetParam();
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const auto star = [&](double cx, double cy, double scale, int n) {
+    Ring ring;
+    for (int i = 0; i < n; ++i) {
+      const double a = 2 * kPi * (i + 0.5 * unit(rng)) / n, r = scale * (0.6 + 0.4 * unit(rng));
+      ring.push_back({cx + r * std::cos(a), cy + r * std::sin(a)});
+    }
+    return ring;
+  };
+  std::vector<BufferPolygon> in;
+  for (int k = 0; k < 40; ++k) {
+    BufferPolygon polygon{star(100.0 * k, 0, 40, 150), {}};
+    for (int h = 0; h < k % 4; ++h) polygon.holes.push_back(star(100.0 * k - 15 + 10 * h, 0, 4, 30));
+    in.push_back(polygon);
+  }
+  const double feature = 2.0, b = 1.0, tolerance = 0.1;
+  std::vector<BufferPolygon> want = in;
+  std::vector<Ring*> rings;
+  for (BufferPolygon& polygon : want) {
+    if (locally) simplify_polygon_locally(polygon, tolerance, kLocalSimplificationCell * tolerance);
+    rings.push_back(&polygon.outer);
+    for (Ring& hole : polygon.holes) rings.push_back(&hole);
+  }
+  CurvatureIndex index = make_curvature_index(4.0 * b);
+  for (Ring* ring : rings) {
+    if (!locally) *ring = rdp(*ring, tolerance);
+    *ring = subdivide_ring(*ring, 1.5 * feature);
+    add_ring(index, *ring, kPi / 4);
+  }
+  for (Ring* ring : rings) *ring = refine_ring_from_index(*ring, index, b, 0.5);
+  EXPECT_EQ(preprocess_boundaries(in, feature, b, std::nullopt, std::nullopt, tolerance, locally),
+            want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Simplification, ManyRings, testing::Bool());
