@@ -9,8 +9,9 @@ is the best of --runs passes over all drawings, divided by their count, in
 wall time and in processor time of all the process's threads (the steadier
 figure on a shared machine).
 
-Usage: python bench/call_overhead.py [DRAWINGS.json] [--workload NAME] [--runs N]
-(DRAWINGS.json as written by bench/real_hash.py, default /work/ref/realdraw.json)
+Usage:
+  bench/.venv/bin/python bench/real_hash.py write DRAWINGS.json   (once: the drawings)
+  .venv/bin/python bench/call_overhead.py DRAWINGS.json [--workload NAME] [--runs N]
 """
 
 from __future__ import annotations
@@ -38,7 +39,7 @@ def per_drawing(runs: int, count: int, f) -> tuple[float, float]:
 
 def main() -> int:
     parser = argparse.ArgumentParser()
-    parser.add_argument("drawings", nargs="?", default="/work/ref/realdraw.json")
+    parser.add_argument("drawings", help="the drawings, as written by bench/real_hash.py write")
     parser.add_argument("--workload", default="glyphs messy")
     parser.add_argument("--runs", type=int, default=5)
     args = parser.parse_args()
