@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <utility>
 
 #include "cleanup/pass_util.h"
 #include "common/errors.h"
@@ -193,8 +194,13 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
     removed = false;
     frozen = degree;
     walks.clear();
-    previous = std::move(parts);
-    parts = parallel_parts<Walks>(n, kNodesPerTask, walk_tips);
+    // Last round's parts become `previous`; the round before's are emptied
+    // and filled again, keeping their buffers.
+    std::swap(previous, parts);
+    parts.resize(n / kNodesPerTask + (n % kNodesPerTask != 0));
+    for (Walks& part : parts) part.walks.clear(), part.paths.clear();
+    parallel_ranges(n, kNodesPerTask,
+                    [&](std::size_t begin, std::size_t end) { walk_tips(begin, end, parts[begin / kNodesPerTask]); });
     for (const Walk& w : judged) judged_at[w.tip] = 0;
     judged.clear();
     for (Walks& part : parts) {
@@ -206,7 +212,6 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
         }
         walks.push_back(w);
       }
-      part.walks = {};
     }
     // A fork of exactly two short tips on a node of degree 3: a square cap's
     // corners; both go and the fork becomes the free end.
