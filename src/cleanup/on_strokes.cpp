@@ -206,6 +206,13 @@ struct Scratch {
   Polyline out;                  // the placed chain before simplification
   std::vector<char> keep;        // its points that simplification keeps
   std::vector<std::pair<std::size_t, std::size_t>> spans;
+
+  std::size_t bytes() const {
+    return samples.capacity() * sizeof(Sample) + (found.capacity() + offers.capacity()) * sizeof(Offer) +
+           first.capacity() * sizeof(std::size_t) + cost.capacity() * sizeof(double) + from.capacity() +
+           state.capacity() + chords.capacity() * sizeof(Chord) + seen.read.capacity() * sizeof(SegmentRead) + slot.capacity() * sizeof(std::uint32_t) +
+           out.capacity() * sizeof(Point) + keep.capacity() + spans.capacity() * sizeof(spans[0]);
+  }
 };
 
 Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokePlacement& rules, Scratch& scratch) {

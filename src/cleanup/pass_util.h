@@ -51,13 +51,19 @@ Point point_along(const std::vector<Point>& pts, double at);
 // drawing's passes do not allocate them afresh. A second borrow on the same
 // thread while the first is out (a worker running another task as it waits)
 // finds no spare and makes its own; the spare stays one per type and thread.
+// One grown past kSpareBytes (T::bytes(): its buffers' capacity) is freed
+// instead: a large drawing's buffers are not held after its call.
+inline constexpr std::size_t kSpareBytes = std::size_t{1} << 20;
+
 template <class T>
 class Borrowed {
  public:
   Borrowed() : held_(std::move(spare())) {
     if (!held_) held_ = std::make_unique<T>();
   }
-  ~Borrowed() { spare() = std::move(held_); }
+  ~Borrowed() {
+    if (held_->bytes() <= kSpareBytes) spare() = std::move(held_);
+  }
   Borrowed(const Borrowed&) = delete;
   Borrowed& operator=(const Borrowed&) = delete;
   T& operator*() { return *held_; }
