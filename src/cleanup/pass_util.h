@@ -53,7 +53,7 @@ Point point_along(const std::vector<Point>& pts, double at);
 // finds no spare and makes its own; the spare stays one per type and thread.
 // One grown past kSpareBytes (T::bytes(): its buffers' capacity) is freed
 // instead: a large drawing's buffers are not held after its call.
-inline constexpr std::size_t kSpareBytes = std::size_t{1} << 20;
+inline constexpr std::size_t kSpareBytes = std::size_t{64} << 10;
 
 template <class T>
 class Borrowed {

@@ -55,7 +55,7 @@ struct Scratch {
            (hits.capacity() + stamp.capacity() + touched.capacity()) * sizeof(std::size_t);
   }
 };
-constexpr std::size_t kSpareBytes = std::size_t{1} << 20;
+constexpr std::size_t kSpareBytes = std::size_t{64} << 10;
 
 // This thread's spare, empty while a task holds it (a task nested on the
 // same thread makes its own).
