@@ -30,6 +30,18 @@ constexpr std::size_t kEdgesPerShard = 262144;
 
 namespace cleanup_detail {
 
+// collapse's buffers, borrowed from call to call.
+struct CollapseScratch {
+  std::vector<std::pair<NodeId, NodeId>> members;
+  std::vector<char> kept, first;
+  std::vector<NodeId> rank;
+
+  std::size_t bytes() const {
+    return members.capacity() * sizeof(members[0]) + kept.capacity() + first.capacity() +
+           rank.capacity() * sizeof(NodeId);
+  }
+};
+
 Graph collapse(Graph& graph, std::vector<NodeId>& parent, const std::vector<char>& removed,
                const std::vector<std::pair<NodeId, Point>>& moved, std::vector<double>& clearance,
                bool average) {
@@ -39,7 +51,9 @@ Graph collapse(Graph& graph, std::vector<NodeId>& parent, const std::vector<char
   for (std::size_t v = 0; v < n; ++v) parent[v] = parent[parent[v]];
   // The members of merged groups as (root, node), in node order within each
   // root: few, so the groups need no arrays over all nodes.
-  std::vector<std::pair<NodeId, NodeId>> members;
+  Borrowed<CollapseScratch> scratch;
+  std::vector<std::pair<NodeId, NodeId>>& members = scratch->members;
+  members.clear();
   for (std::size_t v = 0; v < n; ++v) {
     if (parent[v] != v) members.push_back({parent[v], static_cast<NodeId>(v)});
   }
@@ -50,13 +64,15 @@ Graph collapse(Graph& graph, std::vector<NodeId>& parent, const std::vector<char
     while (moved_at != moved.end() && moved_at->first < v) ++moved_at;
     return moved_at != moved.end() && moved_at->first == v ? moved_at->second : graph.nodes[v];
   };
-  std::vector<char> kept(n, 0);
+  std::vector<char>& kept = scratch->kept;
+  kept.assign(n, 0);
   for (const auto& [a, b] : graph.edges) {
     if (removed[a] || removed[b]) continue;
     kept[parent[a]] = 1;
     kept[parent[b]] = 1;
   }
-  std::vector<NodeId> rank(n, 0);
+  std::vector<NodeId>& rank = scratch->rank;
+  rank.assign(n, 0);
   Graph out;
   std::vector<double> out_clearance;
   const auto survivors = static_cast<std::size_t>(std::count(kept.begin(), kept.end(), 1));
@@ -87,8 +103,7 @@ Graph collapse(Graph& graph, std::vector<NodeId>& parent, const std::vector<char
     out_clearance.push_back(clear);
   }
   std::vector<Point>().swap(graph.nodes);
-  members = {};
-  kept = {};
+  if (scratch->bytes() > kSpareBytes) members = {}, kept = {};  // a large graph's, not kept
   // Every edge renumbered, or marked gone when removed or inside a group.
   const std::size_t edge_count = graph.edges.size();
   constexpr NodeId kGone = std::numeric_limits<NodeId>::max();
@@ -105,7 +120,8 @@ Graph collapse(Graph& graph, std::vector<NodeId>& parent, const std::vector<char
   // set: the same first ones for any number of shards.
   const std::size_t nodes = out.nodes.size();
   const std::size_t shards = std::clamp<std::size_t>(edge_count / kEdgesPerShard, 1, kMaxShards);
-  std::vector<char> first(edge_count, 0);
+  std::vector<char>& first = scratch->first;
+  first.assign(edge_count, 0);
   parallel_for(
       shards,
       [&](std::size_t k) {

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "cleanup/cleanup.h"
@@ -202,6 +203,16 @@ struct Scratch {
   std::vector<Chord> chords = std::vector<Chord>(kChords);
   SegmentsSeen seen;
   std::vector<std::uint32_t> slot;
+  Polyline out;                  // the placed chain before simplification
+  std::vector<char> keep;        // its points that simplification keeps
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+
+  std::size_t bytes() const {
+    return samples.capacity() * sizeof(Sample) + (found.capacity() + offers.capacity()) * sizeof(Offer) +
+           first.capacity() * sizeof(std::size_t) + cost.capacity() * sizeof(double) + from.capacity() +
+           state.capacity() + chords.capacity() * sizeof(Chord) + seen.read.capacity() * sizeof(SegmentRead) + slot.capacity() * sizeof(std::uint32_t) +
+           out.capacity() * sizeof(Point) + keep.capacity() + spans.capacity() * sizeof(spans[0]);
+  }
 };
 
 Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokePlacement& rules, Scratch& scratch) {
@@ -264,8 +275,8 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
   state[n - 1] = 0;  // ends stay
   state[0] = 0;
 
-  Polyline out;
-  out.reserve(n);
+  Polyline& out = scratch.out;
+  out.clear();
   out.push_back(chain.front());
   for (std::size_t k = 1; k < n; ++k) {
     const std::size_t j = state[k];
@@ -304,7 +315,15 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
   }
   out.resize(kept);
   if (out.size() < 2) return chain;
-  return rules.simplification > 0.0 ? rdp(out, rules.simplification) : out;
+  if (!(rules.simplification > 0.0) || out.size() < 3) return out;
+  scratch.keep.assign(out.size(), 0);
+  rdp_mark(out.data(), out.size(), rules.simplification, scratch.keep.data(), scratch.spans);
+  Polyline simple;
+  simple.reserve(static_cast<std::size_t>(std::count(scratch.keep.begin(), scratch.keep.end(), 1)));
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    if (scratch.keep[k]) simple.push_back(out[k]);
+  }
+  return simple;
 }
 
 }  // namespace
@@ -312,11 +331,14 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
 void place_on_strokes(std::vector<Polyline>& chains, const StrokeIndex& strokes, const StrokePlacement& rules) {
   if (chains.empty() || strokes.curves == nullptr || !(strokes.max_reach > 0.0) || !(rules.step > 0.0)) return;
   parallel_ranges(chains.size(), kPlacedChainsPerTask, [&](std::size_t begin, std::size_t end) {
-    Scratch scratch;
-    scratch.slot.assign(strokes.curves->size(), 0);
+    cleanup_detail::Borrowed<Scratch> scratch;
+    // The caches speak of the last call's strokes: forgotten.
+    scratch->chords.assign(kChords, Chord{});
+    scratch->seen.known = false;
+    scratch->slot.assign(strokes.curves->size(), 0);
     for (std::size_t i = begin; i < end; ++i) {
       checkpoint();
-      if (chains[i].size() >= 2) chains[i] = placed(chains[i], strokes, rules, scratch);
+      if (chains[i].size() >= 2) chains[i] = placed(chains[i], strokes, rules, *scratch);
     }
   });
   if (rules.unfold_step > 0.0) unfold_chains(chains, rules.unfold_step);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <utility>
 
 #include "cleanup/pass_util.h"
 #include "common/errors.h"
@@ -26,25 +27,80 @@ using cleanup_detail::kNodesPerTask;
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
 // Per node, the indices of its edges in edge-list order (32-bit: a graph of
-// more than two billion edges would not fit in memory anyway).
+// more than two billion edges would not fit in memory anyway); `fill` is
+// scratch.
 struct Incidence {
   std::vector<std::uint32_t> offset;
   std::vector<std::uint32_t> edge;
-  explicit Incidence(const Graph& g) : offset(g.nodes.size() + 1, 0) {
-    if (g.edges.size() > std::numeric_limits<std::uint32_t>::max() / 2) {
-      throw MemoryLimitError("clean-up: too many skeleton edges");
+  std::vector<std::uint32_t> fill;
+};
+
+void incidence_of(const Graph& g, Incidence& inc) {
+  if (g.edges.size() > std::numeric_limits<std::uint32_t>::max() / 2) {
+    throw MemoryLimitError("clean-up: too many skeleton edges");
+  }
+  std::vector<std::uint32_t>& offset = inc.offset;
+  offset.assign(g.nodes.size() + 1, 0);
+  for (const Edge& e : g.edges) {
+    ++offset[e.first + 1];
+    ++offset[e.second + 1];
+  }
+  for (std::size_t v = 0; v < g.nodes.size(); ++v) offset[v + 1] += offset[v];
+  inc.edge.resize(offset.back());
+  inc.fill.assign(offset.begin(), offset.end() - 1);
+  for (std::size_t i = 0; i < g.edges.size(); ++i) {
+    inc.edge[inc.fill[g.edges[i].first]++] = static_cast<std::uint32_t>(i);
+    inc.edge[inc.fill[g.edges[i].second]++] = static_cast<std::uint32_t>(i);
+  }
+}
+
+// A branch walked from a free end to the next node not of degree 2.
+struct Walk {
+  NodeId tip, far;
+  double length;
+  std::size_t part;        // the range of tips it was found in
+  std::size_t begin, end;  // edges in that range's `paths`
+  bool doomed;
+  bool corner;  // strokes meet at the tip: the junction moves there
+  bool overshoot = false;  // the junction moves to `at`, the strokes' corner
+  Point at{};
+};
+// The walks of a range of tips, with their edges.
+struct Walks {
+  std::vector<Walk> walks;
+  std::vector<std::uint32_t> paths;
+};
+
+// What remove_spurs keeps from round to round, its buffers borrowed from
+// call to call.
+struct SpurState {
+  Incidence inc;
+  std::vector<char> alive;
+  std::vector<std::uint32_t> degree;
+  std::vector<Walk> walks;
+  std::vector<Walks> parts;
+  // The last round's walks to a junction as judged (before forks), found
+  // from their tips (index + 1), and their paths: a tip walked again along
+  // the same edges asks the strokes nothing new.
+  std::vector<Walk> judged;
+  std::vector<Walks> previous;
+  std::vector<std::uint32_t> judged_at;
+  // Walk indices + 1 fit: there are fewer walks than nodes, and node ids are
+  // 32-bit.
+  std::vector<std::uint32_t> frozen, tips_at, first_tip;
+  std::vector<std::pair<NodeId, Point>> corners;  // junctions moved to a corner, in order
+
+  std::size_t bytes() const {
+    std::size_t b = (inc.offset.capacity() + inc.edge.capacity() + inc.fill.capacity() + degree.capacity() +
+                     judged_at.capacity() + frozen.capacity() + tips_at.capacity() + first_tip.capacity()) *
+                        sizeof(std::uint32_t) +
+                    alive.capacity() + (walks.capacity() + judged.capacity()) * sizeof(Walk) +
+                    (parts.capacity() + previous.capacity()) * sizeof(Walks) +
+                    corners.capacity() * sizeof(corners[0]);
+    for (const std::vector<Walks>* v : {&parts, &previous}) {
+      for (const Walks& w : *v) b += w.walks.capacity() * sizeof(Walk) + w.paths.capacity() * sizeof(std::uint32_t);
     }
-    for (const Edge& e : g.edges) {
-      ++offset[e.first + 1];
-      ++offset[e.second + 1];
-    }
-    for (std::size_t v = 0; v < g.nodes.size(); ++v) offset[v + 1] += offset[v];
-    edge.resize(offset.back());
-    std::vector<std::uint32_t> fill(offset.begin(), offset.end() - 1);
-    for (std::size_t i = 0; i < g.edges.size(); ++i) {
-      edge[fill[g.edges[i].first]++] = static_cast<std::uint32_t>(i);
-      edge[fill[g.edges[i].second]++] = static_cast<std::uint32_t>(i);
-    }
+    return b;
   }
 };
 
@@ -59,9 +115,14 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
   }
   const std::vector<Edge>& edges = graph.edges;
   const std::size_t n = graph.nodes.size();
-  const Incidence inc(graph);
-  std::vector<char> alive(edges.size(), 1);
-  std::vector<std::uint32_t> degree(n, 0);
+  cleanup_detail::Borrowed<SpurState> state;
+  SpurState& st = *state;
+  incidence_of(graph, st.inc);
+  const Incidence& inc = st.inc;
+  std::vector<char>& alive = st.alive;
+  alive.assign(edges.size(), 1);
+  std::vector<std::uint32_t>& degree = st.degree;
+  degree.assign(n, 0);
   for (const Edge& e : edges) ++degree[e.first], ++degree[e.second];
 
   // The first alive edge of `cur` other than `from`.
@@ -77,33 +138,21 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
            rules.stroke_ends->distance_within(p, rules.end_distance) < rules.end_distance;
   };
 
-  struct Walk {
-    NodeId tip, far;
-    double length;
-    std::size_t part;        // the range of tips it was found in
-    std::size_t begin, end;  // edges in that range's `paths`
-    bool doomed;
-    bool corner;  // strokes meet at the tip: the junction moves there
-    bool overshoot = false;  // the junction moves to `at`, the strokes' corner
-    Point at{};
-  };
-  // The walks of a range of tips, with their edges.
-  struct Walks {
-    std::vector<Walk> walks;
-    std::vector<std::uint32_t> paths;
-  };
-  std::vector<Walk> walks;
-  std::vector<Walks> parts;
-  // The last round's walks to a junction as judged (before forks), found
-  // from their tips (index + 1), and their paths: a tip walked again along
-  // the same edges asks the strokes nothing new.
-  std::vector<Walk> judged;
-  std::vector<Walks> previous;
-  std::vector<std::uint32_t> judged_at(n, 0);
-  // Walk indices + 1 fit: there are fewer walks than nodes, and node ids are
-  // 32-bit.
-  std::vector<std::uint32_t> frozen, tips_at(n, 0), first_tip(n, 0);
-  std::vector<std::pair<NodeId, Point>> corners;  // junctions moved to a corner, in order
+  std::vector<Walk>& walks = st.walks;
+  std::vector<Walks>& parts = st.parts;
+  std::vector<Walk>& judged = st.judged;
+  std::vector<Walks>& previous = st.previous;
+  std::vector<std::uint32_t>& judged_at = st.judged_at;
+  std::vector<std::uint32_t>& frozen = st.frozen;
+  std::vector<std::uint32_t>& tips_at = st.tips_at;
+  std::vector<std::uint32_t>& first_tip = st.first_tip;
+  std::vector<std::pair<NodeId, Point>>& corners = st.corners;
+  walks.clear();
+  judged.clear();
+  corners.clear();
+  judged_at.assign(n, 0);
+  tips_at.assign(n, 0);
+  first_tip.assign(n, 0);
   // Two strokes meeting at an angle at the tip and half-way along the
   // branch: the branch runs inside both bands, where two strokes drawn to one
   // corner overlap.
@@ -193,8 +242,13 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
     removed = false;
     frozen = degree;
     walks.clear();
-    previous = std::move(parts);
-    parts = parallel_parts<Walks>(n, kNodesPerTask, walk_tips);
+    // Last round's parts become `previous`; the round before's are emptied
+    // and filled again, keeping their buffers.
+    std::swap(previous, parts);
+    parts.resize(n / kNodesPerTask + (n % kNodesPerTask != 0));
+    for (Walks& part : parts) part.walks.clear(), part.paths.clear();
+    parallel_ranges(n, kNodesPerTask,
+                    [&](std::size_t begin, std::size_t end) { walk_tips(begin, end, parts[begin / kNodesPerTask]); });
     for (const Walk& w : judged) judged_at[w.tip] = 0;
     judged.clear();
     for (Walks& part : parts) {
@@ -206,7 +260,6 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
         }
         walks.push_back(w);
       }
-      part.walks = {};
     }
     // A fork of exactly two short tips on a node of degree 3: a square cap's
     // corners; both go and the fork becomes the free end.

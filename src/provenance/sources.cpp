@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 #include <cmath>
+#include <memory>
 
 #include "common/errors.h"
 #include "common/progress.h"
@@ -42,6 +43,27 @@ void sample(const Polyline& p, double from, double to, double step, std::vector<
   if (out.empty() && !p.empty()) out.push_back(p.front());
 }
 
+// One task's buffers, kept by its thread for the next call when small: a
+// small drawing's call then allocates none of them.
+struct Scratch {
+  std::vector<Point> samples;
+  SegmentsSeen seen;  // samples a fraction of a cell apart mostly touch the same cells
+  std::vector<std::size_t> hits, stamp, touched;
+
+  std::size_t bytes() const {
+    return samples.capacity() * sizeof(Point) + seen.read.capacity() * sizeof(SegmentRead) +
+           (hits.capacity() + stamp.capacity() + touched.capacity()) * sizeof(std::size_t);
+  }
+};
+constexpr std::size_t kSpareBytes = std::size_t{64} << 10;
+
+// This thread's spare, empty while a task holds it (a task nested on the
+// same thread makes its own).
+std::unique_ptr<Scratch>& spare_scratch() {
+  thread_local std::unique_ptr<Scratch> kept;
+  return kept;
+}
+
 }  // namespace
 
 std::vector<std::vector<std::size_t>> chain_sources(
@@ -61,9 +83,16 @@ std::vector<std::vector<std::size_t>> chain_sources(
   const std::size_t curve_count = strokes.curves != nullptr ? strokes.curves->size() : 0;
   // Chains in ranges on the worker pool, each range with its own counters.
   parallel_ranges(chains.size(), kChainsPerTask, [&](std::size_t first, std::size_t last) {
-    std::vector<Point> samples;
-    SegmentsSeen seen;  // samples a fraction of a cell apart mostly touch the same cells
-    std::vector<std::size_t> hits(curve_count, 0), stamp(curve_count, 0), touched;
+    std::unique_ptr<Scratch> scratch = std::move(spare_scratch());
+    if (!scratch) scratch = std::make_unique<Scratch>();
+    std::vector<Point>& samples = scratch->samples;
+    SegmentsSeen& seen = scratch->seen;
+    seen.known = false;  // its cells were another call's strokes'
+    std::vector<std::size_t>& hits = scratch->hits;
+    std::vector<std::size_t>& stamp = scratch->stamp;
+    std::vector<std::size_t>& touched = scratch->touched;
+    hits.assign(curve_count, 0);
+    stamp.assign(curve_count, 0);
     std::size_t sample_id = 0;
     for (std::size_t i = first; i < last; ++i) {
       const Polyline& p = chains[i];
@@ -109,6 +138,7 @@ std::vector<std::vector<std::size_t>> chain_sources(
       }
       for (std::size_t c : touched) hits[c] = 0;
     }
+    if (scratch->bytes() <= kSpareBytes) spare_scratch() = std::move(scratch);
   });
   return sources;
 }

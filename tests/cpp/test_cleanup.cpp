@@ -417,6 +417,27 @@ TEST(ChainSources, ACurveThatOnlyTouchesAJunctionDoesNotCount) {
             (std::vector<std::size_t>{0}));
 }
 
+TEST(ChainSources, ACallCountsItsOwnStrokesAfterOneOnOthers) {
+  // One short chain (its samples in the same cells) over two drawings of
+  // different stroke counts, each read after the other: counters and cells
+  // read are the call's own.
+  const std::vector<std::vector<Polyline>> drawings{
+      {{{-10.0, 0.0}, {10.0, 0.0}}, {{0.0, 0.0}, {0.0, -10.0}}, {{-10.0, -0.3}, {10.0, -0.3}}},
+      {{{0.0, 5.0}, {0.0, -10.0}}, {{-10.0, -0.1}, {10.0, -0.1}}}};
+  const std::vector<Polyline> chains{{{0.2, -0.15}, {0.8, -0.15}}};
+  const std::vector<std::pair<std::size_t, std::size_t>> ends{{0, 1}};
+  std::vector<std::vector<std::vector<std::size_t>>> first;
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t d = 0; d < drawings.size(); ++d) {
+      const auto sources = chain_sources(chains, ends, stroke_index(drawings[d], std::nullopt, 1.0), 1.0);
+      if (round == 0) first.push_back(sources);
+      else EXPECT_EQ(sources, first[d]) << d;
+    }
+  }
+  EXPECT_EQ(first[0], (std::vector<std::vector<std::size_t>>{{0, 1, 2}}));
+  EXPECT_EQ(first[1], (std::vector<std::vector<std::size_t>>{{0, 1}}));
+}
+
 TEST(StrokeIndex, StrokesMeetAtAnAngleNotWhenDrawnTwice) {
   const std::vector<Polyline> v{{{0.0, 0.0}, {5.0, 10.0}}, {{10.0, 0.0}, {5.0, 10.0}}};
   const std::vector<Polyline> twice{{{0.0, 0.0}, {10.0, 0.0}}, {{0.0, 0.3}, {5.0, 0.25}, {10.0, 0.3}}};

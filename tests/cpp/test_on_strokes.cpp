@@ -135,4 +135,27 @@ TEST(PlaceOnStrokes, ChainsAcrossStrokesOrOutsideTheirBandsStay) {
   EXPECT_EQ(placed, chains);
 }
 
+TEST(PlaceOnStrokes, ACallAnswersFromItsOwnStrokesAfterOneOnOthers) {
+  // The same short chain (its points in the same cells) on two drawings,
+  // each placed after the other: what one call learnt of its strokes near
+  // the chain (the cells read, the strokes' chords) must not answer the next.
+  const std::vector<std::vector<Polyline>> drawings{{{{-10.0, 0.0}, {-2.0, 0.1}, {10.0, 0.0}}},
+                                                    {{{-10.0, 0.7}, {3.0, 0.6}, {10.0, 0.7}}, {{2.0, -9.0}, {2.0, 9.0}}}};
+  const std::vector<Polyline> chain{{{0.6, 0.35}, {3.4, 0.35}}};
+  std::vector<std::vector<Polyline>> first;
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t d = 0; d < drawings.size(); ++d) {
+      std::vector<Polyline> placed = chain;
+      place_on_strokes(placed, stroke_index(drawings[d], std::nullopt, 1.0), placement());
+      if (round == 0) {
+        EXPECT_NE(placed, chain) << d;
+        first.push_back(placed);
+      } else {
+        EXPECT_EQ(placed, first[d]) << d;
+      }
+    }
+  }
+  EXPECT_NE(first[0], first[1]);
+}
+
 }  // namespace
