@@ -22,7 +22,7 @@ constexpr double kBlotClearance = 1.5;
 namespace {
 
 // Segments per range where the index is built on the pool; a drawing of
-// fewer is built in one pass on the calling thread.
+// fewer is built on the calling thread.
 constexpr std::size_t kSegmentsPerRange = 32768;
 // Curves per range where repeats are compared with their first drawings.
 constexpr std::size_t kCurvesPerRange = 4096;
@@ -104,52 +104,48 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
     const Polyline& curve = curves[c];
     return std::hypot(curve[k].x - curve[k - 1].x, curve[k].y - curve[k - 1].y);
   };
+  // Each range lists the segments it keeps from its own first slot on, with
+  // their largest radius (the first of equal ones, as one pass over all
+  // would find); ranges that left segments out are then closed up in order.
+  struct Count {
+    std::size_t kept = 0;
+    double max_reach = -std::numeric_limits<double>::infinity();
+  };
   index.lengths.resize(slots);
-  if (slots <= kSegmentsPerRange) {
-    visit_slots(curves, index.length_at, slots, 0, slots, [&](std::size_t c, std::size_t k) {
-      index.lengths[index.length_at[c] + k - 1] = length(c, k);
-      const auto r = reach_of(c, k);
-      if (!r) return;
-      index.owner.push_back(static_cast<std::uint32_t>(c));
-      index.vertex.push_back(static_cast<std::uint32_t>(k));
-      if (!uniform) index.reach.push_back(*r);
-      index.max_reach = std::max(index.max_reach, *r);
-    });
-  } else {
-    // Each range counts the segments it keeps and their largest radius (the
-    // first of equal ones, as one pass over all would find); the counts'
-    // prefix sums place every range's segments.
-    struct Count {
-      std::size_t kept = 0;
-      double max_reach = -std::numeric_limits<double>::infinity();
-    };
-    const std::vector<Count> counts =
-        parallel_parts<Count>(slots, kSegmentsPerRange, [&](std::size_t begin, std::size_t end, Count& count) {
-          visit_slots(curves, index.length_at, slots, begin, end, [&](std::size_t c, std::size_t k) {
-            index.lengths[index.length_at[c] + k - 1] = length(c, k);
-            if (const auto r = reach_of(c, k)) ++count.kept, count.max_reach = std::max(count.max_reach, *r);
-          });
+  index.owner.resize(slots);
+  index.vertex.resize(slots);
+  if (!uniform) index.reach.resize(slots);
+  const std::vector<Count> counts =
+      parallel_parts<Count>(slots, kSegmentsPerRange, [&](std::size_t begin, std::size_t end, Count& count) {
+        std::size_t out = begin;
+        visit_slots(curves, index.length_at, slots, begin, end, [&](std::size_t c, std::size_t k) {
+          index.lengths[index.length_at[c] + k - 1] = length(c, k);
+          const auto r = reach_of(c, k);
+          if (!r) return;
+          index.owner[out] = static_cast<std::uint32_t>(c);
+          index.vertex[out] = static_cast<std::uint32_t>(k);
+          if (!uniform) index.reach[out] = *r;
+          count.max_reach = std::max(count.max_reach, *r);
+          ++out;
         });
-    std::vector<std::size_t> at(counts.size() + 1, 0);
-    for (std::size_t p = 0; p < counts.size(); ++p) {
-      at[p + 1] = at[p] + counts[p].kept;
-      index.max_reach = std::max(index.max_reach, counts[p].max_reach);
-    }
-    index.owner.resize(at.back());
-    index.vertex.resize(at.back());
-    if (!uniform) index.reach.resize(at.back());
-    parallel_ranges(slots, kSegmentsPerRange, [&](std::size_t begin, std::size_t end) {
-      std::size_t out = at[begin / kSegmentsPerRange];
-      visit_slots(curves, index.length_at, slots, begin, end, [&](std::size_t c, std::size_t k) {
-        const auto r = reach_of(c, k);
-        if (!r) return;
-        index.owner[out] = static_cast<std::uint32_t>(c);
-        index.vertex[out] = static_cast<std::uint32_t>(k);
-        if (!uniform) index.reach[out] = *r;
-        ++out;
+        count.kept = out - begin;
       });
-    });
+  std::size_t kept = 0;
+  for (std::size_t p = 0; p < counts.size(); ++p) {
+    const std::size_t begin = p * kSegmentsPerRange;
+    if (kept != begin) {
+      auto close_up = [&](auto& v) {
+        std::copy(v.begin() + begin, v.begin() + begin + counts[p].kept, v.begin() + kept);
+      };
+      close_up(index.owner), close_up(index.vertex);
+      if (!uniform) close_up(index.reach);
+    }
+    kept += counts[p].kept;
+    index.max_reach = std::max(index.max_reach, counts[p].max_reach);
   }
+  index.owner.resize(kept);
+  index.vertex.resize(kept);
+  if (!uniform) index.reach.resize(kept);
   index.grid = CellIndex(curves, index.owner, index.vertex, 2.0 * index.max_reach);
   return index;
 }
