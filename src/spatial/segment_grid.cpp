@@ -18,10 +18,10 @@ constexpr double kMaxEntries = 8.0e6;
 // number of row bands that a dense grid is filled in (at most 16).
 constexpr std::size_t kSegmentsPerTask = 65536;
 constexpr std::int64_t kBands = 16;
-// (cell, segment) pairs kept from the first walk over few segments at most.
-constexpr std::size_t kMaxKeptPairs = std::size_t{1} << 18;
-// Segments per task of that first walk over fewer than kSegmentsPerTask.
+// Segments per task of the first walk over fewer than kSegmentsPerTask, and
+// the (cell, segment) pairs each keeps at most (32 a segment).
 constexpr std::size_t kSegmentsPerWalk = 8192;
+constexpr std::size_t kMaxKeptPairs = 32 * kSegmentsPerWalk;
 
 bool finite(const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
@@ -203,17 +203,15 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
     std::size_t pairs = 0;
     std::int64_t x_lo = INT64_MAX, x_hi = INT64_MIN, y_lo = INT64_MAX, y_hi = INT64_MIN;
   };
-  // Fewer than kSegmentsPerTask segments keep their pairs from this first
-  // walk, up to kMaxKeptPairs in all (an equal share per range), for the
-  // walks below; they are walked in ranges of kSegmentsPerWalk.
+  // Fewer than kSegmentsPerTask segments are walked in ranges of
+  // kSegmentsPerWalk that keep their pairs, up to kMaxKeptPairs each, for
+  // the walks below.
   struct Pair {
     CellKey key;
     std::uint32_t segment;
   };
   const bool keep = slots < kSegmentsPerTask;
   const std::size_t grain = keep ? kSegmentsPerWalk : kSegmentsPerTask;
-  const std::size_t ranges = slots / grain + (slots % grain != 0);
-  const std::size_t keep_cap = keep ? kMaxKeptPairs / std::max<std::size_t>(ranges, 1) : 0;
   struct Walk {
     Bounds bounds;
     std::vector<Pair> kept;
@@ -229,7 +227,7 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
         b.x_lo = std::min(b.x_lo, k.x), b.x_hi = std::max(b.x_hi, k.x);
         b.y_lo = std::min(b.y_lo, k.y), b.y_hi = std::max(b.y_hi, k.y);
         if (!keep || w.full) return;
-        if (w.kept.size() < keep_cap) {
+        if (w.kept.size() < kMaxKeptPairs) {
           w.kept.push_back({k, j});
         } else {
           w.full = true;
