@@ -121,20 +121,25 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
     double bound = 0.0;
     std::size_t count = 0;
   };
-  auto sum_bounds = [&](std::size_t begin, std::size_t end, Sum& sum) {
+  // Summed in locals (neighbouring parts share cache lines).
+  auto sum_bounds = [&](std::size_t begin, std::size_t end, Sum& part) {
+    Sum sum;
     for (std::size_t i = begin; i < end; ++i) {
       if (!listed(i)) continue;
       const Segment s = segment(i);
       sum.bound += std::fabs(s.b.x - s.a.x) + std::fabs(s.b.y - s.a.y);
       ++sum.count;
     }
+    part = sum;
   };
-  auto sum_lengths = [&](std::size_t begin, std::size_t end, Sum& sum) {
+  auto sum_lengths = [&](std::size_t begin, std::size_t end, Sum& part) {
+    Sum sum;
     for (std::size_t i = begin; i < end; ++i) {
       if (!listed(i)) continue;
       const double l = length(segment(i));
       if (std::isfinite(l)) sum.length += l;  // longer than any grid: see pairs_of
     }
+    part = sum;
   };
   double span_bound = 0.0;
   std::size_t segment_count = 0;
@@ -217,7 +222,10 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
     std::vector<Pair> kept;
     bool full = false;  // more pairs than the range may keep
   };
-  auto bound = [&](std::size_t begin, std::size_t end, Walk& w) {
+  // Counted in locals and handed over at the end: neighbouring ranges' parts
+  // share cache lines.
+  auto bound = [&](std::size_t begin, std::size_t end, Walk& part) {
+    Walk w;
     Bounds& b = w.bounds;
     if (keep) w.kept.reserve(2 * (end - begin));
     for (std::size_t i = begin; i < end; ++i) {
@@ -235,6 +243,7 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
         }
       });
     }
+    part = std::move(w);
   };
   std::vector<Walk> walks = parallel_parts<Walk>(slots, grain, bound);
   Bounds all;

@@ -116,7 +116,8 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
   index.vertex.resize(slots);
   if (!uniform) index.reach.resize(slots);
   const std::vector<Count> counts =
-      parallel_parts<Count>(slots, kSegmentsPerRange, [&](std::size_t begin, std::size_t end, Count& count) {
+      parallel_parts<Count>(slots, kSegmentsPerRange, [&](std::size_t begin, std::size_t end, Count& part) {
+        Count count;  // handed over at the end: neighbouring parts share cache lines
         std::size_t out = begin;
         visit_slots(curves, index.length_at, slots, begin, end, [&](std::size_t c, std::size_t k) {
           index.lengths[index.length_at[c] + k - 1] = length(c, k);
@@ -129,6 +130,7 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
           ++out;
         });
         count.kept = out - begin;
+        part = count;
       });
   std::size_t kept = 0;
   for (std::size_t p = 0; p < counts.size(); ++p) {
