@@ -18,8 +18,10 @@ constexpr double kMaxEntries = 8.0e6;
 // number of row bands that a dense grid is filled in (at most 16).
 constexpr std::size_t kSegmentsPerTask = 65536;
 constexpr std::int64_t kBands = 16;
-// (cell, segment) pairs kept from the first walk over few segments at most.
-constexpr std::size_t kMaxKeptPairs = std::size_t{1} << 18;
+// Segments per task of the first walk over fewer than kSegmentsPerTask, and
+// the (cell, segment) pairs each keeps at most (32 a segment).
+constexpr std::size_t kSegmentsPerWalk = 8192;
+constexpr std::size_t kMaxKeptPairs = 32 * kSegmentsPerWalk;
 
 bool finite(const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
@@ -119,20 +121,25 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
     double bound = 0.0;
     std::size_t count = 0;
   };
-  auto sum_bounds = [&](std::size_t begin, std::size_t end, Sum& sum) {
+  // Summed in locals (neighbouring parts share cache lines).
+  auto sum_bounds = [&](std::size_t begin, std::size_t end, Sum& part) {
+    Sum sum;
     for (std::size_t i = begin; i < end; ++i) {
       if (!listed(i)) continue;
       const Segment s = segment(i);
       sum.bound += std::fabs(s.b.x - s.a.x) + std::fabs(s.b.y - s.a.y);
       ++sum.count;
     }
+    part = sum;
   };
-  auto sum_lengths = [&](std::size_t begin, std::size_t end, Sum& sum) {
+  auto sum_lengths = [&](std::size_t begin, std::size_t end, Sum& part) {
+    Sum sum;
     for (std::size_t i = begin; i < end; ++i) {
       if (!listed(i)) continue;
       const double l = length(segment(i));
       if (std::isfinite(l)) sum.length += l;  // longer than any grid: see pairs_of
     }
+    part = sum;
   };
   double span_bound = 0.0;
   std::size_t segment_count = 0;
@@ -201,43 +208,64 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
     std::size_t pairs = 0;
     std::int64_t x_lo = INT64_MAX, x_hi = INT64_MIN, y_lo = INT64_MAX, y_hi = INT64_MIN;
   };
-  // Few segments (one range, walked on this thread) keep their pairs from
-  // this first walk, up to kMaxKeptPairs, for the walks below.
+  // Fewer than kSegmentsPerTask segments are walked in ranges of
+  // kSegmentsPerWalk that keep their pairs, up to kMaxKeptPairs each, for
+  // the walks below.
   struct Pair {
     CellKey key;
     std::uint32_t segment;
   };
-  std::vector<Pair> kept;
-  bool keeping = slots < kSegmentsPerTask;
-  if (keeping) kept.reserve(2 * slots);
-  auto bound = [&](std::size_t begin, std::size_t end, Bounds& b) {
+  const bool keep = slots < kSegmentsPerTask;
+  const std::size_t grain = keep ? kSegmentsPerWalk : kSegmentsPerTask;
+  struct Walk {
+    Bounds bounds;
+    std::vector<Pair> kept;
+    bool full = false;  // more pairs than the range may keep
+  };
+  // Counted in locals and handed over at the end: neighbouring ranges' parts
+  // share cache lines.
+  auto bound = [&](std::size_t begin, std::size_t end, Walk& part) {
+    Walk w;
+    Bounds& b = w.bounds;
+    if (keep) w.kept.reserve(2 * (end - begin));
     for (std::size_t i = begin; i < end; ++i) {
       if (!listed(i)) continue;
       pairs_of(i, INT64_MIN, INT64_MAX, [&](CellKey k, std::uint32_t j) {
         ++b.pairs;
         b.x_lo = std::min(b.x_lo, k.x), b.x_hi = std::max(b.x_hi, k.x);
         b.y_lo = std::min(b.y_lo, k.y), b.y_hi = std::max(b.y_hi, k.y);
-        if (!keeping) return;
-        if (kept.size() < kMaxKeptPairs) {
-          kept.push_back({k, j});
+        if (!keep || w.full) return;
+        if (w.kept.size() < kMaxKeptPairs) {
+          w.kept.push_back({k, j});
         } else {
-          keeping = false;
-          std::vector<Pair>().swap(kept);
+          w.full = true;
+          std::vector<Pair>().swap(w.kept);
         }
       });
     }
+    part = std::move(w);
   };
+  std::vector<Walk> walks = parallel_parts<Walk>(slots, grain, bound);
   Bounds all;
-  for (const Bounds& b : parallel_parts<Bounds>(slots, kSegmentsPerTask, bound)) {
+  bool keeping = keep;
+  for (const Walk& w : walks) {
+    const Bounds& b = w.bounds;
     all.pairs += b.pairs;
     all.x_lo = std::min(all.x_lo, b.x_lo), all.x_hi = std::max(all.x_hi, b.x_hi);
     all.y_lo = std::min(all.y_lo, b.y_lo), all.y_hi = std::max(all.y_hi, b.y_hi);
+    keeping = keeping && !w.full;
   }
+  if (!keeping) std::vector<Walk>().swap(walks);
   const std::size_t pairs = all.pairs;
   if (pairs == 0) return;
+  // Every kept pair, in segment order.
+  auto each_kept = [&](auto&& visit) {
+    for (const Walk& w : walks)
+      for (const Pair& pair : w.kept) visit(pair.key, pair.segment);
+  };
   auto each_pair = [&](auto&& visit) {
     if (!keeping) return for_each_pair(visit);
-    for (const Pair& pair : kept) visit(pair.key, pair.segment);
+    each_kept(visit);
   };
   // Bucket the pairs by cell without sorting; every cell's entries keep pair
   // order, which is segment order.
@@ -249,11 +277,11 @@ void CellIndex::build(std::size_t slots, const SegmentAt& segment, double cell, 
     auto slot = [&](CellKey k) { return static_cast<std::size_t>((k.y - oy_) * nx_ + (k.x - ox_)); };
     if (keeping) {
       start.assign(static_cast<std::size_t>(nx_ * ny_) + 1, 0);
-      for (const Pair& pair : kept) ++start[slot(pair.key) + 1];
+      each_kept([&](CellKey k, std::uint32_t) { ++start[slot(k) + 1]; });
       for (std::size_t c = 0; c + 1 < start.size(); ++c) start[c + 1] += start[c];
       entries_.assign(pairs, 0);
       std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
-      for (const Pair& pair : kept) entries_[fill[slot(pair.key)]++] = pair.segment;
+      each_kept([&](CellKey k, std::uint32_t i) { entries_[fill[slot(k)]++] = i; });
       start_ = std::move(start);
       return;
     }

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/errors.h"
+#include "parallel/pool.h"
 
 namespace strokegraph {
 namespace {
@@ -18,13 +19,49 @@ constexpr double kBlotClearance = 1.5;
 
 }  // namespace
 
+namespace {
+
+// Segments per range where the index is built on the pool; a drawing of
+// fewer is built on the calling thread.
+constexpr std::size_t kSegmentsPerRange = 32768;
+// Curves per range where repeats are compared with their first drawings.
+constexpr std::size_t kCurvesPerRange = 4096;
+
+// Calls visit(c, k) for the segment slots [begin, end) in order: slot
+// length_at[c] + k - 1 is segment k of curve c (from point k - 1 to point
+// k). A range may start and end inside a curve.
+template <class Visit>
+void visit_slots(const std::vector<Polyline>& curves, const std::vector<std::size_t>& length_at, std::size_t slots,
+                 std::size_t begin, std::size_t end, Visit&& visit) {
+  if (begin >= end) return;
+  // The last curve starting at or before `begin` (curves without segments
+  // start where the next one does).
+  std::size_t c = static_cast<std::size_t>(std::upper_bound(length_at.begin(), length_at.end(), begin) -
+                                           length_at.begin()) - 1;
+  std::size_t next = c + 1 < curves.size() ? length_at[c + 1] : slots;
+  for (std::size_t s = begin; s < end; ++s) {
+    while (s >= next) next = ++c + 1 < curves.size() ? length_at[c + 1] : slots;
+    visit(c, s - length_at[c] + 1);
+  }
+}
+
+}  // namespace
+
 StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optional<WidthLists>& widths,
                          double radius, const std::vector<std::size_t>& first) {
   StrokeIndex index{CellIndex(), &curves, {}, {}, {}, radius, {}, {}, {}, {}};
-  index.length_at.reserve(curves.size());
-  for (const Polyline& c : curves) {
-    index.length_at.push_back(index.lengths.size());
-    for (std::size_t k = 1; k < c.size(); ++k) index.lengths.push_back(std::hypot(c[k].x - c[k - 1].x, c[k].y - c[k - 1].y));
+  if (curves.size() > std::numeric_limits<std::uint32_t>::max()) {
+    throw MemoryLimitError("stroke index: too many curves");
+  }
+  index.length_at.resize(curves.size());
+  std::size_t slots = 0;
+  for (std::size_t c = 0; c < curves.size(); ++c) {
+    index.length_at[c] = slots;
+    if (curves[c].size() < 2) continue;
+    if (curves[c].size() > std::numeric_limits<std::uint32_t>::max()) {
+      throw MemoryLimitError("stroke index: a curve has too many points");
+    }
+    slots += curves[c].size() - 1;
   }
   if (first.size() == curves.size()) {
     bool repeats = false;
@@ -33,44 +70,84 @@ StrokeIndex stroke_index(const std::vector<Polyline>& curves, const std::optiona
       index.first.assign(first.begin(), first.end());
       // Read once here: the clean-up asks it of every pair of segments.
       index.reversed.assign(curves.size(), 0);
-      for (std::size_t c = 0; c < curves.size(); ++c) {
-        if (first[c] == c) continue;
-        const Polyline& a = curves[c];
-        const Polyline& b = curves[first[c]];
-        index.reversed[c] = !std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](Point p, Point q) { return p.x == q.x && p.y == q.y; });
-      }
+      parallel_ranges(curves.size(), kCurvesPerRange, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t c = begin; c < end; ++c) {
+          if (first[c] == c) continue;
+          const Polyline& a = curves[c];
+          const Polyline& b = curves[first[c]];
+          index.reversed[c] = !std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                                          [](Point p, Point q) { return p.x == q.x && p.y == q.y; });
+        }
+      });
     }
-  }
-  if (curves.size() > std::numeric_limits<std::uint32_t>::max()) {
-    throw MemoryLimitError("stroke index: too many curves");
   }
   // Radii per segment only where some curve has its own widths.
   bool uniform = true;
   for (std::size_t c = 0; c < curves.size() && widths; ++c) {
     if (c < widths->size() && (*widths)[c].size() == curves[c].size() && curves[c].size() >= 2) uniform = false;
   }
-  for (std::size_t c = 0; c < curves.size(); ++c) {
+  // The band radius of segment k of curve c, or nothing where it or the
+  // segment is not finite (such segments are left out).
+  auto reach_of = [&](std::size_t c, std::size_t k) -> std::optional<double> {
     const Polyline& curve = curves[c];
-    if (curve.size() < 2) continue;  // no band
-    if (curve.size() > std::numeric_limits<std::uint32_t>::max()) {
-      throw MemoryLimitError("stroke index: a curve has too many points");
+    double r = radius;
+    if (widths && c < widths->size() && (*widths)[c].size() == curve.size()) {
+      r = std::max(std::fabs((*widths)[c][k - 1]), std::fabs((*widths)[c][k]));
     }
-    const bool own = widths && c < widths->size() && (*widths)[c].size() == curve.size();
-    for (std::size_t k = 1; k < curve.size(); ++k) {
-      double r = radius;
-      if (own) r = std::max(std::fabs((*widths)[c][k - 1]), std::fabs((*widths)[c][k]));
-      const Point a = curve[k - 1], b = curve[k];
-      if (!std::isfinite(r) || !std::isfinite(a.x) || !std::isfinite(a.y) || !std::isfinite(b.x) ||
-          !std::isfinite(b.y)) {
-        continue;
-      }
-      index.owner.push_back(static_cast<std::uint32_t>(c));
-      index.vertex.push_back(static_cast<std::uint32_t>(k));
-      if (!uniform) index.reach.push_back(r);
-      index.max_reach = std::max(index.max_reach, r);
+    const Point a = curve[k - 1], b = curve[k];
+    if (!std::isfinite(r) || !std::isfinite(a.x) || !std::isfinite(a.y) || !std::isfinite(b.x) || !std::isfinite(b.y)) {
+      return std::nullopt;
     }
+    return r;
+  };
+  auto length = [&](std::size_t c, std::size_t k) {
+    const Polyline& curve = curves[c];
+    return std::hypot(curve[k].x - curve[k - 1].x, curve[k].y - curve[k - 1].y);
+  };
+  // Each range lists the segments it keeps from its own first slot on, with
+  // their largest radius (the first of equal ones, as one pass over all
+  // would find); ranges that left segments out are then closed up in order.
+  struct Count {
+    std::size_t kept = 0;
+    double max_reach = -std::numeric_limits<double>::infinity();
+  };
+  index.lengths.resize(slots);
+  index.owner.resize(slots);
+  index.vertex.resize(slots);
+  if (!uniform) index.reach.resize(slots);
+  const std::vector<Count> counts =
+      parallel_parts<Count>(slots, kSegmentsPerRange, [&](std::size_t begin, std::size_t end, Count& part) {
+        Count count;  // handed over at the end: neighbouring parts share cache lines
+        std::size_t out = begin;
+        visit_slots(curves, index.length_at, slots, begin, end, [&](std::size_t c, std::size_t k) {
+          index.lengths[index.length_at[c] + k - 1] = length(c, k);
+          const auto r = reach_of(c, k);
+          if (!r) return;
+          index.owner[out] = static_cast<std::uint32_t>(c);
+          index.vertex[out] = static_cast<std::uint32_t>(k);
+          if (!uniform) index.reach[out] = *r;
+          count.max_reach = std::max(count.max_reach, *r);
+          ++out;
+        });
+        count.kept = out - begin;
+        part = count;
+      });
+  std::size_t kept = 0;
+  for (std::size_t p = 0; p < counts.size(); ++p) {
+    const std::size_t begin = p * kSegmentsPerRange;
+    if (kept != begin) {
+      auto close_up = [&](auto& v) {
+        std::copy(v.begin() + begin, v.begin() + begin + counts[p].kept, v.begin() + kept);
+      };
+      close_up(index.owner), close_up(index.vertex);
+      if (!uniform) close_up(index.reach);
+    }
+    kept += counts[p].kept;
+    index.max_reach = std::max(index.max_reach, counts[p].max_reach);
   }
+  index.owner.resize(kept);
+  index.vertex.resize(kept);
+  if (!uniform) index.reach.resize(kept);
   index.grid = CellIndex(curves, index.owner, index.vertex, 2.0 * index.max_reach);
   return index;
 }

@@ -115,6 +115,99 @@ TEST(StrokeIndex, RepeatsKnowWhichWayTheyRun) {
   EXPECT_TRUE(stroke_index(curves, std::nullopt, 1.0).reversed.empty());
 }
 
+TEST(StrokeIndex, LargeDrawingsIndexAsOnePassOverTheirCurves) {
+  // Over 100 000 segments, so that the index is built in ranges that start
+  // and end inside curves; curves without segments, points and widths that
+  // are not finite (their segments left out) and repeats either way round.
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> step(-1.0, 1.0);
+  std::vector<Polyline> curves;
+  WidthLists widths;
+  std::vector<std::size_t> first;
+  std::size_t points = 0;
+  while (points < 100000) {
+    const std::size_t n = curves.size() % 7 == 3 ? curves.size() % 2 : 1 + rng() % 3000;
+    Polyline c;
+    std::vector<double> w;
+    Point p{1000.0 * step(rng), 1000.0 * step(rng)};
+    for (std::size_t k = 0; k < n; ++k, p = {p.x + step(rng), p.y + step(rng)}) {
+      c.push_back(rng() % 997 == 0 ? Point{std::nan(""), p.y} : p);
+      w.push_back(rng() % 991 == 0 ? std::numeric_limits<double>::infinity() : 0.5 + 0.5 * step(rng));
+    }
+    first.push_back(curves.size());
+    const bool plain = curves.size() > 0 && curves.back().size() >= 2 &&
+                       std::none_of(curves.back().begin(), curves.back().end(), [](Point q) { return std::isnan(q.x); });
+    if (curves.size() % 11 == 5 && plain) {  // a repeat of the curve before, one way or the other
+      c = curves.back();
+      if (curves.size() % 2 == 0) std::reverse(c.begin(), c.end());
+      first.back() = first[curves.size() - 1];
+    }
+    points += c.size();
+    curves.push_back(std::move(c));
+    widths.push_back(curves.size() % 4 == 0 ? std::vector<double>{} : std::move(w));
+  }
+  for (const bool with_widths : {false, true}) {
+    const std::optional<WidthLists> given = with_widths ? std::optional(widths) : std::nullopt;
+    const StrokeIndex index = stroke_index(curves, given, 0.75, first);
+    std::vector<std::uint32_t> owner, vertex;
+    std::vector<double> reach;
+    double max_reach = 0.75;
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+      const Polyline& curve = curves[c];
+      const bool own = with_widths && widths[c].size() == curve.size();
+      for (std::size_t k = 1; k < curve.size(); ++k) {
+        const double r = own ? std::max(widths[c][k - 1], widths[c][k]) : 0.75;
+        if (!std::isfinite(r) || !std::isfinite(curve[k - 1].x) || !std::isfinite(curve[k].x)) continue;
+        owner.push_back(static_cast<std::uint32_t>(c));
+        vertex.push_back(static_cast<std::uint32_t>(k));
+        reach.push_back(r);
+        max_reach = std::max(max_reach, r);
+      }
+    }
+    ASSERT_EQ(index.owner, owner) << with_widths;
+    EXPECT_EQ(index.vertex, vertex);
+    EXPECT_EQ(index.lengths.size(), points - curves.size() + std::count_if(curves.begin(), curves.end(), [](const Polyline& c) { return c.empty(); }));
+    EXPECT_EQ(index.max_reach, max_reach);
+    EXPECT_EQ(index.reach, with_widths ? reach : std::vector<double>{});
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+      EXPECT_EQ(index.reversed[c], first[c] != c && c % 2 == 0) << c;
+      for (std::size_t k = 1; k < curves[c].size(); ++k) {
+        const double l = std::hypot(curves[c][k].x - curves[c][k - 1].x, curves[c][k].y - curves[c][k - 1].y);
+        ASSERT_TRUE(index.length(c, k) == l || (std::isnan(l) && std::isnan(index.length(c, k)))) << c << " " << k;
+      }
+    }
+  }
+}
+
+TEST(StrokeIndex, GridsListTheSameCellsWhicheverWayTheyAreBuilt) {
+  // Fewer than 65 536 segments are walked in ranges that keep their pairs
+  // (or, with long segments, too many to keep); the same segments among
+  // more slots are counted and filled band by band. Both list every cell
+  // alike, spread out (a table of cells) or not.
+  std::mt19937_64 rng(9);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (const auto& [side, length] : {std::pair{300.0, 1.0}, std::pair{300.0, 60.0}, std::pair{1e7, 1.0}}) {
+    std::vector<Segment> segments;
+    for (std::size_t i = 0; i < 60000; ++i) {
+      const Point a{side * unit(rng), side * unit(rng)};
+      segments.push_back({a, {a.x + length * unit(rng), a.y + length * unit(rng)}});
+    }
+    const CellIndex kept(segments, 2.0);
+    const CellIndex banded(70000, [&](std::size_t i) { return segments[i % segments.size()]; }, 2.0,
+                           [&](std::size_t i) { return i < segments.size(); });
+    ASSERT_EQ(kept.cell(), banded.cell());
+    for (int q = 0; q < 300; ++q) {
+      const Point at = segments[rng() % segments.size()].a;
+      const Point lo{at.x - 10.0 * unit(rng), at.y - 10.0 * unit(rng)};
+      const Point hi{at.x + 10.0 * unit(rng), at.y + 10.0 * unit(rng)};
+      std::vector<std::size_t> a, b;
+      kept.visit_box(lo, hi, [&](std::size_t i) { a.push_back(i); });
+      banded.visit_box(lo, hi, [&](std::size_t i) { b.push_back(i); });
+      ASSERT_EQ(a, b) << side << " " << length << " " << q;
+    }
+  }
+}
+
 TEST(StrokeIndex, DiscsAreWideBeyondTheClearanceOfACrossing) {
   const std::vector<Polyline> curves{{{0.0, 0.0}, {10.0, 0.0}}};
   const StrokeIndex index = stroke_index(curves, std::nullopt, 2.0);
