@@ -11,6 +11,7 @@
 #include "cleanup/pass_util.h"
 #include "common/errors.h"
 #include "common/flat_map.h"
+#include "common/spare.h"
 #include "graph/graph_util.h"
 #include "parallel/pool.h"
 

@@ -19,6 +19,7 @@
 #include "cleanup/pass_util.h"
 #include "common/progress.h"
 #include "common/rdp.h"
+#include "common/spare.h"
 #include "parallel/pool.h"
 
 namespace strokegraph {
@@ -331,7 +332,7 @@ Polyline placed(const Polyline& chain, const StrokeIndex& strokes, const StrokeP
 void place_on_strokes(std::vector<Polyline>& chains, const StrokeIndex& strokes, const StrokePlacement& rules) {
   if (chains.empty() || strokes.curves == nullptr || !(strokes.max_reach > 0.0) || !(rules.step > 0.0)) return;
   parallel_ranges(chains.size(), kPlacedChainsPerTask, [&](std::size_t begin, std::size_t end) {
-    cleanup_detail::Borrowed<Scratch> scratch;
+    Borrowed<Scratch> scratch;
     // The caches speak of the last call's strokes: forgotten.
     scratch->chords.assign(kChords, Chord{});
     scratch->seen.known = false;

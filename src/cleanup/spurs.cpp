@@ -14,6 +14,7 @@
 #include "cleanup/pass_util.h"
 #include "common/errors.h"
 #include "common/flat_map.h"
+#include "common/spare.h"
 #include "graph/graph_util.h"
 #include "parallel/pool.h"
 #include "spatial/stroke_branches.h"
@@ -115,7 +116,7 @@ Graph remove_spurs(Graph graph, const std::vector<double>& clearance, const Spur
   }
   const std::vector<Edge>& edges = graph.edges;
   const std::size_t n = graph.nodes.size();
-  cleanup_detail::Borrowed<SpurState> state;
+  Borrowed<SpurState> state;
   SpurState& st = *state;
   incidence_of(graph, st.inc);
   const Incidence& inc = st.inc;

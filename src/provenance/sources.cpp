@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <utility>
 #include <cmath>
-#include <memory>
 
 #include "common/errors.h"
 #include "common/progress.h"
+#include "common/spare.h"
 #include "parallel/pool.h"
 #include "spatial/stroke_index.h"
 
@@ -43,8 +43,8 @@ void sample(const Polyline& p, double from, double to, double step, std::vector<
   if (out.empty() && !p.empty()) out.push_back(p.front());
 }
 
-// One task's buffers, kept by its thread for the next call when small: a
-// small drawing's call then allocates none of them.
+// One task's buffers, borrowed from its thread (see Borrowed): a small
+// drawing's call allocates none of them.
 struct Scratch {
   std::vector<Point> samples;
   SegmentsSeen seen;  // samples a fraction of a cell apart mostly touch the same cells
@@ -55,14 +55,6 @@ struct Scratch {
            (hits.capacity() + stamp.capacity() + touched.capacity()) * sizeof(std::size_t);
   }
 };
-constexpr std::size_t kSpareBytes = std::size_t{64} << 10;
-
-// This thread's spare, empty while a task holds it (a task nested on the
-// same thread makes its own).
-std::unique_ptr<Scratch>& spare_scratch() {
-  thread_local std::unique_ptr<Scratch> kept;
-  return kept;
-}
 
 }  // namespace
 
@@ -83,8 +75,7 @@ std::vector<std::vector<std::size_t>> chain_sources(
   const std::size_t curve_count = strokes.curves != nullptr ? strokes.curves->size() : 0;
   // Chains in ranges on the worker pool, each range with its own counters.
   parallel_ranges(chains.size(), kChainsPerTask, [&](std::size_t first, std::size_t last) {
-    std::unique_ptr<Scratch> scratch = std::move(spare_scratch());
-    if (!scratch) scratch = std::make_unique<Scratch>();
+    Borrowed<Scratch> scratch;
     std::vector<Point>& samples = scratch->samples;
     SegmentsSeen& seen = scratch->seen;
     seen.known = false;  // its cells were another call's strokes'
@@ -138,7 +129,6 @@ std::vector<std::vector<std::size_t>> chain_sources(
       }
       for (std::size_t c : touched) hits[c] = 0;
     }
-    if (scratch->bytes() <= kSpareBytes) spare_scratch() = std::move(scratch);
   });
   return sources;
 }
